@@ -1,0 +1,14 @@
+#pragma once
+
+#include <windows.h>
+
+// The module this code is linked into: the plug-in DLL in production, the
+// test program in unit tests. Resources are loaded from it.
+inline HMODULE GetCurrentModule() {
+  static const char kAnchor = 0;
+  HMODULE module = nullptr;
+  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&kAnchor), &module);
+  return module;
+}

@@ -1,0 +1,65 @@
+// The module object: one per loaded library. It counts what keeps the library
+// loaded (live objects, held class factories, LockServer) and owns the object
+// map with its cached class factories.
+#pragma once
+
+#include <windows.h>
+#include <objidl.h>
+
+#include <atomic>
+
+class RegistryReplacements;
+
+// The registry-script "APPID" of the library.
+constexpr wchar_t kVplCMgrAppId[] = L"{0D433AD8-6F36-49BC-8D55-B88FFD0D0C6F}";
+
+using CreateInstanceFunction = HRESULT (*)(IUnknown* outer, REFIID riid,
+                                           void** ppv);
+
+// One creatable class: its CLSID, its creation function and, once asked for,
+// its class factory.
+struct ObjectMapEntry {
+  const CLSID* clsid;
+  CreateInstanceFunction createInstance;
+  IUnknown* classFactory;  // cached; owned by the module
+};
+
+class CVplCMgrModule {
+ public:
+  CVplCMgrModule();
+  virtual ~CVplCMgrModule();
+
+  CVplCMgrModule(const CVplCMgrModule&) = delete;
+  CVplCMgrModule& operator=(const CVplCMgrModule&) = delete;
+
+  // Virtual slots in the order other code in the module relies on.
+  virtual LONG Lock();
+  virtual LONG Unlock();
+  virtual LONG GetLockCount();
+  virtual HRESULT GetGITPtr(IGlobalInterfaceTable** git);
+  virtual HRESULT AddCommonRGSReplacements(RegistryReplacements* replacements);
+
+  // True when the module's own start-up failed; the library then refuses to
+  // load.
+  bool InitFailed() const { return m_initFailed; }
+
+  // Looks the CLSID up in the object map, creating and caching its class
+  // factory on first demand, and answers `riid` from the factory.
+  HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv);
+
+  // Releases cached class factories and the global interface table.
+  void Term();
+
+ private:
+  std::atomic<LONG> m_lockCount{0};
+  CRITICAL_SECTION m_lock{};
+  bool m_initFailed = false;
+  bool m_terminated = false;
+  IGlobalInterfaceTable* m_git = nullptr;
+};
+
+CVplCMgrModule& Module();
+
+// The module's object map: the classes it can create, ending with an entry
+// whose clsid is null.
+ObjectMapEntry* ObjectMap();

@@ -1,0 +1,68 @@
+// Base of the test doubles: a COM object answering the listed interfaces,
+// whose reference count a test can read. Created with one reference, the
+// test's own.
+#pragma once
+
+#include <windows.h>
+#include <unknwn.h>
+#include <wrl/client.h>
+
+#include <atomic>
+#include <utility>
+
+namespace vpltest {
+
+template <typename... Interfaces>
+class FakeComObject : public Interfaces... {
+ public:
+  FakeComObject(const FakeComObject&) = delete;
+  FakeComObject& operator=(const FakeComObject&) = delete;
+
+  STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (riid == IID_IUnknown) {
+      *ppv = FirstInterface<Interfaces...>();
+    } else {
+      ((*ppv == nullptr && riid == __uuidof(Interfaces)
+            ? (*ppv = static_cast<Interfaces*>(this), 0)
+            : 0),
+       ...);
+    }
+    if (!*ppv) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  STDMETHOD_(ULONG, AddRef)() override {
+    return static_cast<ULONG>(++m_refCount);
+  }
+  STDMETHOD_(ULONG, Release)() override {
+    const LONG count = --m_refCount;
+    if (count == 0) delete this;
+    return static_cast<ULONG>(count);
+  }
+
+  LONG RefCount() const { return m_refCount.load(); }
+
+ protected:
+  FakeComObject() = default;
+  virtual ~FakeComObject() = default;
+
+ private:
+  template <typename First, typename... Rest>
+  IUnknown* FirstInterface() {
+    return static_cast<First*>(this);
+  }
+
+  std::atomic<LONG> m_refCount{1};
+};
+
+// Creates a double; the returned pointer holds its only reference.
+template <typename T, typename... Args>
+Microsoft::WRL::ComPtr<T> MakeFake(Args&&... args) {
+  Microsoft::WRL::ComPtr<T> object;
+  object.Attach(new T(std::forward<Args>(args)...));
+  return object;
+}
+
+}  // namespace vpltest

@@ -1,0 +1,12 @@
+// Test programs run in the multithreaded apartment, as the host service does.
+#include <objbase.h>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  if (FAILED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 2;
+  const int result = RUN_ALL_TESTS();
+  ::CoUninitialize();
+  return result;
+}
