@@ -1,7 +1,6 @@
 // Test programs run in the multithreaded apartment, as the host service does.
-#include <objbase.h>
-
 #include <gtest/gtest.h>
+#include <objbase.h>
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
