@@ -187,12 +187,14 @@ DWORD GetRegParameterT(HKEY root, const Char* subKey, const Char* valueName,
     if (!buffer) {
       status = ERROR_SUCCESS;
     } else if (present) {
-      if (storedSize > bufferSize) {
+      if (storedType == REG_SZ && type == REG_DWORD) {
+        // The text is bounded by its own limit: the four bytes of the number
+        // would turn away every text of more than three digits.
+        status = ConvertTextToNumber(key.Get(), valueName, buffer, readOnly);
+      } else if (storedSize > bufferSize) {
         status = ERROR_MORE_DATA;
       } else if (storedType == type) {
         status = ReadValue(key.Get(), valueName, type, buffer, bufferSize);
-      } else if (storedType == REG_SZ && type == REG_DWORD) {
-        status = ConvertTextToNumber(key.Get(), valueName, buffer, readOnly);
       } else if (storedType == REG_SZ &&
                  (type == REG_EXPAND_SZ || type == REG_MULTI_SZ)) {
         status = ReadValue(key.Get(), valueName, REG_SZ, buffer, bufferSize);

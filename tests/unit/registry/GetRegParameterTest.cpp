@@ -106,15 +106,21 @@ TEST_F(GetRegParameterTest, NumberStoredAsTextIsRepairedOnlyInReadWriteMode) {
   EXPECT_EQ(static_cast<DWORD>(REG_DWORD), key.TypeOf("Window"));
   EXPECT_EQ(120u, key.ReadDword("Window"));
 
-  // The size test comes first: a text longer than the four bytes of a number
-  // is not converted.
-  key.SetString("Long", "1234");
+  // Longer texts than the four bytes of the number still convert; only a text
+  // beyond the 80 bytes read for conversion is refused.
+  key.SetString("Long", "4294967295");
+  value = 7;
+  EXPECT_EQ(1u, GetRegParameter(HKEY_LOCAL_MACHINE, key.c_str(), "Long",
+                                REG_DWORD, &value, sizeof(value), 0));
+  EXPECT_EQ(4294967295u, value);
+  EXPECT_EQ(4294967295u, key.ReadDword("Long"));
+  key.SetString("Huge", std::string(80, '1'));
   value = 7;
   EXPECT_EQ(static_cast<DWORD>(ERROR_MORE_DATA),
-            GetRegParameter(HKEY_LOCAL_MACHINE, key.c_str(), "Long",
+            GetRegParameter(HKEY_LOCAL_MACHINE, key.c_str(), "Huge",
                             REG_DWORD, &value, sizeof(value), 0));
   EXPECT_EQ(7u, value);
-  EXPECT_EQ(static_cast<DWORD>(REG_SZ), key.TypeOf("Long"));
+  EXPECT_EQ(static_cast<DWORD>(REG_SZ), key.TypeOf("Huge"));
 }
 
 TEST_F(GetRegParameterTest, ValueOfAnotherTypeIsReplacedOnlyInReadWriteMode) {
