@@ -93,10 +93,9 @@ bool SetDaclByName(const char* parentPath, const char* leaf, PSID owner,
   if (IsDebugFlagSet(debug_flags::kVerbose)) {
     LogMessage("Trying Harder - %s\n", name.c_str());
   }
-  DWORD status =
-      ::SetNamedSecurityInfoA(name.data(), SE_REGISTRY_KEY,
-                              OWNER_SECURITY_INFORMATION, owner, nullptr,
-                              nullptr, nullptr);
+  DWORD status = ::SetNamedSecurityInfoA(name.data(), SE_REGISTRY_KEY,
+                                         OWNER_SECURITY_INFORMATION, owner,
+                                         nullptr, nullptr, nullptr);
   if (status != ERROR_SUCCESS) {
     LogMessage("res=%d %s %s\n", static_cast<int>(status), leaf,
                FormatErrorText(status));
@@ -129,8 +128,7 @@ BOOL ResetSecurity(HKEY parent, const char* parentPath, const char* leaf) {
   auto* acl = reinterpret_cast<PACL>(aclBlock.get());
   // Without its one ACE the DACL would lock everybody out of the key.
   if (!userSid || !::InitializeAcl(acl, kAclBytes, ACL_REVISION) ||
-      !::AddAccessAllowedAce(acl, ACL_REVISION, kKeyAllAccess,
-                             userSid.get())) {
+      !::AddAccessAllowedAce(acl, ACL_REVISION, kKeyAllAccess, userSid.get())) {
     return FALSE;
   }
 

@@ -30,8 +30,7 @@ DWORD AdjustPrivilege(const char* name, DWORD attributes) {
   if (!::LookupPrivilegeValueA(nullptr, name, &privileges.Privileges[0].Luid)) {
     return ::GetLastError();
   }
-  ::AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr,
-                          nullptr);
+  ::AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
   return ::GetLastError();
 }
 

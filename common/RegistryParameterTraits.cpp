@@ -49,8 +49,7 @@ LSTATUS RegistryParameterTraits<char>::Set(HKEY key, const char* name,
                           size);
 }
 
-LSTATUS RegistryParameterTraits<char>::DeleteValue(HKEY key,
-                                                   const char* name) {
+LSTATUS RegistryParameterTraits<char>::DeleteValue(HKEY key, const char* name) {
   return ::RegDeleteValueA(key, name);
 }
 
@@ -63,8 +62,7 @@ DWORD RegistryParameterTraits<char>::ToNumber(const char* text) {
   return static_cast<DWORD>(strtoul(text, nullptr, 10));
 }
 
-int RegistryParameterTraits<char>::CompareNoCase(const char* a,
-                                                 const char* b) {
+int RegistryParameterTraits<char>::CompareNoCase(const char* a, const char* b) {
   return _stricmp(a, b);
 }
 
@@ -139,8 +137,7 @@ LSTATUS RegistryParameterTraits<wchar_t>::Open(HKEY root, const wchar_t* path,
   return ::RegOpenKeyExW(root, path, 0, access, key);
 }
 
-LSTATUS RegistryParameterTraits<wchar_t>::Create(HKEY root,
-                                                 const wchar_t* path,
+LSTATUS RegistryParameterTraits<wchar_t>::Create(HKEY root, const wchar_t* path,
                                                  REGSAM access, HKEY* key) {
   return ::RegCreateKeyExW(root, path, 0, const_cast<wchar_t*>(L""),
                            REG_OPTION_NON_VOLATILE, access, nullptr, key,
@@ -180,8 +177,7 @@ int RegistryParameterTraits<wchar_t>::CompareNoCase(const wchar_t* a,
   return _wcsicmp(a, b);
 }
 
-bool RegistryParameterTraits<wchar_t>::IsAlwaysTracedName(
-    const wchar_t* name) {
+bool RegistryParameterTraits<wchar_t>::IsAlwaysTracedName(const wchar_t* name) {
   return _wcsicmp(name, L"TraceEnabled") == 0 || _wcsicmp(name, L"Debug") == 0;
 }
 
@@ -262,8 +258,8 @@ void RegistryParameterTraits<wchar_t>::TraceText(const wchar_t* path,
 void RegistryParameterTraits<wchar_t>::TraceSetNumber(const wchar_t* path,
                                                       const wchar_t* name,
                                                       DWORD value) {
-  LogMessage("Set %ls\\%ls=%d (0x%08lx)\n", path, name,
-             static_cast<int>(value), value);
+  LogMessage("Set %ls\\%ls=%d (0x%08lx)\n", path, name, static_cast<int>(value),
+             value);
 }
 
 void RegistryParameterTraits<wchar_t>::TraceSetText(const wchar_t* path,

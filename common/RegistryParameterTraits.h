@@ -51,8 +51,7 @@ struct RegistryParameterTraits<wchar_t> {
       "RegGetParameterW alloc failure\n";
   static constexpr bool kClearsWholeTextBuffer = true;
 
-  static LSTATUS Open(HKEY root, const wchar_t* path, REGSAM access,
-                      HKEY* key);
+  static LSTATUS Open(HKEY root, const wchar_t* path, REGSAM access, HKEY* key);
   static LSTATUS Create(HKEY root, const wchar_t* path, REGSAM access,
                         HKEY* key);
   static LSTATUS Query(HKEY key, const wchar_t* name, DWORD* type, BYTE* data,
@@ -71,8 +70,8 @@ struct RegistryParameterTraits<wchar_t> {
                             const wchar_t* name);
   static void LogSetFailure(DWORD status, const wchar_t* path,
                             const wchar_t* name);
-  static void TraceNumber(const wchar_t* path, const wchar_t* name,
-                          DWORD value, DWORD previous, bool shortForm);
+  static void TraceNumber(const wchar_t* path, const wchar_t* name, DWORD value,
+                          DWORD previous, bool shortForm);
   static void TraceText(const wchar_t* path, const wchar_t* name,
                         const wchar_t* value, const wchar_t* previous,
                         bool shortForm);

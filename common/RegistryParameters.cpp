@@ -15,7 +15,8 @@ namespace {
 using namespace reg_flags;
 
 // Reading, writing values and creating subkeys (0x2001F).
-constexpr REGSAM kReadWriteAccess = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
+constexpr REGSAM kReadWriteAccess =
+    KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
 // What deleting a value asks for (0x3001B).
 constexpr REGSAM kDeleteValueAccess = KEY_READ | KEY_SET_VALUE | DELETE;
 // Longest decimal text converted when a number is stored as REG_SZ.
@@ -181,8 +182,8 @@ DWORD GetRegParameterT(HKEY root, const Char* subKey, const Char* valueName,
   if (key) {
     DWORD storedType = REG_NONE;
     DWORD storedSize = 0;
-    status = Traits::Query(key.Get(), valueName, &storedType, nullptr,
-                           &storedSize);
+    status =
+        Traits::Query(key.Get(), valueName, &storedType, nullptr, &storedSize);
     present = status == ERROR_SUCCESS;
     if (!buffer) {
       status = ERROR_SUCCESS;
@@ -221,7 +222,8 @@ DWORD GetRegParameterT(HKEY root, const Char* subKey, const Char* valueName,
         }
       }
       failure = true;
-    } else if (type != REG_EXPAND_SZ || Contains(defaultText.Get(), Char('%'))) {
+    } else if (type != REG_EXPAND_SZ ||
+               Contains(defaultText.Get(), Char('%'))) {
       const DWORD size =
           isText ? static_cast<DWORD>((defaultText.Length() + 1) * sizeof(Char))
                  : bufferSize;
@@ -301,13 +303,11 @@ DWORD RegGetPolicyParameterT(HKEY root, const Char* subKey,
   constexpr size_t kPolicyRootChars =
       sizeof(Traits::kPolicyRoot) / sizeof(Char) - 1;
   const size_t pathLength = std::char_traits<Char>::length(subKey);
-  const bool underTarn =
-      pathLength >= kPrefixChars &&
-      [&] {
-        Char head[kPrefixChars + 1] = {};
-        std::memcpy(head, subKey, kPrefixChars * sizeof(Char));
-        return Traits::CompareNoCase(head, Traits::kTarnPrefix) == 0;
-      }();
+  const bool underTarn = pathLength >= kPrefixChars && [&] {
+    Char head[kPrefixChars + 1] = {};
+    std::memcpy(head, subKey, kPrefixChars * sizeof(Char));
+    return Traits::CompareNoCase(head, Traits::kTarnPrefix) == 0;
+  }();
   if (!underTarn) {
     Traits::LogPolicyMismatch(valueName);
     return GetRegParameterT(root, subKey, valueName, type, buffer, bufferSize,
@@ -322,8 +322,7 @@ DWORD RegGetPolicyParameterT(HKEY root, const Char* subKey,
   if (kPolicyRootChars + restLength < kPolicyPathChars) {
     std::memcpy(policyPath, Traits::kPolicyRoot,
                 kPolicyRootChars * sizeof(Char));
-    std::memcpy(policyPath + kPolicyRootChars, rest,
-                restLength * sizeof(Char));
+    std::memcpy(policyPath + kPolicyRootChars, rest, restLength * sizeof(Char));
     ScopedRegKey policy;
     if (Traits::Open(root, policyPath, KEY_READ, policy.Receive()) ==
         ERROR_SUCCESS) {
@@ -349,8 +348,7 @@ DWORD SetRegParameterT(HKEY root, const Char* subKey, const Char* valueName,
   using Traits = RegistryParameterTraits<Char>;
   if (!root || !subKey || !valueName || !data) return ERROR_INVALID_PARAMETER;
   ScopedRegKey key;
-  LSTATUS status =
-      Traits::Open(root, subKey, kReadWriteAccess, key.Receive());
+  LSTATUS status = Traits::Open(root, subKey, kReadWriteAccess, key.Receive());
   if (!key) {
     status = Traits::Create(root, subKey, kReadWriteAccess, key.Receive());
   }
@@ -361,8 +359,8 @@ DWORD SetRegParameterT(HKEY root, const Char* subKey, const Char* valueName,
   const bool isText = type == REG_SZ || type == REG_EXPAND_SZ;
   const auto* text = static_cast<const Char*>(data);
   const DWORD size =
-      isText ? static_cast<DWORD>(
-                   (std::char_traits<Char>::length(text) + 1) * sizeof(Char))
+      isText ? static_cast<DWORD>((std::char_traits<Char>::length(text) + 1) *
+                                  sizeof(Char))
              : dataSize;
   Traits::DeleteValue(key.Get(), valueName);
   Traits::Set(key.Get(), valueName, type, data, size);
@@ -380,8 +378,7 @@ DWORD SetRegParameterT(HKEY root, const Char* subKey, const Char* valueName,
 }
 
 template <typename Char>
-BOOL DeleteRegParameterT(HKEY root, const Char* subKey,
-                         const Char* valueName) {
+BOOL DeleteRegParameterT(HKEY root, const Char* subKey, const Char* valueName) {
   using Traits = RegistryParameterTraits<Char>;
   ScopedRegKey key;
   if (root && subKey && valueName &&
@@ -395,8 +392,7 @@ BOOL DeleteRegParameterT(HKEY root, const Char* subKey,
 }  // namespace
 
 DWORD GetRegParameter(HKEY root, const char* subKey, const char* valueName,
-                      DWORD type, void* buffer, DWORD bufferSize,
-                      DWORD flags) {
+                      DWORD type, void* buffer, DWORD bufferSize, DWORD flags) {
   return GetRegParameterT(root, subKey, valueName, type, buffer, bufferSize,
                           flags);
 }
@@ -425,15 +421,13 @@ DWORD RegGetPolicyParameter(HKEY root, const wchar_t* subKey,
 DWORD SetRegParameter(HKEY root, const char* subKey, const char* valueName,
                       DWORD type, const void* data, DWORD dataSize,
                       DWORD flags) {
-  return SetRegParameterT(root, subKey, valueName, type, data, dataSize,
-                          flags);
+  return SetRegParameterT(root, subKey, valueName, type, data, dataSize, flags);
 }
 
 DWORD SetRegParameter(HKEY root, const wchar_t* subKey,
                       const wchar_t* valueName, DWORD type, const void* data,
                       DWORD dataSize, DWORD flags) {
-  return SetRegParameterT(root, subKey, valueName, type, data, dataSize,
-                          flags);
+  return SetRegParameterT(root, subKey, valueName, type, data, dataSize, flags);
 }
 
 BOOL DeleteRegParameter(HKEY root, const char* subKey, const char* valueName) {

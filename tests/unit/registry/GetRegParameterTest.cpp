@@ -1,6 +1,5 @@
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>
@@ -38,8 +37,9 @@ void RestrictKey(const std::string& path, REGSAM access) {
   BYTE aclBlock[256] = {};
   auto* acl = reinterpret_cast<PACL>(aclBlock);
   ASSERT_TRUE(::InitializeAcl(acl, sizeof(aclBlock), ACL_REVISION));
-  ASSERT_TRUE(::AddAccessAllowedAce(
-      acl, ACL_REVISION, access, reinterpret_cast<TOKEN_USER*>(user)->User.Sid));
+  ASSERT_TRUE(
+      ::AddAccessAllowedAce(acl, ACL_REVISION, access,
+                            reinterpret_cast<TOKEN_USER*>(user)->User.Sid));
   SECURITY_DESCRIPTOR descriptor;
   ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
   ::SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
@@ -117,8 +117,8 @@ TEST_F(GetRegParameterTest, NumberStoredAsTextIsRepairedOnlyInReadWriteMode) {
   key.SetString("Huge", std::string(80, '1'));
   value = 7;
   EXPECT_EQ(static_cast<DWORD>(ERROR_MORE_DATA),
-            GetRegParameter(HKEY_LOCAL_MACHINE, key.c_str(), "Huge",
-                            REG_DWORD, &value, sizeof(value), 0));
+            GetRegParameter(HKEY_LOCAL_MACHINE, key.c_str(), "Huge", REG_DWORD,
+                            &value, sizeof(value), 0));
   EXPECT_EQ(7u, value);
   EXPECT_EQ(static_cast<DWORD>(REG_SZ), key.TypeOf("Huge"));
 }
@@ -140,8 +140,8 @@ TEST_F(GetRegParameterTest, ValueOfAnotherTypeIsReplacedOnlyInReadWriteMode) {
 
   key.SetDword("Name", 5);
   char text[16] = "dflt";
-  EXPECT_EQ(0u, GetRegParameter(HKEY_LOCAL_MACHINE, key.c_str(), "Name",
-                                REG_SZ, text, sizeof(text), 0));
+  EXPECT_EQ(0u, GetRegParameter(HKEY_LOCAL_MACHINE, key.c_str(), "Name", REG_SZ,
+                                text, sizeof(text), 0));
   EXPECT_STREQ("dflt", text);
   EXPECT_EQ(static_cast<DWORD>(REG_SZ), key.TypeOf("Name"));
   EXPECT_EQ("dflt", key.ReadString("Name"));
@@ -151,12 +151,12 @@ TEST_F(GetRegParameterTest, TextChangeIgnoresCase) {
   TestRegistryKey key(KeyPath());
   key.SetString("Text", "Hello");
   char text[16] = "hello";
-  EXPECT_EQ(0u, GetRegParameter(HKEY_LOCAL_MACHINE, key.c_str(), "Text",
-                                REG_SZ, text, sizeof(text), 0));
+  EXPECT_EQ(0u, GetRegParameter(HKEY_LOCAL_MACHINE, key.c_str(), "Text", REG_SZ,
+                                text, sizeof(text), 0));
   EXPECT_STREQ("Hello", text);
   key.SetString("Text", "World");
-  EXPECT_EQ(1u, GetRegParameter(HKEY_LOCAL_MACHINE, key.c_str(), "Text",
-                                REG_SZ, text, sizeof(text), 0));
+  EXPECT_EQ(1u, GetRegParameter(HKEY_LOCAL_MACHINE, key.c_str(), "Text", REG_SZ,
+                                text, sizeof(text), 0));
   EXPECT_STREQ("World", text);
 }
 
@@ -221,8 +221,8 @@ TEST_F(GetRegParameterTest, TracesFollowTheFlagsAndTheDebugBit) {
   auto read = [&](DWORD start, DWORD flags) {
     DWORD value = start;
     LogCapture::Clear();
-    GetRegParameter(HKEY_LOCAL_MACHINE, key.c_str(), "Count", REG_DWORD,
-                    &value, sizeof(value), flags);
+    GetRegParameter(HKEY_LOCAL_MACHINE, key.c_str(), "Count", REG_DWORD, &value,
+                    sizeof(value), flags);
     return LogCapture::Messages();
   };
   EXPECT_EQ(Lines{}, read(3, 0x01));
@@ -269,8 +269,8 @@ TEST_F(GetRegParameterTest, DebugAndTraceEnabledAreTracedWithoutTheDebugBit) {
 
   char text[16] = "no";
   LogCapture::Clear();
-  GetRegParameter(HKEY_LOCAL_MACHINE, key.c_str(), "TraceEnabled", REG_SZ,
-                  text, sizeof(text), 0x02);
+  GetRegParameter(HKEY_LOCAL_MACHINE, key.c_str(), "TraceEnabled", REG_SZ, text,
+                  sizeof(text), 0x02);
   EXPECT_EQ(Lines{prefix + "TraceEnabled=\"yes\" previous \"no\"\n"},
             LogCapture::Messages());
 }

@@ -1,6 +1,5 @@
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>
@@ -25,9 +24,9 @@ class GetRegParameterWTest : public ::testing::Test {
         path_(key_.Path().begin(), key_.Path().end()) {}
 
   void SetWide(const wchar_t* name, const wchar_t* data, DWORD bytes) {
-    ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeyValueW(HKEY_LOCAL_MACHINE,
-                                               path_.c_str(), name, REG_SZ,
-                                               data, bytes));
+    ASSERT_EQ(ERROR_SUCCESS,
+              ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, path_.c_str(), name, REG_SZ,
+                                data, bytes));
   }
 
   DebugFlagsScope flags_{0};
@@ -86,14 +85,13 @@ TEST_F(GetRegParameterWTest, NumberTraceIsSigned) {
 
 TEST_F(GetRegParameterWTest, MissingTextClearsTheWholeBufferWhenReadOnly) {
   wchar_t text[8] = L"abcdefg";
-  GetRegParameterW(HKEY_LOCAL_MACHINE, path_.c_str(), L"Missing", REG_SZ,
-                   text, sizeof(text), 0x80);
+  GetRegParameterW(HKEY_LOCAL_MACHINE, path_.c_str(), L"Missing", REG_SZ, text,
+                   sizeof(text), 0x80);
   for (wchar_t c : text) EXPECT_EQ(L'\0', c);
 
   wchar_t written[8] = L"dflt";
-  EXPECT_EQ(0u, GetRegParameterW(HKEY_LOCAL_MACHINE, path_.c_str(),
-                                 L"Written", REG_SZ, written, sizeof(written),
-                                 0));
+  EXPECT_EQ(0u, GetRegParameterW(HKEY_LOCAL_MACHINE, path_.c_str(), L"Written",
+                                 REG_SZ, written, sizeof(written), 0));
   EXPECT_EQ("dflt", key_.ReadString("Written"));
 }
 
@@ -101,8 +99,8 @@ TEST_F(GetRegParameterWTest, TextIsTerminatedInsideTheBuffer) {
   SetWide(L"Bare", L"abcd", 8);
   wchar_t exact[4] = {L'd', L'f', L'l', L't'};
   EXPECT_EQ(static_cast<DWORD>(ERROR_MORE_DATA),
-            GetRegParameterW(HKEY_LOCAL_MACHINE, path_.c_str(), L"Bare",
-                             REG_SZ, exact, sizeof(exact), 0));
+            GetRegParameterW(HKEY_LOCAL_MACHINE, path_.c_str(), L"Bare", REG_SZ,
+                             exact, sizeof(exact), 0));
   EXPECT_EQ(0, wmemcmp(exact, L"dflt", 4));
   wchar_t roomy[5] = L"dflt";
   EXPECT_EQ(1u, GetRegParameterW(HKEY_LOCAL_MACHINE, path_.c_str(), L"Bare",
@@ -133,8 +131,7 @@ TEST_F(GetRegParameterWTest, KeyThatCannotBeOpenedIsLogged) {
                                            KEY_READ, &stale));
   ::RegCloseKey(stale);
   DWORD value = 0;
-  GetRegParameterW(stale, L"Sub", L"Name", REG_DWORD, &value, sizeof(value),
-                   0);
+  GetRegParameterW(stale, L"Sub", L"Name", REG_DWORD, &value, sizeof(value), 0);
   EXPECT_EQ((Lines{std::string("GetRegParameterW_4 ") +
                    FormatErrorText(ERROR_INVALID_HANDLE) + " - Sub\\Name\n"}),
             LogCapture::Messages());

@@ -1,6 +1,5 @@
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>
@@ -40,9 +39,9 @@ TEST(EnablePrivilege, WideNameIsCutAt79Characters) {
   DebugFlagsScope flags(0);
   const std::wstring longName = L"Se" + std::wstring(100, L'x');
   EXPECT_EQ(FALSE, EnablePrivilege(longName.c_str()));
-  EXPECT_EQ((Lines{"Could Not get Se" + std::string(77, 'x') +
-                   " Privilege 1313\n"}),
-            LogCapture::Messages());
+  EXPECT_EQ(
+      (Lines{"Could Not get Se" + std::string(77, 'x') + " Privilege 1313\n"}),
+      LogCapture::Messages());
 }
 
 TEST(IsWindowsNT, ReportsTheNtPlatform) { EXPECT_TRUE(IsWindowsNT()); }

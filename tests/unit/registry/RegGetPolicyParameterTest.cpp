@@ -1,6 +1,5 @@
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>
@@ -42,9 +41,9 @@ TEST_F(RegGetPolicyParameterTest, PolicyValueWinsAndNeitherKeyIsTouched) {
   policy.SetString("AsText", "30");
   DebugFlags.store(0x08);
   DWORD value = 1;
-  EXPECT_EQ(1u, RegGetPolicyParameter(HKEY_LOCAL_MACHINE, setting.c_str(),
-                                      "Window", REG_DWORD, &value,
-                                      sizeof(value), 0x01));
+  EXPECT_EQ(1u,
+            RegGetPolicyParameter(HKEY_LOCAL_MACHINE, setting.c_str(), "Window",
+                                  REG_DWORD, &value, sizeof(value), 0x01));
   EXPECT_EQ(9u, value);
   EXPECT_EQ(Lines{policy.Path() + "\\Window=9 (0x00000009) previous 1\n"},
             LogCapture::Messages());
@@ -66,9 +65,9 @@ TEST_F(RegGetPolicyParameterTest, UnusablePolicyTypeKeepsDefaultWritesNothing) {
   const BYTE bytes[3] = {1, 2, 3};
   policy.SetRaw("Window", REG_BINARY, bytes, sizeof(bytes));
   DWORD value = 7;
-  EXPECT_EQ(0u, RegGetPolicyParameter(HKEY_LOCAL_MACHINE, setting.c_str(),
-                                      "Window", REG_DWORD, &value,
-                                      sizeof(value), 0));
+  EXPECT_EQ(0u,
+            RegGetPolicyParameter(HKEY_LOCAL_MACHINE, setting.c_str(), "Window",
+                                  REG_DWORD, &value, sizeof(value), 0));
   EXPECT_EQ(7u, value);
   EXPECT_EQ(static_cast<DWORD>(REG_BINARY), policy.TypeOf("Window"));
   EXPECT_FALSE(setting.Exists());
@@ -79,17 +78,17 @@ TEST_F(RegGetPolicyParameterTest, SettingAbsentFromPolicyUsesCallersFlags) {
   TestRegistryKey policy(PolicyPath());
   policy.SetDword("Other", 1);
   char text[16] = "NEVER";
-  EXPECT_EQ(0u, RegGetPolicyParameter(HKEY_LOCAL_MACHINE, setting.c_str(),
-                                      "LogOffAction", REG_SZ, text,
-                                      sizeof(text), 0));
+  EXPECT_EQ(
+      0u, RegGetPolicyParameter(HKEY_LOCAL_MACHINE, setting.c_str(),
+                                "LogOffAction", REG_SZ, text, sizeof(text), 0));
   EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), ::GetLastError());
   EXPECT_EQ("NEVER", setting.ReadString("LogOffAction"));
   EXPECT_FALSE(policy.HasValue("LogOffAction"));
 
   // Read-only callers leave the missing setting alone.
   DWORD value = 3;
-  RegGetPolicyParameter(HKEY_LOCAL_MACHINE, setting.c_str(), "Count",
-                        REG_DWORD, &value, sizeof(value), 0x90);
+  RegGetPolicyParameter(HKEY_LOCAL_MACHINE, setting.c_str(), "Count", REG_DWORD,
+                        &value, sizeof(value), 0x90);
   EXPECT_EQ(3u, value);
   EXPECT_FALSE(setting.HasValue("Count"));
   EXPECT_EQ(Lines{}, LogCapture::Messages());
@@ -99,9 +98,9 @@ TEST_F(RegGetPolicyParameterTest, PathOutsideTarnIsReadWithAnErrorLine) {
   TestRegistryKey setting("Software\\VplCMgrTests\\" + TestName());
   setting.SetDword("Window", 4);
   DWORD value = 0;
-  EXPECT_EQ(1u, RegGetPolicyParameter(HKEY_LOCAL_MACHINE, setting.c_str(),
-                                      "Window", REG_DWORD, &value,
-                                      sizeof(value), 0));
+  EXPECT_EQ(1u,
+            RegGetPolicyParameter(HKEY_LOCAL_MACHINE, setting.c_str(), "Window",
+                                  REG_DWORD, &value, sizeof(value), 0));
   EXPECT_EQ(4u, value);
   const std::wstring widePath(setting.Path().begin(), setting.Path().end());
   RegGetPolicyParameter(HKEY_LOCAL_MACHINE, widePath.c_str(), L"Window",
@@ -119,9 +118,9 @@ TEST_F(RegGetPolicyParameterTest, WideFormAppliesThePolicyToo) {
   const std::string path = SettingPath();
   const std::wstring widePath(path.begin(), path.end());
   wchar_t text[16] = L"";
-  EXPECT_EQ(1u, RegGetPolicyParameter(HKEY_LOCAL_MACHINE, widePath.c_str(),
-                                      L"ShutdownMsg", REG_SZ, text,
-                                      sizeof(text), 0));
+  EXPECT_EQ(
+      1u, RegGetPolicyParameter(HKEY_LOCAL_MACHINE, widePath.c_str(),
+                                L"ShutdownMsg", REG_SZ, text, sizeof(text), 0));
   EXPECT_STREQ(L"policy", text);
   EXPECT_EQ("local", setting.ReadString("ShutdownMsg"));
 }

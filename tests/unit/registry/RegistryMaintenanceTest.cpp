@@ -1,7 +1,6 @@
-#include <windows.h>
 #include <aclapi.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <memory>
 #include <string>
@@ -83,8 +82,8 @@ void ExpectFullControlForProcessUserOnly(const std::string& path) {
   std::string name = "MACHINE\\" + path;
   ASSERT_EQ(ERROR_SUCCESS,
             ::GetNamedSecurityInfoA(name.data(), SE_REGISTRY_KEY,
-                                    DACL_SECURITY_INFORMATION, nullptr,
-                                    nullptr, &dacl, nullptr, &descriptor));
+                                    DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                    &dacl, nullptr, &descriptor));
   std::unique_ptr<void, decltype(&::LocalFree)> owner(descriptor, ::LocalFree);
   ASSERT_NE(nullptr, dacl);
   ASSERT_EQ(1, dacl->AceCount);
@@ -96,8 +95,8 @@ void ExpectFullControlForProcessUserOnly(const std::string& path) {
   EXPECT_TRUE(::EqualSid(&ace->SidStart, user.data()));
   SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
   PSID everyone = nullptr;
-  ASSERT_TRUE(::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0,
-                                         0, 0, 0, 0, 0, &everyone));
+  ASSERT_TRUE(::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0,
+                                         0, 0, 0, 0, &everyone));
   EXPECT_FALSE(::EqualSid(&ace->SidStart, everyone));
   ::FreeSid(everyone);
 }
@@ -143,9 +142,9 @@ TEST(RecurDeleteKey, KeyThatRefusesAccessHasItsSecurityReset) {
   CreateKey(locked + "\\Inner");
   LockKey(locked);
   HKEY probe = nullptr;
-  ASSERT_EQ(ERROR_ACCESS_DENIED,
-            ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, locked.c_str(), 0, KEY_READ,
-                            &probe));
+  ASSERT_EQ(
+      ERROR_ACCESS_DENIED,
+      ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, locked.c_str(), 0, KEY_READ, &probe));
   EXPECT_EQ(TRUE, RecurDeleteKey(HKEY_LOCAL_MACHINE, locked.c_str()));
   EXPECT_FALSE(KeyExists(locked));
   EXPECT_EQ((Lines{"Resetting Security on \"" + locked + "\"\n",
@@ -174,17 +173,16 @@ TEST(ResetSecurity, TriesHarderByNameWhenTheKeyDoesNotOpen) {
   CreateKey(root.Path() + "\\Decoy");
   // The handle is of a key without "Leaf", so only the named path reaches it.
   HKEY decoy = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS,
-            ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, (root.Path() + "\\Decoy").c_str(),
-                            0, KEY_READ, &decoy));
+  ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                                           (root.Path() + "\\Decoy").c_str(), 0,
+                                           KEY_READ, &decoy));
   EXPECT_EQ(TRUE, ResetSecurity(decoy, root.c_str(), "Leaf"));
   ExpectFullControlForProcessUserOnly(root.Path() + "\\Leaf");
-  EXPECT_EQ(
-      (Lines{"Resetting Security on \"" + root.Path() + "\\Leaf\"\n",
-             std::string("ResetSecurity OpenKey failed - ") +
-                 FormatErrorText(ERROR_FILE_NOT_FOUND) + "\n",
-             "Trying Harder - MACHINE\\" + root.Path() + "\\Leaf\n"}),
-      LogCapture::Messages());
+  EXPECT_EQ((Lines{"Resetting Security on \"" + root.Path() + "\\Leaf\"\n",
+                   std::string("ResetSecurity OpenKey failed - ") +
+                       FormatErrorText(ERROR_FILE_NOT_FOUND) + "\n",
+                   "Trying Harder - MACHINE\\" + root.Path() + "\\Leaf\n"}),
+            LogCapture::Messages());
 
   // Nowhere to be found: both named calls fail and are logged.
   DebugFlags.store(0);

@@ -1,6 +1,5 @@
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>
@@ -30,8 +29,8 @@ TEST(SetRegParameter, CreatesTheKeyAndReplacesTheValueWithATrace) {
   DebugFlagsScope flags(0x08);
   TestRegistryKey key(TestKeyPath(), /*create=*/false);
   // Texts are written with their terminator whatever size is passed.
-  EXPECT_EQ(0u, SetRegParameter(HKEY_LOCAL_MACHINE, key.c_str(), "Text",
-                                REG_SZ, "abc", 1, 0x02));
+  EXPECT_EQ(0u, SetRegParameter(HKEY_LOCAL_MACHINE, key.c_str(), "Text", REG_SZ,
+                                "abc", 1, 0x02));
   EXPECT_EQ("abc", key.ReadString("Text"));
   const DWORD number = 5;
   EXPECT_EQ(0u, SetRegParameter(HKEY_LOCAL_MACHINE, key.c_str(), "Text",
@@ -39,8 +38,9 @@ TEST(SetRegParameter, CreatesTheKeyAndReplacesTheValueWithATrace) {
   EXPECT_EQ(static_cast<DWORD>(REG_DWORD), key.TypeOf("Text"));
   EXPECT_EQ(5u, key.ReadDword("Text"));
   const std::string prefix = "Set " + key.Path() + "\\";
-  EXPECT_EQ((Lines{prefix + "Text=\"abc\"\n", prefix + "Text=5 (0x00000005)\n"}),
-            LogCapture::Messages());
+  EXPECT_EQ(
+      (Lines{prefix + "Text=\"abc\"\n", prefix + "Text=5 (0x00000005)\n"}),
+      LogCapture::Messages());
 
   LogCapture::Clear();
   SetRegParameter(HKEY_LOCAL_MACHINE, key.c_str(), "Quiet", REG_DWORD, &number,
@@ -62,9 +62,9 @@ TEST(SetRegParameter, WideFormWritesWideTexts) {
   SetRegParameter(HKEY_LOCAL_MACHINE, path.c_str(), L"Number", REG_DWORD,
                   &number, sizeof(number), 0x02);
   const std::string prefix = "Set " + key.Path() + "\\";
-  EXPECT_EQ((Lines{prefix + "Text=\"wide\"\n",
-                   prefix + "Number=-1 (0xffffffff)\n"}),
-            LogCapture::Messages());
+  EXPECT_EQ(
+      (Lines{prefix + "Text=\"wide\"\n", prefix + "Number=-1 (0xffffffff)\n"}),
+      LogCapture::Messages());
 }
 
 TEST(SetRegParameter, KeyThatCannotBeCreatedIsLogged) {

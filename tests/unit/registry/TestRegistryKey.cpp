@@ -22,7 +22,7 @@ bool KeyExists(const std::string& path) {
 TestRegistryKey::TestRegistryKey(std::string path, bool create)
     : path_(std::move(path)) {
   // Remember which keys of the path are new, so that exactly those go.
-  for (size_t end = path_.find('\\'); ; end = path_.find('\\', end + 1)) {
+  for (size_t end = path_.find('\\');; end = path_.find('\\', end + 1)) {
     const std::string prefix = path_.substr(0, end);
     if (!KeyExists(prefix)) created_.push_back(prefix);
     if (end == std::string::npos) break;
@@ -51,9 +51,8 @@ bool TestRegistryKey::Exists() const { return KeyExists(path_); }
 
 void TestRegistryKey::SetRaw(const std::string& name, DWORD type,
                              const void* data, DWORD size) const {
-  ASSERT_EQ(ERROR_SUCCESS,
-            ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, path_.c_str(), name.c_str(),
-                              type, data, size));
+  ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, path_.c_str(),
+                                             name.c_str(), type, data, size));
 }
 
 void TestRegistryKey::SetDword(const std::string& name, DWORD value) const {
