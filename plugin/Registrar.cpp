@@ -11,9 +11,9 @@ bool IsMissing(LONG error) {
 
 HRESULT SetString(HKEY key, const wchar_t* name, const std::wstring& data) {
   const DWORD bytes = static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t));
-  return HRESULT_FROM_WIN32(::RegSetValueExW(
-      key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-      bytes));
+  return HRESULT_FROM_WIN32(
+      ::RegSetValueExW(key, name, 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(data.c_str()), bytes));
 }
 
 // Keeps the first failure of a sequence that carries on regardless.
@@ -52,10 +52,9 @@ HRESULT Registrar::RegisterKey(HKEY parent, const RegistryScriptKey& key) {
   if (key.defaultValue || !key.values.empty()) access |= KEY_SET_VALUE;
   if (!key.subkeys.empty()) access |= KEY_CREATE_SUB_KEY;
   ScopedRegKey opened;
-  const LONG error =
-      ::RegCreateKeyExW(parent, key.name.c_str(), 0, nullptr,
-                        REG_OPTION_NON_VOLATILE, access, nullptr,
-                        opened.Receive(), nullptr);
+  const LONG error = ::RegCreateKeyExW(parent, key.name.c_str(), 0, nullptr,
+                                       REG_OPTION_NON_VOLATILE, access, nullptr,
+                                       opened.Receive(), nullptr);
   if (error != ERROR_SUCCESS) return HRESULT_FROM_WIN32(error);
 
   HRESULT hr = S_OK;
@@ -80,8 +79,8 @@ HRESULT Registrar::UnregisterKey(HKEY parent, const RegistryScriptKey& key) {
     return IsMissing(error) ? S_OK : HRESULT_FROM_WIN32(error);
   }
   ScopedRegKey opened;
-  LONG error = ::RegOpenKeyExW(parent, key.name.c_str(), 0, KEY_READ,
-                               opened.Receive());
+  LONG error =
+      ::RegOpenKeyExW(parent, key.name.c_str(), 0, KEY_READ, opened.Receive());
   if (IsMissing(error)) return S_OK;
   if (error != ERROR_SUCCESS) return HRESULT_FROM_WIN32(error);
 

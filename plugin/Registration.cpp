@@ -32,10 +32,10 @@ class RegistrationContext {
       m_classesRoot = HKEY_CLASSES_ROOT;
       return S_OK;
     }
-    const LONG error = ::RegCreateKeyExW(
-        HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr,
-        REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE, nullptr,
-        m_userClasses.Receive(), nullptr);
+    const LONG error =
+        ::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr,
+                          REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE,
+                          nullptr, m_userClasses.Receive(), nullptr);
     if (error != ERROR_SUCCESS) return HRESULT_FROM_WIN32(error);
     m_classesRoot = m_userClasses.Get();
     return S_OK;
@@ -68,8 +68,8 @@ HRESULT RegisterServer(RegistrationScope scope) {
   HRESULT hr = context.Open(scope);
   if (FAILED(hr)) return hr;
   hr = context.RunScript(IDR_VPLCMGR, ScriptAction::kRegister);
-  for (const ObjectMapEntry* entry = ObjectMap();
-       SUCCEEDED(hr) && entry->clsid; ++entry) {
+  for (const ObjectMapEntry* entry = ObjectMap(); SUCCEEDED(hr) && entry->clsid;
+       ++entry) {
     hr = context.RunScript(entry->registryScriptId, ScriptAction::kRegister);
   }
   if (FAILED(hr)) return hr;

@@ -19,9 +19,9 @@ HRESULT LoadRegistryScriptText(HMODULE module, UINT id, std::wstring* text) {
   std::string utf8(bytes, size);
   if (utf8.compare(0, 3, "\xEF\xBB\xBF") == 0) utf8.erase(0, 3);
   if (utf8.empty()) return S_OK;
-  const int length = ::MultiByteToWideChar(
-      CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()),
-      nullptr, 0);
+  const int length =
+      ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),
+                            static_cast<int>(utf8.size()), nullptr, 0);
   if (length <= 0) return HRESULT_FROM_WIN32(::GetLastError());
   text->resize(length);
   ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),

@@ -10,8 +10,7 @@ namespace {
 
 using Microsoft::WRL::ComPtr;
 using BstrHolder = std::unique_ptr<OLECHAR, decltype(&::SysFreeString)>;
-using RegisterForUserFunction = HRESULT(WINAPI*)(ITypeLib*, OLECHAR*,
-                                                 OLECHAR*);
+using RegisterForUserFunction = HRESULT(WINAPI*)(ITypeLib*, OLECHAR*, OLECHAR*);
 using UnregisterForUserFunction = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID,
                                                    SYSKIND);
 

@@ -113,14 +113,15 @@ class RegistrationTest : public ::testing::Test {
   HKEY m_userClasses = nullptr;
 };
 
-TEST_F(RegistrationTest, Regsvr32RegistersBothTablesAndTheTypeLibraryThenRemovesThem) {
+TEST_F(RegistrationTest,
+       Regsvr32RegistersBothTablesAndTheTypeLibraryThenRemovesThem) {
   ASSERT_EQ(0u, RunRegsvr32(L""));
   EXPECT_EQ(ExpectedRegistration(m_dllPath),
             ReadRegistryTrees(HKEY_CLASSES_ROOT, RegisteredPaths()));
   EXPECT_TRUE(ReadRegistryTrees(m_userClasses, RegisteredPaths()).empty());
   BSTR libraryPath = nullptr;
-  ASSERT_EQ(S_OK,
-            ::QueryPathOfRegTypeLib(LIBID_VplCMgrLib, 5, 5, 0x409, &libraryPath));
+  ASSERT_EQ(S_OK, ::QueryPathOfRegTypeLib(LIBID_VplCMgrLib, 5, 5, 0x409,
+                                          &libraryPath));
   EXPECT_STREQ(m_dllPath.c_str(), libraryPath);
   ::SysFreeString(libraryPath);
   EXPECT_EQ(S_OK, LoadRegisteredTypeLibrary());
@@ -145,9 +146,9 @@ TEST_F(RegistrationTest, HostCreatesThePluginByClsidAlone) {
 
   // This thread is in the multithreaded apartment, as the host's are.
   ComPtr<IVesperlinePlugin> plugin;
-  ASSERT_EQ(S_OK, ::CoCreateInstance(CLSID_ConfigMgrPlugin, nullptr,
-                                     CLSCTX_INPROC_SERVER,
-                                     IID_PPV_ARGS(&plugin)));
+  ASSERT_EQ(S_OK,
+            ::CoCreateInstance(CLSID_ConfigMgrPlugin, nullptr,
+                               CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&plugin)));
   // COM loaded the registered file: the module this test holds.
   EXPECT_EQ(m_dll, ::GetModuleHandleW(m_dllPath.c_str()));
   EXPECT_EQ(S_FALSE, m_canUnloadNow());
@@ -189,8 +190,8 @@ TEST_F(RegistrationTest, InstallForUserWritesUnderTheUsersClassesOnly) {
 
 TEST_F(RegistrationTest, InstallWithAnyOtherCommandLineRegistersMachineWide) {
   const LCID original = ::GetThreadLocale();
-  const LCID german = MAKELCID(MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN),
-                               SORT_DEFAULT);
+  const LCID german =
+      MAKELCID(MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), SORT_DEFAULT);
   const wchar_t* const kCommandLines[] = {L"users", L"use", L"", nullptr};
   for (const wchar_t* commandLine : kCommandLines) {
     SCOPED_TRACE(commandLine ? commandLine : L"(null)");
@@ -204,8 +205,7 @@ TEST_F(RegistrationTest, InstallWithAnyOtherCommandLineRegistersMachineWide) {
 
     EXPECT_EQ(S_OK, m_install(FALSE, nullptr));
     EXPECT_EQ(german, ::GetThreadLocale());
-    EXPECT_TRUE(
-        ReadRegistryTrees(m_machineClasses, RegisteredPaths()).empty());
+    EXPECT_TRUE(ReadRegistryTrees(m_machineClasses, RegisteredPaths()).empty());
     EXPECT_EQ(TYPE_E_LIBNOTREGISTERED, LoadRegisteredTypeLibrary());
   }
   ::SetThreadLocale(original);

@@ -4,8 +4,7 @@
 
 namespace vpltest {
 
-std::vector<std::wstring> ExpectedRegistration(
-    const std::wstring& modulePath) {
+std::vector<std::wstring> ExpectedRegistration(const std::wstring& modulePath) {
   const std::wstring appId = std::wstring(L"AppID\\") + kPluginAppId;
   const std::wstring clsid = std::wstring(L"CLSID\\") + kPluginClsid;
   std::vector<std::wstring> lines = {

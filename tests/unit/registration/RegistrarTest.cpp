@@ -29,10 +29,10 @@ class RegistrarTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ::RegDeleteTreeW(HKEY_CURRENT_USER, kScratchPath);
-    ASSERT_EQ(ERROR_SUCCESS,
-              ::RegCreateKeyExW(HKEY_CURRENT_USER, kScratchPath, 0, nullptr, 0,
-                                KEY_ALL_ACCESS, nullptr, m_root.Receive(),
-                                nullptr));
+    ASSERT_EQ(
+        ERROR_SUCCESS,
+        ::RegCreateKeyExW(HKEY_CURRENT_USER, kScratchPath, 0, nullptr, 0,
+                          KEY_ALL_ACCESS, nullptr, m_root.Receive(), nullptr));
     ASSERT_EQ(S_OK, Module().AddCommonRGSReplacements(&m_replacements));
     m_replacements.Add(L"MODULE", kModulePath);
   }
@@ -58,10 +58,10 @@ class RegistrarTest : public ::testing::Test {
 
   void CreateKey(const std::wstring& path) {
     ScopedRegKey key;
-    ASSERT_EQ(ERROR_SUCCESS,
-              ::RegCreateKeyExW(m_root.Get(), path.c_str(), 0, nullptr, 0,
-                                KEY_ALL_ACCESS, nullptr, key.Receive(),
-                                nullptr));
+    ASSERT_EQ(
+        ERROR_SUCCESS,
+        ::RegCreateKeyExW(m_root.Get(), path.c_str(), 0, nullptr, 0,
+                          KEY_ALL_ACCESS, nullptr, key.Receive(), nullptr));
   }
 
   ScopedRegKey m_root;
@@ -114,10 +114,9 @@ TEST_F(RegistrarTest, KeysOthersStillUseKeepTheirForeignSubkeys) {
   EXPECT_EQ(S_OK, Run(ScriptAction::kUnregister));
   // The ProgID key stays for its foreign subkey but loses the script's
   // default value; the class key goes whole, whatever is below it.
-  EXPECT_EQ((std::vector<std::wstring>{
-                L"\\AppID", L"\\AppID\\Other", L"\\CLSID",
-                L"\\VplCMgr.ConfigMgrPlugin",
-                L"\\VplCMgr.ConfigMgrPlugin\\Foreign"}),
+  EXPECT_EQ((std::vector<std::wstring>{L"\\AppID", L"\\AppID\\Other",
+                                       L"\\CLSID", L"\\VplCMgr.ConfigMgrPlugin",
+                                       L"\\VplCMgr.ConfigMgrPlugin\\Foreign"}),
             Everything());
 }
 
@@ -128,10 +127,9 @@ TEST_F(RegistrarTest, RegistrationStopsAtTheFirstFailureAndUnregisterCleansUp) {
 
   EXPECT_EQ(E_ACCESSDENIED, Run(ScriptAction::kRegister));
   // Written before the failing key: the AppID script and the first ProgID.
-  EXPECT_FALSE(ReadRegistryTree(m_root.Get(), L"VplCMgr.ConfigMgrPlugin.1")
-                   .empty());
   EXPECT_FALSE(
-      ReadRegistryTree(m_root.Get(), L"AppID\\VplCMgr.DLL").empty());
+      ReadRegistryTree(m_root.Get(), L"VplCMgr.ConfigMgrPlugin.1").empty());
+  EXPECT_FALSE(ReadRegistryTree(m_root.Get(), L"AppID\\VplCMgr.DLL").empty());
   // Never reached: the class key.
   EXPECT_FALSE(vpltest::RegistryKeyExists(
       m_root.Get(), std::wstring(L"CLSID\\") + vpltest::kPluginClsid));
@@ -144,8 +142,8 @@ TEST_F(RegistrarTest, RegistrationStopsAtTheFirstFailureAndUnregisterCleansUp) {
 
 TEST(RegistryScriptResource, LoadsTheModulesScriptsAndRejectsMissingOnes) {
   std::wstring text;
-  ASSERT_EQ(S_OK, LoadRegistryScriptText(GetCurrentModule(), IDR_VPLCMGR,
-                                         &text));
+  ASSERT_EQ(S_OK,
+            LoadRegistryScriptText(GetCurrentModule(), IDR_VPLCMGR, &text));
   EXPECT_EQ(0u, text.find(L"HKCR"));
   EXPECT_NE(std::wstring::npos, text.find(L"'%APPID%' = s 'VplCMgr'"));
   EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND),

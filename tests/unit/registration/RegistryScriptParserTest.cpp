@@ -95,19 +95,19 @@ TEST(RegistryScriptParser, AcceptsAnEmptyScriptAndTheLongRootName) {
 
 TEST(RegistryScriptParser, RejectsMalformedScripts) {
   const wchar_t* const kMalformed[] = {
-      L"HKCR { Key",                           // block never closed
-      L"HKCR { Key = s 'Data }",               // quote never closed
+      L"HKCR { Key",                            // block never closed
+      L"HKCR { Key = s 'Data }",                // quote never closed
       L"HKCR { Key = s 'x' { 'unterminated }",  // quote never closed inside
-      L"HKLM { Key }",                         // only the classes root
-      L"HKCR Key",                             // root without a block
-      L"HKCR { Key = d '5' }",                 // only string data
-      L"HKCR { Key = s }",                     // data missing
-      L"HKCR { Key = s '%UNKNOWN%' }",         // unknown replacement
-      L"HKCR { '%MODULE' }",                   // replacement never closed
-      L"HKCR { '' }",                          // empty key name
-      L"HKCR { Key { val Name s 'x' } }",      // value without '='
-      L"HKCR { = s 'x' }",                     // value without key
-      L"HKCR { Key } }",                       // stray closing brace
+      L"HKLM { Key }",                          // only the classes root
+      L"HKCR Key",                              // root without a block
+      L"HKCR { Key = d '5' }",                  // only string data
+      L"HKCR { Key = s }",                      // data missing
+      L"HKCR { Key = s '%UNKNOWN%' }",          // unknown replacement
+      L"HKCR { '%MODULE' }",                    // replacement never closed
+      L"HKCR { '' }",                           // empty key name
+      L"HKCR { Key { val Name s 'x' } }",       // value without '='
+      L"HKCR { = s 'x' }",                      // value without key
+      L"HKCR { Key } }",                        // stray closing brace
   };
   for (const wchar_t* text : kMalformed) {
     RegistryScript script;

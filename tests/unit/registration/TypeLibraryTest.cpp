@@ -73,7 +73,8 @@ TEST_F(TypeLibraryTest, LibraryAttributes) {
 
 TEST_F(TypeLibraryTest, CoclassOffersThePluginInterface) {
   ComPtr<ITypeInfo> coclass;
-  ASSERT_EQ(S_OK, m_library->GetTypeInfoOfGuid(CLSID_ConfigMgrPlugin, &coclass));
+  ASSERT_EQ(S_OK,
+            m_library->GetTypeInfoOfGuid(CLSID_ConfigMgrPlugin, &coclass));
   std::wstring help;
   EXPECT_EQ(L"ConfigMgrPlugin", Name(coclass.Get(), MEMBERID_NIL, &help));
   EXPECT_EQ(L"ConfigMgrPlugin Class", help);
