@@ -63,6 +63,8 @@ void KeepFirstFailure(HRESULT* first, HRESULT hr) {
 }  // namespace
 
 HRESULT RegisterServer(RegistrationScope scope) {
+  // Registration must not depend on the locale of whichever thread runs it
+  // (an installer's, a host's): work under the system default.
   ScopedThreadLocale locale(LOCALE_SYSTEM_DEFAULT);
   RegistrationContext context;
   HRESULT hr = context.Open(scope);

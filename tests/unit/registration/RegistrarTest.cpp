@@ -40,6 +40,8 @@ class RegistrarTest : public ::testing::Test {
   void TearDown() override {
     m_root.Reset();
     ::RegDeleteTreeW(HKEY_CURRENT_USER, kScratchPath);
+    // Goes only when no other test still uses it.
+    ::RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\VplCMgrTests");
   }
 
   HRESULT Run(ScriptAction action) {
