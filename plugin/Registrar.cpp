@@ -1,6 +1,6 @@
 #include "plugin/Registrar.h"
 
-#include "plugin/ScopedRegKey.h"
+#include "common/ScopedRegKey.h"
 
 namespace registration {
 namespace {
@@ -94,7 +94,7 @@ HRESULT Registrar::UnregisterKey(HKEY parent, const RegistryScriptKey& key) {
   error = ::RegQueryInfoKeyW(opened.Get(), nullptr, nullptr, nullptr,
                              &subkeyCount, nullptr, nullptr, nullptr, nullptr,
                              nullptr, nullptr, nullptr);
-  opened.Reset();
+  opened.Close();
   if (error != ERROR_SUCCESS) {
     KeepFirstFailure(&first, HRESULT_FROM_WIN32(error));
     return first;

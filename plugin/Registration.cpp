@@ -9,7 +9,7 @@
 #include "plugin/ModulePath.h"
 #include "plugin/RegistryReplacements.h"
 #include "plugin/RegistryScriptResource.h"
-#include "plugin/ScopedRegKey.h"
+#include "common/ScopedRegKey.h"
 #include "plugin/ScopedThreadLocale.h"
 #include "plugin/TypeLibRegistration.h"
 #include "plugin/resource.h"

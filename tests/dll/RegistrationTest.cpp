@@ -32,9 +32,12 @@ std::wstring DllPath() {
   return result.substr(0, result.find_last_of(L'\\') + 1) + L"VplCMgr.dll";
 }
 
+// Windows always has both classes keys; a fresh Wine prefix may lack the
+// user's until something registers per user.
 HKEY OpenClasses(HKEY root) {
   HKEY key = nullptr;
-  ::RegOpenKeyExW(root, L"Software\\Classes", 0, KEY_READ, &key);
+  ::RegCreateKeyExW(root, L"Software\\Classes", 0, nullptr, 0, KEY_READ,
+                    nullptr, &key, nullptr);
   return key;
 }
 

@@ -7,7 +7,7 @@
 #include "plugin/RegistryReplacements.h"
 #include "plugin/RegistryScriptParser.h"
 #include "plugin/RegistryScriptResource.h"
-#include "plugin/ScopedRegKey.h"
+#include "common/ScopedRegKey.h"
 #include "plugin/resource.h"
 #include "tests/support/RegistrationTables.h"
 #include "tests/support/RegistryTree.h"
@@ -38,7 +38,7 @@ class RegistrarTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    m_root.Reset();
+    m_root.Close();
     ::RegDeleteTreeW(HKEY_CURRENT_USER, kScratchPath);
     // Goes only when no other test still uses it.
     ::RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\VplCMgrTests");
