@@ -37,8 +37,10 @@ bool ReadElement(SAFEARRAY* array, VARTYPE elementType, LONG index,
     case VT_I2:
     case VT_UI2: {
       SHORT shortValue = 0;
-      if (FAILED(::SafeArrayGetElement(array, &index, &shortValue))) return false;
-      value = elementType == VT_I2 ? shortValue : static_cast<USHORT>(shortValue);
+      if (FAILED(::SafeArrayGetElement(array, &index, &shortValue)))
+        return false;
+      value =
+          elementType == VT_I2 ? shortValue : static_cast<USHORT>(shortValue);
       return true;
     }
     case VT_I4:
@@ -120,8 +122,8 @@ bool SystemCapabilities::IsOnAcWithBattery() const {
   // SYSTEM_BATTERY_STATE is 32 bytes; its first two bytes are "AC on line"
   // and "battery present".
   BYTE state[32] = {};
-  const LONG status = ::CallNtPowerInformation(
-      SystemBatteryState, nullptr, 0, state, sizeof(state));
+  const LONG status = ::CallNtPowerInformation(SystemBatteryState, nullptr, 0,
+                                               state, sizeof(state));
   if (status != 0) return true;
   return state[0] == 1 && state[1] == 1;
 }

@@ -19,9 +19,9 @@ void ConnectToNamespace(Microsoft::WRL::ComPtr<IWbemServices>& services,
                         const wchar_t* user, const wchar_t* password,
                         DWORD authenticationLevel, DWORD impersonationLevel) {
   Microsoft::WRL::ComPtr<IWbemLocator> locator;
-  HRESULT hr = ::CoCreateInstance(CLSID_WbemLocator, nullptr,
-                                  CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                                  &locator);
+  HRESULT hr =
+      ::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
+                         IID_IWbemLocator, &locator);
   if (FAILED(hr)) ThrowHResult(hr);
 
   std::wstring path;
@@ -41,9 +41,9 @@ void ConnectToNamespace(Microsoft::WRL::ComPtr<IWbemServices>& services,
   const ScopedBstr passwordText =
       MakeBstr(IsEmpty(password) ? nullptr : password);
   Microsoft::WRL::ComPtr<IWbemServices> connected;
-  hr = locator->ConnectServer(pathText.Get(), userText.Get(),
-                              passwordText.Get(), nullptr, 0, nullptr, nullptr,
-                              &connected);
+  hr =
+      locator->ConnectServer(pathText.Get(), userText.Get(), passwordText.Get(),
+                             nullptr, 0, nullptr, nullptr, &connected);
   if (FAILED(hr)) ThrowHResult(hr);
 
   hr = ::CoSetProxyBlanket(connected.Get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE,

@@ -73,10 +73,9 @@ HRESULT SetProxySecurity(IUnknown* proxy, const wchar_t* authority,
     DWORD authenticationService = 0;
     DWORD authorisationService = 0;
     DWORD capabilities = 0;
-    hr = ::CoQueryProxyBlanket(proxy, &authenticationService,
-                               &authorisationService, nullptr,
-                               &authenticationLevel, nullptr, nullptr,
-                               &capabilities);
+    hr = ::CoQueryProxyBlanket(
+        proxy, &authenticationService, &authorisationService, nullptr,
+        &authenticationLevel, nullptr, nullptr, &capabilities);
     if (SUCCEEDED(hr)) {
       hr = ::CoSetProxyBlanket(proxy, authenticationService,
                                authorisationService, nullptr,

@@ -25,9 +25,9 @@ CWbemConnection::~CWbemConnection() {
 
 HRESULT CWbemConnection::Connect(const wchar_t* wmiNamespace) {
   Microsoft::WRL::ComPtr<IWbemLocator> locator;
-  HRESULT hr = ::CoCreateInstance(CLSID_WbemLocator, nullptr,
-                                  CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                                  &locator);
+  HRESULT hr =
+      ::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
+                         IID_IWbemLocator, &locator);
   if (FAILED(hr)) {
     LogMessage("%T: Failed to create IWbemLocator object %s\n",
                GetWbemErrorName(hr));
@@ -35,8 +35,8 @@ HRESULT CWbemConnection::Connect(const wchar_t* wmiNamespace) {
   }
 
   const ScopedBstr path = MakeBstr(wmiNamespace);
-  hr = locator->ConnectServer(path.Get(), nullptr, nullptr, nullptr, 0,
-                              nullptr, nullptr, &m_services);
+  hr = locator->ConnectServer(path.Get(), nullptr, nullptr, nullptr, 0, nullptr,
+                              nullptr, &m_services);
   locator.Reset();
   if (FAILED(hr)) {
     m_services.Reset();

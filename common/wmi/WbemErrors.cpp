@@ -19,10 +19,10 @@ constexpr const char* kSuccessNames[] = {
 
 // 0x40001 onwards.
 constexpr const char* kInformationNames[] = {
-    "WBEM_S_ALREADY_EXISTS",    "WBEM_S_RESET_TO_DEFAULT",
-    "WBEM_S_DIFFERENT",         "WBEM_S_TIMEDOUT",
-    "WBEM_S_NO_MORE_DATA",      "WBEM_OPERATION_CANCELLED",
-    "WBEM_S_PENDING",           "WBEM_S_DUPLICATE_OBJECTS",
+    "WBEM_S_ALREADY_EXISTS", "WBEM_S_RESET_TO_DEFAULT",
+    "WBEM_S_DIFFERENT",      "WBEM_S_TIMEDOUT",
+    "WBEM_S_NO_MORE_DATA",   "WBEM_OPERATION_CANCELLED",
+    "WBEM_S_PENDING",        "WBEM_S_DUPLICATE_OBJECTS",
 };
 
 // 0x80041001 to 0x80041067; null where the code has no name.
@@ -180,9 +180,9 @@ std::string GetComErrorDescription() {
 
 HRESULT GetWbemStatusText(HRESULT hr, std::string& text) {
   Microsoft::WRL::ComPtr<IWbemStatusCodeText> statusText;
-  const HRESULT created =
-      ::CoCreateInstance(CLSID_WbemStatusCodeText, nullptr, CLSCTX_INPROC_SERVER,
-                         IID_IWbemStatusCodeText, &statusText);
+  const HRESULT created = ::CoCreateInstance(
+      CLSID_WbemStatusCodeText, nullptr, CLSCTX_INPROC_SERVER,
+      IID_IWbemStatusCodeText, &statusText);
   if (FAILED(created)) return created;
   ScopedBstr message;
   const HRESULT result =

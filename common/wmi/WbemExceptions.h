@@ -26,6 +26,8 @@ class ComErrorException {
   HRESULT m_hr;
 };
 
-[[noreturn]] inline void ThrowHResult(HRESULT hr) { throw HResultException(hr); }
+[[noreturn]] inline void ThrowHResult(HRESULT hr) {
+  throw HResultException(hr);
+}
 
 }  // namespace NTarn

@@ -18,7 +18,8 @@ constexpr int kStackBufferChars = 4096;
 
 std::string WideToAnsi(const wchar_t* text, size_t length) {
   if (!text || length == 0) return std::string();
-  if (length > static_cast<size_t>(INT_MAX)) throw ComErrorException(E_OUTOFMEMORY);
+  if (length > static_cast<size_t>(INT_MAX))
+    throw ComErrorException(E_OUTOFMEMORY);
   const int wideLength = static_cast<int>(length);
   const int size = ::WideCharToMultiByte(CP_ACP, 0, text, wideLength, nullptr,
                                          0, nullptr, nullptr);

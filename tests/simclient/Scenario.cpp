@@ -2,12 +2,11 @@
 
 #include <windows.h>
 
-#include <nlohmann/json.hpp>
-
 #include <cstdio>
 #include <cwctype>
 #include <fstream>
 #include <limits>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
 
@@ -33,14 +32,20 @@ class Parser {
 
   SimValue ParseValue(const Json& json, const std::wstring& className,
                       const std::string& property, const std::string& where) {
+    // Windows PowerShell 5.1 writes a date as {"value": "/Date(ms)/",
+    // "DisplayHint": 2, "DateTime": "<long text>"}.
+    if (json.is_object() && !json.contains("cimType") &&
+        json.contains("value") && json.contains("DateTime")) {
+      return ParseValue(json["value"], className, property, where);
+    }
     if (json.is_object()) {
       if (!json.contains("cimType") || !json["cimType"].is_string()) {
         Fail(where, "an object value needs a \"cimType\" text and a \"value\"");
       }
       CIMTYPE type;
       if (!ParseCimTypeName(json["cimType"].get<std::string>(), type)) {
-        Fail(where, "unknown CIM type \"" + json["cimType"].get<std::string>() +
-                        "\"");
+        Fail(where,
+             "unknown CIM type \"" + json["cimType"].get<std::string>() + "\"");
       }
       return Convert(json.contains("value") ? json["value"] : Json(), type,
                      where);
@@ -106,7 +111,8 @@ class Parser {
         int64_t low = 0;
         int64_t high = 0;
         IntegerRange(type, low, high);
-        if ((json.is_number_unsigned() && json.get<uint64_t>() > uint64_t(high)) ||
+        if ((json.is_number_unsigned() &&
+             json.get<uint64_t>() > uint64_t(high)) ||
             number < low || number > high) {
           Fail(where, "integer out of range for its CIM type");
         }
@@ -134,13 +140,31 @@ class Parser {
 
   static void IntegerRange(CIMTYPE type, int64_t& low, int64_t& high) {
     switch (type) {
-      case CIM_SINT8: low = -128; high = 127; return;
-      case CIM_UINT8: low = 0; high = 255; return;
-      case CIM_SINT16: low = -32768; high = 32767; return;
+      case CIM_SINT8:
+        low = -128;
+        high = 127;
+        return;
+      case CIM_UINT8:
+        low = 0;
+        high = 255;
+        return;
+      case CIM_SINT16:
+        low = -32768;
+        high = 32767;
+        return;
       case CIM_UINT16:
-      case CIM_CHAR16: low = 0; high = 65535; return;
-      case CIM_SINT32: low = INT32_MIN; high = INT32_MAX; return;
-      default: low = 0; high = UINT32_MAX; return;
+      case CIM_CHAR16:
+        low = 0;
+        high = 65535;
+        return;
+      case CIM_SINT32:
+        low = INT32_MIN;
+        high = INT32_MAX;
+        return;
+      default:
+        low = 0;
+        high = UINT32_MAX;
+        return;
     }
   }
 
@@ -157,16 +181,16 @@ class Parser {
       int offset = 0;
       const std::string zone = match[8].str();
       if (zone.size() == 6) {
-        offset = std::stoi(zone.substr(1, 2)) * 60 + std::stoi(zone.substr(4, 2));
+        offset =
+            std::stoi(zone.substr(1, 2)) * 60 + std::stoi(zone.substr(4, 2));
         if (zone[0] == '-') offset = -offset;
       }
       char buffer[40];
       snprintf(buffer, sizeof(buffer), "%s%s%s%s%s%s.%s%c%03d",
                match[1].str().c_str(), match[2].str().c_str(),
                match[3].str().c_str(), match[4].str().c_str(),
-               match[5].str().c_str(), match[6].str().c_str(),
-               fraction.c_str(), offset < 0 ? '-' : '+',
-               offset < 0 ? -offset : offset);
+               match[5].str().c_str(), match[6].str().c_str(), fraction.c_str(),
+               offset < 0 ? '-' : '+', offset < 0 ? -offset : offset);
       return buffer;
     }
     if (std::regex_match(text, match, kMsDate)) {
@@ -177,7 +201,8 @@ class Parser {
       FILETIME fileTime{static_cast<DWORD>(ticks),
                         static_cast<DWORD>(ticks >> 32)};
       SYSTEMTIME utc{};
-      if (!::FileTimeToSystemTime(&fileTime, &utc)) Fail(where, "date out of range");
+      if (!::FileTimeToSystemTime(&fileTime, &utc))
+        Fail(where, "date out of range");
       char buffer[40];
       snprintf(buffer, sizeof(buffer), "%04u%02u%02u%02u%02u%02u.%03u000+000",
                utc.wYear, utc.wMonth, utc.wDay, utc.wHour, utc.wMinute,
@@ -226,25 +251,26 @@ std::wstring ToLower(const std::wstring& text) {
 
 std::wstring Utf8ToWide(const std::string& text) {
   if (text.empty()) return std::wstring();
-  const int size = ::MultiByteToWideChar(CP_UTF8, 0, text.data(),
-                                         static_cast<int>(text.size()), nullptr, 0);
+  const int size = ::MultiByteToWideChar(
+      CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring result(static_cast<size_t>(size > 0 ? size : 0), L'\0');
   if (size > 0) {
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                          &result[0], size);
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(),
+                          static_cast<int>(text.size()), &result[0], size);
   }
   return result;
 }
 
 std::string WideToUtf8(const std::wstring& text) {
   if (text.empty()) return std::string();
-  const int size =
-      ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                            nullptr, 0, nullptr, nullptr);
+  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(),
+                                         static_cast<int>(text.size()), nullptr,
+                                         0, nullptr, nullptr);
   std::string result(static_cast<size_t>(size > 0 ? size : 0), '\0');
   if (size > 0) {
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                          &result[0], size, nullptr, nullptr);
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(),
+                          static_cast<int>(text.size()), &result[0], size,
+                          nullptr, nullptr);
   }
   return result;
 }
@@ -268,11 +294,14 @@ std::wstring Scenario::Normalize(const std::wstring& name) {
   for (wchar_t c : name) {
     if (c == L'/') c = L'\\';
     // Runs of separators collapse to one.
-    if (c == L'\\' && !normalized.empty() && normalized.back() == L'\\') continue;
+    if (c == L'\\' && !normalized.empty() && normalized.back() == L'\\')
+      continue;
     normalized += c;
   }
-  while (!normalized.empty() && normalized.back() == L'\\') normalized.pop_back();
-  while (!normalized.empty() && normalized.front() == L'\\') normalized.erase(0, 1);
+  while (!normalized.empty() && normalized.back() == L'\\')
+    normalized.pop_back();
+  while (!normalized.empty() && normalized.front() == L'\\')
+    normalized.erase(0, 1);
   return ToLower(normalized);
 }
 
@@ -285,7 +314,8 @@ bool Scenario::IsAbsent(const std::wstring& name) const {
   return m_absent.count(Normalize(name)) != 0;
 }
 
-Scenario Scenario::Parse(const std::string& text, const std::string& sourceName) {
+Scenario Scenario::Parse(const std::string& text,
+                         const std::string& sourceName) {
   Json root;
   try {
     root = Json::parse(text);
@@ -310,12 +340,15 @@ Scenario Scenario::Parse(const std::string& text, const std::string& sourceName)
   }
   if (root.contains("absentNamespaces")) {
     const Json& absent = root["absentNamespaces"];
-    if (!absent.is_array()) parser.Fail("/absentNamespaces", "expected an array");
+    if (!absent.is_array())
+      parser.Fail("/absentNamespaces", "expected an array");
     for (size_t i = 0; i < absent.size(); ++i) {
       if (!absent[i].is_string()) {
-        parser.Fail("/absentNamespaces/" + std::to_string(i), "expected a text");
+        parser.Fail("/absentNamespaces/" + std::to_string(i),
+                    "expected a text");
       }
-      scenario.m_absent.insert(Normalize(Utf8ToWide(absent[i].get<std::string>())));
+      scenario.m_absent.insert(
+          Normalize(Utf8ToWide(absent[i].get<std::string>())));
     }
   }
   if (!root.contains("namespaces")) return scenario;
@@ -324,7 +357,8 @@ Scenario Scenario::Parse(const std::string& text, const std::string& sourceName)
 
   for (auto ns = namespaces.begin(); ns != namespaces.end(); ++ns) {
     const std::string nsWhere = Pointer("/namespaces", ns.key());
-    if (!ns.value().is_object()) parser.Fail(nsWhere, "expected an object of classes");
+    if (!ns.value().is_object())
+      parser.Fail(nsWhere, "expected an object of classes");
     const std::wstring nsKey = Normalize(Utf8ToWide(ns.key()));
     if (nsKey.empty()) parser.Fail(nsWhere, "empty namespace name");
     SimNamespace& target = scenario.m_namespaces[nsKey];
@@ -337,18 +371,22 @@ Scenario Scenario::Parse(const std::string& text, const std::string& sourceName)
       Json instances = cls.value();
       if (instances.is_object()) instances = Json::array({instances});
       if (!instances.is_array()) {
-        parser.Fail(classWhere, "expected an array of instances or one instance");
+        parser.Fail(classWhere,
+                    "expected an array of instances or one instance");
       }
       for (size_t i = 0; i < instances.size(); ++i) {
         const std::string instanceWhere = classWhere + "/" + std::to_string(i);
-        if (!instances[i].is_object()) parser.Fail(instanceWhere, "expected an object");
+        if (!instances[i].is_object())
+          parser.Fail(instanceWhere, "expected an object");
         SimInstance instance;
         instance.className = className;
-        for (auto prop = instances[i].begin(); prop != instances[i].end(); ++prop) {
+        for (auto prop = instances[i].begin(); prop != instances[i].end();
+             ++prop) {
           if (IsPowerShellKey(prop.key())) continue;
           const std::wstring propName = Utf8ToWide(prop.key());
           if (instance.Find(propName)) {
-            parser.Fail(Pointer(instanceWhere, prop.key()), "duplicate property");
+            parser.Fail(Pointer(instanceWhere, prop.key()),
+                        "duplicate property");
           }
           instance.properties.emplace_back(
               propName, parser.ParseValue(prop.value(), className, prop.key(),

@@ -23,17 +23,15 @@ constexpr PropertyEntry kClient[] = {
 };
 
 constexpr PropertyEntry kExecutionRequest[] = {
-    {L"RequestID", CIM_STRING},   {L"ContentID", CIM_STRING},
-    {L"AdvertID", CIM_STRING},    {L"ProgramID", CIM_STRING},
-    {L"State", CIM_STRING},       {L"RunningState", CIM_STRING},
+    {L"RequestID", CIM_STRING},      {L"ContentID", CIM_STRING},
+    {L"AdvertID", CIM_STRING},       {L"ProgramID", CIM_STRING},
+    {L"State", CIM_STRING},          {L"RunningState", CIM_STRING},
     {L"ReceivedTime", CIM_DATETIME},
 };
 
 constexpr PropertyEntry kTargetedUpdate[] = {
-    {L"UpdateId", CIM_STRING},
-    {L"UpdateStatus", CIM_UINT32},
-    {L"UpdateState", CIM_UINT32},
-    {L"DownloadStatus", CIM_UINT32},
+    {L"UpdateId", CIM_STRING},        {L"UpdateStatus", CIM_UINT32},
+    {L"UpdateState", CIM_UINT32},     {L"DownloadStatus", CIM_UINT32},
     {L"PercentComplete", CIM_UINT32},
 };
 
@@ -45,12 +43,9 @@ constexpr PropertyEntry kSchedulerHistory[] = {
 };
 
 constexpr PropertyEntry kSoftwareDistribution[] = {
-    {L"ADV_AdvertisementID", CIM_STRING},
-    {L"ADV_ActiveTime", CIM_DATETIME},
-    {L"ADV_ExpirationTime", CIM_DATETIME},
-    {L"PKG_PackageID", CIM_STRING},
-    {L"PRG_ProgramID", CIM_STRING},
-    {L"PRG_PRF_Disabled", CIM_BOOLEAN},
+    {L"ADV_AdvertisementID", CIM_STRING},  {L"ADV_ActiveTime", CIM_DATETIME},
+    {L"ADV_ExpirationTime", CIM_DATETIME}, {L"PKG_PackageID", CIM_STRING},
+    {L"PRG_ProgramID", CIM_STRING},        {L"PRG_PRF_Disabled", CIM_BOOLEAN},
 };
 
 constexpr PropertyEntry kScheduledMessage[] = {
@@ -68,7 +63,8 @@ constexpr PropertyEntry kSystemEnclosure[] = {
     {L"Tag", CIM_STRING},
 };
 
-#define VPL_CLASS(name, table) {name, table, sizeof(table) / sizeof(table[0])}
+#define VPL_CLASS(name, table) \
+  { name, table, sizeof(table) / sizeof(table[0]) }
 constexpr ClassEntry kClasses[] = {
     VPL_CLASS(L"CCM_Client", kClient),
     VPL_CLASS(L"CCM_ExecutionRequestEx", kExecutionRequest),

@@ -4,7 +4,9 @@ namespace vpltest::sim {
 
 SimClassFactory::SimClassFactory(std::shared_ptr<SimState> state,
                                  SimMethod method, Creator creator)
-    : m_state(std::move(state)), m_method(method), m_creator(std::move(creator)) {}
+    : m_state(std::move(state)),
+      m_method(method),
+      m_creator(std::move(creator)) {}
 
 STDMETHODIMP SimClassFactory::QueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;

@@ -21,8 +21,9 @@ class SimEnumerator : public SimComObject<IEnumWbemClassObject> {
                 std::vector<std::wstring> selected, bool forwardOnly);
 
   STDMETHOD(Reset)() override;
-  STDMETHOD(Next)(LONG timeout, ULONG count, IWbemClassObject** objects,
-                  ULONG* returned) override;
+  STDMETHOD(Next)
+  (LONG timeout, ULONG count, IWbemClassObject** objects,
+   ULONG* returned) override;
   STDMETHOD(NextAsync)(ULONG, IWbemObjectSink*) override {
     return WBEM_E_NOT_SUPPORTED;
   }

@@ -13,7 +13,8 @@ bool IsLocalMachine(const std::wstring& machine) {
   }
   wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
   DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
-  return ::GetComputerNameW(name, &size) && _wcsicmp(name, machine.c_str()) == 0;
+  return ::GetComputerNameW(name, &size) &&
+         _wcsicmp(name, machine.c_str()) == 0;
 }
 
 // Splits "\\machine\namespace" (either slash); a path without a machine is
@@ -62,7 +63,8 @@ STDMETHODIMP SimLocator::ConnectServer(const BSTR path, const BSTR user,
     return WBEM_E_INVALID_NAMESPACE;
   }
   // Another machine cannot be reached: the RPC server is unavailable.
-  if (!IsLocalMachine(machine)) return HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE);
+  if (!IsLocalMachine(machine))
+    return HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE);
 
   const Scenario& scenario = m_state->GetScenario();
   if (const SimNamespace* held = scenario.FindNamespace(wmiNamespace)) {

@@ -16,10 +16,10 @@ class SimLocator : public SimComObject<IWbemLocator> {
  public:
   explicit SimLocator(std::shared_ptr<SimState> state);
 
-  STDMETHOD(ConnectServer)(const BSTR path, const BSTR user,
-                           const BSTR password, const BSTR locale, LONG flags,
-                           const BSTR authority, IWbemContext* context,
-                           IWbemServices** services) override;
+  STDMETHOD(ConnectServer)
+  (const BSTR path, const BSTR user, const BSTR password, const BSTR locale,
+   LONG flags, const BSTR authority, IWbemContext* context,
+   IWbemServices** services) override;
 
  private:
   std::shared_ptr<SimState> m_state;

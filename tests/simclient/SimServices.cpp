@@ -42,7 +42,8 @@ bool ParseObjectPath(const std::wstring& path, std::wstring& className,
   className = path.substr(0, dot);
   key = path.substr(dot + 1, equals - dot - 1);
   keyValue = path.substr(equals + 1);
-  if (keyValue.size() >= 2 && (keyValue.front() == L'"' || keyValue.front() == L'\'') &&
+  if (keyValue.size() >= 2 &&
+      (keyValue.front() == L'"' || keyValue.front() == L'\'') &&
       keyValue.back() == keyValue.front()) {
     keyValue = keyValue.substr(1, keyValue.size() - 2);
   }
@@ -93,7 +94,8 @@ STDMETHODIMP SimServices::GetObject(const BSTR path, LONG /*flags*/,
                                     IWbemContext* /*context*/,
                                     IWbemClassObject** object,
                                     IWbemCallResult** callResult) {
-  m_state->Record([&](Recorded& recorded) { recorded.objectPath = Text(path); });
+  m_state->Record(
+      [&](Recorded& recorded) { recorded.objectPath = Text(path); });
   if (object) *object = nullptr;
   if (callResult) *callResult = nullptr;
   if (const auto failure = m_state->Enter(SimMethod::kGetObject)) {
@@ -140,8 +142,10 @@ STDMETHODIMP SimServices::QueryBlanket(IUnknown* /*proxy*/,
     return failure->hr;
   }
   std::lock_guard<std::mutex> lock(m_mutex);
-  if (authenticationService) *authenticationService = m_blanket.authenticationService;
-  if (authorisationService) *authorisationService = m_blanket.authorisationService;
+  if (authenticationService)
+    *authenticationService = m_blanket.authenticationService;
+  if (authorisationService)
+    *authorisationService = m_blanket.authorisationService;
   if (principal) *principal = nullptr;
   if (authenticationLevel) *authenticationLevel = m_blanket.authenticationLevel;
   if (impersonationLevel) *impersonationLevel = m_blanket.impersonationLevel;

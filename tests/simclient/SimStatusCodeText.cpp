@@ -15,7 +15,8 @@ STDMETHODIMP SimStatusCodeText::GetErrorCodeText(HRESULT hr, LCID /*locale*/,
 
 STDMETHODIMP SimStatusCodeText::GetFacilityCodeText(HRESULT /*hr*/,
                                                     LCID /*locale*/,
-                                                    LONG /*flags*/, BSTR* text) {
+                                                    LONG /*flags*/,
+                                                    BSTR* text) {
   if (!text) return WBEM_E_INVALID_PARAMETER;
   *text = ::SysAllocString(L"WMI");
   return *text ? S_OK : E_OUTOFMEMORY;

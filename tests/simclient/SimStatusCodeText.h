@@ -16,10 +16,10 @@ class SimStatusCodeText : public SimComObject<IWbemStatusCodeText> {
   explicit SimStatusCodeText(std::shared_ptr<SimState> state)
       : m_state(std::move(state)) {}
 
-  STDMETHOD(GetErrorCodeText)(HRESULT hr, LCID locale, LONG flags,
-                              BSTR* text) override;
-  STDMETHOD(GetFacilityCodeText)(HRESULT hr, LCID locale, LONG flags,
-                                 BSTR* text) override;
+  STDMETHOD(GetErrorCodeText)
+  (HRESULT hr, LCID locale, LONG flags, BSTR* text) override;
+  STDMETHOD(GetFacilityCodeText)
+  (HRESULT hr, LCID locale, LONG flags, BSTR* text) override;
 
  private:
   std::shared_ptr<SimState> m_state;

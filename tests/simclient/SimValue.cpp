@@ -54,12 +54,12 @@ bool ParseCimTypeName(const std::string& name, CIMTYPE& type) {
     const char* name;
     CIMTYPE type;
   } kNames[] = {
-      {"sint8", CIM_SINT8},     {"uint8", CIM_UINT8},
-      {"sint16", CIM_SINT16},   {"uint16", CIM_UINT16},
-      {"sint32", CIM_SINT32},   {"uint32", CIM_UINT32},
-      {"sint64", CIM_SINT64},   {"uint64", CIM_UINT64},
-      {"real32", CIM_REAL32},   {"real64", CIM_REAL64},
-      {"boolean", CIM_BOOLEAN}, {"string", CIM_STRING},
+      {"sint8", CIM_SINT8},       {"uint8", CIM_UINT8},
+      {"sint16", CIM_SINT16},     {"uint16", CIM_UINT16},
+      {"sint32", CIM_SINT32},     {"uint32", CIM_UINT32},
+      {"sint64", CIM_SINT64},     {"uint64", CIM_UINT64},
+      {"real32", CIM_REAL32},     {"real64", CIM_REAL64},
+      {"boolean", CIM_BOOLEAN},   {"string", CIM_STRING},
       {"datetime", CIM_DATETIME}, {"reference", CIM_REFERENCE},
       {"char16", CIM_CHAR16},
   };
@@ -103,7 +103,8 @@ HRESULT PutElement(SAFEARRAY* array, LONG index, VARTYPE vt,
       return ::SafeArrayPutElement(array, &index, &element);
     }
     case VT_BOOL: {
-      VARIANT_BOOL element = value.numbers[index] ? VARIANT_TRUE : VARIANT_FALSE;
+      VARIANT_BOOL element =
+          value.numbers[index] ? VARIANT_TRUE : VARIANT_FALSE;
       return ::SafeArrayPutElement(array, &index, &element);
     }
     case VT_R4: {
@@ -141,7 +142,8 @@ HRESULT SimValue::ToVariant(VARIANT* out) const {
   const VARTYPE vt = VariantTypeOf(ElementType());
   const size_t count = ElementCount(*this);
   if (IsArray()) {
-    SAFEARRAY* array = ::SafeArrayCreateVector(vt, 0, static_cast<ULONG>(count));
+    SAFEARRAY* array =
+        ::SafeArrayCreateVector(vt, 0, static_cast<ULONG>(count));
     if (!array) return E_OUTOFMEMORY;
     for (size_t i = 0; i < count; ++i) {
       const HRESULT hr = PutElement(array, static_cast<LONG>(i), vt, *this);

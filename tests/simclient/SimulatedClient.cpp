@@ -32,9 +32,10 @@ std::string HexCode(HRESULT hr) {
 }  // namespace
 
 SimulatedClient::SimulatedClient(const std::string& scenario) {
-  sim::Scenario parsed = LooksLikeJson(scenario)
-                             ? sim::Scenario::Parse(scenario, "<inline scenario>")
-                             : sim::Scenario::Load(scenario);
+  sim::Scenario parsed =
+      LooksLikeJson(scenario)
+          ? sim::Scenario::Parse(scenario, "<inline scenario>")
+          : sim::Scenario::Load(scenario);
   m_state = std::make_shared<sim::SimState>(std::move(parsed));
   if (g_installed.exchange(true)) {
     throw std::runtime_error("a simulated client is already installed");
@@ -62,7 +63,8 @@ void SimulatedClient::Install() {
   locatorFactory.Attach(new sim::SimClassFactory(
       m_state, SimMethod::kCreateLocator,
       [](std::shared_ptr<sim::SimState> state) -> IUnknown* {
-        return static_cast<IWbemLocator*>(new sim::SimLocator(std::move(state)));
+        return static_cast<IWbemLocator*>(
+            new sim::SimLocator(std::move(state)));
       }));
   HRESULT hr = ::CoRegisterClassObject(CLSID_WbemLocator, locatorFactory.Get(),
                                        CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,

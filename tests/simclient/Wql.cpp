@@ -19,7 +19,7 @@ struct WqlCondition {
   std::shared_ptr<const WqlCondition> right;
   WqlOperand first;
   WqlOperand second;
-  std::wstring op;      // comparison operator
+  std::wstring op;       // comparison operator
   bool negated = false;  // IS NOT NULL
 };
 
@@ -50,9 +50,8 @@ class Lexer {
                (std::iswalnum(m_text[m_pos]) || m_text[m_pos] == L'_')) {
           token.text += m_text[m_pos++];
         }
-      } else if (std::iswdigit(c) ||
-                 (c == L'-' && m_pos + 1 < m_text.size() &&
-                  std::iswdigit(m_text[m_pos + 1]))) {
+      } else if (std::iswdigit(c) || (c == L'-' && m_pos + 1 < m_text.size() &&
+                                      std::iswdigit(m_text[m_pos + 1]))) {
         token.kind = Token::Kind::kInteger;
         size_t start = m_pos++;
         while (m_pos < m_text.size() && std::iswdigit(m_text[m_pos])) ++m_pos;
@@ -110,9 +109,8 @@ bool IsKeyword(const Token& token, const wchar_t* word) {
 }
 
 bool IsReserved(const Token& token) {
-  static const wchar_t* const kReserved[] = {L"SELECT", L"FROM", L"WHERE",
-                                             L"AND",    L"OR",   L"NOT",
-                                             L"IS",     L"NULL"};
+  static const wchar_t* const kReserved[] = {
+      L"SELECT", L"FROM", L"WHERE", L"AND", L"OR", L"NOT", L"IS", L"NULL"};
   for (const wchar_t* word : kReserved) {
     if (IsKeyword(token, word)) return true;
   }
@@ -124,8 +122,8 @@ bool IsSymbol(const Token& token, const wchar_t* symbol) {
 }
 
 bool IsComparison(const Token& token) {
-  static const wchar_t* const kOperators[] = {L"=",  L"<>", L"!=",
-                                              L"<",  L">",  L"<=", L">="};
+  static const wchar_t* const kOperators[] = {L"=", L"<>", L"!=", L"<",
+                                              L">", L"<=", L">="};
   for (const wchar_t* op : kOperators) {
     if (IsSymbol(token, op)) return true;
   }

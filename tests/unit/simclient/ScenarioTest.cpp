@@ -85,18 +85,20 @@ TEST(ScenarioTest, DatesBecomeCimDateTimeText) {
       {"ScheduleID": "b", "LastTriggerTime": "2026-03-15T10:15:30.5+01:00"},
       {"ScheduleID": "c", "LastTriggerTime": "2026-03-15T10:15:30Z"},
       {"ScheduleID": "d", "LastTriggerTime": "2026-03-15T10:15:30-05:30"},
-      {"ScheduleID": "e", "LastTriggerTime": "\/Date(1773569730000)\/"}
+      {"ScheduleID": "e", "LastTriggerTime": "\/Date(1773569730000)\/"},
+      {"ScheduleID": "f", "LastTriggerTime": {"value": "\/Date(1773569730000)\/",
+        "DisplayHint": 2, "DateTime": "Sunday, March 15, 2026 10:15:30 AM"}}
     ]}}})",
                                             "s");
   const auto& instances = scenario.FindNamespace(L"root\\x")
                               ->FindClass(L"CCM_Scheduler_History")
                               ->instances;
-  ASSERT_EQ(instances.size(), 5u);
+  ASSERT_EQ(instances.size(), 6u);
   const wchar_t* expected[] = {
       L"20260315101530.123456+060", L"20260315101530.500000+060",
       L"20260315101530.000000+000", L"20260315101530.000000-330",
-      L"20260315101530.000000+000"};
-  for (size_t i = 0; i < 5; ++i) {
+      L"20260315101530.000000+000", L"20260315101530.000000+000"};
+  for (size_t i = 0; i < 6; ++i) {
     const SimValue* value = instances[i].Find(L"LastTriggerTime");
     EXPECT_EQ(value->cimType, CIM_DATETIME);
     EXPECT_EQ(value->texts[0], expected[i]) << i;
@@ -104,7 +106,8 @@ TEST(ScenarioTest, DatesBecomeCimDateTimeText) {
 }
 
 TEST(ScenarioTest, SyntaxErrorsNameFileLineAndColumn) {
-  const std::string message = ErrorOf("{\n  \"namespaces\": {\n    \"a\": [1,,]\n");
+  const std::string message =
+      ErrorOf("{\n  \"namespaces\": {\n    \"a\": [1,,]\n");
   EXPECT_EQ(message.rfind("case.json: line 3, column 13: ", 0), 0u) << message;
   EXPECT_NE(message.find("syntax error"), std::string::npos) << message;
 
@@ -113,18 +116,21 @@ TEST(ScenarioTest, SyntaxErrorsNameFileLineAndColumn) {
     ADD_FAILURE() << "no error";
   } catch (const ScenarioError& error) {
     const std::string text = error.what();
-    EXPECT_EQ(text.rfind(VPL_SCENARIO_DIR "/malformed.json: line 4, column ", 0),
-              0u)
+    EXPECT_EQ(
+        text.rfind(VPL_SCENARIO_DIR "/malformed.json: line 4, column ", 0), 0u)
         << text;
   }
-  EXPECT_EQ(ErrorOf(""), "case.json: line 1, column 1: syntax error while "
-                         "parsing value - unexpected end of input; expected "
-                         "'[', '{', or a literal");
+  EXPECT_EQ(ErrorOf(""),
+            "case.json: line 1, column 1: syntax error while "
+            "parsing value - unexpected end of input; expected "
+            "'[', '{', or a literal");
 }
 
 TEST(ScenarioTest, StructuralErrorsNameThePlaceAndProblem) {
-  EXPECT_EQ(ErrorOf("[]"), "case.json: at /: the scenario must be a JSON object");
-  EXPECT_EQ(ErrorOf(R"({"namespace": {}})"), "case.json: at /namespace: unknown key");
+  EXPECT_EQ(ErrorOf("[]"),
+            "case.json: at /: the scenario must be a JSON object");
+  EXPECT_EQ(ErrorOf(R"({"namespace": {}})"),
+            "case.json: at /namespace: unknown key");
   EXPECT_EQ(ErrorOf(R"({"namespaces": {"root\\x": {"C": 5}}})"),
             "case.json: at /namespaces/root\\x/C: expected an array of "
             "instances or one instance");
@@ -145,8 +151,9 @@ TEST(ScenarioTest, StructuralErrorsNameThePlaceAndProblem) {
             "case.json: at /namespaces/r\\x/CCM_Scheduler_History/0/"
             "LastTriggerTime: \"yesterday\" is not a date (CIM_DATETIME, ISO "
             "8601 or /Date(ms)/)");
-  EXPECT_EQ(ErrorOf(R"({"namespaces": {"r\\x": {"C": {"P": {"cimType": "word"}}}}})"),
-            "case.json: at /namespaces/r\\x/C/0/P: unknown CIM type \"word\"");
+  EXPECT_EQ(
+      ErrorOf(R"({"namespaces": {"r\\x": {"C": {"P": {"cimType": "word"}}}}})"),
+      "case.json: at /namespaces/r\\x/C/0/P: unknown CIM type \"word\"");
   EXPECT_EQ(ErrorOf(R"({"namespaces": {"r\\x": {"C": {"P": 1, "p": 2}}}})"),
             "case.json: at /namespaces/r\\x/C/0/p: duplicate property");
   EXPECT_EQ(ErrorOf(R"({"namespaces": {"r\\x": {"C": {"P": {"a": 1}}}}})"),

@@ -52,9 +52,9 @@ class SimulatedClientTest : public ::testing::Test {
 
   HRESULT Connect(const wchar_t* path) {
     ComPtr<IWbemLocator> locator;
-    HRESULT hr = ::CoCreateInstance(CLSID_WbemLocator, nullptr,
-                                    CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                                    &locator);
+    HRESULT hr =
+        ::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
+                           IID_IWbemLocator, &locator);
     if (FAILED(hr)) return hr;
     m_services.Reset();
     return locator->ConnectServer(BstrText(path), nullptr, nullptr, nullptr, 0,
@@ -91,12 +91,14 @@ TEST_F(SimulatedClientTest, BehavesLikeWindowsForUnknownNamesAndBadQueries) {
   EXPECT_EQ(Query(L"SELECT * FROM CCM_Missing", results), WBEM_E_INVALID_CLASS);
   EXPECT_EQ(Query(L"SELECT * FROM CCM_SoftwareDistribution WHERE", results),
             WBEM_E_INVALID_QUERY);
-  EXPECT_EQ(Query(L"SELECT NoSuchProperty FROM CCM_SoftwareDistribution", results),
-            WBEM_E_INVALID_QUERY);
+  EXPECT_EQ(
+      Query(L"SELECT NoSuchProperty FROM CCM_SoftwareDistribution", results),
+      WBEM_E_INVALID_QUERY);
   EXPECT_FALSE(results);
-  EXPECT_EQ(m_services->ExecQuery(BstrText(L"SQL"), BstrText(L"SELECT * FROM x"),
-                                  0, nullptr, &results),
-            WBEM_E_INVALID_QUERY_TYPE);
+  EXPECT_EQ(
+      m_services->ExecQuery(BstrText(L"SQL"), BstrText(L"SELECT * FROM x"), 0,
+                            nullptr, &results),
+      WBEM_E_INVALID_QUERY_TYPE);
 }
 
 TEST_F(SimulatedClientTest, GetReturnsCimTypesAndWindowsVariants) {
@@ -129,12 +131,14 @@ TEST_F(SimulatedClientTest, GetReturnsCimTypesAndWindowsVariants) {
   EXPECT_STREQ(V_BSTR(&value), L"CCM_Scheduler_ScheduledMessage");
   ::VariantClear(&value);
 
-  ComPtr<IWbemClassObject> policy = First(L"SELECT * FROM CCM_SoftwareDistribution");
+  ComPtr<IWbemClassObject> policy =
+      First(L"SELECT * FROM CCM_SoftwareDistribution");
   ASSERT_EQ(policy->Get(L"PRG_PRF_Disabled", 0, &value, &type, nullptr), S_OK);
   EXPECT_EQ(type, CIM_BOOLEAN);
   EXPECT_EQ(V_VT(&value), VT_BOOL);
   EXPECT_EQ(V_BOOL(&value), VARIANT_TRUE);
-  ASSERT_EQ(policy->Get(L"ADV_ExpirationTime", 0, &value, &type, nullptr), S_OK);
+  ASSERT_EQ(policy->Get(L"ADV_ExpirationTime", 0, &value, &type, nullptr),
+            S_OK);
   EXPECT_EQ(type, CIM_DATETIME);
   EXPECT_STREQ(V_BSTR(&value), L"20260101000000.000000+000");
   ::VariantClear(&value);
@@ -143,7 +147,8 @@ TEST_F(SimulatedClientTest, GetReturnsCimTypesAndWindowsVariants) {
 TEST_F(SimulatedClientTest, IntegerArraysUseWindowsElementTypes) {
   Install();
   ASSERT_EQ(Connect(L"root\\cimv2"), S_OK);
-  ComPtr<IWbemClassObject> enclosure = First(L"SELECT * FROM Win32_SystemEnclosure");
+  ComPtr<IWbemClassObject> enclosure =
+      First(L"SELECT * FROM Win32_SystemEnclosure");
   ASSERT_TRUE(enclosure);
   VARIANT value;
   CIMTYPE type = 0;
@@ -170,9 +175,10 @@ TEST_F(SimulatedClientTest, WrongTypedAndProjectedProperties) {
   Install();
   ASSERT_EQ(Connect(L"root\\ccm\\Policy\\Machine\\ActualConfig"), S_OK);
   ComPtr<IEnumWbemClassObject> results;
-  ASSERT_EQ(Query(L"SELECT ScheduledMessageID FROM CCM_Scheduler_ScheduledMessage",
-                  results),
-            S_OK);
+  ASSERT_EQ(
+      Query(L"SELECT ScheduledMessageID FROM CCM_Scheduler_ScheduledMessage",
+            results),
+      S_OK);
   ComPtr<IWbemClassObject> objects[2];
   ULONG returned = 0;
   EXPECT_EQ(results->Next(0, 2, objects[0].GetAddressOf(), &returned), S_OK);
@@ -180,7 +186,8 @@ TEST_F(SimulatedClientTest, WrongTypedAndProjectedProperties) {
   // GetAddressOf on the first element only fills the array contiguously.
   VARIANT value;
   CIMTYPE type = 0;
-  ASSERT_EQ(objects[1]->Get(L"ScheduledMessageID", 0, &value, &type, nullptr), S_OK);
+  ASSERT_EQ(objects[1]->Get(L"ScheduledMessageID", 0, &value, &type, nullptr),
+            S_OK);
   EXPECT_EQ(type, CIM_UINT32);
   EXPECT_EQ(V_VT(&value), VT_I4);
   EXPECT_EQ(V_I4(&value), 5);
@@ -196,20 +203,20 @@ TEST_F(SimulatedClientTest, GetObjectFindsSingletonsAndKeys) {
   Install();
   ASSERT_EQ(Connect(L"root\\ccm"), S_OK);
   ComPtr<IWbemClassObject> client;
-  EXPECT_EQ(m_services->GetObject(BstrText(L"CCM_Client=@"), 0, nullptr, &client,
-                                  nullptr),
+  EXPECT_EQ(m_services->GetObject(BstrText(L"CCM_Client=@"), 0, nullptr,
+                                  &client, nullptr),
             S_OK);
   EXPECT_TRUE(client);
   client.Reset();
-  EXPECT_EQ(m_services->GetObject(BstrText(L"CCM_Client.ClientId=\"guid:1\""), 0,
-                                  nullptr, &client, nullptr),
+  EXPECT_EQ(m_services->GetObject(BstrText(L"CCM_Client.ClientId=\"guid:1\""),
+                                  0, nullptr, &client, nullptr),
             S_OK);
   client.Reset();
   EXPECT_EQ(m_services->GetObject(BstrText(L"CCM_Client.ClientId='other'"), 0,
                                   nullptr, &client, nullptr),
             WBEM_E_NOT_FOUND);
-  EXPECT_EQ(m_services->GetObject(BstrText(L"SMS_Client=@"), 0, nullptr, &client,
-                                  nullptr),
+  EXPECT_EQ(m_services->GetObject(BstrText(L"SMS_Client=@"), 0, nullptr,
+                                  &client, nullptr),
             WBEM_E_INVALID_CLASS);
   EXPECT_EQ(m_services->GetObject(BstrText(L"nonsense"), 0, nullptr, &client,
                                   nullptr),
@@ -225,7 +232,8 @@ TEST_F(SimulatedClientTest, InjectedFailuresHitTheChosenCallWithErrorObject) {
   ComPtr<IEnumWbemClassObject> results;
   EXPECT_EQ(Query(L"SELECT * FROM CCM_Client", results), S_OK);
   ::SetErrorInfo(0, nullptr);
-  EXPECT_EQ(Query(L"SELECT * FROM CCM_Client", results), WBEM_E_QUOTA_VIOLATION);
+  EXPECT_EQ(Query(L"SELECT * FROM CCM_Client", results),
+            WBEM_E_QUOTA_VIOLATION);
   ComPtr<IErrorInfo> info;
   ASSERT_EQ(::GetErrorInfo(0, &info), S_OK);
   BSTR description = nullptr;

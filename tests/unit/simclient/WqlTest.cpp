@@ -35,7 +35,8 @@ std::vector<std::wstring> Matching(const std::wstring& text) {
   EXPECT_EQ(WqlQuery::Parse(text, query), S_OK) << text;
   std::vector<std::wstring> ids;
   for (const SimInstance& instance : Requests()) {
-    if (query.Matches(instance)) ids.push_back(instance.Find(L"UpdateId")->texts[0]);
+    if (query.Matches(instance))
+      ids.push_back(instance.Find(L"UpdateId")->texts[0]);
   }
   return ids;
 }
@@ -52,7 +53,8 @@ TEST(WqlTest, ParsesSelectListClassAndCondition) {
   EXPECT_EQ(query.SelectedProperties(), (Ids{L"UpdateId", L"UpdateStatus"}));
   EXPECT_EQ(query.ReferencedProperties(),
             (Ids{L"UpdateId", L"UpdateStatus", L"UpdateState"}));
-  ASSERT_EQ(WqlQuery::Parse(L"SELECT * FROM Win32_SystemEnclosure", query), S_OK);
+  ASSERT_EQ(WqlQuery::Parse(L"SELECT * FROM Win32_SystemEnclosure", query),
+            S_OK);
   EXPECT_TRUE(query.SelectedProperties().empty());
 }
 
@@ -70,13 +72,13 @@ TEST(WqlTest, ComparisonsOnIntegersAndTexts) {
   EXPECT_EQ(Matching(L"SELECT * FROM C WHERE 7 = UpdateStatus"), (Ids{L"U1"}));
   // Texts compare without regard to case.
   EXPECT_EQ(Matching(L"SELECT * FROM C WHERE UpdateId = 'u1'"), (Ids{L"U1"}));
-  EXPECT_EQ(Matching(L"SELECT * FROM C WHERE UpdateId > 'U1'"),
-            (Ids{L"u2"}));
+  EXPECT_EQ(Matching(L"SELECT * FROM C WHERE UpdateId > 'U1'"), (Ids{L"u2"}));
   // Backslash escapes inside either kind of quotes.
   EXPECT_EQ(Matching(L"SELECT * FROM C WHERE UpdateId = 'It\\'s \"quoted\"'"),
             (Ids{L"It's \"quoted\""}));
-  EXPECT_EQ(Matching(L"SELECT * FROM C WHERE UpdateId = \"It's \\\"quoted\\\"\""),
-            (Ids{L"It's \"quoted\""}));
+  EXPECT_EQ(
+      Matching(L"SELECT * FROM C WHERE UpdateId = \"It's \\\"quoted\\\"\""),
+      (Ids{L"It's \"quoted\""}));
   // A text constant against an integer property is read as a number.
   EXPECT_EQ(Matching(L"SELECT * FROM C WHERE UpdateState = '2'"), (Ids{L"u2"}));
 }
@@ -91,31 +93,48 @@ TEST(WqlTest, NullNeverMatchesAComparison) {
 
 TEST(WqlTest, LogicPrecedenceAndParentheses) {
   // AND binds tighter than OR.
-  EXPECT_EQ(Matching(L"SELECT * FROM C WHERE UpdateState = 0 OR UpdateState = 1 "
-                     L"AND UpdateStatus = 7"),
-            (Ids{L"U1"}));
-  EXPECT_EQ(Matching(L"SELECT * FROM C WHERE (UpdateState = 0 OR UpdateState = 1) "
-                     L"AND UpdateStatus = 7"),
-            (Ids{L"U1"}));
-  EXPECT_EQ(Matching(L"SELECT * FROM C WHERE (UpdateState = 0 OR UpdateState = 2) "
-                     L"AND NOT UpdateStatus = 7"),
-            (Ids{L"u2"}));
-  EXPECT_EQ(Matching(L"SELECT * FROM C WHERE NOT (UpdateState = 0 OR UpdateState = 2)"),
-            (Ids{L"It's \"quoted\""}));
-  EXPECT_EQ(Matching(L"SELECT * FROM C WHERE ((UpdateId='U1') OR (UpdateId='U2'))"),
-            (Ids{L"U1", L"u2"}));
+  EXPECT_EQ(
+      Matching(L"SELECT * FROM C WHERE UpdateState = 0 OR UpdateState = 1 "
+               L"AND UpdateStatus = 7"),
+      (Ids{L"U1"}));
+  EXPECT_EQ(
+      Matching(L"SELECT * FROM C WHERE (UpdateState = 0 OR UpdateState = 1) "
+               L"AND UpdateStatus = 7"),
+      (Ids{L"U1"}));
+  EXPECT_EQ(
+      Matching(L"SELECT * FROM C WHERE (UpdateState = 0 OR UpdateState = 2) "
+               L"AND NOT UpdateStatus = 7"),
+      (Ids{L"u2"}));
+  EXPECT_EQ(
+      Matching(
+          L"SELECT * FROM C WHERE NOT (UpdateState = 0 OR UpdateState = 2)"),
+      (Ids{L"It's \"quoted\""}));
+  EXPECT_EQ(
+      Matching(L"SELECT * FROM C WHERE ((UpdateId='U1') OR (UpdateId='U2'))"),
+      (Ids{L"U1", L"u2"}));
 }
 
 TEST(WqlTest, MalformedQueriesAreInvalid) {
   for (const wchar_t* text : {
-           L"", L"SELECT", L"SELECT * FROM", L"SELECT FROM C", L"SELECT * C",
-           L"SELECT * FROM C WHERE", L"SELECT * FROM C WHERE A =",
-           L"SELECT * FROM C WHERE A = 'open", L"SELECT * FROM C WHERE (A = 1",
-           L"SELECT * FROM C WHERE A = 1)", L"SELECT * FROM C WHERE A == 1",
-           L"SELECT * FROM C WHERE 1 = 1", L"SELECT * FROM C WHERE A = 1 AND",
-           L"SELECT A, FROM C", L"SELECT * FROM C extra",
-           L"SELECT * FROM C WHERE A = 12abc", L"SELECT * FROM C WHERE A ~ 1",
-           L"DELETE FROM C", L"SELECT * FROM WHERE",
+           L"",
+           L"SELECT",
+           L"SELECT * FROM",
+           L"SELECT FROM C",
+           L"SELECT * C",
+           L"SELECT * FROM C WHERE",
+           L"SELECT * FROM C WHERE A =",
+           L"SELECT * FROM C WHERE A = 'open",
+           L"SELECT * FROM C WHERE (A = 1",
+           L"SELECT * FROM C WHERE A = 1)",
+           L"SELECT * FROM C WHERE A == 1",
+           L"SELECT * FROM C WHERE 1 = 1",
+           L"SELECT * FROM C WHERE A = 1 AND",
+           L"SELECT A, FROM C",
+           L"SELECT * FROM C extra",
+           L"SELECT * FROM C WHERE A = 12abc",
+           L"SELECT * FROM C WHERE A ~ 1",
+           L"DELETE FROM C",
+           L"SELECT * FROM WHERE",
        }) {
     WqlQuery query;
     EXPECT_EQ(WqlQuery::Parse(text, query), WBEM_E_INVALID_QUERY) << text;

@@ -51,9 +51,9 @@ TEST(SplitDomainUserTest, AuthorityAndUserNameForms) {
 TEST(SplitDomainUserTest, OverlongDomainIsCut) {
   const std::wstring longDomain(300, L'D');
   std::wstring domain, user;
-  EXPECT_EQ(SplitDomainUser(nullptr, (longDomain + L"\\name").c_str(), domain,
-                            user),
-            S_OK);
+  EXPECT_EQ(
+      SplitDomainUser(nullptr, (longDomain + L"\\name").c_str(), domain, user),
+      S_OK);
   EXPECT_EQ(domain.size(), 260u);
   EXPECT_EQ(user, L"name");
 }
@@ -64,10 +64,10 @@ class SetProxySecurityTest : public ::testing::Test {
     m_sim = std::make_unique<vpltest::SimulatedClient>(
         R"({"namespaces": {"root\\ccm": {}}})");
     Microsoft::WRL::ComPtr<IWbemLocator> locator;
-    ASSERT_EQ(::CoCreateInstance(CLSID_WbemLocator, nullptr,
-                                 CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                                 &locator),
-              S_OK);
+    ASSERT_EQ(
+        ::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
+                           IID_IWbemLocator, &locator),
+        S_OK);
     BSTR path = ::SysAllocString(L"root\\ccm");
     ASSERT_EQ(locator->ConnectServer(path, nullptr, nullptr, nullptr, 0,
                                      nullptr, nullptr, &m_services),
@@ -109,14 +109,14 @@ TEST_F(SetProxySecurityTest, NoAuthenticationUsesIdentifyLevel) {
 }
 
 TEST_F(SetProxySecurityTest, CredentialsKeepTheCurrentBlanketAndAddIdentity) {
-  ASSERT_EQ(::CoSetProxyBlanket(m_services.Get(), RPC_C_AUTHN_WINNT,
-                                RPC_C_AUTHZ_NONE, nullptr,
-                                RPC_C_AUTHN_LEVEL_PKT_PRIVACY,
-                                RPC_C_IMP_LEVEL_IDENTIFY, nullptr, EOAC_NONE),
-            S_OK);
-  EXPECT_EQ(SetProxySecurity(m_services.Get(), nullptr, L"CORP\\admin", L"pw",
-                             true),
-            S_OK);
+  ASSERT_EQ(
+      ::CoSetProxyBlanket(m_services.Get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE,
+                          nullptr, RPC_C_AUTHN_LEVEL_PKT_PRIVACY,
+                          RPC_C_IMP_LEVEL_IDENTIFY, nullptr, EOAC_NONE),
+      S_OK);
+  EXPECT_EQ(
+      SetProxySecurity(m_services.Get(), nullptr, L"CORP\\admin", L"pw", true),
+      S_OK);
   const vpltest::sim::Blanket blanket = m_sim->LastCalls().blanket;
   EXPECT_EQ(blanket.authenticationLevel, DWORD{RPC_C_AUTHN_LEVEL_PKT_PRIVACY});
   EXPECT_EQ(blanket.impersonationLevel, DWORD{RPC_C_IMP_LEVEL_IMPERSONATE});
@@ -125,9 +125,9 @@ TEST_F(SetProxySecurityTest, CredentialsKeepTheCurrentBlanketAndAddIdentity) {
 
 TEST_F(SetProxySecurityTest, FailuresAreReturned) {
   // A bad authority stops before the proxy is touched.
-  EXPECT_EQ(SetProxySecurity(m_services.Get(), L"Kerberos:x", L"u", nullptr,
-                             true),
-            E_INVALIDARG);
+  EXPECT_EQ(
+      SetProxySecurity(m_services.Get(), L"Kerberos:x", L"u", nullptr, true),
+      E_INVALIDARG);
   EXPECT_EQ(m_sim->CallCount(vpltest::SimMethod::kQueryBlanket), 0);
 
   m_sim->FailCall(vpltest::SimMethod::kQueryBlanket, 1, E_ACCESSDENIED);

@@ -58,11 +58,11 @@ TEST_F(SystemCapabilitiesTest, OddValuesAreNotPortableAndDoNotCrash) {
   EXPECT_FALSE(PortableWith(Enclosures(R"({"Tag": "no types"})")));
   EXPECT_FALSE(PortableWith(
       Enclosures(R"({"ChassisTypes": {"cimType": "uint32", "value": 10}})")));
-  EXPECT_FALSE(PortableWith(
-      Enclosures(R"({"ChassisTypes": {"cimType": "string[]", "value": ["10"]}})")));
+  EXPECT_FALSE(PortableWith(Enclosures(
+      R"({"ChassisTypes": {"cimType": "string[]", "value": ["10"]}})")));
   // 16-bit elements are read at their own size.
-  EXPECT_TRUE(PortableWith(
-      Enclosures(R"({"ChassisTypes": {"cimType": "sint16[]", "value": [3, 9]}})")));
+  EXPECT_TRUE(PortableWith(Enclosures(
+      R"({"ChassisTypes": {"cimType": "sint16[]", "value": [3, 9]}})")));
   EXPECT_TRUE(LogCapture::Messages().empty());
 }
 
@@ -86,25 +86,28 @@ TEST_F(SystemCapabilitiesTest, MissingNamespaceIsLoggedNotPortableAndFinal) {
     sim.SetStatusText(WBEM_E_INVALID_NAMESPACE, L"Invalid namespace ");
     EXPECT_FALSE(capabilities.IsPortableChassis());
   }
-  EXPECT_EQ(LogCapture::Messages(),
-            std::vector<std::string>{
-                "[T] INFO: Catching and handling HRESULT exception "
-                ".\\SystemCapabilities:54 (0x8004100E)\n\tInvalid namespace \n"});
+  EXPECT_EQ(
+      LogCapture::Messages(),
+      std::vector<std::string>{
+          "[T] INFO: Catching and handling HRESULT exception "
+          ".\\SystemCapabilities:54 (0x8004100E)\n\tInvalid namespace \n"});
   SimulatedClient sim(Enclosures(R"({"ChassisTypes": [10]})"));
   EXPECT_FALSE(capabilities.IsPortableChassis());
   EXPECT_EQ(LogCapture::Messages().size(), 1u);
 }
 
 TEST_F(SystemCapabilitiesTest, FailureAfterAMatchKeepsPortable) {
-  SimulatedClient sim(Enclosures(R"([{"ChassisTypes": [10]}, {"ChassisTypes": [3]}])"));
+  SimulatedClient sim(
+      Enclosures(R"([{"ChassisTypes": [10]}, {"ChassisTypes": [3]}])"));
   sim.FailCall(SimMethod::kGet, 2, WBEM_E_NOT_FOUND);
   sim.FailCall(SimMethod::kGetErrorCodeText, 1, WBEM_E_FAILED);
   SystemCapabilities capabilities;
   EXPECT_TRUE(capabilities.IsPortableChassis());
-  EXPECT_EQ(LogCapture::Messages(),
-            std::vector<std::string>{
-                "[T] INFO: Catching and handling HRESULT exception "
-                ".\\SystemCapabilities:54 (0x80041002)\n\tGet last error failed\n"});
+  EXPECT_EQ(
+      LogCapture::Messages(),
+      std::vector<std::string>{
+          "[T] INFO: Catching and handling HRESULT exception "
+          ".\\SystemCapabilities:54 (0x80041002)\n\tGet last error failed\n"});
 }
 
 TEST_F(SystemCapabilitiesTest, PlatformEnclosureIsReadWhenScenarioLeavesIt) {

@@ -85,15 +85,17 @@ TEST_F(WbemConnectionTest, QueriesForwardOnlyInTheNamespace) {
   EXPECT_TRUE(LogCapture::Messages().empty());
 }
 
-TEST_F(WbemConnectionTest, UnknownNamespaceFailsOnceThenAnswersSokWithoutEnumerator) {
+TEST_F(WbemConnectionTest,
+       UnknownNamespaceFailsOnceThenAnswersSokWithoutEnumerator) {
   CWbemConnection connection;
   ComPtr<IEnumWbemClassObject> enumerator;
   EXPECT_EQ(connection.ExecQuery(L"root\\ccm\\Missing", kRequests, enumerator),
             WBEM_E_INVALID_NAMESPACE);
   EXPECT_FALSE(enumerator);
-  EXPECT_EQ(LogCapture::Messages(),
-            std::vector<std::string>{"[T]: Failed to connect to root\\ccm\\Missing: "
-                                     "WBEM_E_INVALID_NAMESPACE\n"});
+  EXPECT_EQ(
+      LogCapture::Messages(),
+      std::vector<std::string>{"[T]: Failed to connect to root\\ccm\\Missing: "
+                               "WBEM_E_INVALID_NAMESPACE\n"});
 
   // The holder keeps what it had and no new attempt is made.
   ComPtr<IEnumWbemClassObject> earlier;
@@ -127,23 +129,24 @@ TEST_F(WbemConnectionTest, SwitchingNamespacesConnectsEachTime) {
   CWbemConnection connection;
   ComPtr<IEnumWbemClassObject> enumerator;
   ASSERT_EQ(connection.ExecQuery(kAgent, kRequests, enumerator), S_OK);
-  ASSERT_EQ(connection.ExecQuery(kAgent, L"SELECT * FROM CCM_ExecutionRequestEx "
-                                         L"WHERE State = 'Idle'",
+  ASSERT_EQ(connection.ExecQuery(kAgent,
+                                 L"SELECT * FROM CCM_ExecutionRequestEx "
+                                 L"WHERE State = 'Idle'",
                                  enumerator),
             S_OK);
   EXPECT_EQ(m_sim->CallCount(SimMethod::kConnectServer), 1);
   EXPECT_EQ(CountObjects(enumerator.Get()), 0u);
 
-  ASSERT_EQ(connection.ExecQuery(kScheduler,
-                                 L"SELECT ScheduleID FROM CCM_Scheduler_History",
-                                 enumerator),
+  ASSERT_EQ(connection.ExecQuery(
+                kScheduler, L"SELECT ScheduleID FROM CCM_Scheduler_History",
+                enumerator),
             S_OK);
   EXPECT_EQ(m_sim->CallCount(SimMethod::kConnectServer), 2);
   EXPECT_EQ(CountObjects(enumerator.Get()), 2u);
   // The comparison is exact: another spelling is another namespace.
-  ASSERT_EQ(connection.ExecQuery(L"ROOT\\ccm\\Scheduler",
-                                 L"SELECT ScheduleID FROM CCM_Scheduler_History",
-                                 enumerator),
+  ASSERT_EQ(connection.ExecQuery(
+                L"ROOT\\ccm\\Scheduler",
+                L"SELECT ScheduleID FROM CCM_Scheduler_History", enumerator),
             S_OK);
   EXPECT_EQ(m_sim->CallCount(SimMethod::kConnectServer), 3);
   EXPECT_EQ(m_sim->CallCount(SimMethod::kExecQuery), 4);
@@ -167,10 +170,10 @@ TEST_F(WbemConnectionTest, MissingLocatorGivesEFail) {
   CWbemConnection connection;
   ComPtr<IEnumWbemClassObject> enumerator;
   EXPECT_EQ(connection.ExecQuery(kAgent, kRequests, enumerator), E_FAIL);
-  EXPECT_EQ(LogCapture::Messages(),
-            std::vector<std::string>{
-                "[T]: Failed to create IWbemLocator object "
-                "WBEM_E_CRITICAL_ERROR\n"});
+  EXPECT_EQ(
+      LogCapture::Messages(),
+      std::vector<std::string>{"[T]: Failed to create IWbemLocator object "
+                               "WBEM_E_CRITICAL_ERROR\n"});
 }
 
 TEST_F(WbemConnectionTest, SecurityFailureDropsTheUnsecuredConnection) {
@@ -195,9 +198,7 @@ TEST_F(WbemConnectionTest, SecurityFailureDropsTheUnsecuredConnection) {
 TEST_F(WbemConnectionTest, ComInitialisationFailureIsLoggedAndBalanced) {
   std::thread sta([] {
     ASSERT_EQ(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
-    {
-      CWbemConnection connection;
-    }
+    { CWbemConnection connection; }
     // Still initialised once: the connection did not uninitialise for us.
     EXPECT_EQ(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_FALSE);
     ::CoUninitialize();
