@@ -407,19 +407,4 @@ bool WqlQuery::Matches(const SimInstance& instance) const {
   return !m_where || Evaluate(*m_where, instance);
 }
 
-SimInstance WqlQuery::Project(const SimInstance& instance) const {
-  if (m_selected.empty()) return instance;
-  SimInstance projected;
-  projected.className = instance.className;
-  for (const auto& property : instance.properties) {
-    for (const std::wstring& name : m_selected) {
-      if (_wcsicmp(name.c_str(), property.first.c_str()) == 0) {
-        projected.properties.push_back(property);
-        break;
-      }
-    }
-  }
-  return projected;
-}
-
 }  // namespace vpltest::sim

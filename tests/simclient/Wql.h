@@ -30,8 +30,6 @@ class WqlQuery {
   std::vector<std::wstring> ReferencedProperties() const;
 
   bool Matches(const SimInstance& instance) const;
-  // The instance as the query returns it: only the selected properties.
-  SimInstance Project(const SimInstance& instance) const;
 
  private:
   std::wstring m_className;

@@ -296,3 +296,75 @@ TEST_F(SimulatedClientTest, RevokesItsRegistrationAndAllowsOneAtATime) {
 }
 
 }  // namespace
+
+namespace {
+
+// The bundled sample answers every question the plug-in asks, as an idle
+// client would.
+TEST(SimulatedClientSampleTest, DefaultSampleAnswersThePluginsQueries) {
+  {
+    SimulatedClient sim(VPL_SAMPLES_DIR "/default.json");
+    struct Case {
+      const wchar_t* wmiNamespace;
+      const wchar_t* query;
+      HRESULT result;
+      ULONG objects;
+    };
+    const Case cases[] = {
+        {L"root\\CCM\\SoftMgmtAgent",
+         L"SELECT * FROM CCM_ExecutionRequestEx WHERE ((RunningState='Running') "
+         L"OR (RunningState='NotifyExecution'))",
+         S_OK, 0},
+        {L"root\\CCM\\SoftMgmtAgent",
+         L"SELECT * FROM ExecutionRequest WHERE ((RunningState='Running') OR "
+         L"(RunningState='NotifyExecution'))",
+         static_cast<HRESULT>(WBEM_E_INVALID_CLASS), 0},
+        {L"root\\CCM\\SoftwareUpdates\\DeploymentAgent",
+         L"SELECT UpdateId, UpdateStatus FROM CCM_TargetedUpdateEx1 WHERE "
+         L"(UpdateState <> 2)",
+         S_OK, 0},
+        {L"root\\CCM\\Scheduler",
+         L"SELECT ScheduleID, LastTriggerTime FROM CCM_Scheduler_History", S_OK,
+         2},
+        {L"root\\ccm\\Policy\\Machine\\ActualConfig",
+         L"SELECT ScheduledMessageID, TriggerMessage, Triggers FROM "
+         L"CCM_Scheduler_ScheduledMessage",
+         S_OK, 1},
+        {L"root\\ccm\\Policy\\Machine\\ActualConfig",
+         L"SELECT * FROM CCM_SoftwareDistribution WHERE ADV_AdvertisementID = "
+         L"'TRN20001'",
+         S_OK, 1},
+        {L"root\\cimv2", L"SELECT * FROM Win32_SystemEnclosure", S_OK, 1},
+    };
+    for (const Case& c : cases) {
+      ComPtr<IWbemLocator> locator;
+      ASSERT_EQ(::CoCreateInstance(CLSID_WbemLocator, nullptr,
+                                   CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                                   &locator),
+                S_OK);
+      ComPtr<IWbemServices> services;
+      ASSERT_EQ(locator->ConnectServer(BstrText(c.wmiNamespace), nullptr,
+                                       nullptr, nullptr, 0, nullptr, nullptr,
+                                       &services),
+                S_OK)
+          << c.wmiNamespace;
+      ComPtr<IEnumWbemClassObject> results;
+      EXPECT_EQ(services->ExecQuery(BstrText(L"WQL"), BstrText(c.query),
+                                    WBEM_FLAG_FORWARD_ONLY, nullptr, &results),
+                c.result)
+          << c.query;
+      ULONG count = 0;
+      for (ComPtr<IWbemClassObject> object; results;) {
+        ULONG returned = 0;
+        results->Next(WBEM_INFINITE, 1, object.ReleaseAndGetAddressOf(),
+                      &returned);
+        if (returned == 0) break;
+        ++count;
+      }
+      EXPECT_EQ(count, c.objects) << c.query;
+    }
+  }
+  EXPECT_EQ(SimulatedClient::LiveObjects(), 0);
+}
+
+}  // namespace

@@ -141,12 +141,4 @@ TEST(WqlTest, MalformedQueriesAreInvalid) {
   }
 }
 
-TEST(WqlTest, ProjectionKeepsOnlySelectedProperties) {
-  WqlQuery query;
-  ASSERT_EQ(WqlQuery::Parse(L"SELECT updateid FROM C", query), S_OK);
-  const SimInstance projected = query.Project(Requests()[0]);
-  ASSERT_EQ(projected.properties.size(), 1u);
-  EXPECT_EQ(projected.properties[0].first, L"UpdateId");
-}
-
 }  // namespace
