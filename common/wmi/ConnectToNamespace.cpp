@@ -1,0 +1,57 @@
+#include "common/wmi/ConnectToNamespace.h"
+
+#include <string>
+
+#include "common/Logging.h"
+#include "common/ScopedBstr.h"
+#include "common/wmi/WbemExceptions.h"
+#include "common/wmi/WbemText.h"
+
+namespace NTarn {
+namespace {
+
+bool IsEmpty(const wchar_t* text) { return !text || !*text; }
+
+}  // namespace
+
+void ConnectToNamespace(Microsoft::WRL::ComPtr<IWbemServices>& services,
+                        const wchar_t* machine, const wchar_t* wmiNamespace,
+                        const wchar_t* user, const wchar_t* password,
+                        DWORD authenticationLevel, DWORD impersonationLevel) {
+  Microsoft::WRL::ComPtr<IWbemLocator> locator;
+  HRESULT hr =
+      ::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
+                         IID_IWbemLocator, &locator);
+  if (FAILED(hr)) ThrowHResult(hr);
+
+  std::wstring path;
+  if (machine) {
+    path = L"\\\\";
+    path += machine;
+    path += L"\\";
+  }
+  if (wmiNamespace) path += wmiNamespace;
+
+  if (IsDebugFlagSet(debug_flags::kVerbose)) {
+    LogMessage("%T: Connecting to %s\n", WideToAnsi(path.c_str()).c_str());
+  }
+
+  const ScopedBstr pathText = MakeBstr(path.c_str());
+  const ScopedBstr userText = MakeBstr(IsEmpty(user) ? nullptr : user);
+  const ScopedBstr passwordText =
+      MakeBstr(IsEmpty(password) ? nullptr : password);
+  Microsoft::WRL::ComPtr<IWbemServices> connected;
+  hr =
+      locator->ConnectServer(pathText.Get(), userText.Get(), passwordText.Get(),
+                             nullptr, 0, nullptr, nullptr, &connected);
+  if (FAILED(hr)) ThrowHResult(hr);
+
+  hr = ::CoSetProxyBlanket(connected.Get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE,
+                           nullptr, authenticationLevel, impersonationLevel,
+                           nullptr, EOAC_NONE);
+  if (FAILED(hr)) ThrowHResult(hr);
+
+  services = std::move(connected);
+}
+
+}  // namespace NTarn

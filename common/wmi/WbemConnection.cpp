@@ -1,0 +1,80 @@
+#include "common/wmi/WbemConnection.h"
+
+#include "common/Logging.h"
+#include "common/ScopedBstr.h"
+#include "common/wmi/ProxySecurity.h"
+#include "common/wmi/WbemErrors.h"
+#include "common/wmi/WbemText.h"
+
+namespace NTarn {
+
+CWbemConnection::CWbemConnection() {
+  const HRESULT hr = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  if (FAILED(hr)) {
+    LogMessage("%T: Failed to initialize COM library. Error code = %0x\n", hr);
+    return;
+  }
+  m_comInitialized = true;
+}
+
+CWbemConnection::~CWbemConnection() {
+  // The services must go before COM does.
+  m_services.Reset();
+  if (m_comInitialized) ::CoUninitialize();
+}
+
+HRESULT CWbemConnection::Connect(const wchar_t* wmiNamespace) {
+  Microsoft::WRL::ComPtr<IWbemLocator> locator;
+  HRESULT hr =
+      ::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
+                         IID_IWbemLocator, &locator);
+  if (FAILED(hr)) {
+    LogMessage("%T: Failed to create IWbemLocator object %s\n",
+               GetWbemErrorName(hr));
+    return E_FAIL;
+  }
+
+  const ScopedBstr path = MakeBstr(wmiNamespace);
+  hr = locator->ConnectServer(path.Get(), nullptr, nullptr, nullptr, 0, nullptr,
+                              nullptr, &m_services);
+  locator.Reset();
+  if (FAILED(hr)) {
+    m_services.Reset();
+    LogMessage("%T: Failed to connect to %ls: %s\n", wmiNamespace,
+               GetWbemErrorName(hr));
+    return WBEM_E_INVALID_NAMESPACE;
+  }
+
+  hr = SetProxySecurity(m_services.Get(), nullptr, nullptr, nullptr, true);
+  if (FAILED(hr)) {
+    // An unsecured connection is not used: the object counts as unconnected.
+    m_services.Reset();
+    LogMessage(
+        "%T: Failed while setting up COM interface security, %s "
+        "Continuing...\n",
+        GetWbemErrorName(hr));
+    return hr;
+  }
+  return S_OK;
+}
+
+HRESULT CWbemConnection::ExecQuery(
+    const wchar_t* wmiNamespace, const wchar_t* query,
+    Microsoft::WRL::ComPtr<IEnumWbemClassObject>& enumerator) {
+  const std::wstring requested = wmiNamespace ? wmiNamespace : L"";
+  HRESULT result = S_OK;
+  if (requested != m_currentNamespace) {
+    m_currentNamespace = requested;
+    m_services.Reset();
+    result = Connect(requested.c_str());
+  }
+  if (!m_services) return result;
+
+  enumerator.Reset();
+  const ScopedBstr language = MakeBstr(L"WQL");
+  const ScopedBstr queryText = MakeBstr(query);
+  return m_services->ExecQuery(language.Get(), queryText.Get(),
+                               WBEM_FLAG_FORWARD_ONLY, nullptr, &enumerator);
+}
+
+}  // namespace NTarn

@@ -1,0 +1,427 @@
+#include "tests/simclient/Scenario.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cwctype>
+#include <fstream>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+
+#include "tests/simclient/Schema.h"
+
+namespace vpltest::sim {
+namespace {
+
+using Json = nlohmann::json;
+
+// Properties PowerShell adds to every object it converts; not WMI data.
+const char* const kPowerShellKeys[] = {"PSComputerName", "CimClass",
+                                       "CimInstanceProperties",
+                                       "CimSystemProperties"};
+
+class Parser {
+ public:
+  explicit Parser(std::string source) : m_source(std::move(source)) {}
+
+  [[noreturn]] void Fail(const std::string& where, const std::string& problem) {
+    throw ScenarioError(m_source + ": at " + where + ": " + problem);
+  }
+
+  SimValue ParseValue(const Json& json, const std::wstring& className,
+                      const std::string& property, const std::string& where) {
+    // Windows PowerShell 5.1 writes a date as {"value": "/Date(ms)/",
+    // "DisplayHint": 2, "DateTime": "<long text>"}.
+    if (json.is_object() && !json.contains("cimType") &&
+        json.contains("value") && json.contains("DateTime")) {
+      return ParseValue(json["value"], className, property, where);
+    }
+    if (json.is_object()) {
+      if (!json.contains("cimType") || !json["cimType"].is_string()) {
+        Fail(where, "an object value needs a \"cimType\" text and a \"value\"");
+      }
+      CIMTYPE type;
+      if (!ParseCimTypeName(json["cimType"].get<std::string>(), type)) {
+        Fail(where,
+             "unknown CIM type \"" + json["cimType"].get<std::string>() + "\"");
+      }
+      return Convert(json.contains("value") ? json["value"] : Json(), type,
+                     where);
+    }
+    CIMTYPE type;
+    if (!SchemaPropertyType(className, Utf8ToWide(property), type)) {
+      type = InferType(json, where);
+    }
+    return Convert(json, type, where);
+  }
+
+ private:
+  CIMTYPE InferType(const Json& json, const std::string& where) {
+    if (json.is_array()) {
+      if (json.empty()) return CIM_STRING | CIM_FLAG_ARRAY;
+      return InferType(json.front(), where + "/0") | CIM_FLAG_ARRAY;
+    }
+    if (json.is_boolean()) return CIM_BOOLEAN;
+    if (json.is_number_integer()) {
+      const bool fits = json.is_number_unsigned()
+                            ? json.get<uint64_t>() <= INT32_MAX
+                            : json.get<int64_t>() >= INT32_MIN &&
+                                  json.get<int64_t>() <= INT32_MAX;
+      return fits ? CIM_SINT32 : CIM_SINT64;
+    }
+    if (json.is_number_float()) return CIM_REAL64;
+    if (json.is_string() || json.is_null()) return CIM_STRING;
+    Fail(where, "unsupported value");
+  }
+
+  SimValue Convert(const Json& json, CIMTYPE type, const std::string& where) {
+    SimValue value;
+    value.cimType = type;
+    if (json.is_null()) return value;
+    value.isNull = false;
+    if (value.IsArray()) {
+      if (!json.is_array()) Fail(where, "expected an array");
+      for (size_t i = 0; i < json.size(); ++i) {
+        AddElement(value, json[i], where + "/" + std::to_string(i));
+      }
+    } else {
+      if (json.is_array()) Fail(where, "expected a single value, not an array");
+      AddElement(value, json, where);
+    }
+    return value;
+  }
+
+  void AddElement(SimValue& value, const Json& json, const std::string& where) {
+    const CIMTYPE type = value.ElementType();
+    switch (KindOf(type)) {
+      case ValueKind::kBoolean:
+        if (json.is_boolean()) {
+          value.numbers.push_back(json.get<bool>() ? 1 : 0);
+        } else if (json.is_number_integer()) {
+          value.numbers.push_back(json.get<int64_t>() != 0 ? 1 : 0);
+        } else {
+          Fail(where, "expected a boolean");
+        }
+        return;
+      case ValueKind::kInteger: {
+        if (!json.is_number_integer()) Fail(where, "expected an integer");
+        const int64_t number = json.get<int64_t>();
+        int64_t low = 0;
+        int64_t high = 0;
+        IntegerRange(type, low, high);
+        if ((json.is_number_unsigned() &&
+             json.get<uint64_t>() > uint64_t(high)) ||
+            number < low || number > high) {
+          Fail(where, "integer out of range for its CIM type");
+        }
+        value.numbers.push_back(number);
+        return;
+      }
+      case ValueKind::kReal:
+        if (!json.is_number()) Fail(where, "expected a number");
+        value.reals.push_back(json.get<double>());
+        return;
+      case ValueKind::kText:
+        break;
+    }
+    if (type == CIM_SINT64 || type == CIM_UINT64) {
+      if (json.is_number_integer()) {
+        value.texts.push_back(Utf8ToWide(json.dump()));
+        return;
+      }
+    }
+    if (!json.is_string()) Fail(where, "expected a text");
+    std::string text = json.get<std::string>();
+    if (type == CIM_DATETIME) text = ToCimDateTime(text, where);
+    value.texts.push_back(Utf8ToWide(text));
+  }
+
+  static void IntegerRange(CIMTYPE type, int64_t& low, int64_t& high) {
+    switch (type) {
+      case CIM_SINT8:
+        low = -128;
+        high = 127;
+        return;
+      case CIM_UINT8:
+        low = 0;
+        high = 255;
+        return;
+      case CIM_SINT16:
+        low = -32768;
+        high = 32767;
+        return;
+      case CIM_UINT16:
+      case CIM_CHAR16:
+        low = 0;
+        high = 65535;
+        return;
+      case CIM_SINT32:
+        low = INT32_MIN;
+        high = INT32_MAX;
+        return;
+      default:
+        low = 0;
+        high = UINT32_MAX;
+        return;
+    }
+  }
+
+  std::string ToCimDateTime(const std::string& text, const std::string& where) {
+    static const std::regex kCim(R"(\d{14}\.\d{6}[+-]\d{3})");
+    static const std::regex kIso(
+        R"((\d{4})-(\d{2})-(\d{2})T(\d{2}):(\d{2}):(\d{2})(?:\.(\d+))?(Z|[+-]\d{2}:\d{2})?)");
+    static const std::regex kMsDate(R"(/Date\((-?\d+)\)/)");
+    std::smatch match;
+    if (std::regex_match(text, kCim)) return text;
+    if (std::regex_match(text, match, kIso)) {
+      std::string fraction = match[7].str();
+      fraction = (fraction + "000000").substr(0, 6);
+      int offset = 0;
+      const std::string zone = match[8].str();
+      if (zone.size() == 6) {
+        offset =
+            std::stoi(zone.substr(1, 2)) * 60 + std::stoi(zone.substr(4, 2));
+        if (zone[0] == '-') offset = -offset;
+      }
+      char buffer[40];
+      snprintf(buffer, sizeof(buffer), "%s%s%s%s%s%s.%s%c%03d",
+               match[1].str().c_str(), match[2].str().c_str(),
+               match[3].str().c_str(), match[4].str().c_str(),
+               match[5].str().c_str(), match[6].str().c_str(), fraction.c_str(),
+               offset < 0 ? '-' : '+', offset < 0 ? -offset : offset);
+      return buffer;
+    }
+    if (std::regex_match(text, match, kMsDate)) {
+      // Milliseconds since 1970 in UTC.
+      const long long ms = std::stoll(match[1].str());
+      const ULONGLONG ticks =
+          static_cast<ULONGLONG>(ms * 10000 + 116444736000000000LL);
+      FILETIME fileTime{static_cast<DWORD>(ticks),
+                        static_cast<DWORD>(ticks >> 32)};
+      SYSTEMTIME utc{};
+      if (!::FileTimeToSystemTime(&fileTime, &utc))
+        Fail(where, "date out of range");
+      char buffer[40];
+      snprintf(buffer, sizeof(buffer), "%04u%02u%02u%02u%02u%02u.%03u000+000",
+               utc.wYear, utc.wMonth, utc.wDay, utc.wHour, utc.wMinute,
+               utc.wSecond, utc.wMilliseconds);
+      return buffer;
+    }
+    Fail(where, "\"" + text +
+                    "\" is not a date (CIM_DATETIME, ISO 8601 or /Date(ms)/)");
+  }
+
+  std::string m_source;
+};
+
+std::string Pointer(const std::string& base, const std::string& key) {
+  return base + "/" + key;
+}
+
+std::string LineAndColumn(const std::string& text, size_t byteOffset) {
+  size_t line = 1;
+  size_t column = 1;
+  for (size_t i = 0; i + 1 < byteOffset && i < text.size(); ++i) {
+    if (text[i] == '\n') {
+      ++line;
+      column = 1;
+    } else {
+      ++column;
+    }
+  }
+  return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+bool IsPowerShellKey(const std::string& key) {
+  for (const char* known : kPowerShellKeys) {
+    if (key == known) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::wstring ToLower(const std::wstring& text) {
+  std::wstring lower = text;
+  for (wchar_t& c : lower) c = static_cast<wchar_t>(std::towlower(c));
+  return lower;
+}
+
+std::wstring Utf8ToWide(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  const int size = ::MultiByteToWideChar(
+      CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring result(static_cast<size_t>(size > 0 ? size : 0), L'\0');
+  if (size > 0) {
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(),
+                          static_cast<int>(text.size()), &result[0], size);
+  }
+  return result;
+}
+
+std::string WideToUtf8(const std::wstring& text) {
+  if (text.empty()) return std::string();
+  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(),
+                                         static_cast<int>(text.size()), nullptr,
+                                         0, nullptr, nullptr);
+  std::string result(static_cast<size_t>(size > 0 ? size : 0), '\0');
+  if (size > 0) {
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(),
+                          static_cast<int>(text.size()), &result[0], size,
+                          nullptr, nullptr);
+  }
+  return result;
+}
+
+const SimValue* SimInstance::Find(const std::wstring& name) const {
+  for (const auto& property : properties) {
+    if (_wcsicmp(property.first.c_str(), name.c_str()) == 0) {
+      return &property.second;
+    }
+  }
+  return nullptr;
+}
+
+const SimClass* SimNamespace::FindClass(const std::wstring& name) const {
+  const auto found = classes.find(ToLower(name));
+  return found == classes.end() ? nullptr : &found->second;
+}
+
+std::wstring Scenario::Normalize(const std::wstring& name) {
+  std::wstring normalized;
+  for (wchar_t c : name) {
+    if (c == L'/') c = L'\\';
+    // Runs of separators collapse to one.
+    if (c == L'\\' && !normalized.empty() && normalized.back() == L'\\')
+      continue;
+    normalized += c;
+  }
+  while (!normalized.empty() && normalized.back() == L'\\')
+    normalized.pop_back();
+  while (!normalized.empty() && normalized.front() == L'\\')
+    normalized.erase(0, 1);
+  return ToLower(normalized);
+}
+
+const SimNamespace* Scenario::FindNamespace(const std::wstring& name) const {
+  const auto found = m_namespaces.find(Normalize(name));
+  return found == m_namespaces.end() ? nullptr : &found->second;
+}
+
+bool Scenario::IsAbsent(const std::wstring& name) const {
+  return m_absent.count(Normalize(name)) != 0;
+}
+
+Scenario Scenario::Parse(const std::string& text,
+                         const std::string& sourceName) {
+  Json root;
+  try {
+    root = Json::parse(text);
+  } catch (const Json::parse_error& error) {
+    std::string problem = error.what();
+    // Drop nlohmann's own "[json.exception.parse_error.101] parse error at
+    // line 1, column 2: " prefix; the position is given below.
+    const size_t colon = problem.find(": ");
+    if (colon != std::string::npos) problem = problem.substr(colon + 2);
+    throw ScenarioError(sourceName + ": " + LineAndColumn(text, error.byte) +
+                        ": " + problem);
+  }
+
+  Parser parser(sourceName);
+  Scenario scenario;
+  if (!root.is_object()) parser.Fail("/", "the scenario must be a JSON object");
+  for (auto item = root.begin(); item != root.end(); ++item) {
+    if (item.key() != "namespaces" && item.key() != "absentNamespaces" &&
+        item.key() != "comment") {
+      parser.Fail("/" + item.key(), "unknown key");
+    }
+  }
+  if (root.contains("absentNamespaces")) {
+    const Json& absent = root["absentNamespaces"];
+    if (!absent.is_array())
+      parser.Fail("/absentNamespaces", "expected an array");
+    for (size_t i = 0; i < absent.size(); ++i) {
+      if (!absent[i].is_string()) {
+        parser.Fail("/absentNamespaces/" + std::to_string(i),
+                    "expected a text");
+      }
+      scenario.m_absent.insert(
+          Normalize(Utf8ToWide(absent[i].get<std::string>())));
+    }
+  }
+  if (!root.contains("namespaces")) return scenario;
+  const Json& namespaces = root["namespaces"];
+  if (!namespaces.is_object()) parser.Fail("/namespaces", "expected an object");
+
+  for (auto ns = namespaces.begin(); ns != namespaces.end(); ++ns) {
+    const std::string nsWhere = Pointer("/namespaces", ns.key());
+    if (!ns.value().is_object())
+      parser.Fail(nsWhere, "expected an object of classes");
+    const std::wstring nsKey = Normalize(Utf8ToWide(ns.key()));
+    if (nsKey.empty()) parser.Fail(nsWhere, "empty namespace name");
+    SimNamespace& target = scenario.m_namespaces[nsKey];
+    target.name = Utf8ToWide(ns.key());
+    for (auto cls = ns.value().begin(); cls != ns.value().end(); ++cls) {
+      const std::string classWhere = Pointer(nsWhere, cls.key());
+      const std::wstring className = Utf8ToWide(cls.key());
+      SimClass& simClass = target.classes[ToLower(className)];
+      simClass.name = className;
+      Json instances = cls.value();
+      if (instances.is_object()) instances = Json::array({instances});
+      if (!instances.is_array()) {
+        parser.Fail(classWhere,
+                    "expected an array of instances or one instance");
+      }
+      for (size_t i = 0; i < instances.size(); ++i) {
+        const std::string instanceWhere = classWhere + "/" + std::to_string(i);
+        if (!instances[i].is_object())
+          parser.Fail(instanceWhere, "expected an object");
+        SimInstance instance;
+        instance.className = className;
+        for (auto prop = instances[i].begin(); prop != instances[i].end();
+             ++prop) {
+          if (IsPowerShellKey(prop.key())) continue;
+          const std::wstring propName = Utf8ToWide(prop.key());
+          if (instance.Find(propName)) {
+            parser.Fail(Pointer(instanceWhere, prop.key()),
+                        "duplicate property");
+          }
+          instance.properties.emplace_back(
+              propName, parser.ParseValue(prop.value(), className, prop.key(),
+                                          Pointer(instanceWhere, prop.key())));
+        }
+        simClass.instances.push_back(std::move(instance));
+      }
+    }
+  }
+
+  // A namespace's parents exist too (below root, which stays the
+  // platform's).
+  std::vector<std::wstring> parents;
+  for (const auto& entry : scenario.m_namespaces) {
+    std::wstring name = entry.first;
+    for (size_t slash = name.rfind(L'\\'); slash != std::wstring::npos;
+         slash = name.rfind(L'\\')) {
+      name.resize(slash);
+      if (name.find(L'\\') == std::wstring::npos) break;  // "root"
+      parents.push_back(name);
+    }
+  }
+  for (const std::wstring& parent : parents) {
+    SimNamespace& added = scenario.m_namespaces[parent];
+    if (added.name.empty()) added.name = parent;
+  }
+  return scenario;
+}
+
+Scenario Scenario::Load(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw ScenarioError(path + ": cannot be opened");
+  std::ostringstream text;
+  text << file.rdbuf();
+  return Parse(text.str(), path);
+}
+
+}  // namespace vpltest::sim

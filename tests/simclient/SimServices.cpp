@@ -1,0 +1,182 @@
+#include "tests/simclient/SimServices.h"
+
+#include <algorithm>
+
+#include "tests/simclient/Schema.h"
+#include "tests/simclient/SimClassObject.h"
+#include "tests/simclient/SimEnumerator.h"
+#include "tests/simclient/Wql.h"
+
+namespace vpltest::sim {
+namespace {
+
+// A property a query may name: one the schema gives the class, or one any
+// instance carries. Classes outside the schema with no instances accept any.
+bool ClassHasProperty(const SimClass& simClass, const std::wstring& property) {
+  CIMTYPE type;
+  if (SchemaPropertyType(simClass.name, property, type)) return true;
+  bool anyProperties = false;
+  for (const SimInstance& instance : simClass.instances) {
+    if (instance.Find(property)) return true;
+    anyProperties = anyProperties || !instance.properties.empty();
+  }
+  return !SchemaHasClass(simClass.name) && !anyProperties;
+}
+
+std::wstring Text(const BSTR value) { return value ? value : L""; }
+
+// Parses "Class=@" and "Class.Key=value" ('', "" or a number).
+bool ParseObjectPath(const std::wstring& path, std::wstring& className,
+                     std::wstring& key, std::wstring& keyValue,
+                     bool& singleton) {
+  const size_t equals = path.find(L'=');
+  singleton = false;
+  if (equals == std::wstring::npos) return false;
+  if (path.compare(equals, std::wstring::npos, L"=@") == 0) {
+    className = path.substr(0, equals);
+    singleton = true;
+    return !className.empty();
+  }
+  const size_t dot = path.find(L'.');
+  if (dot == std::wstring::npos || dot > equals) return false;
+  className = path.substr(0, dot);
+  key = path.substr(dot + 1, equals - dot - 1);
+  keyValue = path.substr(equals + 1);
+  if (keyValue.size() >= 2 &&
+      (keyValue.front() == L'"' || keyValue.front() == L'\'') &&
+      keyValue.back() == keyValue.front()) {
+    keyValue = keyValue.substr(1, keyValue.size() - 2);
+  }
+  return !className.empty() && !key.empty();
+}
+
+}  // namespace
+
+SimServices::SimServices(std::shared_ptr<SimState> state,
+                         const SimNamespace* wmiNamespace)
+    : m_state(std::move(state)), m_namespace(wmiNamespace) {}
+
+STDMETHODIMP SimServices::ExecQuery(const BSTR language, const BSTR query,
+                                    LONG flags, IWbemContext* /*context*/,
+                                    IEnumWbemClassObject** enumerator) {
+  m_state->Record([&](Recorded& recorded) {
+    recorded.queryLanguage = Text(language);
+    recorded.query = Text(query);
+    recorded.queryFlags = flags;
+  });
+  if (enumerator) *enumerator = nullptr;
+  if (const auto failure = m_state->Enter(SimMethod::kExecQuery)) {
+    return failure->hr;
+  }
+  if (!enumerator || !query) return WBEM_E_INVALID_PARAMETER;
+  if (!language || _wcsicmp(language, L"WQL") != 0) {
+    return WBEM_E_INVALID_QUERY_TYPE;
+  }
+  WqlQuery parsed;
+  HRESULT hr = WqlQuery::Parse(query, parsed);
+  if (FAILED(hr)) return hr;
+  const SimClass* simClass = m_namespace->FindClass(parsed.ClassName());
+  if (!simClass) return WBEM_E_INVALID_CLASS;
+  for (const std::wstring& property : parsed.ReferencedProperties()) {
+    if (!ClassHasProperty(*simClass, property)) return WBEM_E_INVALID_QUERY;
+  }
+  std::vector<SimInstance> results;
+  for (const SimInstance& instance : simClass->instances) {
+    if (parsed.Matches(instance)) results.push_back(instance);
+  }
+  *enumerator = new SimEnumerator(m_state, std::move(results),
+                                  parsed.SelectedProperties(),
+                                  (flags & WBEM_FLAG_FORWARD_ONLY) != 0);
+  return S_OK;
+}
+
+STDMETHODIMP SimServices::GetObject(const BSTR path, LONG /*flags*/,
+                                    IWbemContext* /*context*/,
+                                    IWbemClassObject** object,
+                                    IWbemCallResult** callResult) {
+  m_state->Record(
+      [&](Recorded& recorded) { recorded.objectPath = Text(path); });
+  if (object) *object = nullptr;
+  if (callResult) *callResult = nullptr;
+  if (const auto failure = m_state->Enter(SimMethod::kGetObject)) {
+    return failure->hr;
+  }
+  std::wstring className, key, keyValue;
+  bool singleton = false;
+  if (!path || !ParseObjectPath(path, className, key, keyValue, singleton)) {
+    return WBEM_E_INVALID_OBJECT_PATH;
+  }
+  const SimClass* simClass = m_namespace->FindClass(className);
+  if (!simClass) return WBEM_E_INVALID_CLASS;
+  const SimInstance* found = nullptr;
+  for (const SimInstance& instance : simClass->instances) {
+    if (singleton) {
+      found = &instance;
+      break;
+    }
+    const SimValue* value = instance.Find(key);
+    if (value && !value->isNull && !value->IsArray()) {
+      const std::wstring text =
+          KindOf(value->ElementType()) == ValueKind::kText
+              ? value->texts[0]
+              : std::to_wstring(value->numbers.empty() ? 0 : value->numbers[0]);
+      if (_wcsicmp(text.c_str(), keyValue.c_str()) == 0) {
+        found = &instance;
+        break;
+      }
+    }
+  }
+  if (!found) return WBEM_E_NOT_FOUND;
+  if (object) *object = new SimClassObject(m_state, *found, {});
+  return S_OK;
+}
+
+STDMETHODIMP SimServices::QueryBlanket(IUnknown* /*proxy*/,
+                                       DWORD* authenticationService,
+                                       DWORD* authorisationService,
+                                       OLECHAR** principal,
+                                       DWORD* authenticationLevel,
+                                       DWORD* impersonationLevel,
+                                       void** identity, DWORD* capabilities) {
+  if (const auto failure = m_state->Enter(SimMethod::kQueryBlanket)) {
+    return failure->hr;
+  }
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (authenticationService)
+    *authenticationService = m_blanket.authenticationService;
+  if (authorisationService)
+    *authorisationService = m_blanket.authorisationService;
+  if (principal) *principal = nullptr;
+  if (authenticationLevel) *authenticationLevel = m_blanket.authenticationLevel;
+  if (impersonationLevel) *impersonationLevel = m_blanket.impersonationLevel;
+  if (identity) *identity = nullptr;
+  if (capabilities) *capabilities = m_blanket.capabilities;
+  return S_OK;
+}
+
+STDMETHODIMP SimServices::SetBlanket(IUnknown* /*proxy*/,
+                                     DWORD authenticationService,
+                                     DWORD authorisationService,
+                                     OLECHAR* /*principal*/,
+                                     DWORD authenticationLevel,
+                                     DWORD impersonationLevel, void* identity,
+                                     DWORD capabilities) {
+  if (const auto failure = m_state->Enter(SimMethod::kSetBlanket)) {
+    return failure->hr;
+  }
+  Blanket blanket;
+  blanket.authenticationService = authenticationService;
+  blanket.authorisationService = authorisationService;
+  blanket.authenticationLevel = authenticationLevel;
+  blanket.impersonationLevel = impersonationLevel;
+  blanket.capabilities = capabilities;
+  blanket.hadIdentity = identity != nullptr;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_blanket = blanket;
+  }
+  m_state->Record([&](Recorded& recorded) { recorded.blanket = blanket; });
+  return S_OK;
+}
+
+}  // namespace vpltest::sim

@@ -1,0 +1,88 @@
+#include "tests/simclient/SimState.h"
+
+#include <oleauto.h>
+
+#include <cstdio>
+
+#include "tests/simclient/SimComObject.h"
+
+namespace vpltest::sim {
+
+std::atomic<long>& LiveObjectCounter() {
+  static std::atomic<long> counter{0};
+  return counter;
+}
+
+namespace {
+
+void SetComErrorObject(const std::wstring& description) {
+  Microsoft::WRL::ComPtr<ICreateErrorInfo> create;
+  if (FAILED(::CreateErrorInfo(&create))) return;
+  create->SetDescription(const_cast<LPOLESTR>(description.c_str()));
+  create->SetSource(const_cast<LPOLESTR>(L"Simulated WMI"));
+  Microsoft::WRL::ComPtr<IErrorInfo> info;
+  if (SUCCEEDED(create.As(&info))) ::SetErrorInfo(0, info.Get());
+}
+
+}  // namespace
+
+std::optional<InjectedFailure> SimState::Enter(SimMethod method) {
+  std::optional<InjectedFailure> result;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const int call = ++m_counts[static_cast<int>(method)];
+    for (const InjectedFailure& failure : m_failures) {
+      if (failure.method == method &&
+          (failure.call == 0 || failure.call == call)) {
+        result = failure;
+        break;
+      }
+    }
+  }
+  if (result && !result->description.empty()) {
+    SetComErrorObject(result->description);
+  }
+  return result;
+}
+
+void SimState::AddFailure(const InjectedFailure& failure) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_failures.push_back(failure);
+}
+
+int SimState::CallCount(SimMethod method) const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_counts[static_cast<int>(method)];
+}
+
+Recorded SimState::GetRecorded() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_recorded;
+}
+
+void SimState::SetStatusText(HRESULT hr, const std::wstring& text) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_statusTexts[hr] = text;
+}
+
+std::wstring SimState::StatusText(HRESULT hr) const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  const auto found = m_statusTexts.find(hr);
+  if (found != m_statusTexts.end()) return found->second;
+  wchar_t text[64];
+  swprintf(text, 64, L"Simulated WMI status 0x%08lX",
+           static_cast<unsigned long>(hr));
+  return text;
+}
+
+void SimState::SetPlatformLocatorFactory(IClassFactory* factory) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_platformLocatorFactory = factory;
+}
+
+Microsoft::WRL::ComPtr<IClassFactory> SimState::PlatformLocatorFactory() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_platformLocatorFactory;
+}
+
+}  // namespace vpltest::sim

@@ -1,0 +1,181 @@
+#include "tests/simclient/Scenario.h"
+
+#include <wbemcli.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using vpltest::sim::Scenario;
+using vpltest::sim::ScenarioError;
+using vpltest::sim::SimInstance;
+using vpltest::sim::SimValue;
+
+std::string ErrorOf(const std::string& json) {
+  try {
+    Scenario::Parse(json, "case.json");
+  } catch (const ScenarioError& error) {
+    return error.what();
+  }
+  return "no error";
+}
+
+const SimInstance& Only(const Scenario& scenario, const wchar_t* ns,
+                        const wchar_t* cls) {
+  const auto* simNamespace = scenario.FindNamespace(ns);
+  EXPECT_NE(simNamespace, nullptr);
+  const auto* simClass = simNamespace->FindClass(cls);
+  EXPECT_NE(simClass, nullptr);
+  EXPECT_EQ(simClass->instances.size(), 1u);
+  return simClass->instances.front();
+}
+
+TEST(ScenarioTest, NamespacesAreCaseAndSlashInsensitiveWithParents) {
+  const Scenario scenario = Scenario::Parse(
+      R"({"namespaces": {"ROOT\\CCM\\Scheduler": {"CCM_Scheduler_History": []}},
+          "absentNamespaces": ["root/cimv2"]})",
+      "s");
+  EXPECT_NE(scenario.FindNamespace(L"root\\ccm\\scheduler"), nullptr);
+  EXPECT_NE(scenario.FindNamespace(L"root/ccm/Scheduler"), nullptr);
+  EXPECT_NE(scenario.FindNamespace(L"\\root\\ccm\\"), nullptr);
+  // Parents exist, "root" itself stays the platform's.
+  EXPECT_NE(scenario.FindNamespace(L"root\\ccm"), nullptr);
+  EXPECT_EQ(scenario.FindNamespace(L"root"), nullptr);
+  EXPECT_EQ(scenario.FindNamespace(L"root\\ccm\\Policy"), nullptr);
+  EXPECT_TRUE(scenario.IsAbsent(L"ROOT\\CIMV2"));
+  EXPECT_NE(scenario.FindNamespace(L"root\\ccm\\scheduler")
+                ->FindClass(L"ccm_scheduler_history"),
+            nullptr);
+}
+
+TEST(ScenarioTest, ValuesTakeSchemaTypesOrTheirOwn) {
+  const Scenario scenario = Scenario::Parse(R"({"namespaces": {"root\\x": {
+    "CCM_Scheduler_ScheduledMessage": {
+      "ScheduledMessageID": "ADV-1", "Triggers": ["SMSSchedule=A", "B"],
+      "TriggerMessage": null, "Extra": 5, "Flag": true, "Big": 5000000000,
+      "Ratio": 0.5, "Names": ["a"], "Forced": {"cimType": "uint8", "value": 200},
+      "PSComputerName": "HOST", "CimClass": "root/x:C"
+    }}}})",
+                                            "s");
+  const SimInstance& instance =
+      Only(scenario, L"root\\x", L"CCM_Scheduler_ScheduledMessage");
+  EXPECT_EQ(instance.properties.size(), 9u);  // PowerShell's additions dropped
+  EXPECT_EQ(instance.Find(L"scheduledmessageid")->cimType, CIM_STRING);
+  EXPECT_EQ(instance.Find(L"Triggers")->cimType, CIM_STRING | CIM_FLAG_ARRAY);
+  EXPECT_EQ(instance.Find(L"Triggers")->texts.size(), 2u);
+  EXPECT_TRUE(instance.Find(L"TriggerMessage")->isNull);
+  EXPECT_EQ(instance.Find(L"TriggerMessage")->cimType, CIM_STRING);
+  EXPECT_EQ(instance.Find(L"Extra")->cimType, CIM_SINT32);
+  EXPECT_EQ(instance.Find(L"Flag")->cimType, CIM_BOOLEAN);
+  EXPECT_EQ(instance.Find(L"Big")->cimType, CIM_SINT64);
+  EXPECT_EQ(instance.Find(L"Big")->texts[0], L"5000000000");
+  EXPECT_EQ(instance.Find(L"Ratio")->cimType, CIM_REAL64);
+  EXPECT_EQ(instance.Find(L"Names")->cimType, CIM_STRING | CIM_FLAG_ARRAY);
+  EXPECT_EQ(instance.Find(L"Forced")->cimType, CIM_UINT8);
+  EXPECT_EQ(instance.Find(L"Forced")->numbers[0], 200);
+  EXPECT_EQ(instance.Find(L"PSComputerName"), nullptr);
+}
+
+TEST(ScenarioTest, DatesBecomeCimDateTimeText) {
+  const Scenario scenario = Scenario::Parse(R"({"namespaces": {"root\\x": {
+    "CCM_Scheduler_History": [
+      {"ScheduleID": "a", "LastTriggerTime": "20260315101530.123456+060"},
+      {"ScheduleID": "b", "LastTriggerTime": "2026-03-15T10:15:30.5+01:00"},
+      {"ScheduleID": "c", "LastTriggerTime": "2026-03-15T10:15:30Z"},
+      {"ScheduleID": "d", "LastTriggerTime": "2026-03-15T10:15:30-05:30"},
+      {"ScheduleID": "e", "LastTriggerTime": "\/Date(1773569730000)\/"},
+      {"ScheduleID": "f", "LastTriggerTime": {"value": "\/Date(1773569730000)\/",
+        "DisplayHint": 2, "DateTime": "Sunday, March 15, 2026 10:15:30 AM"}}
+    ]}}})",
+                                            "s");
+  const auto& instances = scenario.FindNamespace(L"root\\x")
+                              ->FindClass(L"CCM_Scheduler_History")
+                              ->instances;
+  ASSERT_EQ(instances.size(), 6u);
+  const wchar_t* expected[] = {
+      L"20260315101530.123456+060", L"20260315101530.500000+060",
+      L"20260315101530.000000+000", L"20260315101530.000000-330",
+      L"20260315101530.000000+000", L"20260315101530.000000+000"};
+  for (size_t i = 0; i < 6; ++i) {
+    const SimValue* value = instances[i].Find(L"LastTriggerTime");
+    EXPECT_EQ(value->cimType, CIM_DATETIME);
+    EXPECT_EQ(value->texts[0], expected[i]) << i;
+  }
+}
+
+TEST(ScenarioTest, SyntaxErrorsNameFileLineAndColumn) {
+  const std::string message =
+      ErrorOf("{\n  \"namespaces\": {\n    \"a\": [1,,]\n");
+  EXPECT_EQ(message.rfind("case.json: line 3, column 13: ", 0), 0u) << message;
+  EXPECT_NE(message.find("syntax error"), std::string::npos) << message;
+
+  try {
+    Scenario::Load(VPL_SCENARIO_DIR "/malformed.json");
+    ADD_FAILURE() << "no error";
+  } catch (const ScenarioError& error) {
+    const std::string text = error.what();
+    EXPECT_EQ(
+        text.rfind(VPL_SCENARIO_DIR "/malformed.json: line 4, column ", 0), 0u)
+        << text;
+  }
+  EXPECT_EQ(ErrorOf(""),
+            "case.json: line 1, column 1: syntax error while "
+            "parsing value - unexpected end of input; expected "
+            "'[', '{', or a literal");
+}
+
+TEST(ScenarioTest, StructuralErrorsNameThePlaceAndProblem) {
+  EXPECT_EQ(ErrorOf("[]"),
+            "case.json: at /: the scenario must be a JSON object");
+  EXPECT_EQ(ErrorOf(R"({"namespace": {}})"),
+            "case.json: at /namespace: unknown key");
+  EXPECT_EQ(ErrorOf(R"({"namespaces": {"root\\x": {"C": 5}}})"),
+            "case.json: at /namespaces/root\\x/C: expected an array of "
+            "instances or one instance");
+  EXPECT_EQ(ErrorOf(R"({"namespaces": {"r\\x": {"Win32_SystemEnclosure":
+                {"ChassisTypes": 3}}}})"),
+            "case.json: at /namespaces/r\\x/Win32_SystemEnclosure/0/"
+            "ChassisTypes: expected an array");
+  EXPECT_EQ(ErrorOf(R"({"namespaces": {"r\\x": {"Win32_SystemEnclosure":
+                {"ChassisTypes": [3, 70000]}}}})"),
+            "case.json: at /namespaces/r\\x/Win32_SystemEnclosure/0/"
+            "ChassisTypes/1: integer out of range for its CIM type");
+  EXPECT_EQ(ErrorOf(R"({"namespaces": {"r\\x": {"CCM_TargetedUpdateEx1":
+                {"UpdateStatus": "7"}}}})"),
+            "case.json: at /namespaces/r\\x/CCM_TargetedUpdateEx1/0/"
+            "UpdateStatus: expected an integer");
+  EXPECT_EQ(ErrorOf(R"({"namespaces": {"r\\x": {"CCM_Scheduler_History":
+                {"LastTriggerTime": "yesterday"}}}})"),
+            "case.json: at /namespaces/r\\x/CCM_Scheduler_History/0/"
+            "LastTriggerTime: \"yesterday\" is not a date (CIM_DATETIME, ISO "
+            "8601 or /Date(ms)/)");
+  EXPECT_EQ(
+      ErrorOf(R"({"namespaces": {"r\\x": {"C": {"P": {"cimType": "word"}}}}})"),
+      "case.json: at /namespaces/r\\x/C/0/P: unknown CIM type \"word\"");
+  EXPECT_EQ(ErrorOf(R"({"namespaces": {"r\\x": {"C": {"P": 1, "p": 2}}}})"),
+            "case.json: at /namespaces/r\\x/C/0/p: duplicate property");
+  EXPECT_EQ(ErrorOf(R"({"namespaces": {"r\\x": {"C": {"P": {"a": 1}}}}})"),
+            "case.json: at /namespaces/r\\x/C/0/P: an object value needs a "
+            "\"cimType\" text and a \"value\"");
+}
+
+TEST(ScenarioTest, MissingFileIsReported) {
+  try {
+    Scenario::Load(VPL_SCENARIO_DIR "/no-such-file.json");
+    ADD_FAILURE() << "no error";
+  } catch (const ScenarioError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              VPL_SCENARIO_DIR "/no-such-file.json: cannot be opened");
+  }
+}
+
+TEST(ScenarioTest, BundledSampleLoads) {
+  const Scenario scenario = Scenario::Load(VPL_SAMPLES_DIR "/default.json");
+  EXPECT_NE(scenario.FindNamespace(L"root\\ccm")->FindClass(L"CCM_Client"),
+            nullptr);
+  EXPECT_NE(scenario.FindNamespace(L"root\\ccm\\SoftMgmtAgent"), nullptr);
+}
+
+}  // namespace

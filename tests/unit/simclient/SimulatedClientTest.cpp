@@ -1,0 +1,370 @@
+#include "tests/simclient/SimulatedClient.h"
+
+#include <wbemcli.h>
+#include <wrl/client.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using Microsoft::WRL::ComPtr;
+using vpltest::SimMethod;
+using vpltest::SimulatedClient;
+
+constexpr char kScenario[] = R"({"namespaces": {
+  "root\\ccm": {"CCM_Client": {"ClientId": "GUID:1"}},
+  "root\\ccm\\Policy\\Machine\\ActualConfig": {
+    "CCM_Scheduler_ScheduledMessage": [
+      {"ScheduledMessageID": "ADV1-PKG1-P", "Triggers": ["SMSSchedule=X", "Y"],
+       "TriggerMessage": null},
+      {"ScheduledMessageID": {"cimType": "uint32", "value": 5}}
+    ],
+    "CCM_SoftwareDistribution": {"ADV_AdvertisementID": "ADV1",
+       "PRG_PRF_Disabled": true, "ADV_ExpirationTime": "2026-01-01T00:00:00Z"}
+  },
+  "root\\cimv2": {"Win32_SystemEnclosure": {"ChassisTypes": [3, 9],
+     "Small": {"cimType": "sint16[]", "value": [-2, 7]}}}
+}})";
+
+class BstrText {
+ public:
+  explicit BstrText(const wchar_t* text) : m_text(::SysAllocString(text)) {}
+  ~BstrText() { ::SysFreeString(m_text); }
+  operator BSTR() const { return m_text; }
+
+ private:
+  BSTR m_text;
+};
+
+class SimulatedClientTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    m_services.Reset();
+    m_sim.reset();
+    EXPECT_EQ(SimulatedClient::LiveObjects(), 0);
+  }
+
+  void Install(const char* scenario = kScenario) {
+    m_sim = std::make_unique<SimulatedClient>(scenario);
+  }
+
+  HRESULT Connect(const wchar_t* path) {
+    ComPtr<IWbemLocator> locator;
+    HRESULT hr =
+        ::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
+                           IID_IWbemLocator, &locator);
+    if (FAILED(hr)) return hr;
+    m_services.Reset();
+    return locator->ConnectServer(BstrText(path), nullptr, nullptr, nullptr, 0,
+                                  nullptr, nullptr, &m_services);
+  }
+
+  HRESULT Query(const wchar_t* text, ComPtr<IEnumWbemClassObject>& results,
+                LONG flags = WBEM_FLAG_FORWARD_ONLY) {
+    return m_services->ExecQuery(BstrText(L"WQL"), BstrText(text), flags,
+                                 nullptr, &results);
+  }
+
+  ComPtr<IWbemClassObject> First(const wchar_t* text) {
+    ComPtr<IEnumWbemClassObject> results;
+    ComPtr<IWbemClassObject> object;
+    ULONG returned = 0;
+    if (SUCCEEDED(Query(text, results))) {
+      results->Next(WBEM_INFINITE, 1, &object, &returned);
+    }
+    return object;
+  }
+
+  std::unique_ptr<SimulatedClient> m_sim;
+  ComPtr<IWbemServices> m_services;
+};
+
+TEST_F(SimulatedClientTest, BehavesLikeWindowsForUnknownNamesAndBadQueries) {
+  Install();
+  EXPECT_EQ(Connect(L"root\\ccm\\Nothing"), WBEM_E_INVALID_NAMESPACE);
+  EXPECT_EQ(Connect(L"\\\\remote\\root\\ccm"),
+            HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE));
+  ASSERT_EQ(Connect(L"\\\\.\\ROOT\\CCM\\policy\\machine\\actualconfig"), S_OK);
+  ComPtr<IEnumWbemClassObject> results;
+  EXPECT_EQ(Query(L"SELECT * FROM CCM_Missing", results), WBEM_E_INVALID_CLASS);
+  EXPECT_EQ(Query(L"SELECT * FROM CCM_SoftwareDistribution WHERE", results),
+            WBEM_E_INVALID_QUERY);
+  EXPECT_EQ(
+      Query(L"SELECT NoSuchProperty FROM CCM_SoftwareDistribution", results),
+      WBEM_E_INVALID_QUERY);
+  EXPECT_FALSE(results);
+  EXPECT_EQ(
+      m_services->ExecQuery(BstrText(L"SQL"), BstrText(L"SELECT * FROM x"), 0,
+                            nullptr, &results),
+      WBEM_E_INVALID_QUERY_TYPE);
+}
+
+TEST_F(SimulatedClientTest, GetReturnsCimTypesAndWindowsVariants) {
+  Install();
+  ASSERT_EQ(Connect(L"root\\ccm\\Policy\\Machine\\ActualConfig"), S_OK);
+  ComPtr<IWbemClassObject> message =
+      First(L"SELECT * FROM CCM_Scheduler_ScheduledMessage");
+  ASSERT_TRUE(message);
+  VARIANT value;
+  CIMTYPE type = 0;
+  ASSERT_EQ(message->Get(L"Triggers", 0, &value, &type, nullptr), S_OK);
+  EXPECT_EQ(type, CIM_STRING | CIM_FLAG_ARRAY);
+  ASSERT_EQ(V_VT(&value), VT_ARRAY | VT_BSTR);
+  LONG index = 1;
+  BSTR element = nullptr;
+  ASSERT_EQ(::SafeArrayGetElement(V_ARRAY(&value), &index, &element), S_OK);
+  EXPECT_STREQ(element, L"Y");
+  ::SysFreeString(element);
+  ::VariantClear(&value);
+
+  ASSERT_EQ(message->Get(L"TriggerMessage", 0, &value, &type, nullptr), S_OK);
+  EXPECT_EQ(V_VT(&value), VT_NULL);
+  EXPECT_EQ(type, CIM_STRING);
+  // A schema property the instance does not set is NULL, not missing.
+  ASSERT_EQ(message->Get(L"TargetEndpoint", 0, &value, &type, nullptr), S_OK);
+  EXPECT_EQ(V_VT(&value), VT_NULL);
+  EXPECT_EQ(message->Get(L"Nonsense", 0, &value, &type, nullptr),
+            WBEM_E_NOT_FOUND);
+  ASSERT_EQ(message->Get(L"__CLASS", 0, &value, nullptr, nullptr), S_OK);
+  EXPECT_STREQ(V_BSTR(&value), L"CCM_Scheduler_ScheduledMessage");
+  ::VariantClear(&value);
+
+  ComPtr<IWbemClassObject> policy =
+      First(L"SELECT * FROM CCM_SoftwareDistribution");
+  ASSERT_EQ(policy->Get(L"PRG_PRF_Disabled", 0, &value, &type, nullptr), S_OK);
+  EXPECT_EQ(type, CIM_BOOLEAN);
+  EXPECT_EQ(V_VT(&value), VT_BOOL);
+  EXPECT_EQ(V_BOOL(&value), VARIANT_TRUE);
+  ASSERT_EQ(policy->Get(L"ADV_ExpirationTime", 0, &value, &type, nullptr),
+            S_OK);
+  EXPECT_EQ(type, CIM_DATETIME);
+  EXPECT_STREQ(V_BSTR(&value), L"20260101000000.000000+000");
+  ::VariantClear(&value);
+}
+
+TEST_F(SimulatedClientTest, IntegerArraysUseWindowsElementTypes) {
+  Install();
+  ASSERT_EQ(Connect(L"root\\cimv2"), S_OK);
+  ComPtr<IWbemClassObject> enclosure =
+      First(L"SELECT * FROM Win32_SystemEnclosure");
+  ASSERT_TRUE(enclosure);
+  VARIANT value;
+  CIMTYPE type = 0;
+  // uint16 travels as 32-bit integers, sint16 as 16-bit ones.
+  ASSERT_EQ(enclosure->Get(L"ChassisTypes", 0, &value, &type, nullptr), S_OK);
+  EXPECT_EQ(type, CIM_UINT16 | CIM_FLAG_ARRAY);
+  EXPECT_EQ(V_VT(&value), VT_ARRAY | VT_I4);
+  LONG index = 1;
+  LONG chassis = 0;
+  ASSERT_EQ(::SafeArrayGetElement(V_ARRAY(&value), &index, &chassis), S_OK);
+  EXPECT_EQ(chassis, 9);
+  ::VariantClear(&value);
+  ASSERT_EQ(enclosure->Get(L"Small", 0, &value, &type, nullptr), S_OK);
+  EXPECT_EQ(type, CIM_SINT16 | CIM_FLAG_ARRAY);
+  EXPECT_EQ(V_VT(&value), VT_ARRAY | VT_I2);
+  index = 0;
+  SHORT small = 0;
+  ASSERT_EQ(::SafeArrayGetElement(V_ARRAY(&value), &index, &small), S_OK);
+  EXPECT_EQ(small, -2);
+  ::VariantClear(&value);
+}
+
+TEST_F(SimulatedClientTest, WrongTypedAndProjectedProperties) {
+  Install();
+  ASSERT_EQ(Connect(L"root\\ccm\\Policy\\Machine\\ActualConfig"), S_OK);
+  ComPtr<IEnumWbemClassObject> results;
+  ASSERT_EQ(
+      Query(L"SELECT ScheduledMessageID FROM CCM_Scheduler_ScheduledMessage",
+            results),
+      S_OK);
+  ComPtr<IWbemClassObject> objects[2];
+  ULONG returned = 0;
+  EXPECT_EQ(results->Next(0, 2, objects[0].GetAddressOf(), &returned), S_OK);
+  ASSERT_EQ(returned, 2u);
+  // GetAddressOf on the first element only fills the array contiguously.
+  VARIANT value;
+  CIMTYPE type = 0;
+  ASSERT_EQ(objects[1]->Get(L"ScheduledMessageID", 0, &value, &type, nullptr),
+            S_OK);
+  EXPECT_EQ(type, CIM_UINT32);
+  EXPECT_EQ(V_VT(&value), VT_I4);
+  EXPECT_EQ(V_I4(&value), 5);
+  EXPECT_EQ(objects[0]->Get(L"Triggers", 0, &value, &type, nullptr),
+            WBEM_E_NOT_FOUND);
+  ComPtr<IWbemClassObject> none;
+  EXPECT_EQ(results->Next(0, 1, &none, &returned), WBEM_S_FALSE);
+  EXPECT_EQ(returned, 0u);
+  EXPECT_EQ(results->Reset(), WBEM_E_INVALID_OPERATION);
+}
+
+TEST_F(SimulatedClientTest, GetObjectFindsSingletonsAndKeys) {
+  Install();
+  ASSERT_EQ(Connect(L"root\\ccm"), S_OK);
+  ComPtr<IWbemClassObject> client;
+  EXPECT_EQ(m_services->GetObject(BstrText(L"CCM_Client=@"), 0, nullptr,
+                                  &client, nullptr),
+            S_OK);
+  EXPECT_TRUE(client);
+  client.Reset();
+  EXPECT_EQ(m_services->GetObject(BstrText(L"CCM_Client.ClientId=\"guid:1\""),
+                                  0, nullptr, &client, nullptr),
+            S_OK);
+  client.Reset();
+  EXPECT_EQ(m_services->GetObject(BstrText(L"CCM_Client.ClientId='other'"), 0,
+                                  nullptr, &client, nullptr),
+            WBEM_E_NOT_FOUND);
+  EXPECT_EQ(m_services->GetObject(BstrText(L"SMS_Client=@"), 0, nullptr,
+                                  &client, nullptr),
+            WBEM_E_INVALID_CLASS);
+  EXPECT_EQ(m_services->GetObject(BstrText(L"nonsense"), 0, nullptr, &client,
+                                  nullptr),
+            WBEM_E_INVALID_OBJECT_PATH);
+  EXPECT_FALSE(client);
+}
+
+TEST_F(SimulatedClientTest, InjectedFailuresHitTheChosenCallWithErrorObject) {
+  Install();
+  m_sim->FailCall(SimMethod::kExecQuery, 2, WBEM_E_QUOTA_VIOLATION,
+                  L"Quota violation");
+  ASSERT_EQ(Connect(L"root\\ccm"), S_OK);
+  ComPtr<IEnumWbemClassObject> results;
+  EXPECT_EQ(Query(L"SELECT * FROM CCM_Client", results), S_OK);
+  ::SetErrorInfo(0, nullptr);
+  EXPECT_EQ(Query(L"SELECT * FROM CCM_Client", results),
+            WBEM_E_QUOTA_VIOLATION);
+  ComPtr<IErrorInfo> info;
+  ASSERT_EQ(::GetErrorInfo(0, &info), S_OK);
+  BSTR description = nullptr;
+  ASSERT_EQ(info->GetDescription(&description), S_OK);
+  EXPECT_STREQ(description, L"Quota violation");
+  ::SysFreeString(description);
+  EXPECT_EQ(Query(L"SELECT * FROM CCM_Client", results), S_OK);
+  EXPECT_EQ(m_sim->CallCount(SimMethod::kExecQuery), 3);
+
+  m_sim->FailEveryCall(SimMethod::kGet, WBEM_E_ACCESS_DENIED);
+  ComPtr<IWbemClassObject> client = First(L"SELECT * FROM CCM_Client");
+  VARIANT value;
+  EXPECT_EQ(client->Get(L"ClientId", 0, &value, nullptr, nullptr),
+            WBEM_E_ACCESS_DENIED);
+  EXPECT_EQ(client->Get(L"ClientId", 0, &value, nullptr, nullptr),
+            WBEM_E_ACCESS_DENIED);
+}
+
+TEST_F(SimulatedClientTest, CountsLiveObjectsUntilReleased) {
+  Install();
+  ASSERT_EQ(Connect(L"root\\ccm"), S_OK);
+  EXPECT_EQ(SimulatedClient::LiveObjects(), 1);
+  ComPtr<IEnumWbemClassObject> results;
+  ASSERT_EQ(Query(L"SELECT * FROM CCM_Client", results), S_OK);
+  ComPtr<IWbemClassObject> client;
+  ULONG returned = 0;
+  ASSERT_EQ(results->Next(WBEM_INFINITE, 1, &client, &returned), S_OK);
+  EXPECT_EQ(SimulatedClient::LiveObjects(), 3);
+  // Objects outlive the simulation that made them.
+  m_sim.reset();
+  m_services.Reset();
+  results.Reset();
+  EXPECT_EQ(SimulatedClient::LiveObjects(), 1);
+  VARIANT value;
+  ASSERT_EQ(client->Get(L"ClientId", 0, &value, nullptr, nullptr), S_OK);
+  EXPECT_STREQ(V_BSTR(&value), L"GUID:1");
+  ::VariantClear(&value);
+}
+
+TEST_F(SimulatedClientTest, OtherNamespacesReachThePlatform) {
+  Install(R"({"namespaces": {"root\\ccm": {}}})");
+  ASSERT_EQ(Connect(L"root\\cimv2"), S_OK);
+  // The platform's services, not a simulated one.
+  EXPECT_EQ(SimulatedClient::LiveObjects(), 0);
+  ComPtr<IEnumWbemClassObject> results;
+  EXPECT_EQ(Query(L"SELECT * FROM Win32_SystemEnclosure", results), S_OK);
+  EXPECT_EQ(m_sim->CallCount(SimMethod::kExecQuery), 0);
+}
+
+TEST_F(SimulatedClientTest, RevokesItsRegistrationAndAllowsOneAtATime) {
+  Install();
+  EXPECT_THROW(SimulatedClient("{}"), std::runtime_error);
+  m_sim.reset();
+  // Without the simulation the platform answers: Wine knows no root\ccm.
+  EXPECT_EQ(Connect(L"root\\ccm"), WBEM_E_INVALID_NAMESPACE);
+  EXPECT_EQ(SimulatedClient::LiveObjects(), 0);
+  // A malformed scenario installs nothing.
+  EXPECT_THROW(SimulatedClient("{ bad"), vpltest::ScenarioError);
+  Install();
+}
+
+}  // namespace
+
+namespace {
+
+// The bundled sample answers every question the plug-in asks, as an idle
+// client would.
+TEST(SimulatedClientSampleTest, DefaultSampleAnswersThePluginsQueries) {
+  {
+    SimulatedClient sim(VPL_SAMPLES_DIR "/default.json");
+    struct Case {
+      const wchar_t* wmiNamespace;
+      const wchar_t* query;
+      HRESULT result;
+      ULONG objects;
+    };
+    const Case cases[] = {
+        {L"root\\CCM\\SoftMgmtAgent",
+         L"SELECT * FROM CCM_ExecutionRequestEx WHERE ((RunningState='Running') "
+         L"OR (RunningState='NotifyExecution'))",
+         S_OK, 0},
+        {L"root\\CCM\\SoftMgmtAgent",
+         L"SELECT * FROM ExecutionRequest WHERE ((RunningState='Running') OR "
+         L"(RunningState='NotifyExecution'))",
+         static_cast<HRESULT>(WBEM_E_INVALID_CLASS), 0},
+        {L"root\\CCM\\SoftwareUpdates\\DeploymentAgent",
+         L"SELECT UpdateId, UpdateStatus FROM CCM_TargetedUpdateEx1 WHERE "
+         L"(UpdateState <> 2)",
+         S_OK, 0},
+        {L"root\\CCM\\Scheduler",
+         L"SELECT ScheduleID, LastTriggerTime FROM CCM_Scheduler_History", S_OK,
+         2},
+        {L"root\\ccm\\Policy\\Machine\\ActualConfig",
+         L"SELECT ScheduledMessageID, TriggerMessage, Triggers FROM "
+         L"CCM_Scheduler_ScheduledMessage",
+         S_OK, 1},
+        {L"root\\ccm\\Policy\\Machine\\ActualConfig",
+         L"SELECT * FROM CCM_SoftwareDistribution WHERE ADV_AdvertisementID = "
+         L"'TRN20001'",
+         S_OK, 1},
+        {L"root\\cimv2", L"SELECT * FROM Win32_SystemEnclosure", S_OK, 1},
+    };
+    for (const Case& c : cases) {
+      ComPtr<IWbemLocator> locator;
+      ASSERT_EQ(::CoCreateInstance(CLSID_WbemLocator, nullptr,
+                                   CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                                   &locator),
+                S_OK);
+      ComPtr<IWbemServices> services;
+      ASSERT_EQ(locator->ConnectServer(BstrText(c.wmiNamespace), nullptr,
+                                       nullptr, nullptr, 0, nullptr, nullptr,
+                                       &services),
+                S_OK)
+          << c.wmiNamespace;
+      ComPtr<IEnumWbemClassObject> results;
+      EXPECT_EQ(services->ExecQuery(BstrText(L"WQL"), BstrText(c.query),
+                                    WBEM_FLAG_FORWARD_ONLY, nullptr, &results),
+                c.result)
+          << c.query;
+      ULONG count = 0;
+      for (ComPtr<IWbemClassObject> object; results;) {
+        ULONG returned = 0;
+        results->Next(WBEM_INFINITE, 1, object.ReleaseAndGetAddressOf(),
+                      &returned);
+        if (returned == 0) break;
+        ++count;
+      }
+      EXPECT_EQ(count, c.objects) << c.query;
+    }
+  }
+  EXPECT_EQ(SimulatedClient::LiveObjects(), 0);
+}
+
+}  // namespace
