@@ -82,5 +82,7 @@ std::wstring CAutomationDate::Format(const wchar_t* pattern) const {
   fields.tm_isdst = 0;
   wchar_t text[kFormatTextSize] = L"";
   const size_t length = std::wcsftime(text, kFormatTextSize, safe->c_str(), &fields);
+  // Some runtimes report a text that fills the buffer without its terminator.
+  if (length >= kFormatTextSize) return std::wstring();
   return std::wstring(text, length);
 }

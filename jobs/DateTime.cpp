@@ -51,7 +51,8 @@ std::wstring FormatLocalTime(__time64_t time, const wchar_t* pattern) {
   if (_localtime64_s(&fields, &time) != 0) return std::wstring();
   wchar_t text[kLocalTimeTextSize];
   const size_t length = std::wcsftime(text, kLocalTimeTextSize, safe->c_str(), &fields);
-  if (length == 0) return std::wstring();
+  // Some runtimes report a text that fills the buffer without its terminator.
+  if (length == 0 || length >= kLocalTimeTextSize) return std::wstring();
   return std::wstring(text, length);
 }
 
