@@ -1,6 +1,7 @@
 #include "jobs/AutomationDate.h"
 
 #include <windows.h>
+// After windows.h, which it needs.
 #include <oleauto.h>
 
 #include <cmath>
@@ -51,7 +52,8 @@ CAutomationDate::CAutomationDate(__time64_t time) {
   system.wSecond = static_cast<WORD>(fields.tm_sec);
   const bool converted = ::SystemTimeToVariantTime(&system, &date_) != 0;
   SYSTEMTIME back{};
-  const bool valid = converted && ::VariantTimeToSystemTime(date_, &back) != 0 &&
+  const bool valid = converted &&
+                     ::VariantTimeToSystemTime(date_, &back) != 0 &&
                      SameSecond(system, back);
   status_ = valid ? kValid : kInvalid;
 }
@@ -81,7 +83,8 @@ std::wstring CAutomationDate::Format(const wchar_t* pattern) const {
   fields.tm_yday = split.wDayOfYear - 1;
   fields.tm_isdst = 0;
   wchar_t text[kFormatTextSize] = L"";
-  const size_t length = std::wcsftime(text, kFormatTextSize, safe->c_str(), &fields);
+  const size_t length =
+      std::wcsftime(text, kFormatTextSize, safe->c_str(), &fields);
   // Some runtimes report a text that fills the buffer without its terminator.
   if (length >= kFormatTextSize) return std::wstring();
   return std::wstring(text, length);

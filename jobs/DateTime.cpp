@@ -38,7 +38,8 @@ int GetDayOfWeek(int year, int month, int day) {
     Raise(E_FAIL);
   }
   // Noon keeps the day clear of daylight-saving changes at either end.
-  const __time64_t noon = MakeLocalTime(year, month, day, 12, 0, 0, kDstAutomatic);
+  const __time64_t noon =
+      MakeLocalTime(year, month, day, 12, 0, 0, kDstAutomatic);
   tm fields{};
   if (_localtime64_s(&fields, &noon) != 0) return 0;
   return fields.tm_wday + 1;
@@ -50,7 +51,8 @@ std::wstring FormatLocalTime(__time64_t time, const wchar_t* pattern) {
   tm fields{};
   if (_localtime64_s(&fields, &time) != 0) return std::wstring();
   wchar_t text[kLocalTimeTextSize];
-  const size_t length = std::wcsftime(text, kLocalTimeTextSize, safe->c_str(), &fields);
+  const size_t length =
+      std::wcsftime(text, kLocalTimeTextSize, safe->c_str(), &fields);
   // Some runtimes report a text that fills the buffer without its terminator.
   if (length == 0 || length >= kLocalTimeTextSize) return std::wstring();
   return std::wstring(text, length);

@@ -13,7 +13,9 @@ constexpr int64_t kSecondsPerDay = 86400;
 constexpr int kDaysPerWeek = 7;
 constexpr int kMonthsPerYear = 12;
 
-int MonthIndex(int year, int month) { return year * kMonthsPerYear + month - 1; }
+int MonthIndex(int year, int month) {
+  return year * kMonthsPerYear + month - 1;
+}
 int YearOf(int index) { return index / kMonthsPerYear; }
 int MonthOf(int index) { return index % kMonthsPerYear + 1; }
 
@@ -80,11 +82,14 @@ class MonthWalk {
 template <typename OccurrenceIn>
 TokenOccurrences WalkMonths(const OccurrenceIn& occurrenceIn, int startIndex,
                             int step, __time64_t start, __time64_t reference) {
-  return MonthWalk<OccurrenceIn>(occurrenceIn, startIndex, step, start, reference)
+  return MonthWalk<OccurrenceIn>(occurrenceIn, startIndex, step, start,
+                                 reference)
       .Run();
 }
 
-bool IsUsableStep(int months) { return months >= 0 && months <= kMonthsPerYear; }
+bool IsUsableStep(int months) {
+  return months >= 0 && months <= kMonthsPerYear;
+}
 
 // Whether any month visited from `firstMonth` every `step` months can hold
 // `day`. Day 29 always can: visiting February alone means every year, and
@@ -101,7 +106,8 @@ bool SomeVisitedMonthHasDay(int firstMonth, int step, int day) {
 
 }  // namespace
 
-__time64_t MonthlyByWeekdayIn(const CScheduleToken& token, int year, int month) {
+__time64_t MonthlyByWeekdayIn(const CScheduleToken& token, int year,
+                              int month) {
   if (token.week_order != 0) {
     __time64_t t = MakeLocalTime(year, month, 1, token.hour, token.minute, 0,
                                  kDstAutomatic);

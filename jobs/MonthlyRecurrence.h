@@ -31,4 +31,5 @@ TokenOccurrences MonthlyByWeekdayOccurrences(const CScheduleToken& token,
                                              __time64_t start,
                                              __time64_t reference);
 TokenOccurrences MonthlyByDateOccurrences(const CScheduleToken& token,
-                                          __time64_t start, __time64_t reference);
+                                          __time64_t start,
+                                          __time64_t reference);

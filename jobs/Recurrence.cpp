@@ -21,7 +21,8 @@ int32_t Distance32(__time64_t later, __time64_t earlier) {
 // Occurrences every `period` seconds from `first` (a zero or one-second
 // period counts every second). The first occurrence counts as next when it
 // is exactly at the reference; a later one there does not.
-__time64_t NextInPeriod(__time64_t first, int64_t period, __time64_t reference) {
+__time64_t NextInPeriod(__time64_t first, int64_t period,
+                        __time64_t reference) {
   const int64_t divisor = period > 1 ? period : 1;
   const int32_t seconds = Distance32(reference, first);
   if (seconds <= 0) return first;

@@ -93,7 +93,8 @@ bool CSchedule::GetOccurrences(__time64_t* next, __time64_t* end,
   bool foundLast = false;
   for (const std::unique_ptr<CScheduleToken>& token : tokens_) {
     if (!token->has_start) continue;
-    if (token->effective_start == 0) token->effective_start = token->nominal_start;
+    if (token->effective_start == 0)
+      token->effective_start = token->nominal_start;
     TokenOccurrences occurrences;
     try {
       occurrences = OccurrencesOf(*token, token->effective_start, now);

@@ -70,7 +70,8 @@ bool CScheduleToken::Decode(const wchar_t* text) {
   }
   // Day 1 of 1970 can lie before the epoch in zones east of UTC, so the
   // effective start moves to the second day.
-  const bool statesEpochDay = yearOffset == 0 && startMonth == 1 && startDay == 1;
+  const bool statesEpochDay =
+      yearOffset == 0 && startMonth == 1 && startDay == 1;
 
   year = yearOffset + 1970;
   month = startMonth;
@@ -120,7 +121,8 @@ bool CScheduleToken::ComputeStart(bool statesEpochDay) {
       const __time64_t now = CurrentTime();
       tm utcNow{};
       tm localNow{};
-      if (_gmtime64_s(&utcNow, &now) != 0 || _localtime64_s(&localNow, &now) != 0) {
+      if (_gmtime64_s(&utcNow, &now) != 0 ||
+          _localtime64_s(&localNow, &now) != 0) {
         throw HRESULT{E_INVALIDARG};
       }
       utcNow.tm_isdst = 0;

@@ -1,9 +1,7 @@
-#include "jobs/AutomationDate.h"
-
+#include <gtest/gtest.h>
 #include <windows.h>
 
-#include <gtest/gtest.h>
-
+#include "jobs/AutomationDate.h"
 #include "jobs/DateTime.h"
 
 namespace {
@@ -49,7 +47,8 @@ TEST(AutomationDate, PatternFailures) {
             FormatError(CAutomationDate(0, CAutomationDate::kNull), nullptr));
   EXPECT_EQ(L"", date.Format(L"%Y%Q"));
   EXPECT_EQ(L"", date.Format(std::wstring(256, L'y').c_str()));
-  EXPECT_EQ(std::wstring(255, L'y'), date.Format(std::wstring(255, L'y').c_str()));
+  EXPECT_EQ(std::wstring(255, L'y'),
+            date.Format(std::wstring(255, L'y').c_str()));
 }
 
 TEST(AutomationDate, SubtractMinutesAcrossDayZero) {
@@ -66,14 +65,13 @@ TEST(AutomationDate, SubtractMinutesAcrossDayZero) {
                              .date());
   EXPECT_DOUBLE_EQ(-2.25, CAutomationDate(-1.75, CAutomationDate::kValid)
                               .SubtractMinutes(2160)
-                             .date());
+                              .date());
   EXPECT_DOUBLE_EQ(-1.0, CAutomationDate(1.0, CAutomationDate::kValid)
                              .SubtractMinutes(2880)
                              .date());
-  EXPECT_EQ(L"18991229180000",
-            CAutomationDate(0.25, CAutomationDate::kValid)
-                .SubtractMinutes(720)
-                .Format(kCimPrefix));
+  EXPECT_EQ(L"18991229180000", CAutomationDate(0.25, CAutomationDate::kValid)
+                                   .SubtractMinutes(720)
+                                   .Format(kCimPrefix));
 }
 
 TEST(AutomationDate, FromTimeValueIsLocalTime) {

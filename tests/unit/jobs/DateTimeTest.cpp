@@ -1,8 +1,7 @@
-#include "jobs/DateTime.h"
-
+#include <gtest/gtest.h>
 #include <windows.h>
 
-#include <gtest/gtest.h>
+#include "jobs/DateTime.h"
 
 namespace {
 
@@ -32,7 +31,8 @@ tm LocalFields(__time64_t time) {
 }
 
 TEST(MakeLocalTime, BuildsLocalCalendarFields) {
-  const tm fields = LocalFields(MakeLocalTime(2012, 4, 5, 13, 14, 15, kDstAutomatic));
+  const tm fields =
+      LocalFields(MakeLocalTime(2012, 4, 5, 13, 14, 15, kDstAutomatic));
   EXPECT_EQ(112, fields.tm_year);
   EXPECT_EQ(3, fields.tm_mon);
   EXPECT_EQ(5, fields.tm_mday);
@@ -97,7 +97,8 @@ TEST(FormatLocalTime, LogPatternShowsTheSeconds) {
   EXPECT_EQ(L"05/04/2012 13:04:09", FormatLocalTime(time, kLogTimePattern));
   // Schedule log lines were written with "%ls" for the seconds, a directive
   // the Windows runtime rejects; it is shown as the seconds.
-  EXPECT_EQ(L"05/04/2012 13:04:09", FormatLocalTime(time, L"%d/%m/%Y %H:%M:%ls"));
+  EXPECT_EQ(L"05/04/2012 13:04:09",
+            FormatLocalTime(time, L"%d/%m/%Y %H:%M:%ls"));
   EXPECT_EQ(L"20120405130409", FormatLocalTime(time, L"%Y%m%d%H%M%S"));
   EXPECT_EQ(L"100% 2012", FormatLocalTime(time, L"100%% %Y"));
 }

@@ -34,8 +34,8 @@ Occurrences Evaluate(const std::wstring& text, __time64_t reference) {
   CSchedule schedule(text.c_str());
   EXPECT_FALSE(schedule.tokens().empty());
   Occurrences result;
-  result.found =
-      schedule.GetOccurrences(&result.next, &result.end, &reference, &result.last);
+  result.found = schedule.GetOccurrences(&result.next, &result.end, &reference,
+                                         &result.last);
   return result;
 }
 
@@ -268,7 +268,8 @@ TEST(ScheduleOccurrences, MonthlyTokensWithoutAnyOccurrence) {
   TokenFields fields = At(2012, 4, 1, 9, 0, MonthlyByDate);
   fields.month_day = 31;
   fields.months = 6;
-  EXPECT_EQ(Local(2012, 10, 31, 9), Evaluate(TokenText(fields), Local(2012, 5, 1, 0)).next);
+  EXPECT_EQ(Local(2012, 10, 31, 9),
+            Evaluate(TokenText(fields), Local(2012, 5, 1, 0)).next);
 }
 
 TEST(ScheduleOccurrences, OneTimeAtAndBeforeTheReference) {
@@ -312,7 +313,8 @@ TEST(ScheduleOccurrences, TokensCombine) {
   // A later interval occurrence exactly at the reference is the last start.
   EXPECT_EQ(Local(2012, 6, 4, 1), r.next);
   EXPECT_EQ(Local(2012, 6, 4, 0), r.last);
-  r = Evaluate(TokenText(later) + TokenText(earlier) + TokenText(first), reference);
+  r = Evaluate(TokenText(later) + TokenText(earlier) + TokenText(first),
+               reference);
   EXPECT_EQ(Local(2012, 6, 5, 10), r.next);
   EXPECT_EQ(Local(2012, 6, 3, 10), r.last);
 }
@@ -343,7 +345,8 @@ TEST(ScheduleOccurrences, TokensThatCannotBeEvaluatedDropOut) {
   const TokenFields past = At(2012, 6, 5, 10, 0, OneTime);
   // Day 0 has no local start.
   const TokenFields noStart = At(2012, 6, 0, 10, 0, OneTime);
-  Occurrences r = Evaluate(TokenText(noStart) + TokenText(past), Local(2012, 7, 1, 0));
+  Occurrences r =
+      Evaluate(TokenText(noStart) + TokenText(past), Local(2012, 7, 1, 0));
   EXPECT_FALSE(r.found);
   EXPECT_EQ(Local(2012, 6, 5, 10), r.last);
 

@@ -29,7 +29,8 @@ std::wstring Invalid() {
 
 TEST(ScheduleParse, TokensBackToBackInOrder) {
   CSchedule schedule;
-  ASSERT_TRUE(schedule.Parse((OneTimeAt(3, 8) + OneTimeAt(4, 9) + OneTimeAt(5, 10)).c_str()));
+  ASSERT_TRUE(schedule.Parse(
+      (OneTimeAt(3, 8) + OneTimeAt(4, 9) + OneTimeAt(5, 10)).c_str()));
   ASSERT_EQ(3u, schedule.tokens().size());
   EXPECT_EQ(3, schedule.tokens()[0]->day);
   EXPECT_EQ(4, schedule.tokens()[1]->day);
@@ -46,7 +47,8 @@ TEST(ScheduleParse, ShortTailIsIgnored) {
   EXPECT_TRUE(schedule.tokens().empty());
   EXPECT_TRUE(schedule.Parse((OneTimeAt(3, 8) + L"Z").c_str()));
   EXPECT_EQ(1u, schedule.tokens().size());
-  EXPECT_TRUE(schedule.Parse((OneTimeAt(3, 8) + OneTimeAt(4, 8).substr(0, 15)).c_str()));
+  EXPECT_TRUE(schedule.Parse(
+      (OneTimeAt(3, 8) + OneTimeAt(4, 8).substr(0, 15)).c_str()));
   EXPECT_EQ(1u, schedule.tokens().size());
 }
 
@@ -64,11 +66,16 @@ TEST(ScheduleParse, AllOrNothing) {
 }
 
 TEST(ScheduleParse, ConstructorParsesAndSwallowsFailure) {
-  EXPECT_EQ(2u, CSchedule((OneTimeAt(3, 8) + OneTimeAt(4, 8)).c_str()).tokens().size());
-  EXPECT_TRUE(CSchedule((OneTimeAt(3, 8) + Invalid()).c_str()).tokens().empty());
+  EXPECT_EQ(
+      2u,
+      CSchedule((OneTimeAt(3, 8) + OneTimeAt(4, 8)).c_str()).tokens().size());
+  EXPECT_TRUE(
+      CSchedule((OneTimeAt(3, 8) + Invalid()).c_str()).tokens().empty());
   EXPECT_TRUE(CSchedule(nullptr).tokens().empty());
   // A token without a local start stays in the list.
-  EXPECT_EQ(2u, CSchedule((OneTimeAt(0, 8) + OneTimeAt(4, 8)).c_str()).tokens().size());
+  EXPECT_EQ(
+      2u,
+      CSchedule((OneTimeAt(0, 8) + OneTimeAt(4, 8)).c_str()).tokens().size());
 }
 
 }  // namespace

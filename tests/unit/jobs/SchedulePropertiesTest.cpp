@@ -1,7 +1,6 @@
 // Random tokens and references, in whatever zone the run has.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstdint>
 #include <random>
@@ -34,7 +33,8 @@ std::wstring RandomValidToken(std::mt19937_64& random, uint32_t type) {
   const uint32_t hour = random() % 24;
   const uint32_t day = 1 + random() % 31;
   const uint32_t month = 1 + random() % 12;
-  high = (minute << 26) | (hour << 21) | (day << 16) | (month << 12) | (high & 0xFFF);
+  high = (minute << 26) | (hour << 21) | (day << 16) | (month << 12) |
+         (high & 0xFFF);
   low = (low & ~(7u << 19)) | (type << 19);
   return TokenTextFromHalves(high, low);
 }
@@ -54,7 +54,8 @@ TEST(ScheduleProperties, DecodeMatchesTheFieldRules) {
                           type >= 1 && type <= 5;
     std::wstring text = TokenTextFromHalves(high, low);
     CScheduleToken token;
-    ASSERT_EQ(expected, token.Decode(text.c_str())) << std::string(text.begin(), text.end());
+    ASSERT_EQ(expected, token.Decode(text.c_str()))
+        << std::string(text.begin(), text.end());
     // Damaged texts decode without harm.
     text[random() % text.size()] = static_cast<wchar_t>(random() % 0x10000);
     token.Decode(text.c_str());
@@ -84,7 +85,8 @@ TEST(ScheduleProperties, OccurrencesLieOnTheirSideOfTheReference) {
       EXPECT_LT(next, CSchedule::kNoNext) << trace;
       const __time64_t duration =
           ((token.duration_days * 24LL + token.duration_hours) * 60 +
-           token.duration_minutes) * 60;
+           token.duration_minutes) *
+          60;
       EXPECT_EQ(duration ? next + duration : CSchedule::kNoNext, end) << trace;
     } else {
       EXPECT_EQ(-1, next) << trace;
@@ -118,16 +120,17 @@ TEST(ScheduleProperties, MonthlyJumpEqualsThePlainWalk) {
         random() % 8 ? RandomReference(random)
                      : static_cast<__time64_t>(random() % 7258118400LL);
     const __time64_t start = token.effective_start;
-    const std::string trace = std::string(text.begin(), text.end()) + " months " +
-                              std::to_string(token.months) + " reference " +
-                              std::to_string(reference);
+    const std::string trace = std::string(text.begin(), text.end()) +
+                              " months " + std::to_string(token.months) +
+                              " reference " + std::to_string(reference);
     TokenOccurrences fast;
     TokenOccurrences plain;
     HRESULT fastError = S_OK;
     HRESULT plainError = S_OK;
     try {
-      fast = type == MonthlyByDate ? MonthlyByDateOccurrences(token, start, reference)
-                                   : MonthlyByWeekdayOccurrences(token, start, reference);
+      fast = type == MonthlyByDate
+                 ? MonthlyByDateOccurrences(token, start, reference)
+                 : MonthlyByWeekdayOccurrences(token, start, reference);
     } catch (HRESULT hr) {
       fastError = hr;
     }
@@ -141,8 +144,12 @@ TEST(ScheduleProperties, MonthlyJumpEqualsThePlainWalk) {
     ASSERT_EQ(plainError, fastError) << trace;
     ASSERT_EQ(plain.has_next, fast.has_next) << trace;
     ASSERT_EQ(plain.has_last, fast.has_last) << trace;
-    if (plain.has_next) ASSERT_EQ(plain.next, fast.next) << trace;
-    if (plain.has_last) ASSERT_EQ(plain.last, fast.last) << trace;
+    if (plain.has_next) {
+      ASSERT_EQ(plain.next, fast.next) << trace;
+    }
+    if (plain.has_last) {
+      ASSERT_EQ(plain.last, fast.last) << trace;
+    }
     ++compared;
   }
   EXPECT_GT(compared, kRounds * 9 / 10);

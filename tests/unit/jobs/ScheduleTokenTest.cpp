@@ -1,11 +1,10 @@
-#include "jobs/ScheduleToken.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "common/Logging.h"
 #include "jobs/DateTime.h"
+#include "jobs/ScheduleToken.h"
 #include "tests/support/LogCapture.h"
 #include "tests/unit/jobs/PinnedClock.h"
 #include "tests/unit/jobs/TokenText.h"
@@ -51,7 +50,8 @@ TEST(ScheduleTokenDecode, StartAndDurationOfEveryType) {
     EXPECT_EQ(static_cast<int32_t>(type), token.recurrence_type);
     EXPECT_EQ(0, token.utc);
     EXPECT_TRUE(token.has_start);
-    const __time64_t start = MakeLocalTime(2033, 12, 31, 23, 59, 0, kDstAutomatic);
+    const __time64_t start =
+        MakeLocalTime(2033, 12, 31, 23, 59, 0, kDstAutomatic);
     EXPECT_EQ(start, token.nominal_start);
     EXPECT_EQ(start, token.effective_start);
   }
@@ -100,16 +100,20 @@ TEST(ScheduleTokenDecode, RecurrenceFieldsOfEachType) {
 TEST(ScheduleTokenDecode, BitsOutsideTheTypeAreIgnored) {
   // A one-time token with every low bit from 1 to 18 set reads the same as
   // the plain one.
-  const uint32_t high = (30u << 26) | (8u << 21) | (5u << 16) | (4u << 12) | (42u << 6);
+  const uint32_t high =
+      (30u << 26) | (8u << 21) | (5u << 16) | (4u << 12) | (42u << 6);
   CScheduleToken plain;
   CScheduleToken noisy;
   ASSERT_TRUE(plain.Decode(TokenTextFromHalves(high, 1u << 19).c_str()));
-  ASSERT_TRUE(noisy.Decode(TokenTextFromHalves(high, (1u << 19) | 0x7FFFEu).c_str()));
+  ASSERT_TRUE(
+      noisy.Decode(TokenTextFromHalves(high, (1u << 19) | 0x7FFFEu).c_str()));
   EXPECT_EQ(plain.effective_start, noisy.effective_start);
   EXPECT_EQ(0, noisy.interval_minutes + noisy.interval_hours +
                    noisy.interval_days + noisy.weekday + noisy.weeks +
-                   noisy.months + noisy.week_order + noisy.month_day + noisy.utc);
-  EXPECT_EQ(MakeLocalTime(2012, 4, 5, 8, 30, 0, kDstAutomatic), plain.effective_start);
+                   noisy.months + noisy.week_order + noisy.month_day +
+                   noisy.utc);
+  EXPECT_EQ(MakeLocalTime(2012, 4, 5, 8, 30, 0, kDstAutomatic),
+            plain.effective_start);
 }
 
 TEST(ScheduleTokenDecode, LowerCaseDigitsReadAlike) {
@@ -139,10 +143,14 @@ TEST(ScheduleTokenDecode, RejectsLengthAndStartFields) {
   EXPECT_FALSE(token.Decode(nullptr));
   EXPECT_FALSE(token.Decode(good.substr(0, 15).c_str()));
   EXPECT_FALSE(token.Decode((good + L"0").c_str()));
-  EXPECT_FALSE(token.Decode(TokenText(Start(2012, 6, 1, 8, 60, OneTime)).c_str()));
-  EXPECT_FALSE(token.Decode(TokenText(Start(2012, 6, 1, 24, 0, OneTime)).c_str()));
-  EXPECT_FALSE(token.Decode(TokenText(Start(2012, 0, 1, 8, 0, OneTime)).c_str()));
-  EXPECT_FALSE(token.Decode(TokenText(Start(2012, 13, 1, 8, 0, OneTime)).c_str()));
+  EXPECT_FALSE(
+      token.Decode(TokenText(Start(2012, 6, 1, 8, 60, OneTime)).c_str()));
+  EXPECT_FALSE(
+      token.Decode(TokenText(Start(2012, 6, 1, 24, 0, OneTime)).c_str()));
+  EXPECT_FALSE(
+      token.Decode(TokenText(Start(2012, 0, 1, 8, 0, OneTime)).c_str()));
+  EXPECT_FALSE(
+      token.Decode(TokenText(Start(2012, 13, 1, 8, 0, OneTime)).c_str()));
   // A failed decode starts from a fresh record: now as nominal start.
   EXPECT_EQ(kNow, token.nominal_start);
   EXPECT_EQ(0, token.year);
@@ -159,21 +167,26 @@ TEST(ScheduleTokenDecode, UnknownTypesFailWithFieldsFilled) {
     EXPECT_EQ(2012, token.year);
     EXPECT_EQ(15, token.minute);
     EXPECT_EQ(2, token.duration_hours);
-    EXPECT_EQ(MakeLocalTime(2012, 6, 1, 8, 15, 0, kDstAutomatic), token.effective_start);
+    EXPECT_EQ(MakeLocalTime(2012, 6, 1, 8, 15, 0, kDstAutomatic),
+              token.effective_start);
   }
 }
 
 TEST(ScheduleTokenDecode, FirstDayOf1970MovesToTheSecond) {
   CScheduleToken token;
-  ASSERT_TRUE(token.Decode(TokenText(Start(1970, 1, 1, 14, 0, Interval)).c_str()));
+  ASSERT_TRUE(
+      token.Decode(TokenText(Start(1970, 1, 1, 14, 0, Interval)).c_str()));
   EXPECT_EQ(2, token.day);
   EXPECT_TRUE(token.has_start);
-  EXPECT_EQ(MakeLocalTime(1970, 1, 2, 14, 0, 0, kDstAutomatic), token.effective_start);
+  EXPECT_EQ(MakeLocalTime(1970, 1, 2, 14, 0, 0, kDstAutomatic),
+            token.effective_start);
   // The nominal start keeps the stated day.
-  EXPECT_EQ(MakeLocalTime(1970, 1, 1, 14, 0, 0, kDstAutomatic), token.nominal_start);
+  EXPECT_EQ(MakeLocalTime(1970, 1, 1, 14, 0, 0, kDstAutomatic),
+            token.nominal_start);
 
   // Other days of 1970 are taken as stated.
-  ASSERT_TRUE(token.Decode(TokenText(Start(1970, 2, 1, 14, 0, Interval)).c_str()));
+  ASSERT_TRUE(
+      token.Decode(TokenText(Start(1970, 2, 1, 14, 0, Interval)).c_str()));
   EXPECT_EQ(1, token.day);
   EXPECT_EQ(token.nominal_start, token.effective_start);
 }
@@ -182,7 +195,8 @@ TEST(ScheduleTokenDecode, DayZeroHasNoStart) {
   PinnedClock clock(kNow);
   CScheduleToken token;
   // Decodes (the day is not range-tested), but has no local start.
-  ASSERT_TRUE(token.Decode(TokenText(Start(2012, 6, 0, 8, 0, OneTime)).c_str()));
+  ASSERT_TRUE(
+      token.Decode(TokenText(Start(2012, 6, 0, 8, 0, OneTime)).c_str()));
   EXPECT_FALSE(token.has_start);
   EXPECT_EQ(0, token.effective_start);
   EXPECT_EQ(0, token.day);
@@ -206,9 +220,11 @@ TEST(ScheduleTokenDecode, UnreadableHalfIsLoggedWhenVerbose) {
   // half keeps the four digits before the bad one, which hold no type.
   EXPECT_FALSE(token.Decode(bad.c_str()));
   EXPECT_EQ(0, token.recurrence_type);
-  EXPECT_EQ(std::vector<std::string>{"[T]: Error whilst converting schedule token\n"},
-            vpltest::LogCapture::Messages());
-  EXPECT_EQ(MakeLocalTime(2012, 6, 1, 8, 0, 0, kDstAutomatic), token.effective_start);
+  EXPECT_EQ(
+      std::vector<std::string>{"[T]: Error whilst converting schedule token\n"},
+      vpltest::LogCapture::Messages());
+  EXPECT_EQ(MakeLocalTime(2012, 6, 1, 8, 0, 0, kDstAutomatic),
+            token.effective_start);
 
   vpltest::LogCapture::Clear();
   token.Decode(good.c_str());

@@ -1,9 +1,8 @@
 // Schedules across daylight-saving changes: interval and weekly occurrences
 // are fixed numbers of seconds apart, so their clock time shifts; monthly
 // ones are rebuilt from local calendar fields and keep it.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 
@@ -32,7 +31,9 @@ __time64_t Local(int year, int month, int day, int hour, int minute = 0) {
   return MakeLocalTime(year, month, day, hour, minute, 0, kDstAutomatic);
 }
 
-std::wstring Text(__time64_t time) { return FormatLocalTime(time, kLogTimePattern); }
+std::wstring Text(__time64_t time) {
+  return FormatLocalTime(time, kLogTimePattern);
+}
 
 TokenFields At(int year, int month, int day, int hour, int minute, int type) {
   TokenFields fields;
@@ -141,7 +142,8 @@ TEST_F(LondonZone, WeekOrderDaysAreCountedInSeconds) {
   fourthSunday.weekday = 1;
   fourthSunday.week_order = 4;
   fourthSunday.months = 1;
-  EXPECT_EQ(L"25/03/2012 10:00:00", Evaluate(fourthSunday, Local(2012, 3, 2, 0)).next);
+  EXPECT_EQ(L"25/03/2012 10:00:00",
+            Evaluate(fourthSunday, Local(2012, 3, 2, 0)).next);
 }
 
 TEST_F(LondonZone, UtcTokensFollowNowsDaylightSaving) {
@@ -160,10 +162,12 @@ TEST_F(LondonZone, UtcTokensFollowNowsDaylightSaving) {
 
 TEST_F(LondonZone, TextsAreLocal) {
   EXPECT_EQ(L"01/07/2012 12:00:05", Text(UtcTime(2012, 7, 1, 11, 0, 5)));
-  EXPECT_EQ(L"20120701120005",
-            CAutomationDate(UtcTime(2012, 7, 1, 11, 0, 5)).Format(L"%Y%m%d%H%M%S"));
-  EXPECT_EQ(L"20120101110005",
-            CAutomationDate(UtcTime(2012, 1, 1, 11, 0, 5)).Format(L"%Y%m%d%H%M%S"));
+  EXPECT_EQ(
+      L"20120701120005",
+      CAutomationDate(UtcTime(2012, 7, 1, 11, 0, 5)).Format(L"%Y%m%d%H%M%S"));
+  EXPECT_EQ(
+      L"20120101110005",
+      CAutomationDate(UtcTime(2012, 1, 1, 11, 0, 5)).Format(L"%Y%m%d%H%M%S"));
 }
 
 TEST_F(SydneyZone, IntervalShiftsWhileMonthlyKeepsTime) {
@@ -207,8 +211,8 @@ TEST_F(SydneyZone, StartsBeforeTheEpochDropTheToken) {
   EXPECT_EQ(3600, token.nominal_start);
   EXPECT_EQ(3600 + 86400, token.effective_start);
 
-  const std::wstring text =
-      TokenText(Daily(1970, 1, 1, 8)) + TokenText(At(2012, 6, 5, 10, 0, OneTime));
+  const std::wstring text = TokenText(Daily(1970, 1, 1, 8)) +
+                            TokenText(At(2012, 6, 5, 10, 0, OneTime));
   CSchedule schedule(text.c_str());
   ASSERT_EQ(2u, schedule.tokens().size());
   const __time64_t reference = Local(2012, 6, 1, 0);

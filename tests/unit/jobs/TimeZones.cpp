@@ -57,8 +57,10 @@ bool IsInTimeZone(TimeZone zone) {
 
 bool IsRunForTimeZone(TimeZone zone) {
   char name[32] = "";
-  const DWORD length = ::GetEnvironmentVariableA("VPL_TEST_ZONE", name, sizeof(name));
-  return length > 0 && length < sizeof(name) && std::strcmp(name, ZoneName(zone)) == 0;
+  const DWORD length =
+      ::GetEnvironmentVariableA("VPL_TEST_ZONE", name, sizeof(name));
+  return length > 0 && length < sizeof(name) &&
+         std::strcmp(name, ZoneName(zone)) == 0;
 }
 
 }  // namespace vpltest
