@@ -39,7 +39,8 @@ LogPrintfFunction FindHostLogger() {
   }
   HMODULE host = g_logHostModule.load(std::memory_order_acquire);
   if (!host) host = ::GetModuleHandleW(nullptr);
-  auto* function = reinterpret_cast<void*>(::GetProcAddress(host, "vLogPrintf"));
+  auto* function =
+      reinterpret_cast<void*>(::GetProcAddress(host, "vLogPrintf"));
   g_logPrintf.store(function, std::memory_order_release);
   return reinterpret_cast<LogPrintfFunction>(function);
 }
@@ -67,8 +68,8 @@ char* FormatStamp(TimeStampBuffers& own, char* buffer, size_t size,
     sprintf_s(buffer, size, "%s %02d:%02d:%02d.%03d", date, time.wHour,
               time.wMinute, time.wSecond, time.wMilliseconds);
   } else {
-    sprintf_s(buffer, size, "%s %02d:%02d:%02d", date, time.wHour,
-              time.wMinute, time.wSecond);
+    sprintf_s(buffer, size, "%s %02d:%02d:%02d", date, time.wHour, time.wMinute,
+              time.wSecond);
   }
   return buffer;
 }
@@ -100,9 +101,9 @@ const wchar_t* FindStringResource(UINT id, int* length) {
   HGLOBAL loaded = ::LoadResource(module, resource);
   if (!loaded) return nullptr;
   const auto* cursor = static_cast<const wchar_t*>(::LockResource(loaded));
-  const auto* end = reinterpret_cast<const wchar_t*>(
-      reinterpret_cast<const BYTE*>(cursor) +
-      ::SizeofResource(module, resource));
+  const auto* end =
+      reinterpret_cast<const wchar_t*>(reinterpret_cast<const BYTE*>(cursor) +
+                                       ::SizeofResource(module, resource));
   if (!cursor) return nullptr;
   for (UINT position = id % 16; position > 0; --position) {
     if (cursor >= end) return nullptr;
@@ -222,8 +223,8 @@ int LoadStringResourceA(UINT id, char* buffer, int capacity) {
   if (!text) return 0;
   // Convert in full first: a too-small buffer would make the conversion fail
   // rather than cut the text.
-  const int needed = ::WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0,
-                                           ".", nullptr);
+  const int needed =
+      ::WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, ".", nullptr);
   if (needed <= 0) return 0;
   std::string converted(static_cast<size_t>(needed), '\0');
   ::WideCharToMultiByte(CP_ACP, 0, text, length, converted.data(), needed, ".",

@@ -30,9 +30,9 @@ STDMETHODIMP CConfigMgrPlugin::Initialize(IServiceProvider* pServiceProvider) {
   }
 
   ComPtr<IEventBroker> eventBroker;
-  hr = pServiceProvider->QueryService(SID_EventBroker, IID_IEventBroker,
-                                      reinterpret_cast<void**>(
-                                          eventBroker.GetAddressOf()));
+  hr = pServiceProvider->QueryService(
+      SID_EventBroker, IID_IEventBroker,
+      reinterpret_cast<void**>(eventBroker.GetAddressOf()));
   if (FAILED(hr)) {
     LogMessage(
         "%T: Failed to query for event broker whilst initializing the CM\\SMS "

@@ -3,6 +3,7 @@
 #include <objbase.h>
 
 #include "plugin/Module.h"
+#include "plugin/Registration.h"
 
 STDAPI DllCanUnloadNow() {
   return Module().GetLockCount() == 0 ? S_OK : S_FALSE;
@@ -12,9 +13,16 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
   return Module().GetClassObject(rclsid, riid, ppv);
 }
 
-// Registration is not built yet.
-STDAPI DllRegisterServer() { return E_NOTIMPL; }
+STDAPI DllRegisterServer() {
+  return registration::RegisterServer(
+      registration::RegistrationScope::kMachine);
+}
 
-STDAPI DllUnregisterServer() { return E_NOTIMPL; }
+STDAPI DllUnregisterServer() {
+  return registration::UnregisterServer(
+      registration::RegistrationScope::kMachine);
+}
 
-STDAPI DllInstall(BOOL, LPCWSTR) { return E_NOTIMPL; }
+STDAPI DllInstall(BOOL install, LPCWSTR commandLine) {
+  return registration::InstallServer(install, commandLine);
+}

@@ -4,6 +4,7 @@
 #include "plugin/ConfigMgrPlugin.h"
 #include "plugin/HostContract.h"
 #include "plugin/RegistryReplacements.h"
+#include "plugin/resource.h"
 
 CVplCMgrModule::CVplCMgrModule() {
   m_initFailed = !::InitializeCriticalSectionEx(&m_lock, 0, 0);
@@ -86,8 +87,9 @@ CVplCMgrModule& Module() {
 
 ObjectMapEntry* ObjectMap() {
   static ObjectMapEntry map[] = {
-      {&CLSID_ConfigMgrPlugin, &CConfigMgrPlugin::CreateInstance, nullptr},
-      {nullptr, nullptr, nullptr},
+      {&CLSID_ConfigMgrPlugin, &CConfigMgrPlugin::CreateInstance,
+       IDR_CONFIGMGRPLUGIN, nullptr},
+      {nullptr, nullptr, 0, nullptr},
   };
   return map;
 }

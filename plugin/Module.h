@@ -16,11 +16,12 @@ constexpr wchar_t kVplCMgrAppId[] = L"{0D433AD8-6F36-49BC-8D55-B88FFD0D0C6F}";
 using CreateInstanceFunction = HRESULT (*)(IUnknown* outer, REFIID riid,
                                            void** ppv);
 
-// One creatable class: its CLSID, its creation function and, once asked for,
-// its class factory.
+// One creatable class: its CLSID, its creation function, its registry script
+// (resource type "REGISTRY") and, once asked for, its class factory.
 struct ObjectMapEntry {
   const CLSID* clsid;
   CreateInstanceFunction createInstance;
+  UINT registryScriptId;
   IUnknown* classFactory;  // cached; owned by the module
 };
 

@@ -8,3 +8,7 @@
 #define IDS_CANCELLING_REQUEST 104
 #define IDS_AUTO_POWER_DOWN_REQUEST 105
 #define IDS_INITIATED_AUTO_POWER_DOWN 106
+
+// Registry scripts (resource type "REGISTRY"): the module's AppID, the class.
+#define IDR_VPLCMGR 101
+#define IDR_CONFIGMGRPLUGIN 102

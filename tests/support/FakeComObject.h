@@ -1,6 +1,5 @@
 // Base of the test doubles: a COM object answering the listed interfaces,
-// whose reference count a test can read. Created with one reference, the
-// test's own.
+// whose reference count a test can read. Create them with MakeFake.
 #pragma once
 
 #include <windows.h>
@@ -54,15 +53,14 @@ class FakeComObject : public Interfaces... {
     return static_cast<First*>(this);
   }
 
-  std::atomic<LONG> m_refCount{1};
+  std::atomic<LONG> m_refCount{0};
 };
 
-// Creates a double; the returned pointer holds its only reference.
+// Creates a double; the returned pointer holds its only reference. (mingw's
+// ComPtr::Attach adds a reference, so the pointer takes the first one.)
 template <typename T, typename... Args>
 Microsoft::WRL::ComPtr<T> MakeFake(Args&&... args) {
-  Microsoft::WRL::ComPtr<T> object;
-  object.Attach(new T(std::forward<Args>(args)...));
-  return object;
+  return Microsoft::WRL::ComPtr<T>(new T(std::forward<Args>(args)...));
 }
 
 }  // namespace vpltest

@@ -140,7 +140,8 @@ std::vector<ComPtr<IUnknown>> FakeEventBroker::Handlers(REFGUID eventId) const {
   std::lock_guard<std::mutex> lock(m_mutex);
   std::vector<ComPtr<IUnknown>> handlers;
   for (const auto& subscription : m_subscriptions) {
-    if (subscription.eventId == eventId) handlers.push_back(subscription.handler);
+    if (subscription.eventId == eventId)
+      handlers.push_back(subscription.handler);
   }
   return handlers;
 }
@@ -230,7 +231,8 @@ void FakeHost::ReleaseHeld() {
 
 bool FakeHost::OnlyTestReferencesRemain() const {
   return powerDownProvider->RefCount() == 1 && eventBroker->RefCount() == 1 &&
-         timeSinceLastInput->RefCount() == 1 && serviceProvider->RefCount() == 1;
+         timeSinceLastInput->RefCount() == 1 &&
+         serviceProvider->RefCount() == 1;
 }
 
 }  // namespace vpltest

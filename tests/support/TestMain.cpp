@@ -1,9 +1,8 @@
 // Test programs run in the multithreaded apartment, as the host service does.
+#include <gtest/gtest.h>
 #include <objbase.h>
 #include <stdlib.h>
 #include <time.h>
-
-#include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
   // A run chooses its zone with the Unix TZ, which Wine maps to the Windows

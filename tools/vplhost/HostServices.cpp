@@ -10,8 +10,7 @@ STDMETHODIMP PowerDownProvider::RequestPowerDown(IPowerDownContext* context) {
   return S_OK;
 }
 
-STDMETHODIMP PowerDownProvider::RegisterObserver(
-    IPowerDownObserver* observer) {
+STDMETHODIMP PowerDownProvider::RegisterObserver(IPowerDownObserver* observer) {
   if (!observer) return E_POINTER;
   std::lock_guard<std::mutex> lock(m_mutex);
   m_observers.emplace_back(observer);

@@ -40,7 +40,7 @@ class HostObject : public Interface {
   virtual ~HostObject() = default;
 
  private:
-  std::atomic<ULONG> m_refCount{1};
+  std::atomic<ULONG> m_refCount{0};
 };
 
 // Keeps registered observers and logs what the plug-in asks for.

@@ -18,7 +18,7 @@ using Microsoft::WRL::ComPtr;
 namespace {
 
 using DllGetClassObjectFunction = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID,
-                                                          void**);
+                                                           void**);
 using DllCanUnloadNowFunction = HRESULT(STDAPICALLTYPE*)();
 
 std::wstring DefaultPluginPath() {
@@ -31,8 +31,8 @@ std::wstring DefaultPluginPath() {
 
 std::string Narrow(BSTR text) {
   if (!text) return "(null)";
-  const int length = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0,
-                                           nullptr, nullptr);
+  const int length =
+      ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
   std::string narrow(static_cast<size_t>(length), '\0');
   ::WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow.data(), length, nullptr,
                         nullptr);
@@ -56,14 +56,12 @@ int RunPlugin(DllGetClassObjectFunction getClassObject) {
                                reinterpret_cast<void**>(plugin.GetAddressOf()));
   if (FAILED(hr)) return Fail("CreateInstance", hr);
 
-  ComPtr<vplhost::PowerDownProvider> powerDown;
-  powerDown.Attach(new vplhost::PowerDownProvider);
-  ComPtr<vplhost::EventBroker> broker;
-  broker.Attach(new vplhost::EventBroker);
-  ComPtr<vplhost::TimeSinceLastInputProvider> idle;
-  idle.Attach(new vplhost::TimeSinceLastInputProvider);
-  ComPtr<vplhost::ServiceProvider> services;
-  services.Attach(
+  // Host objects start with no reference; each ComPtr takes the first.
+  ComPtr<vplhost::PowerDownProvider> powerDown(new vplhost::PowerDownProvider);
+  ComPtr<vplhost::EventBroker> broker(new vplhost::EventBroker);
+  ComPtr<vplhost::TimeSinceLastInputProvider> idle(
+      new vplhost::TimeSinceLastInputProvider);
+  ComPtr<vplhost::ServiceProvider> services(
       new vplhost::ServiceProvider(powerDown.Get(), broker.Get(), idle.Get()));
 
   hr = plugin->Initialize(services.Get());

@@ -1,0 +1,221 @@
+// The DLL through its exports, as a host that knows only the contract uses
+// it.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <wrl/client.h>
+
+#include <string>
+
+#include "tests/dll/PluginDll.h"
+#include "tests/support/HostDoubles.h"
+#include "tests/support/LogCapture.h"
+
+namespace {
+
+using Microsoft::WRL::ComPtr;
+using ::testing::ElementsAre;
+using vpltest::FakeHost;
+using vpltest::LogCapture;
+using vpltest::PluginDll;
+
+class PluginDllTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(nullptr, PluginDll::Get().Handle());
+    LogCapture::Clear();
+  }
+  void TearDown() override {
+    host_.ReleaseHeld();
+    EXPECT_TRUE(host_.OnlyTestReferencesRemain());
+    EXPECT_EQ(S_OK, PluginDll::Get().CanUnloadNow());
+  }
+
+  ComPtr<IClassFactory> Factory() {
+    ComPtr<IClassFactory> factory;
+    EXPECT_EQ(S_OK, PluginDll::Get().GetClassObject(
+                        CLSID_ConfigMgrPlugin, IID_IClassFactory,
+                        reinterpret_cast<void**>(factory.GetAddressOf())));
+    return factory;
+  }
+
+  ComPtr<IVesperlinePlugin> CreatePlugin() {
+    ComPtr<IVesperlinePlugin> plugin;
+    EXPECT_EQ(S_OK, Factory()->CreateInstance(
+                        nullptr, IID_IVesperlinePlugin,
+                        reinterpret_cast<void**>(plugin.GetAddressOf())));
+    return plugin;
+  }
+
+  FakeHost host_{FakeHost::Offers::NoServices};
+};
+
+TEST_F(PluginDllTest, UnknownClassIsNotAvailable) {
+  void* object = reinterpret_cast<void*>(1);
+  EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE,
+            PluginDll::Get().GetClassObject(IID_IVesperlinePlugin,
+                                            IID_IClassFactory, &object));
+  EXPECT_EQ(nullptr, object);
+}
+
+TEST_F(PluginDllTest, HeldFactoryOrLiveInstanceKeepsTheDllLoaded) {
+  ComPtr<IClassFactory> factory = Factory();
+  EXPECT_EQ(S_FALSE, PluginDll::Get().CanUnloadNow());
+
+  ComPtr<IVesperlinePlugin> plugin;
+  ASSERT_EQ(S_OK, factory->CreateInstance(
+                      nullptr, IID_IVesperlinePlugin,
+                      reinterpret_cast<void**>(plugin.GetAddressOf())));
+  factory.Reset();
+  EXPECT_EQ(S_FALSE, PluginDll::Get().CanUnloadNow());
+  plugin.Reset();
+  EXPECT_EQ(S_OK, PluginDll::Get().CanUnloadNow());
+
+  ASSERT_EQ(S_OK, Factory()->LockServer(TRUE));
+  EXPECT_EQ(S_FALSE, PluginDll::Get().CanUnloadNow());
+  ASSERT_EQ(S_OK, Factory()->LockServer(FALSE));
+}
+
+TEST_F(PluginDllTest, AggregationIsOfferedOnlyThroughIUnknown) {
+  ComPtr<vpltest::FakeOuterObject> outer =
+      vpltest::MakeFake<vpltest::FakeOuterObject>();
+  ComPtr<IClassFactory> factory = Factory();
+  void* object = reinterpret_cast<void*>(1);
+  EXPECT_EQ(
+      CLASS_E_NOAGGREGATION,
+      factory->CreateInstance(outer.Get(), IID_IVesperlinePlugin, &object));
+  EXPECT_EQ(nullptr, object);
+
+  ComPtr<IUnknown> inner;
+  ASSERT_EQ(S_OK, factory->CreateInstance(
+                      outer.Get(), IID_IUnknown,
+                      reinterpret_cast<void**>(inner.GetAddressOf())));
+  factory.Reset();
+  outer->SetInner(inner.Get());
+  inner.Reset();
+
+  ComPtr<IVesperlinePlugin> plugin;
+  ASSERT_EQ(S_OK, outer.As(&plugin));
+  BSTR name = nullptr;
+  BSTR version = nullptr;
+  EXPECT_EQ(S_OK, plugin->GetPluginDetails(&name, &version));
+  SysFreeString(name);
+  SysFreeString(version);
+  plugin.Reset();
+  EXPECT_EQ(S_FALSE, PluginDll::Get().CanUnloadNow());
+  outer->ReleaseInner();
+  EXPECT_EQ(1, outer->RefCount());
+}
+
+TEST_F(PluginDllTest, ReportsItsNameAndVersion) {
+  ComPtr<IVesperlinePlugin> plugin = CreatePlugin();
+  BSTR name = nullptr;
+  BSTR version = nullptr;
+  ASSERT_EQ(S_OK, plugin->GetPluginDetails(&name, &version));
+  EXPECT_STREQ(L"Vesperline Microsoft ConfigMgr\\SMS Plugin", name);
+  EXPECT_STREQ(L"6.0.500.167 r134132 (x64)", version);
+  SysFreeString(name);
+  SysFreeString(version);
+}
+
+TEST_F(PluginDllTest, InitializeWithoutProviderLogsThroughTheHost) {
+  ComPtr<IVesperlinePlugin> plugin = CreatePlugin();
+  host_.serviceProvider->Fail(SID_PowerDownProvider, E_NOINTERFACE);
+  EXPECT_EQ(E_NOINTERFACE, plugin->Initialize(host_.serviceProvider.Get()));
+  EXPECT_THAT(LogCapture::Messages(),
+              ElementsAre("[T]: Power down provider has not been registered "
+                          "with the service provider; bailing...\n"));
+}
+
+TEST_F(PluginDllTest, InitializeWithoutBrokerLogsThroughTheHost) {
+  ComPtr<IVesperlinePlugin> plugin = CreatePlugin();
+  host_.serviceProvider->Offer(SID_PowerDownProvider,
+                               host_.powerDownProvider.Get());
+  host_.serviceProvider->Fail(SID_EventBroker, E_ACCESSDENIED);
+  EXPECT_EQ(E_ACCESSDENIED, plugin->Initialize(host_.serviceProvider.Get()));
+  EXPECT_THAT(LogCapture::Messages(),
+              ElementsAre("[T]: Failed to query for event broker whilst "
+                          "initializing the CM\\SMS plugin.\n"));
+}
+
+TEST_F(PluginDllTest, InitializeAgainstFullHostSucceeds) {
+  host_ = FakeHost();
+  ComPtr<IVesperlinePlugin> plugin = CreatePlugin();
+  EXPECT_EQ(S_OK, plugin->Initialize(host_.serviceProvider.Get()));
+  EXPECT_EQ(S_OK, plugin->Uninitialize());
+}
+
+TEST(PluginDllExportsTest, AllFiveEntryPointsAreExported) {
+  for (const char* name :
+       {"DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer",
+        "DllUnregisterServer", "DllInstall"}) {
+    EXPECT_NE(nullptr, GetProcAddress(PluginDll::Get().Handle(), name)) << name;
+  }
+}
+
+TEST(PluginDllResourcesTest, StringTableReadsBackThroughWindows) {
+  const std::pair<UINT, const wchar_t*> expected[] = {
+      {100, L"VplCMgr"},
+      {101, L"Pending (or) running jobs power down observer"},
+      {102, L"SMS\\CMgr jobs in progress"},
+      {103, L"SMS\\CMgr jobs pending in %d minutes"},
+      {104, L"\"Cancelling %ls\""},
+      {105, L"Auto power down request"},
+      {106, L"Initiated auto power down request (retry=%d)"},
+  };
+  for (const auto& [id, text] : expected) {
+    wchar_t buffer[128] = L"";
+    EXPECT_EQ(static_cast<int>(wcslen(text)),
+              LoadStringW(PluginDll::Get().Handle(), id, buffer, 128));
+    EXPECT_STREQ(text, buffer);
+  }
+  // US English, as the host's language lookup expects.
+  EXPECT_NE(nullptr,
+            FindResourceExW(PluginDll::Get().Handle(), RT_STRING,
+                            MAKEINTRESOURCEW(100 / 16 + 1),
+                            MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)));
+}
+
+std::wstring VersionString(const std::vector<BYTE>& info, const wchar_t* name) {
+  std::wstring query = L"\\StringFileInfo\\080904B0\\";
+  query += name;
+  void* value = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueW(info.data(), query.c_str(), &value, &length) || !value) {
+    return L"<missing>";
+  }
+  return static_cast<const wchar_t*>(value);
+}
+
+TEST(PluginDllResourcesTest, VersionResourceReadsBackThroughWindows) {
+  const std::wstring path = PluginDll::Get().Path();
+  const DWORD size = GetFileVersionInfoSizeW(path.c_str(), nullptr);
+  ASSERT_NE(0u, size);
+  std::vector<BYTE> info(size);
+  ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, info.data()));
+
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(info.data(), L"\\",
+                             reinterpret_cast<void**>(&fixed), &length));
+  EXPECT_EQ(MAKELONG(0, 6), fixed->dwFileVersionMS);
+  EXPECT_EQ(MAKELONG(167, 500), fixed->dwFileVersionLS);
+  EXPECT_EQ(fixed->dwFileVersionMS, fixed->dwProductVersionMS);
+  EXPECT_EQ(fixed->dwFileVersionLS, fixed->dwProductVersionLS);
+
+  DWORD* translation = nullptr;
+  ASSERT_TRUE(VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation",
+                             reinterpret_cast<void**>(&translation), &length));
+  EXPECT_EQ(MAKELONG(0x0809, 1200), translation[0]);
+
+  EXPECT_EQ(L"6.0.500.167 r134132", VersionString(info, L"FileVersion"));
+  EXPECT_EQ(L"6.0.500.167 r134132", VersionString(info, L"ProductVersion"));
+  EXPECT_EQ(L"Microsoft ConfigMgr Plugin for Vesperline",
+            VersionString(info, L"FileDescription"));
+  EXPECT_EQ(L"Vesperline", VersionString(info, L"ProductName"));
+  EXPECT_EQ(L"VplCMgr.dll", VersionString(info, L"InternalName"));
+  EXPECT_EQ(L"VplSvc.exe", VersionString(info, L"OriginalFilename"));
+  EXPECT_EQ(L"Automated Shutdown service for Microsoft Windows",
+            VersionString(info, L"Comments"));
+}
+
+}  // namespace
