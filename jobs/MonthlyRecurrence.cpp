@@ -1,0 +1,170 @@
+#include "jobs/MonthlyRecurrence.h"
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "jobs/DateTime.h"
+#include "jobs/ScheduleToken.h"
+
+namespace {
+
+constexpr int64_t kSecondsPerDay = 86400;
+constexpr int kDaysPerWeek = 7;
+constexpr int kMonthsPerYear = 12;
+
+int MonthIndex(int year, int month) {
+  return year * kMonthsPerYear + month - 1;
+}
+int YearOf(int index) { return index / kMonthsPerYear; }
+int MonthOf(int index) { return index % kMonthsPerYear + 1; }
+
+// Walks the visited months of one token. OccurrenceIn(index) gives the
+// occurrence in that month or nothing when the month has none.
+template <typename OccurrenceIn>
+class MonthWalk {
+ public:
+  MonthWalk(const OccurrenceIn& occurrenceIn, int startIndex, int step,
+            __time64_t start, __time64_t reference)
+      : occurrence_in_(occurrenceIn),
+        start_index_(startIndex),
+        step_(step),
+        start_(start),
+        reference_(reference) {}
+
+  TokenOccurrences Run() const {
+    TokenOccurrences result;
+    for (int index = FirstMonth();; index += step_) {
+      const std::optional<__time64_t> t = occurrence_in_(index);
+      if (t && *t >= start_) {
+        if (*t >= reference_) {
+          result.has_next = true;
+          result.next = *t;
+          return result;
+        }
+        result.has_last = true;
+        result.last = *t;
+      }
+      if (step_ == 0) return result;
+    }
+  }
+
+ private:
+  // Occurrences grow with the month, and one that runs on past its month ends
+  // within the second month after it. So every visited month before the
+  // reference's month is one the plain walk passes through, and the latest of
+  // them whose occurrence lies before the reference supersedes all earlier
+  // ones: the walk can start there.
+  int FirstMonth() const {
+    if (step_ == 0) return start_index_;
+    tm fields{};
+    if (_localtime64_s(&fields, &reference_) != 0) return start_index_;
+    const int before = MonthIndex(fields.tm_year + 1900, fields.tm_mon + 1) - 1;
+    if (before <= start_index_) return start_index_;
+    // Only the first month of 1970 can lie before the epoch and fail to
+    // convert; the walk from the start would have met that failure.
+    if (start_index_ == MonthIndex(1970, 1)) occurrence_in_(start_index_);
+    for (int index = start_index_ + (before - start_index_) / step_ * step_;
+         index > start_index_; index -= step_) {
+      const std::optional<__time64_t> t = occurrence_in_(index);
+      if (t && *t < reference_) return index;
+    }
+    return start_index_;
+  }
+
+  const OccurrenceIn& occurrence_in_;
+  const int start_index_;
+  const int step_;
+  const __time64_t start_;
+  const __time64_t reference_;
+};
+
+template <typename OccurrenceIn>
+TokenOccurrences WalkMonths(const OccurrenceIn& occurrenceIn, int startIndex,
+                            int step, __time64_t start, __time64_t reference) {
+  return MonthWalk<OccurrenceIn>(occurrenceIn, startIndex, step, start,
+                                 reference)
+      .Run();
+}
+
+bool IsUsableStep(int months) {
+  return months >= 0 && months <= kMonthsPerYear;
+}
+
+// Whether any month visited from `firstMonth` every `step` months can hold
+// `day`. Day 29 always can: visiting February alone means every year, and
+// leap years come round.
+bool SomeVisitedMonthHasDay(int firstMonth, int step, int day) {
+  constexpr int kLeapYear = 2000;
+  int month = firstMonth;
+  for (int i = 0; i < kMonthsPerYear; ++i) {
+    if (DaysInMonth(kLeapYear, month) >= day) return true;
+    month = (month - 1 + step) % kMonthsPerYear + 1;
+  }
+  return false;
+}
+
+}  // namespace
+
+__time64_t MonthlyByWeekdayIn(const CScheduleToken& token, int year,
+                              int month) {
+  if (token.week_order != 0) {
+    __time64_t t = MakeLocalTime(year, month, 1, token.hour, token.minute, 0,
+                                 kDstAutomatic);
+    int offset = token.weekday - GetDayOfWeek(year, month, 1);
+    if (offset < 0) offset += kDaysPerWeek;
+    const int days = offset + kDaysPerWeek * token.week_order - kDaysPerWeek;
+    if (days > 0) t += days * kSecondsPerDay;
+    return t;
+  }
+  const int lastDay = DaysInMonth(year, month);
+  __time64_t t = MakeLocalTime(year, month, lastDay, token.hour, token.minute,
+                               0, kDstAutomatic);
+  int back = GetDayOfWeek(year, month, lastDay) - token.weekday;
+  if (back < 0) back += kDaysPerWeek;
+  if (back > 0) t -= back * kSecondsPerDay;
+  return t;
+}
+
+std::optional<__time64_t> MonthlyByDateIn(const CScheduleToken& token, int year,
+                                          int month, int hour, int minute) {
+  int day = token.month_day;
+  if (day == 0) {
+    day = DaysInMonth(year, month);
+  } else if (day > DaysInMonth(year, month)) {
+    return std::nullopt;
+  }
+  return MakeLocalTime(year, month, day, hour, minute, 0, kDstAutomatic);
+}
+
+TokenOccurrences MonthlyByWeekdayOccurrences(const CScheduleToken& token,
+                                             __time64_t start,
+                                             __time64_t reference) {
+  if (!IsUsableStep(token.months)) return TokenOccurrences();
+  const auto occurrenceIn = [&token](int index) -> std::optional<__time64_t> {
+    return MonthlyByWeekdayIn(token, YearOf(index), MonthOf(index));
+  };
+  return WalkMonths(occurrenceIn, MonthIndex(token.year, token.month),
+                    token.months, start, reference);
+}
+
+TokenOccurrences MonthlyByDateOccurrences(const CScheduleToken& token,
+                                          __time64_t start,
+                                          __time64_t reference) {
+  // The month and time of day come from the start as local time.
+  tm fields{};
+  if (_localtime64_s(&fields, &start) != 0) throw HRESULT{E_INVALIDARG};
+  const int firstMonth = fields.tm_mon + 1;
+  if (!IsUsableStep(token.months)) return TokenOccurrences();
+  if (token.months != 0 &&
+      !SomeVisitedMonthHasDay(firstMonth, token.months, token.month_day)) {
+    return TokenOccurrences();
+  }
+  const int hour = fields.tm_hour;
+  const int minute = fields.tm_min;
+  const auto occurrenceIn = [&token, hour, minute](int index) {
+    return MonthlyByDateIn(token, YearOf(index), MonthOf(index), hour, minute);
+  };
+  return WalkMonths(occurrenceIn, MonthIndex(fields.tm_year + 1900, firstMonth),
+                    token.months, start, reference);
+}

@@ -1,0 +1,28 @@
+// The occurrence rules of the recurrence types: what one schedule token
+// contributes around a reference time. Each rule counts from `start`, the
+// token's effective start. The calendar rules throw the HRESULT errors of
+// MakeLocalTime and GetDayOfWeek; the caller drops such a token.
+#pragma once
+
+#include <ctime>
+
+class CScheduleToken;
+
+struct TokenOccurrences {
+  // The earliest occurrence at or after the reference, if any.
+  bool has_next = false;
+  __time64_t next = 0;
+  // A one-time token at or after the reference counts as having a next start
+  // even when an earlier token's next start wins.
+  bool marks_found = false;
+  // The latest occurrence before the reference (interval and weekly rules:
+  // at or before it), if any.
+  bool has_last = false;
+  __time64_t last = 0;
+};
+
+TokenOccurrences OneTimeOccurrences(__time64_t start, __time64_t reference);
+TokenOccurrences IntervalOccurrences(const CScheduleToken& token,
+                                     __time64_t start, __time64_t reference);
+TokenOccurrences WeeklyOccurrences(const CScheduleToken& token,
+                                   __time64_t start, __time64_t reference);

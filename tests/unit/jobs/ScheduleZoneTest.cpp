@@ -1,0 +1,242 @@
+// Schedules across daylight-saving changes: interval and weekly occurrences
+// are fixed numbers of seconds apart, so their clock time shifts; monthly
+// ones are rebuilt from local calendar fields and keep it.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "jobs/AutomationDate.h"
+#include "jobs/DateTime.h"
+#include "jobs/MonthlyRecurrence.h"
+#include "jobs/Schedule.h"
+#include "tests/unit/jobs/PinnedClock.h"
+#include "tests/unit/jobs/PlainMonthlyWalk.h"
+#include "tests/unit/jobs/TimeZones.h"
+#include "tests/unit/jobs/TokenText.h"
+
+namespace {
+
+using vpltest::PinnedClock;
+using vpltest::TimeZone;
+using vpltest::TokenFields;
+using vpltest::TokenText;
+using vpltest::UtcTime;
+
+using UTCZone = vpltest::TimeZoneTest<TimeZone::kUtc>;
+using LondonZone = vpltest::TimeZoneTest<TimeZone::kLondon>;
+using SydneyZone = vpltest::TimeZoneTest<TimeZone::kSydney>;
+
+__time64_t Local(int year, int month, int day, int hour, int minute = 0) {
+  return MakeLocalTime(year, month, day, hour, minute, 0, kDstAutomatic);
+}
+
+std::wstring Text(__time64_t time) {
+  return FormatLocalTime(time, kLogTimePattern);
+}
+
+TokenFields At(int year, int month, int day, int hour, int minute, int type) {
+  TokenFields fields;
+  fields.year = year;
+  fields.month = month;
+  fields.day = day;
+  fields.hour = hour;
+  fields.minute = minute;
+  fields.type = type;
+  return fields;
+}
+
+TokenFields Daily(int year, int month, int day, int hour) {
+  TokenFields fields = At(year, month, day, hour, 0, Interval);
+  fields.interval_days = 1;
+  return fields;
+}
+
+TokenFields Weekly(int year, int month, int day, int hour, int weekday) {
+  TokenFields fields = At(year, month, day, hour, 0, ::Weekly);
+  fields.weekday = weekday;
+  fields.weeks = 1;
+  return fields;
+}
+
+TokenFields MonthlyOnDay(int year, int month, int day, int hour) {
+  TokenFields fields = At(year, month, day, hour, 0, MonthlyByDate);
+  fields.month_day = day;
+  fields.months = 1;
+  return fields;
+}
+
+// Next and last start as local text, "-" for none.
+struct Texts {
+  std::wstring next;
+  std::wstring last;
+};
+
+Texts Evaluate(const TokenFields& fields, __time64_t reference) {
+  CSchedule schedule(TokenText(fields).c_str());
+  __time64_t next = 0;
+  __time64_t last = 0;
+  const bool found = schedule.GetOccurrences(&next, nullptr, &reference, &last);
+  return {found ? Text(next) : L"-", last ? Text(last) : L"-"};
+}
+
+__time64_t EffectiveStart(const TokenFields& fields) {
+  CScheduleToken token;
+  EXPECT_TRUE(token.Decode(TokenText(fields).c_str()));
+  EXPECT_TRUE(token.has_start);
+  return token.effective_start;
+}
+
+TEST_F(UTCZone, LocalIsUtc) {
+  EXPECT_EQ(L"01/01/1970 00:00:00", Text(0));
+  EXPECT_EQ(UtcTime(2012, 7, 1, 12, 0), Local(2012, 7, 1, 12));
+  TokenFields utc = At(2012, 8, 1, 12, 0, OneTime);
+  utc.utc = true;
+  PinnedClock clock(UtcTime(2012, 7, 1, 0, 0));
+  EXPECT_EQ(UtcTime(2012, 8, 1, 12, 0), EffectiveStart(utc));
+}
+
+TEST_F(UTCZone, FirstDayOf1970AtMidnight) {
+  CScheduleToken token;
+  ASSERT_TRUE(token.Decode(TokenText(At(1970, 1, 1, 0, 0, OneTime)).c_str()));
+  EXPECT_TRUE(token.has_start);
+  EXPECT_EQ(0, token.nominal_start);
+  EXPECT_EQ(86400, token.effective_start);
+}
+
+TEST_F(LondonZone, IntervalAndWeeklyShiftAcrossTheSpringChange) {
+  // Clocks go forward on 25 March 2012.
+  const __time64_t reference = Local(2012, 3, 28, 0);
+  Texts daily = Evaluate(Daily(2012, 3, 20, 9), reference);
+  EXPECT_EQ(L"28/03/2012 10:00:00", daily.next);
+  EXPECT_EQ(L"27/03/2012 10:00:00", daily.last);
+  Texts weekly = Evaluate(Weekly(2012, 3, 20, 9, 3), reference);
+  EXPECT_EQ(L"03/04/2012 10:00:00", weekly.next);
+  EXPECT_EQ(L"27/03/2012 10:00:00", weekly.last);
+  // Clocks go back on 28 October 2012.
+  daily = Evaluate(Daily(2012, 10, 25, 9), Local(2012, 10, 30, 0));
+  EXPECT_EQ(L"30/10/2012 08:00:00", daily.next);
+  EXPECT_EQ(L"29/10/2012 08:00:00", daily.last);
+}
+
+TEST_F(LondonZone, MonthlyKeepsTheClockTime) {
+  Texts byDate = Evaluate(MonthlyOnDay(2012, 2, 20, 9), Local(2012, 3, 28, 0));
+  EXPECT_EQ(L"20/04/2012 09:00:00", byDate.next);
+  EXPECT_EQ(L"20/03/2012 09:00:00", byDate.last);
+  byDate = Evaluate(MonthlyOnDay(2012, 2, 20, 9), Local(2012, 11, 1, 0));
+  EXPECT_EQ(L"20/11/2012 09:00:00", byDate.next);
+  EXPECT_EQ(L"20/10/2012 09:00:00", byDate.last);
+
+  TokenFields lastFriday = At(2012, 2, 1, 9, 0, MonthlyByWeekday);
+  lastFriday.weekday = 6;
+  lastFriday.months = 1;
+  const Texts byWeekday = Evaluate(lastFriday, Local(2012, 3, 28, 0));
+  EXPECT_EQ(L"30/03/2012 09:00:00", byWeekday.next);
+  EXPECT_EQ(L"24/02/2012 09:00:00", byWeekday.last);
+}
+
+TEST_F(LondonZone, WeekOrderDaysAreCountedInSeconds) {
+  // The fourth Sunday is reached by adding days to the first of the month,
+  // across the change on that very Sunday.
+  TokenFields fourthSunday = At(2012, 3, 1, 9, 0, MonthlyByWeekday);
+  fourthSunday.weekday = 1;
+  fourthSunday.week_order = 4;
+  fourthSunday.months = 1;
+  EXPECT_EQ(L"25/03/2012 10:00:00",
+            Evaluate(fourthSunday, Local(2012, 3, 2, 0)).next);
+}
+
+TEST_F(LondonZone, UtcTokensFollowNowsDaylightSaving) {
+  TokenFields utc = At(2012, 8, 1, 12, 0, OneTime);
+  utc.utc = true;
+  {
+    PinnedClock winter(UtcTime(2012, 1, 15, 12, 0));
+    EXPECT_EQ(UtcTime(2012, 8, 1, 12, 0), EffectiveStart(utc));
+  }
+  {
+    // In summer the start is converted as summer time once too often.
+    PinnedClock summer(UtcTime(2012, 7, 15, 12, 0));
+    EXPECT_EQ(UtcTime(2012, 8, 1, 11, 0), EffectiveStart(utc));
+  }
+}
+
+TEST_F(LondonZone, TextsAreLocal) {
+  EXPECT_EQ(L"01/07/2012 12:00:05", Text(UtcTime(2012, 7, 1, 11, 0, 5)));
+  EXPECT_EQ(
+      L"20120701120005",
+      CAutomationDate(UtcTime(2012, 7, 1, 11, 0, 5)).Format(L"%Y%m%d%H%M%S"));
+  EXPECT_EQ(
+      L"20120101110005",
+      CAutomationDate(UtcTime(2012, 1, 1, 11, 0, 5)).Format(L"%Y%m%d%H%M%S"));
+}
+
+TEST_F(SydneyZone, IntervalShiftsWhileMonthlyKeepsTime) {
+  // Clocks go back on 1 April 2012.
+  const __time64_t reference = Local(2012, 4, 3, 0);
+  const Texts daily = Evaluate(Daily(2012, 3, 28, 9), reference);
+  EXPECT_EQ(L"03/04/2012 08:00:00", daily.next);
+  EXPECT_EQ(L"02/04/2012 08:00:00", daily.last);
+  const Texts weekly = Evaluate(Weekly(2012, 3, 28, 9, 4), reference);
+  EXPECT_EQ(L"04/04/2012 08:00:00", weekly.next);
+  EXPECT_EQ(L"28/03/2012 09:00:00", weekly.last);
+  const Texts monthly = Evaluate(MonthlyOnDay(2012, 3, 28, 9), reference);
+  EXPECT_EQ(L"28/04/2012 09:00:00", monthly.next);
+  EXPECT_EQ(L"28/03/2012 09:00:00", monthly.last);
+  // Clocks go forward on 7 October 2012.
+  const Texts spring = Evaluate(Daily(2012, 10, 5, 9), Local(2012, 10, 9, 0));
+  EXPECT_EQ(L"09/10/2012 10:00:00", spring.next);
+}
+
+TEST_F(SydneyZone, UtcTokensFollowNowsDaylightSaving) {
+  TokenFields utc = At(2012, 8, 1, 12, 0, OneTime);
+  utc.utc = true;
+  {
+    PinnedClock winter(UtcTime(2012, 7, 15, 12, 0));
+    EXPECT_EQ(UtcTime(2012, 8, 1, 12, 0), EffectiveStart(utc));
+  }
+  {
+    PinnedClock summer(UtcTime(2012, 1, 15, 12, 0));
+    EXPECT_EQ(UtcTime(2012, 8, 1, 11, 0), EffectiveStart(utc));
+  }
+}
+
+TEST_F(SydneyZone, StartsBeforeTheEpochDropTheToken) {
+  // 1 January 1970 08:00 here is still 1969 in UTC: the stated start has no
+  // time value, so the token has no occurrences, while the others count.
+  CScheduleToken token;
+  ASSERT_TRUE(token.Decode(TokenText(Daily(1970, 1, 1, 8)).c_str()));
+  EXPECT_FALSE(token.has_start);
+  ASSERT_TRUE(token.Decode(TokenText(Daily(1970, 1, 1, 12)).c_str()));
+  EXPECT_TRUE(token.has_start);
+  EXPECT_EQ(3600, token.nominal_start);
+  EXPECT_EQ(3600 + 86400, token.effective_start);
+
+  const std::wstring text = TokenText(Daily(1970, 1, 1, 8)) +
+                            TokenText(At(2012, 6, 5, 10, 0, OneTime));
+  CSchedule schedule(text.c_str());
+  ASSERT_EQ(2u, schedule.tokens().size());
+  const __time64_t reference = Local(2012, 6, 1, 0);
+  __time64_t next = 0;
+  ASSERT_TRUE(schedule.GetOccurrences(&next, nullptr, &reference, nullptr));
+  EXPECT_EQ(Local(2012, 6, 5, 10), next);
+}
+
+TEST_F(SydneyZone, MonthBeforeTheEpochFailsBothWalks) {
+  // The walk starts in January 1970, whose first day at 08:00 is before the
+  // epoch here; jumping ahead must fail the token just as walking does.
+  CScheduleToken token;
+  ASSERT_TRUE(token.Decode(TokenText(MonthlyOnDay(1970, 1, 5, 8)).c_str()));
+  token.month_day = 1;
+  const __time64_t reference = Local(2012, 6, 1, 0);
+  for (auto walk : {&MonthlyByDateOccurrences, &vpltest::PlainMonthlyByDate}) {
+    HRESULT error = S_OK;
+    try {
+      walk(token, token.effective_start, reference);
+    } catch (HRESULT hr) {
+      error = hr;
+    }
+    EXPECT_EQ(E_INVALIDARG, error);
+  }
+}
+
+}  // namespace

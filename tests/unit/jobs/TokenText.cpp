@@ -1,0 +1,37 @@
+#include "tests/unit/jobs/TokenText.h"
+
+#include <cwchar>
+
+namespace vpltest {
+
+std::wstring TokenTextFromHalves(uint32_t high, uint32_t low) {
+  wchar_t text[17];
+  swprintf(text, 17, L"%08X%08X", high, low);
+  return text;
+}
+
+std::wstring TokenText(const TokenFields& f) {
+  const uint32_t high = (f.minute << 26) | (f.hour << 21) | (f.day << 16) |
+                        (f.month << 12) | ((f.year - 1970) << 6) |
+                        f.duration_minutes;
+  uint32_t low = (f.duration_hours << 27) | (f.duration_days << 22) |
+                 (f.type << 19) | (f.utc ? 1u : 0u);
+  switch (f.type) {
+    case 2:
+      low |= (f.interval_minutes << 13) | (f.interval_hours << 8) |
+             (f.interval_days << 3);
+      break;
+    case 3:
+      low |= (f.weekday << 16) | (f.weeks << 13);
+      break;
+    case 4:
+      low |= (f.weekday << 16) | (f.months << 12) | (f.week_order << 9);
+      break;
+    case 5:
+      low |= (f.month_day << 14) | (f.months << 10);
+      break;
+  }
+  return TokenTextFromHalves(high, low);
+}
+
+}  // namespace vpltest
