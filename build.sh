@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian machine, builds VplCMgr and either runs the console
-# host on the bundled sample or runs the tests under Wine.
+# host vplhost with the built plug-in or runs the tests under Wine.
 #
-#   ./build.sh run     build, then run vplhost with the bundled sample
+#   ./build.sh run     build, then run vplhost with the built plug-in
 #   ./build.sh test    build, then run every test under Wine
 set -euo pipefail
 
