@@ -8,25 +8,6 @@ SimClassFactory::SimClassFactory(std::shared_ptr<SimState> state,
       m_method(method),
       m_creator(std::move(creator)) {}
 
-STDMETHODIMP SimClassFactory::QueryInterface(REFIID riid, void** ppv) {
-  if (!ppv) return E_POINTER;
-  *ppv = nullptr;
-  if (riid != IID_IUnknown && riid != IID_IClassFactory) return E_NOINTERFACE;
-  *ppv = static_cast<IClassFactory*>(this);
-  AddRef();
-  return S_OK;
-}
-
-STDMETHODIMP_(ULONG) SimClassFactory::AddRef() {
-  return static_cast<ULONG>(++m_refCount);
-}
-
-STDMETHODIMP_(ULONG) SimClassFactory::Release() {
-  const LONG count = --m_refCount;
-  if (count == 0) delete this;
-  return static_cast<ULONG>(count);
-}
-
 STDMETHODIMP SimClassFactory::CreateInstance(IUnknown* outer, REFIID riid,
                                              void** ppv) {
   if (!ppv) return E_POINTER;

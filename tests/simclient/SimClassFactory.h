@@ -11,25 +11,24 @@
 
 #include "tests/simclient/SimMethod.h"
 #include "tests/simclient/SimState.h"
+#include "tests/support/FakeComObject.h"
 
 namespace vpltest::sim {
 
-class SimClassFactory : public IClassFactory {
+// Registered for the whole life of a SimulatedClient, so it is not counted
+// among the live objects that tests check.
+class SimClassFactory : public FakeComObject<IClassFactory> {
  public:
   using Creator = std::function<IUnknown*(std::shared_ptr<SimState>)>;
   SimClassFactory(std::shared_ptr<SimState> state, SimMethod method,
                   Creator creator);
 
-  STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override;
-  STDMETHOD_(ULONG, AddRef)() override;
-  STDMETHOD_(ULONG, Release)() override;
   STDMETHOD(CreateInstance)(IUnknown* outer, REFIID riid, void** ppv) override;
   STDMETHOD(LockServer)(BOOL) override { return S_OK; }
 
  private:
-  virtual ~SimClassFactory() = default;
+  ~SimClassFactory() override = default;
 
-  std::atomic<LONG> m_refCount{1};
   std::shared_ptr<SimState> m_state;
   SimMethod m_method;
   Creator m_creator;

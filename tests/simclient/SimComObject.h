@@ -8,52 +8,22 @@
 
 #include <atomic>
 
+#include "tests/support/FakeComObject.h"
+
 namespace vpltest::sim {
 
 std::atomic<long>& LiveObjectCounter();
 
+// A test double that also counts itself among the simulator's live objects.
+// Created with one reference, the creator's.
 template <typename... Interfaces>
-class SimComObject : public Interfaces... {
- public:
-  SimComObject(const SimComObject&) = delete;
-  SimComObject& operator=(const SimComObject&) = delete;
-
-  STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid == IID_IUnknown) {
-      *ppv = First<Interfaces...>();
-    } else {
-      ((*ppv == nullptr && riid == __uuidof(Interfaces)
-            ? (*ppv = static_cast<Interfaces*>(this), 0)
-            : 0),
-       ...);
-    }
-    if (!*ppv) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  STDMETHOD_(ULONG, AddRef)() override {
-    return static_cast<ULONG>(++m_refCount);
-  }
-  STDMETHOD_(ULONG, Release)() override {
-    const LONG count = --m_refCount;
-    if (count == 0) delete this;
-    return static_cast<ULONG>(count);
-  }
-
+class SimComObject : public FakeComObject<Interfaces...> {
  protected:
-  // Created with one reference, the creator's.
-  SimComObject() { ++LiveObjectCounter(); }
-  virtual ~SimComObject() { --LiveObjectCounter(); }
-
- private:
-  template <typename FirstInterface, typename... Rest>
-  IUnknown* First() {
-    return static_cast<FirstInterface*>(this);
+  SimComObject() {
+    ++LiveObjectCounter();
+    this->AddRef();
   }
-
-  std::atomic<LONG> m_refCount{1};
+  ~SimComObject() override { --LiveObjectCounter(); }
 };
 
 }  // namespace vpltest::sim

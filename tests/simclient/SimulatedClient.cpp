@@ -59,8 +59,7 @@ void SimulatedClient::Install() {
     m_state->SetPlatformLocatorFactory(platform.Get());
   }
 
-  Microsoft::WRL::ComPtr<IClassFactory> locatorFactory;
-  locatorFactory.Attach(new sim::SimClassFactory(
+  Microsoft::WRL::ComPtr<IClassFactory> locatorFactory(new sim::SimClassFactory(
       m_state, SimMethod::kCreateLocator,
       [](std::shared_ptr<sim::SimState> state) -> IUnknown* {
         return static_cast<IWbemLocator*>(
@@ -75,8 +74,7 @@ void SimulatedClient::Install() {
                              HexCode(hr));
   }
 
-  Microsoft::WRL::ComPtr<IClassFactory> statusFactory;
-  statusFactory.Attach(new sim::SimClassFactory(
+  Microsoft::WRL::ComPtr<IClassFactory> statusFactory(new sim::SimClassFactory(
       m_state, SimMethod::kCreateStatusText,
       [](std::shared_ptr<sim::SimState> state) -> IUnknown* {
         return static_cast<IWbemStatusCodeText*>(
