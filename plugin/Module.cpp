@@ -80,10 +80,14 @@ void CVplCMgrModule::Term() {
   }
 }
 
+// Created on first use and never destroyed by the runtime's exit handlers: at
+// process exit COM may already be gone, so only an unload ends the module.
 CVplCMgrModule& Module() {
-  static CVplCMgrModule module;
-  return module;
+  static CVplCMgrModule* const module = new CVplCMgrModule;
+  return *module;
 }
+
+void DestroyModule() { delete &Module(); }
 
 ObjectMapEntry* ObjectMap() {
   static ObjectMapEntry map[] = {

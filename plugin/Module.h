@@ -61,6 +61,10 @@ class CVplCMgrModule {
 
 CVplCMgrModule& Module();
 
+// Ends the module when the library is unloaded: releases the cached class
+// factories and the global interface table, deletes the module's lock.
+void DestroyModule();
+
 // The module's object map: the classes it can create, ending with an entry
 // whose clsid is null.
 ObjectMapEntry* ObjectMap();

@@ -219,3 +219,53 @@ TEST(PluginDllResourcesTest, VersionResourceReadsBackThroughWindows) {
 }
 
 }  // namespace
+
+namespace {
+
+// A private copy of the DLL, so that it can really be unloaded while the
+// other tests keep theirs.
+class UnloadableCopy {
+ public:
+  UnloadableCopy() {
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    m_path = std::wstring(folder) + L"VplCMgrUnloadTest.dll";
+    CopyFileW(PluginDll::Get().Path().c_str(), m_path.c_str(), FALSE);
+  }
+  ~UnloadableCopy() { DeleteFileW(m_path.c_str()); }
+  const std::wstring& Path() const { return m_path; }
+
+ private:
+  std::wstring m_path;
+};
+
+TEST(PluginDllUnloadTest, UnloadAfterUseReleasesCachedFactoryAndReloads) {
+  UnloadableCopy copy;
+  for (int round = 0; round < 2; ++round) {
+    HMODULE dll = LoadLibraryW(copy.Path().c_str());
+    ASSERT_NE(nullptr, dll);
+    auto getClassObject =
+        reinterpret_cast<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>(
+            GetProcAddress(dll, "DllGetClassObject"));
+    auto canUnloadNow = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        GetProcAddress(dll, "DllCanUnloadNow"));
+    ASSERT_TRUE(getClassObject && canUnloadNow);
+
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(S_OK,
+              getClassObject(CLSID_ConfigMgrPlugin, IID_IClassFactory,
+                             reinterpret_cast<void**>(factory.GetAddressOf())));
+    ComPtr<IVesperlinePlugin> plugin;
+    ASSERT_EQ(S_OK, factory->CreateInstance(
+                        nullptr, IID_IVesperlinePlugin,
+                        reinterpret_cast<void**>(plugin.GetAddressOf())));
+    plugin.Reset();
+    factory.Reset();
+    // The factory stays cached in the module until the library goes.
+    EXPECT_EQ(S_OK, canUnloadNow());
+    EXPECT_TRUE(FreeLibrary(dll));
+    EXPECT_EQ(nullptr, GetModuleHandleW(copy.Path().c_str()));
+  }
+}
+
+}  // namespace
