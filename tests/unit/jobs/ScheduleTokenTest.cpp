@@ -5,6 +5,7 @@
 #include "common/Logging.h"
 #include "jobs/DateTime.h"
 #include "jobs/ScheduleToken.h"
+#include "tests/support/DebugFlagsScope.h"
 #include "tests/support/LogCapture.h"
 #include "tests/unit/jobs/PinnedClock.h"
 #include "tests/unit/jobs/TokenText.h"
@@ -203,7 +204,7 @@ TEST(ScheduleTokenDecode, DayZeroHasNoStart) {
 }
 
 TEST(ScheduleTokenDecode, UnreadableHalfIsLoggedWhenVerbose) {
-  const uint32_t saved = DebugFlags.load();
+  vpltest::DebugFlagsScope flags;
   const std::wstring good = TokenText(Start(2012, 6, 1, 8, 0, OneTime));
   std::wstring bad = good;
   bad[12] = L'x';
@@ -229,7 +230,6 @@ TEST(ScheduleTokenDecode, UnreadableHalfIsLoggedWhenVerbose) {
   vpltest::LogCapture::Clear();
   token.Decode(good.c_str());
   EXPECT_TRUE(vpltest::LogCapture::Messages().empty());
-  DebugFlags.store(saved);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "common/Logging.h"
 #include "common/RegistryParameters.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/DebugFlagsScope.h"
 #include "tests/unit/registry/TestRegistryKey.h"
 
 namespace {

@@ -7,6 +7,7 @@
 #include "common/Privileges.h"
 #include "common/SystemHelpers.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/DebugFlagsScope.h"
 #include "tests/unit/registry/TestRegistryKey.h"
 
 namespace {

@@ -10,6 +10,7 @@
 #include "common/Logging.h"
 #include "common/RegistryMaintenance.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/DebugFlagsScope.h"
 #include "tests/unit/registry/TestRegistryKey.h"
 
 namespace {

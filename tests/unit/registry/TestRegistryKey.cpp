@@ -96,11 +96,4 @@ std::string TestRegistryKey::ReadString(const std::string& name) const {
   return text;
 }
 
-DebugFlagsScope::DebugFlagsScope(uint32_t flags) : saved_(DebugFlags.load()) {
-  DebugFlags.store(flags);
-  LogCapture::Clear();
-}
-
-DebugFlagsScope::~DebugFlagsScope() { DebugFlags.store(saved_); }
-
 }  // namespace vpltest

@@ -40,15 +40,4 @@ class TestRegistryKey {
   std::vector<std::string> created_;
 };
 
-// Saves DebugFlags and clears the captured log for each test; restores the
-// flags afterwards.
-class DebugFlagsScope {
- public:
-  explicit DebugFlagsScope(uint32_t flags);
-  ~DebugFlagsScope();
-
- private:
-  uint32_t saved_;
-};
-
 }  // namespace vpltest

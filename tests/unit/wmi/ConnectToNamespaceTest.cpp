@@ -5,6 +5,7 @@
 #include "common/Logging.h"
 #include "common/wmi/WbemExceptions.h"
 #include "tests/simclient/SimulatedClient.h"
+#include "tests/support/DebugFlagsScope.h"
 #include "tests/support/LogCapture.h"
 
 namespace {
@@ -33,18 +34,15 @@ HRESULT RaisedBy(ComPtr<IWbemServices>& services, const wchar_t* machine,
 class ConnectToNamespaceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    LogCapture::Clear();
-    m_savedFlags = DebugFlags.load();
     m_sim = std::make_unique<SimulatedClient>(kScenario);
   }
   void TearDown() override {
     m_sim.reset();
-    DebugFlags.store(m_savedFlags);
     EXPECT_EQ(SimulatedClient::LiveObjects(), 0);
   }
 
+  vpltest::DebugFlagsScope m_flags;
   std::unique_ptr<SimulatedClient> m_sim;
-  uint32_t m_savedFlags = 0;
 };
 
 TEST_F(ConnectToNamespaceTest, ConnectsThroughTheMachinePathWithTheLevels) {

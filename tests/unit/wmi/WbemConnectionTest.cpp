@@ -9,6 +9,7 @@
 
 #include "common/Logging.h"
 #include "tests/simclient/SimulatedClient.h"
+#include "tests/support/DebugFlagsScope.h"
 #include "tests/support/LogCapture.h"
 
 namespace {
@@ -51,18 +52,15 @@ ULONG CountObjects(IEnumWbemClassObject* enumerator) {
 class WbemConnectionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    LogCapture::Clear();
-    m_savedFlags = DebugFlags.load();
     m_sim = std::make_unique<SimulatedClient>(kScenario);
   }
   void TearDown() override {
     m_sim.reset();
-    DebugFlags.store(m_savedFlags);
     EXPECT_EQ(SimulatedClient::LiveObjects(), 0);
   }
 
+  vpltest::DebugFlagsScope m_flags;
   std::unique_ptr<SimulatedClient> m_sim;
-  uint32_t m_savedFlags = 0;
 };
 
 TEST_F(WbemConnectionTest, QueriesForwardOnlyInTheNamespace) {
