@@ -10,6 +10,7 @@
 #include <new>
 #include <utility>
 
+#include "common/CriticalSection.h"
 #include "plugin/Module.h"
 
 // Base of every COM class of the plug-in.
@@ -18,15 +19,12 @@ class ComObjectRoot {
   ComObjectRoot(const ComObjectRoot&) = delete;
   ComObjectRoot& operator=(const ComObjectRoot&) = delete;
 
-  // The lock of the multi-threaded model. It is initialised when the object
-  // is created and deleted with it; the plug-in's operations never take it.
-  HRESULT InitializeObjectLock() {
-    if (!::InitializeCriticalSectionEx(&m_objectLock, 0, 0)) {
-      return HRESULT_FROM_WIN32(::GetLastError());
-    }
-    m_objectLockInitialized = true;
-    return S_OK;
-  }
+  // The lock of the multi-threaded model, initialised when the object is
+  // created and deleted with it. Objects whose fields host threads read and
+  // write at once take it through a guard: std::lock_guard guard(*this).
+  HRESULT InitializeObjectLock() { return m_objectLock.Initialize(); }
+  void lock() { m_objectLock.lock(); }
+  void unlock() { m_objectLock.unlock(); }
 
   // Extra construction work that can fail; classes hide it when they need it.
   HRESULT FinalConstruct() { return S_OK; }
@@ -35,15 +33,12 @@ class ComObjectRoot {
 
  protected:
   ComObjectRoot() = default;
-  ~ComObjectRoot() {
-    if (m_objectLockInitialized) ::DeleteCriticalSection(&m_objectLock);
-  }
+  ~ComObjectRoot() = default;
 
   std::atomic<LONG> m_refCount{0};
 
  private:
-  CRITICAL_SECTION m_objectLock{};
-  bool m_objectLockInitialized = false;
+  NTarn::CriticalSection m_objectLock;
 };
 
 // An interface map: the interfaces a class answers, in order. IUnknown is

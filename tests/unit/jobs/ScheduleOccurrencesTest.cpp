@@ -6,7 +6,7 @@
 
 #include "jobs/DateTime.h"
 #include "jobs/Schedule.h"
-#include "tests/unit/jobs/PinnedClock.h"
+#include "tests/support/PinnedClock.h"
 #include "tests/unit/jobs/TokenText.h"
 
 namespace {

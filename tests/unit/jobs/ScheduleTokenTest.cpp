@@ -7,7 +7,7 @@
 #include "jobs/ScheduleToken.h"
 #include "tests/support/DebugFlagsScope.h"
 #include "tests/support/LogCapture.h"
-#include "tests/unit/jobs/PinnedClock.h"
+#include "tests/support/PinnedClock.h"
 #include "tests/unit/jobs/TokenText.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "jobs/DateTime.h"
 #include "jobs/MonthlyRecurrence.h"
 #include "jobs/Schedule.h"
-#include "tests/unit/jobs/PinnedClock.h"
+#include "tests/support/PinnedClock.h"
 #include "tests/unit/jobs/PlainMonthlyWalk.h"
 #include "tests/unit/jobs/TimeZones.h"
 #include "tests/unit/jobs/TokenText.h"

@@ -1,0 +1,45 @@
+// The job detector as its users see it: a plain abstract class (not a COM
+// object) holding the detector's settings, with the questions in a fixed
+// virtual-table order.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+class ISMSJobsDetector {
+ public:
+  ISMSJobsDetector(const ISMSJobsDetector&) = delete;
+  ISMSJobsDetector& operator=(const ISMSJobsDetector&) = delete;
+
+  // Stores the window and empties both lists; the base ignores the texts.
+  virtual HRESULT Init(DWORD windowMinutes, wchar_t* jobStates,
+                       wchar_t* updateStates);
+  virtual ~ISMSJobsDetector() = default;
+  // A deployment or a software update is running now.
+  virtual bool SMSJobsAreRunning() = 0;
+  // A scheduled job starts within the pending window.
+  virtual bool SMSPendingJobsFound() = 0;
+  virtual bool SMSJobsRunningOrPending() = 0;
+  // The client recorded a policy refresh within the last `minutes` minutes.
+  virtual bool FoundRecentPolicyRefreshEvent(int minutes) = 0;
+
+  DWORD PendingWindowMinutes() const { return m_pendingWindowMinutes; }
+  const std::vector<std::wstring>& IgnoredJobStates() const {
+    return m_ignoredJobStates;
+  }
+  const std::vector<LONG>& IgnoredUpdateStates() const {
+    return m_ignoredUpdateStates;
+  }
+
+ protected:
+  // `refreshScope` is borrowed, never freed: it must outlive the detector.
+  explicit ISMSJobsDetector(const wchar_t* refreshScope)
+      : m_refreshScope(refreshScope) {}
+
+  DWORD m_pendingWindowMinutes = 0;
+  std::vector<std::wstring> m_ignoredJobStates;
+  std::vector<LONG> m_ignoredUpdateStates;
+  const wchar_t* m_refreshScope;
+};
