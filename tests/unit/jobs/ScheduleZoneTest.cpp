@@ -104,19 +104,24 @@ TEST_F(UTCZone, FirstDayOf1970AtMidnight) {
   EXPECT_EQ(86400, token.effective_start);
 }
 
-TEST_F(LondonZone, IntervalAndWeeklyShiftAcrossTheSpringChange) {
-  // Clocks go forward on 25 March 2012.
+TEST_F(LondonZone, DaysAndWeeksKeepTheClockTime) {
+  // Clocks go forward on 25 March 2012: tokens from winter asked in summer.
   const __time64_t reference = Local(2012, 3, 28, 0);
   Texts daily = Evaluate(Daily(2012, 3, 20, 9), reference);
-  EXPECT_EQ(L"28/03/2012 10:00:00", daily.next);
-  EXPECT_EQ(L"27/03/2012 10:00:00", daily.last);
+  EXPECT_EQ(L"28/03/2012 09:00:00", daily.next);
+  EXPECT_EQ(L"27/03/2012 09:00:00", daily.last);
   Texts weekly = Evaluate(Weekly(2012, 3, 20, 9, 3), reference);
-  EXPECT_EQ(L"03/04/2012 10:00:00", weekly.next);
-  EXPECT_EQ(L"27/03/2012 10:00:00", weekly.last);
+  EXPECT_EQ(L"03/04/2012 09:00:00", weekly.next);
+  EXPECT_EQ(L"27/03/2012 09:00:00", weekly.last);
+  // Every 24 hours is a fixed spacing, and shifts.
+  TokenFields hours = Daily(2012, 3, 20, 9);
+  hours.interval_days = 0;
+  hours.interval_hours = 24;
+  EXPECT_EQ(L"28/03/2012 10:00:00", Evaluate(hours, reference).next);
   // Clocks go back on 28 October 2012.
   daily = Evaluate(Daily(2012, 10, 25, 9), Local(2012, 10, 30, 0));
-  EXPECT_EQ(L"30/10/2012 08:00:00", daily.next);
-  EXPECT_EQ(L"29/10/2012 08:00:00", daily.last);
+  EXPECT_EQ(L"30/10/2012 09:00:00", daily.next);
+  EXPECT_EQ(L"29/10/2012 09:00:00", daily.last);
 }
 
 TEST_F(LondonZone, MonthlyKeepsTheClockTime) {
@@ -170,21 +175,21 @@ TEST_F(LondonZone, TextsAreLocal) {
       CAutomationDate(UtcTime(2012, 1, 1, 11, 0, 5)).Format(L"%Y%m%d%H%M%S"));
 }
 
-TEST_F(SydneyZone, IntervalShiftsWhileMonthlyKeepsTime) {
+TEST_F(SydneyZone, DaysWeeksAndMonthsKeepTheClockTime) {
   // Clocks go back on 1 April 2012.
   const __time64_t reference = Local(2012, 4, 3, 0);
   const Texts daily = Evaluate(Daily(2012, 3, 28, 9), reference);
-  EXPECT_EQ(L"03/04/2012 08:00:00", daily.next);
-  EXPECT_EQ(L"02/04/2012 08:00:00", daily.last);
+  EXPECT_EQ(L"03/04/2012 09:00:00", daily.next);
+  EXPECT_EQ(L"02/04/2012 09:00:00", daily.last);
   const Texts weekly = Evaluate(Weekly(2012, 3, 28, 9, 4), reference);
-  EXPECT_EQ(L"04/04/2012 08:00:00", weekly.next);
+  EXPECT_EQ(L"04/04/2012 09:00:00", weekly.next);
   EXPECT_EQ(L"28/03/2012 09:00:00", weekly.last);
   const Texts monthly = Evaluate(MonthlyOnDay(2012, 3, 28, 9), reference);
   EXPECT_EQ(L"28/04/2012 09:00:00", monthly.next);
   EXPECT_EQ(L"28/03/2012 09:00:00", monthly.last);
   // Clocks go forward on 7 October 2012.
   const Texts spring = Evaluate(Daily(2012, 10, 5, 9), Local(2012, 10, 9, 0));
-  EXPECT_EQ(L"09/10/2012 10:00:00", spring.next);
+  EXPECT_EQ(L"09/10/2012 09:00:00", spring.next);
 }
 
 TEST_F(SydneyZone, UtcTokensFollowNowsDaylightSaving) {
