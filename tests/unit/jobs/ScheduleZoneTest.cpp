@@ -151,17 +151,13 @@ TEST_F(LondonZone, WeekOrderDaysAreCountedInSeconds) {
             Evaluate(fourthSunday, Local(2012, 3, 2, 0)).next);
 }
 
-TEST_F(LondonZone, UtcTokensFollowNowsDaylightSaving) {
+TEST_F(LondonZone, UtcTokensStartAtTheirUtcInstant) {
   TokenFields utc = At(2012, 8, 1, 12, 0, OneTime);
   utc.utc = true;
-  {
-    PinnedClock winter(UtcTime(2012, 1, 15, 12, 0));
-    EXPECT_EQ(UtcTime(2012, 8, 1, 12, 0), EffectiveStart(utc));
-  }
-  {
-    // In summer the start is converted as summer time once too often.
-    PinnedClock summer(UtcTime(2012, 7, 15, 12, 0));
-    EXPECT_EQ(UtcTime(2012, 8, 1, 11, 0), EffectiveStart(utc));
+  for (const __time64_t now :
+       {UtcTime(2012, 1, 15, 12, 0), UtcTime(2012, 7, 15, 12, 0)}) {
+    PinnedClock clock(now);
+    EXPECT_EQ(UtcTime(2012, 8, 1, 12, 0), EffectiveStart(utc)) << now;
   }
 }
 
@@ -192,25 +188,24 @@ TEST_F(SydneyZone, DaysWeeksAndMonthsKeepTheClockTime) {
   EXPECT_EQ(L"09/10/2012 09:00:00", spring.next);
 }
 
-TEST_F(SydneyZone, UtcTokensFollowNowsDaylightSaving) {
+TEST_F(SydneyZone, UtcTokensStartAtTheirUtcInstant) {
   TokenFields utc = At(2012, 8, 1, 12, 0, OneTime);
   utc.utc = true;
-  {
-    PinnedClock winter(UtcTime(2012, 7, 15, 12, 0));
-    EXPECT_EQ(UtcTime(2012, 8, 1, 12, 0), EffectiveStart(utc));
-  }
-  {
-    PinnedClock summer(UtcTime(2012, 1, 15, 12, 0));
-    EXPECT_EQ(UtcTime(2012, 8, 1, 11, 0), EffectiveStart(utc));
+  for (const __time64_t now :
+       {UtcTime(2012, 1, 15, 12, 0), UtcTime(2012, 7, 15, 12, 0)}) {
+    PinnedClock clock(now);
+    EXPECT_EQ(UtcTime(2012, 8, 1, 12, 0), EffectiveStart(utc)) << now;
   }
 }
 
-TEST_F(SydneyZone, StartsBeforeTheEpochDropTheToken) {
+TEST_F(SydneyZone, FirstDayOf1970BeforeTheEpochKeepsTheSecondDay) {
   // 1 January 1970 08:00 here is still 1969 in UTC: the stated start has no
-  // time value, so the token has no occurrences, while the others count.
+  // time value, so the nominal start is the effective one on the second day.
   CScheduleToken token;
   ASSERT_TRUE(token.Decode(TokenText(Daily(1970, 1, 1, 8)).c_str()));
-  EXPECT_FALSE(token.has_start);
+  EXPECT_TRUE(token.has_start);
+  EXPECT_EQ(Local(1970, 1, 2, 8), token.effective_start);
+  EXPECT_EQ(token.effective_start, token.nominal_start);
   ASSERT_TRUE(token.Decode(TokenText(Daily(1970, 1, 1, 12)).c_str()));
   EXPECT_TRUE(token.has_start);
   EXPECT_EQ(3600, token.nominal_start);
@@ -223,7 +218,7 @@ TEST_F(SydneyZone, StartsBeforeTheEpochDropTheToken) {
   const __time64_t reference = Local(2012, 6, 1, 0);
   __time64_t next = 0;
   ASSERT_TRUE(schedule.GetOccurrences(&next, nullptr, &reference, nullptr));
-  EXPECT_EQ(Local(2012, 6, 5, 10), next);
+  EXPECT_EQ(Local(2012, 6, 1, 8), next);
 }
 
 TEST_F(SydneyZone, MonthBeforeTheEpochFailsBothWalks) {
