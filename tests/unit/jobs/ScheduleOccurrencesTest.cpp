@@ -149,6 +149,14 @@ TEST(ScheduleOccurrences, MonthlyByWeekdayWeeks) {
   r = Evaluate(TokenText(fields), Local(2012, 4, 2, 0));
   EXPECT_EQ(Local(2012, 4, 10, 8), r.next);
 
+  // First Monday of October 2012, which starts on a Monday.
+  fields = At(2012, 9, 1, 8, 0, MonthlyByWeekday);
+  fields.weekday = 2;
+  fields.week_order = 1;
+  fields.months = 1;
+  r = Evaluate(TokenText(fields), Local(2012, 9, 4, 0));
+  EXPECT_EQ(Local(2012, 10, 1, 8), r.next);
+
   // A fifth Sunday of February 2012 runs on into March.
   fields = At(2012, 2, 1, 8, 0, MonthlyByWeekday);
   fields.weekday = 1;

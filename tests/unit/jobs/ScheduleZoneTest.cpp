@@ -1,6 +1,7 @@
-// Schedules across daylight-saving changes: interval and weekly occurrences
-// are fixed numbers of seconds apart, so their clock time shifts; monthly
-// ones are rebuilt from local calendar fields and keep it.
+// Schedules across daylight-saving changes: weekly, whole-day interval and
+// monthly occurrences keep the local clock time of their start, UTC tokens
+// too; intervals with an hour or minute part are fixed numbers of seconds
+// apart, so their clock time shifts.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -26,6 +27,7 @@ using vpltest::UtcTime;
 using UTCZone = vpltest::TimeZoneTest<TimeZone::kUtc>;
 using LondonZone = vpltest::TimeZoneTest<TimeZone::kLondon>;
 using SydneyZone = vpltest::TimeZoneTest<TimeZone::kSydney>;
+using NewYorkZone = vpltest::TimeZoneTest<TimeZone::kNewYork>;
 
 __time64_t Local(int year, int month, int day, int hour, int minute = 0) {
   return MakeLocalTime(year, month, day, hour, minute, 0, kDstAutomatic);
@@ -140,14 +142,13 @@ TEST_F(LondonZone, MonthlyKeepsTheClockTime) {
   EXPECT_EQ(L"24/02/2012 09:00:00", byWeekday.last);
 }
 
-TEST_F(LondonZone, WeekOrderDaysAreCountedInSeconds) {
-  // The fourth Sunday is reached by adding days to the first of the month,
-  // across the change on that very Sunday.
+TEST_F(LondonZone, WeekOrderDaysAreCalendarDays) {
+  // The fourth Sunday is the day of the change itself.
   TokenFields fourthSunday = At(2012, 3, 1, 9, 0, MonthlyByWeekday);
   fourthSunday.weekday = 1;
   fourthSunday.week_order = 4;
   fourthSunday.months = 1;
-  EXPECT_EQ(L"25/03/2012 10:00:00",
+  EXPECT_EQ(L"25/03/2012 09:00:00",
             Evaluate(fourthSunday, Local(2012, 3, 2, 0)).next);
 }
 
@@ -236,6 +237,23 @@ TEST_F(SydneyZone, MonthBeforeTheEpochFailsBothWalks) {
       error = hr;
     }
     EXPECT_EQ(E_INVALIDARG, error);
+  }
+}
+
+TEST_F(NewYorkZone, SecondTuesdayOfMarchKeepsTheClockTime) {
+  // Clocks go forward on Sunday 11 March 2012, two days before.
+  TokenFields local = At(2012, 2, 1, 10, 0, MonthlyByWeekday);
+  local.weekday = 3;
+  local.week_order = 2;
+  local.months = 1;
+  // The same start stated in UTC: the time of day is the start's local one.
+  TokenFields utc = local;
+  utc.hour = 15;
+  utc.utc = true;
+  for (const TokenFields& fields : {local, utc}) {
+    const Texts texts = Evaluate(fields, Local(2012, 3, 1, 0));
+    EXPECT_EQ(L"13/03/2012 10:00:00", texts.next) << fields.utc;
+    EXPECT_EQ(L"14/02/2012 10:00:00", texts.last) << fields.utc;
   }
 }
 
