@@ -11,20 +11,13 @@ constexpr int64_t kSecondsPerMinute = 60;
 constexpr int64_t kSecondsPerDay = 86400;
 constexpr int kDaysPerWeek = 7;
 
-// Distances are taken between the low 32 bits, as the schedules have always
-// been evaluated; every time value a token can state fits there.
-int32_t Distance32(__time64_t later, __time64_t earlier) {
-  return static_cast<int32_t>(static_cast<uint32_t>(later) -
-                              static_cast<uint32_t>(earlier));
-}
-
 // Occurrences every `period` seconds from `first` (a zero or one-second
 // period counts every second). The first occurrence counts as next when it
 // is exactly at the reference; a later one there does not.
 __time64_t NextInPeriod(__time64_t first, int64_t period,
                         __time64_t reference) {
   const int64_t divisor = period > 1 ? period : 1;
-  const int32_t seconds = Distance32(reference, first);
+  const int64_t seconds = reference - first;
   if (seconds <= 0) return first;
   return first + (seconds / divisor + 1) * divisor;
 }
@@ -33,7 +26,7 @@ __time64_t NextInPeriod(__time64_t first, int64_t period,
 bool LastInPeriod(__time64_t first, int64_t period, __time64_t reference,
                   __time64_t* last) {
   const int64_t divisor = period > 1 ? period : 1;
-  const int32_t seconds = Distance32(reference, first);
+  const int64_t seconds = reference - first;
   if (seconds < 0) return false;
   *last = first + (seconds / divisor) * divisor;
   return true;
