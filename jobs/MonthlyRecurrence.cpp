@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr int64_t kSecondsPerDay = 86400;
 constexpr int kDaysPerWeek = 7;
 constexpr int kMonthsPerYear = 12;
 
@@ -106,43 +105,41 @@ bool SomeVisitedMonthHasDay(int firstMonth, int step, int day) {
 
 }  // namespace
 
-__time64_t MonthlyByWeekdayIn(const CScheduleToken& token, int year,
-                              int month) {
+__time64_t MonthlyByWeekdayIn(const CScheduleToken& token, int year, int month,
+                              const TimeOfDay& time) {
   if (token.week_order != 0) {
-    __time64_t t = MakeLocalTime(year, month, 1, token.hour, token.minute, 0,
-                                 kDstAutomatic);
-    int offset = token.weekday - GetDayOfWeek(year, month, 1);
+    const int64_t first = DayNumber(year, month, 1);
+    int offset = token.weekday - DayOfWeekOfDayNumber(first);
     if (offset < 0) offset += kDaysPerWeek;
     const int days = offset + kDaysPerWeek * token.week_order - kDaysPerWeek;
-    if (days > 0) t += days * kSecondsPerDay;
-    return t;
+    return MakeLocalTimeOnDay(days > 0 ? first + days : first, time);
   }
-  const int lastDay = DaysInMonth(year, month);
-  __time64_t t = MakeLocalTime(year, month, lastDay, token.hour, token.minute,
-                               0, kDstAutomatic);
-  int back = GetDayOfWeek(year, month, lastDay) - token.weekday;
+  const int64_t lastDay = DayNumber(year, month, DaysInMonth(year, month));
+  int back = DayOfWeekOfDayNumber(lastDay) - token.weekday;
   if (back < 0) back += kDaysPerWeek;
-  if (back > 0) t -= back * kSecondsPerDay;
-  return t;
+  return MakeLocalTimeOnDay(lastDay - back, time);
 }
 
 std::optional<__time64_t> MonthlyByDateIn(const CScheduleToken& token, int year,
-                                          int month, int hour, int minute) {
+                                          int month, const TimeOfDay& time) {
   int day = token.month_day;
   if (day == 0) {
     day = DaysInMonth(year, month);
   } else if (day > DaysInMonth(year, month)) {
     return std::nullopt;
   }
-  return MakeLocalTime(year, month, day, hour, minute, 0, kDstAutomatic);
+  return MakeLocalTime(year, month, day, time.hour, time.minute, time.second,
+                       kDstAutomatic);
 }
 
 TokenOccurrences MonthlyByWeekdayOccurrences(const CScheduleToken& token,
                                              __time64_t start,
                                              __time64_t reference) {
   if (!IsUsableStep(token.months)) return TokenOccurrences();
-  const auto occurrenceIn = [&token](int index) -> std::optional<__time64_t> {
-    return MonthlyByWeekdayIn(token, YearOf(index), MonthOf(index));
+  const TimeOfDay time = LocalTimeOfDay(start);
+  const auto occurrenceIn = [&token,
+                             &time](int index) -> std::optional<__time64_t> {
+    return MonthlyByWeekdayIn(token, YearOf(index), MonthOf(index), time);
   };
   return WalkMonths(occurrenceIn, MonthIndex(token.year, token.month),
                     token.months, start, reference);
@@ -160,10 +157,9 @@ TokenOccurrences MonthlyByDateOccurrences(const CScheduleToken& token,
       !SomeVisitedMonthHasDay(firstMonth, token.months, token.month_day)) {
     return TokenOccurrences();
   }
-  const int hour = fields.tm_hour;
-  const int minute = fields.tm_min;
-  const auto occurrenceIn = [&token, hour, minute](int index) {
-    return MonthlyByDateIn(token, YearOf(index), MonthOf(index), hour, minute);
+  const TimeOfDay time{fields.tm_hour, fields.tm_min, fields.tm_sec};
+  const auto occurrenceIn = [&token, &time](int index) {
+    return MonthlyByDateIn(token, YearOf(index), MonthOf(index), time);
   };
   return WalkMonths(occurrenceIn, MonthIndex(fields.tm_year + 1900, firstMonth),
                     token.months, start, reference);

@@ -11,20 +11,13 @@ constexpr int64_t kSecondsPerMinute = 60;
 constexpr int64_t kSecondsPerDay = 86400;
 constexpr int kDaysPerWeek = 7;
 
-// Distances are taken between the low 32 bits, as the schedules have always
-// been evaluated; every time value a token can state fits there.
-int32_t Distance32(__time64_t later, __time64_t earlier) {
-  return static_cast<int32_t>(static_cast<uint32_t>(later) -
-                              static_cast<uint32_t>(earlier));
-}
-
 // Occurrences every `period` seconds from `first` (a zero or one-second
 // period counts every second). The first occurrence counts as next when it
 // is exactly at the reference; a later one there does not.
 __time64_t NextInPeriod(__time64_t first, int64_t period,
                         __time64_t reference) {
   const int64_t divisor = period > 1 ? period : 1;
-  const int32_t seconds = Distance32(reference, first);
+  const int64_t seconds = reference - first;
   if (seconds <= 0) return first;
   return first + (seconds / divisor + 1) * divisor;
 }
@@ -33,11 +26,59 @@ __time64_t NextInPeriod(__time64_t first, int64_t period,
 bool LastInPeriod(__time64_t first, int64_t period, __time64_t reference,
                   __time64_t* last) {
   const int64_t divisor = period > 1 ? period : 1;
-  const int32_t seconds = Distance32(reference, first);
+  const int64_t seconds = reference - first;
   if (seconds < 0) return false;
   *last = first + (seconds / divisor) * divisor;
   return true;
 }
+
+// Occurrences every `period` calendar days from `offset` days after the
+// start, each at the start's local time of day, so that a daylight-saving
+// change between them does not move their clock time. Same next and last
+// rules as the fixed periods.
+class DaySteps {
+ public:
+  DaySteps(__time64_t start, int offset, int64_t periodDays)
+      : time_of_day_(LocalTimeOfDay(start)),
+        first_day_(LocalDayNumber(start) + offset),
+        first_(offset == 0 ? start
+                           : MakeLocalTimeOnDay(first_day_, time_of_day_)),
+        period_days_(periodDays) {}
+
+  __time64_t Next(__time64_t reference) const {
+    if (reference <= first_) return first_;
+    // Earlier steps end on days before the reference's day.
+    int64_t step = StepsToDayOf(reference);
+    if (step < 1) step = 1;
+    while (At(step) <= reference) ++step;
+    return At(step);
+  }
+
+  bool Last(__time64_t reference, __time64_t* last) const {
+    if (reference < first_) return false;
+    int64_t step = StepsToDayOf(reference);
+    if (step < 0) step = 0;
+    while (step > 0 && At(step) > reference) --step;
+    *last = At(step);
+    return true;
+  }
+
+ private:
+  // Whole periods from the first day to the reference's local day.
+  int64_t StepsToDayOf(__time64_t reference) const {
+    return (LocalDayNumber(reference) - first_day_) / period_days_;
+  }
+
+  __time64_t At(int64_t step) const {
+    if (step == 0) return first_;
+    return MakeLocalTimeOnDay(first_day_ + step * period_days_, time_of_day_);
+  }
+
+  const TimeOfDay time_of_day_;
+  const int64_t first_day_;
+  const __time64_t first_;
+  const int64_t period_days_;
+};
 
 }  // namespace
 
@@ -56,12 +97,20 @@ TokenOccurrences OneTimeOccurrences(__time64_t start, __time64_t reference) {
 
 TokenOccurrences IntervalOccurrences(const CScheduleToken& token,
                                      __time64_t start, __time64_t reference) {
+  TokenOccurrences result;
+  result.has_next = true;
+  if (token.interval_days > 0 && token.interval_hours == 0 &&
+      token.interval_minutes == 0) {
+    // Whole days keep the clock time of the start.
+    const DaySteps days(start, 0, token.interval_days);
+    result.next = days.Next(reference);
+    result.has_last = days.Last(reference, &result.last);
+    return result;
+  }
   const int64_t period =
       ((token.interval_days * 24LL + token.interval_hours) * 60 +
        token.interval_minutes) *
       kSecondsPerMinute;
-  TokenOccurrences result;
-  result.has_next = true;
   result.next = NextInPeriod(start, period, reference);
   result.has_last = LastInPeriod(start, period, reference, &result.last);
   return result;
@@ -71,13 +120,21 @@ TokenOccurrences WeeklyOccurrences(const CScheduleToken& token,
                                    __time64_t start, __time64_t reference) {
   int offset = token.weekday - GetDayOfWeek(token.year, token.month, token.day);
   if (offset < 0) offset += kDaysPerWeek;
-  const __time64_t first = start + offset * kSecondsPerDay;
-  const int64_t period = token.weeks * kDaysPerWeek * kSecondsPerDay;
   TokenOccurrences result;
   result.has_next = true;
-  result.next = NextInPeriod(first, period, reference);
+  if (token.weeks == 0) {
+    // No weeks between occurrences: every second from the first, as for an
+    // empty interval.
+    const __time64_t first = start + offset * kSecondsPerDay;
+    result.next = NextInPeriod(first, 0, reference);
+    result.has_last = LastInPeriod(start, 0, reference, &result.last);
+    return result;
+  }
+  const int64_t periodDays = token.weeks * kDaysPerWeek;
+  result.next = DaySteps(start, offset, periodDays).Next(reference);
   // The last start is counted from the start itself, not from the first
   // matching weekday.
-  result.has_last = LastInPeriod(start, period, reference, &result.last);
+  result.has_last =
+      DaySteps(start, 0, periodDays).Last(reference, &result.last);
   return result;
 }

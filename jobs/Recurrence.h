@@ -1,7 +1,10 @@
 // The occurrence rules of the recurrence types: what one schedule token
 // contributes around a reference time. Each rule counts from `start`, the
-// token's effective start. The calendar rules throw the HRESULT errors of
-// MakeLocalTime and GetDayOfWeek; the caller drops such a token.
+// token's effective start. Rules that step in calendar days (weekly, whole-day
+// intervals, monthly) rebuild each occurrence at the start's local time of
+// day and throw the HRESULT errors of the local conversions; the caller drops
+// such a token. Intervals with an hour or minute part are fixed numbers of
+// seconds apart.
 #pragma once
 
 #include <ctime>

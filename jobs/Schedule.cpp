@@ -86,7 +86,10 @@ bool CSchedule::GetOccurrences(__time64_t* next, __time64_t* end,
   const __time64_t now = reference ? *reference : LocalWallClockNow();
   if (tokens_.empty()) return false;
 
+  // The first next start is taken whatever it is, even beyond the no-next
+  // marker.
   __time64_t bestNext = kNoNext;
+  bool tookNext = false;
   __time64_t bestEnd = 0;
   bool foundNext = false;
   __time64_t bestLast = 0;
@@ -103,8 +106,9 @@ bool CSchedule::GetOccurrences(__time64_t* next, __time64_t* end,
       // others still count.
       continue;
     }
-    if (occurrences.has_next && occurrences.next < bestNext) {
+    if (occurrences.has_next && (!tookNext || occurrences.next < bestNext)) {
       bestNext = occurrences.next;
+      tookNext = true;
       bestEnd = EndOf(*token, occurrences.next);
       foundNext = true;
     }

@@ -10,8 +10,7 @@
 
 class CSchedule {
  public:
-  // The initial best next start, reported as the end of an occurrence without
-  // a duration.
+  // Reported as the end of an occurrence without a duration.
   static constexpr __time64_t kNoNext = 2147483647;
 
   CSchedule() = default;

@@ -35,13 +35,6 @@ bool ReadHalf(const wchar_t* text, uint32_t* half) {
   return true;
 }
 
-// Converts local calendar fields without range checks, as the runtime does.
-__time64_t MakeTimeUnchecked(tm fields) {
-  const __time64_t time = _mktime64(&fields);
-  if (time == -1) throw HRESULT{E_INVALIDARG};
-  return time;
-}
-
 }  // namespace
 
 CScheduleToken::CScheduleToken() : nominal_start(CurrentTime()) {}
@@ -111,42 +104,29 @@ bool CScheduleToken::Decode(const wchar_t* text) {
   }
 }
 
-// A start without a local time value leaves the token decoded but without
+// A start without a time value leaves the token decoded but without
 // occurrences, so that one bad token does not hide the others of a schedule.
 bool CScheduleToken::ComputeStart(bool statesEpochDay) {
+  // A UTC token names its instant in UTC, fields rolling over as they come.
+  const auto startOn = [this](int startDay) {
+    return utc ? MakeUtcTime(year, month, startDay, hour, minute, 0)
+               : MakeLocalTime(year, month, startDay, hour, minute, 0,
+                               kDstAutomatic);
+  };
   try {
-    if (utc) {
-      // The UTC start is shifted by the distance between local and UTC clock
-      // readings of now, with now's daylight-saving state.
-      const __time64_t now = CurrentTime();
-      tm utcNow{};
-      tm localNow{};
-      if (_gmtime64_s(&utcNow, &now) != 0 ||
-          _localtime64_s(&localNow, &now) != 0) {
-        throw HRESULT{E_INVALIDARG};
-      }
-      utcNow.tm_isdst = 0;
-      tm start{};
-      start.tm_year = year - 1900;
-      start.tm_mon = month - 1;
-      start.tm_mday = day;
-      start.tm_hour = hour;
-      start.tm_min = minute;
-      start.tm_isdst = localNow.tm_isdst;
-      const __time64_t utcAsLocal = MakeTimeUnchecked(utcNow);
-      const __time64_t localAsLocal = MakeTimeUnchecked(localNow);
-      effective_start = MakeTimeUnchecked(start) + (localAsLocal - utcAsLocal);
-    } else {
-      effective_start =
-          MakeLocalTime(year, month, day, hour, minute, 0, kDstAutomatic);
-    }
-    nominal_start = effective_start;
-    if (statesEpochDay) {
-      nominal_start = MakeLocalTime(1970, 1, 1, hour, minute, 0, kDstAutomatic);
-    }
-    return true;
+    effective_start = startOn(day);
   } catch (HRESULT) {
     effective_start = 0;
     return false;
   }
+  nominal_start = effective_start;
+  if (statesEpochDay) {
+    try {
+      nominal_start = startOn(1);
+    } catch (HRESULT) {
+      // East of UTC the stated day can lie before the epoch; the token keeps
+      // its effective start as the nominal one.
+    }
+  }
+  return true;
 }

@@ -22,7 +22,7 @@ class CScheduleToken {
 
   // Decodes exactly 16 characters (null allowed). False for a wrong length,
   // an out-of-range minute, hour or month, or recurrence type 0, 6 or 7; the
-  // fields read by then stay filled. A start that has no local time value
+  // fields read by then stay filled. A start that has no time value
   // does not fail the token: it decodes, but `has_start` is false and it has
   // no occurrences.
   bool Decode(const wchar_t* text);

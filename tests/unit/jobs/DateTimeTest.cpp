@@ -118,4 +118,28 @@ TEST(FormatLocalTime, FailuresGiveTheEmptyText) {
   EXPECT_EQ(L"", FormatLocalTime(-1000000000LL * 100, L"%Y"));
 }
 
+TEST(DayNumber, CountsGregorianDaysFromTheEpoch) {
+  EXPECT_EQ(0, DayNumber(1970, 1, 1));
+  EXPECT_EQ(-1, DayNumber(1969, 12, 31));
+  EXPECT_EQ(47541, DayNumber(2100, 2, 29));  // runs on to 1 March
+  // Every day from 1900 to 2200 in turn, back to its date and weekday.
+  int64_t expected = -25567;
+  int weekday = 2;  // 1 January 1900 was a Monday
+  for (int year = 1900; year <= 2200; ++year) {
+    for (int month = 1; month <= 12; ++month) {
+      for (int day = 1; day <= DaysInMonth(year, month); ++day) {
+        ASSERT_EQ(expected, DayNumber(year, month, day));
+        const CalendarDate date = DateOfDayNumber(expected);
+        ASSERT_EQ(year, date.year);
+        ASSERT_EQ(month, date.month);
+        ASSERT_EQ(day, date.day);
+        ASSERT_EQ(weekday, DayOfWeekOfDayNumber(expected));
+        ++expected;
+        weekday = weekday % 7 + 1;
+      }
+    }
+  }
+  EXPECT_EQ(84371, expected);  // 1 January 2201
+}
+
 }  // namespace

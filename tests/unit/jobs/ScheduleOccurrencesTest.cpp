@@ -77,6 +77,16 @@ TEST(ScheduleOccurrences, IntervalAroundTheReference) {
   EXPECT_EQ(Local(2012, 6, 5, 10), r.last);
 }
 
+TEST(ScheduleOccurrences, NextStartsBeyond2038) {
+  // Seventy years after its start, more seconds than 32 bits hold.
+  TokenFields fields = Hourly();
+  fields.year = 1971;
+  const Occurrences r = Evaluate(TokenText(fields), Local(2041, 6, 5, 12));
+  EXPECT_TRUE(r.found);
+  EXPECT_EQ(Local(2041, 6, 5, 13), r.next);
+  EXPECT_EQ(Local(2041, 6, 5, 12), r.last);
+}
+
 TEST(ScheduleOccurrences, IntervalOfMixedPartsAndOfNothing) {
   TokenFields fields = At(2012, 6, 5, 10, 0, Interval);
   fields.interval_days = 1;
@@ -149,6 +159,14 @@ TEST(ScheduleOccurrences, MonthlyByWeekdayWeeks) {
   r = Evaluate(TokenText(fields), Local(2012, 4, 2, 0));
   EXPECT_EQ(Local(2012, 4, 10, 8), r.next);
 
+  // First Monday of October 2012, which starts on a Monday.
+  fields = At(2012, 9, 1, 8, 0, MonthlyByWeekday);
+  fields.weekday = 2;
+  fields.week_order = 1;
+  fields.months = 1;
+  r = Evaluate(TokenText(fields), Local(2012, 9, 4, 0));
+  EXPECT_EQ(Local(2012, 10, 1, 8), r.next);
+
   // A fifth Sunday of February 2012 runs on into March.
   fields = At(2012, 2, 1, 8, 0, MonthlyByWeekday);
   fields.weekday = 1;
@@ -190,13 +208,12 @@ TEST(ScheduleOccurrences, MonthlyByDateSkipsShortMonths) {
 }
 
 TEST(ScheduleOccurrences, FebruaryOfCenturyYearsHas28Days) {
-  // Next starts end at the no-next marker in 2038; last starts show the
-  // calendar beyond it.
   TokenFields lastDay = At(2033, 2, 10, 9, 0, MonthlyByDate);
   lastDay.month_day = 0;
   lastDay.months = 12;
   Occurrences r = Evaluate(TokenText(lastDay), Local(2100, 3, 15, 0));
-  EXPECT_FALSE(r.found);
+  EXPECT_TRUE(r.found);
+  EXPECT_EQ(Local(2101, 2, 28, 9), r.next);
   EXPECT_EQ(Local(2100, 2, 28, 9), r.last);
   r = Evaluate(TokenText(lastDay), Local(2096, 3, 1, 0));
   EXPECT_EQ(Local(2096, 2, 29, 9), r.last);

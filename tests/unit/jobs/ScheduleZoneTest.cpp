@@ -1,6 +1,7 @@
-// Schedules across daylight-saving changes: interval and weekly occurrences
-// are fixed numbers of seconds apart, so their clock time shifts; monthly
-// ones are rebuilt from local calendar fields and keep it.
+// Schedules across daylight-saving changes: weekly, whole-day interval and
+// monthly occurrences keep the local clock time of their start, UTC tokens
+// too; intervals with an hour or minute part are fixed numbers of seconds
+// apart, so their clock time shifts.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -26,6 +27,7 @@ using vpltest::UtcTime;
 using UTCZone = vpltest::TimeZoneTest<TimeZone::kUtc>;
 using LondonZone = vpltest::TimeZoneTest<TimeZone::kLondon>;
 using SydneyZone = vpltest::TimeZoneTest<TimeZone::kSydney>;
+using NewYorkZone = vpltest::TimeZoneTest<TimeZone::kNewYork>;
 
 __time64_t Local(int year, int month, int day, int hour, int minute = 0) {
   return MakeLocalTime(year, month, day, hour, minute, 0, kDstAutomatic);
@@ -104,19 +106,24 @@ TEST_F(UTCZone, FirstDayOf1970AtMidnight) {
   EXPECT_EQ(86400, token.effective_start);
 }
 
-TEST_F(LondonZone, IntervalAndWeeklyShiftAcrossTheSpringChange) {
-  // Clocks go forward on 25 March 2012.
+TEST_F(LondonZone, DaysAndWeeksKeepTheClockTime) {
+  // Clocks go forward on 25 March 2012: tokens from winter asked in summer.
   const __time64_t reference = Local(2012, 3, 28, 0);
   Texts daily = Evaluate(Daily(2012, 3, 20, 9), reference);
-  EXPECT_EQ(L"28/03/2012 10:00:00", daily.next);
-  EXPECT_EQ(L"27/03/2012 10:00:00", daily.last);
+  EXPECT_EQ(L"28/03/2012 09:00:00", daily.next);
+  EXPECT_EQ(L"27/03/2012 09:00:00", daily.last);
   Texts weekly = Evaluate(Weekly(2012, 3, 20, 9, 3), reference);
-  EXPECT_EQ(L"03/04/2012 10:00:00", weekly.next);
-  EXPECT_EQ(L"27/03/2012 10:00:00", weekly.last);
+  EXPECT_EQ(L"03/04/2012 09:00:00", weekly.next);
+  EXPECT_EQ(L"27/03/2012 09:00:00", weekly.last);
+  // Every 24 hours is a fixed spacing, and shifts.
+  TokenFields hours = Daily(2012, 3, 20, 9);
+  hours.interval_days = 0;
+  hours.interval_hours = 24;
+  EXPECT_EQ(L"28/03/2012 10:00:00", Evaluate(hours, reference).next);
   // Clocks go back on 28 October 2012.
   daily = Evaluate(Daily(2012, 10, 25, 9), Local(2012, 10, 30, 0));
-  EXPECT_EQ(L"30/10/2012 08:00:00", daily.next);
-  EXPECT_EQ(L"29/10/2012 08:00:00", daily.last);
+  EXPECT_EQ(L"30/10/2012 09:00:00", daily.next);
+  EXPECT_EQ(L"29/10/2012 09:00:00", daily.last);
 }
 
 TEST_F(LondonZone, MonthlyKeepsTheClockTime) {
@@ -135,28 +142,23 @@ TEST_F(LondonZone, MonthlyKeepsTheClockTime) {
   EXPECT_EQ(L"24/02/2012 09:00:00", byWeekday.last);
 }
 
-TEST_F(LondonZone, WeekOrderDaysAreCountedInSeconds) {
-  // The fourth Sunday is reached by adding days to the first of the month,
-  // across the change on that very Sunday.
+TEST_F(LondonZone, WeekOrderDaysAreCalendarDays) {
+  // The fourth Sunday is the day of the change itself.
   TokenFields fourthSunday = At(2012, 3, 1, 9, 0, MonthlyByWeekday);
   fourthSunday.weekday = 1;
   fourthSunday.week_order = 4;
   fourthSunday.months = 1;
-  EXPECT_EQ(L"25/03/2012 10:00:00",
+  EXPECT_EQ(L"25/03/2012 09:00:00",
             Evaluate(fourthSunday, Local(2012, 3, 2, 0)).next);
 }
 
-TEST_F(LondonZone, UtcTokensFollowNowsDaylightSaving) {
+TEST_F(LondonZone, UtcTokensStartAtTheirUtcInstant) {
   TokenFields utc = At(2012, 8, 1, 12, 0, OneTime);
   utc.utc = true;
-  {
-    PinnedClock winter(UtcTime(2012, 1, 15, 12, 0));
-    EXPECT_EQ(UtcTime(2012, 8, 1, 12, 0), EffectiveStart(utc));
-  }
-  {
-    // In summer the start is converted as summer time once too often.
-    PinnedClock summer(UtcTime(2012, 7, 15, 12, 0));
-    EXPECT_EQ(UtcTime(2012, 8, 1, 11, 0), EffectiveStart(utc));
+  for (const __time64_t now :
+       {UtcTime(2012, 1, 15, 12, 0), UtcTime(2012, 7, 15, 12, 0)}) {
+    PinnedClock clock(now);
+    EXPECT_EQ(UtcTime(2012, 8, 1, 12, 0), EffectiveStart(utc)) << now;
   }
 }
 
@@ -170,42 +172,41 @@ TEST_F(LondonZone, TextsAreLocal) {
       CAutomationDate(UtcTime(2012, 1, 1, 11, 0, 5)).Format(L"%Y%m%d%H%M%S"));
 }
 
-TEST_F(SydneyZone, IntervalShiftsWhileMonthlyKeepsTime) {
+TEST_F(SydneyZone, DaysWeeksAndMonthsKeepTheClockTime) {
   // Clocks go back on 1 April 2012.
   const __time64_t reference = Local(2012, 4, 3, 0);
   const Texts daily = Evaluate(Daily(2012, 3, 28, 9), reference);
-  EXPECT_EQ(L"03/04/2012 08:00:00", daily.next);
-  EXPECT_EQ(L"02/04/2012 08:00:00", daily.last);
+  EXPECT_EQ(L"03/04/2012 09:00:00", daily.next);
+  EXPECT_EQ(L"02/04/2012 09:00:00", daily.last);
   const Texts weekly = Evaluate(Weekly(2012, 3, 28, 9, 4), reference);
-  EXPECT_EQ(L"04/04/2012 08:00:00", weekly.next);
+  EXPECT_EQ(L"04/04/2012 09:00:00", weekly.next);
   EXPECT_EQ(L"28/03/2012 09:00:00", weekly.last);
   const Texts monthly = Evaluate(MonthlyOnDay(2012, 3, 28, 9), reference);
   EXPECT_EQ(L"28/04/2012 09:00:00", monthly.next);
   EXPECT_EQ(L"28/03/2012 09:00:00", monthly.last);
   // Clocks go forward on 7 October 2012.
   const Texts spring = Evaluate(Daily(2012, 10, 5, 9), Local(2012, 10, 9, 0));
-  EXPECT_EQ(L"09/10/2012 10:00:00", spring.next);
+  EXPECT_EQ(L"09/10/2012 09:00:00", spring.next);
 }
 
-TEST_F(SydneyZone, UtcTokensFollowNowsDaylightSaving) {
+TEST_F(SydneyZone, UtcTokensStartAtTheirUtcInstant) {
   TokenFields utc = At(2012, 8, 1, 12, 0, OneTime);
   utc.utc = true;
-  {
-    PinnedClock winter(UtcTime(2012, 7, 15, 12, 0));
-    EXPECT_EQ(UtcTime(2012, 8, 1, 12, 0), EffectiveStart(utc));
-  }
-  {
-    PinnedClock summer(UtcTime(2012, 1, 15, 12, 0));
-    EXPECT_EQ(UtcTime(2012, 8, 1, 11, 0), EffectiveStart(utc));
+  for (const __time64_t now :
+       {UtcTime(2012, 1, 15, 12, 0), UtcTime(2012, 7, 15, 12, 0)}) {
+    PinnedClock clock(now);
+    EXPECT_EQ(UtcTime(2012, 8, 1, 12, 0), EffectiveStart(utc)) << now;
   }
 }
 
-TEST_F(SydneyZone, StartsBeforeTheEpochDropTheToken) {
+TEST_F(SydneyZone, FirstDayOf1970BeforeTheEpochKeepsTheSecondDay) {
   // 1 January 1970 08:00 here is still 1969 in UTC: the stated start has no
-  // time value, so the token has no occurrences, while the others count.
+  // time value, so the nominal start is the effective one on the second day.
   CScheduleToken token;
   ASSERT_TRUE(token.Decode(TokenText(Daily(1970, 1, 1, 8)).c_str()));
-  EXPECT_FALSE(token.has_start);
+  EXPECT_TRUE(token.has_start);
+  EXPECT_EQ(Local(1970, 1, 2, 8), token.effective_start);
+  EXPECT_EQ(token.effective_start, token.nominal_start);
   ASSERT_TRUE(token.Decode(TokenText(Daily(1970, 1, 1, 12)).c_str()));
   EXPECT_TRUE(token.has_start);
   EXPECT_EQ(3600, token.nominal_start);
@@ -218,7 +219,7 @@ TEST_F(SydneyZone, StartsBeforeTheEpochDropTheToken) {
   const __time64_t reference = Local(2012, 6, 1, 0);
   __time64_t next = 0;
   ASSERT_TRUE(schedule.GetOccurrences(&next, nullptr, &reference, nullptr));
-  EXPECT_EQ(Local(2012, 6, 5, 10), next);
+  EXPECT_EQ(Local(2012, 6, 1, 8), next);
 }
 
 TEST_F(SydneyZone, MonthBeforeTheEpochFailsBothWalks) {
@@ -236,6 +237,23 @@ TEST_F(SydneyZone, MonthBeforeTheEpochFailsBothWalks) {
       error = hr;
     }
     EXPECT_EQ(E_INVALIDARG, error);
+  }
+}
+
+TEST_F(NewYorkZone, SecondTuesdayOfMarchKeepsTheClockTime) {
+  // Clocks go forward on Sunday 11 March 2012, two days before.
+  TokenFields local = At(2012, 2, 1, 10, 0, MonthlyByWeekday);
+  local.weekday = 3;
+  local.week_order = 2;
+  local.months = 1;
+  // The same start stated in UTC: the time of day is the start's local one.
+  TokenFields utc = local;
+  utc.hour = 15;
+  utc.utc = true;
+  for (const TokenFields& fields : {local, utc}) {
+    const Texts texts = Evaluate(fields, Local(2012, 3, 1, 0));
+    EXPECT_EQ(L"13/03/2012 10:00:00", texts.next) << fields.utc;
+    EXPECT_EQ(L"14/02/2012 10:00:00", texts.last) << fields.utc;
   }
 }
 

@@ -23,6 +23,8 @@ const char* ZoneName(TimeZone zone) {
       return "London";
     case TimeZone::kSydney:
       return "Sydney";
+    case TimeZone::kNewYork:
+      return "NewYork";
   }
   return "";
 }
@@ -51,6 +53,8 @@ bool IsInTimeZone(TimeZone zone) {
       return january == 0 && july == 3600;
     case TimeZone::kSydney:
       return january == 39600 && july == 36000;
+    case TimeZone::kNewYork:
+      return january == -18000 && july == -14400;
   }
   return false;
 }

@@ -10,7 +10,7 @@
 
 namespace vpltest {
 
-enum class TimeZone { kUtc, kLondon, kSydney };
+enum class TimeZone { kUtc, kLondon, kSydney, kNewYork };
 
 // Whether local time behaves as the zone's does (offsets in January and July).
 bool IsInTimeZone(TimeZone zone);
