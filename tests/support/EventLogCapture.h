@@ -1,6 +1,6 @@
-// Captures the entries the plug-in writes to the event log, for as long as
-// the object lives (Wine's event log keeps nothing). Unit tests only: the
-// sink lives in the product code.
+// Captures the first insertion string of each entry the plug-in writes to the
+// event log, for as long as the object lives (Wine's event log keeps
+// nothing). Unit tests only: the sink lives in the product code.
 #pragma once
 
 #include <windows.h>
@@ -15,47 +15,39 @@ namespace vpltest {
 
 class EventLogCapture {
  public:
-  struct Entry {
-    WORD type;
-    DWORD eventId;
-    std::string text;  // the first insertion string
-  };
-
   EventLogCapture() {
-    {
-      std::lock_guard<std::mutex> lock(Mutex());
-      Captured().clear();
-    }
+    Texts();
     SetEventLogSinkForTesting(&Capture);
   }
   ~EventLogCapture() { SetEventLogSinkForTesting(nullptr); }
   EventLogCapture(const EventLogCapture&) = delete;
   EventLogCapture& operator=(const EventLogCapture&) = delete;
 
-  static std::vector<Entry> Entries() {
-    std::lock_guard<std::mutex> lock(Mutex());
-    return Captured();
-  }
-  // The first insertion strings alone, in order.
+  // The texts captured since the last call.
   static std::vector<std::string> Texts() {
     std::vector<std::string> texts;
-    for (const Entry& entry : Entries()) texts.push_back(entry.text);
+    std::lock_guard<std::mutex> lock(Mutex());
+    texts.swap(Captured());
     return texts;
   }
 
  private:
+  // Only the plug-in's information entries with its one event id are kept.
   static void Capture(WORD type, DWORD eventId,
                       const char* const insertions[3]) {
     std::lock_guard<std::mutex> lock(Mutex());
-    Captured().push_back({type, eventId, insertions[0]});
+    const bool expected = type == EVENTLOG_INFORMATION_TYPE &&
+                          eventId == 0x00020001 && !*insertions[1] &&
+                          !*insertions[2];
+    Captured().push_back(expected ? insertions[0] : "<unexpected entry>");
   }
   static std::mutex& Mutex() {
     static std::mutex mutex;
     return mutex;
   }
-  static std::vector<Entry>& Captured() {
-    static std::vector<Entry> entries;
-    return entries;
+  static std::vector<std::string>& Captured() {
+    static std::vector<std::string> texts;
+    return texts;
   }
 };
 

@@ -1,13 +1,14 @@
 // What the auto power-down tests share: a machine hive of their own with the
-// settings key, DebugFlags 0, captured log and event log, the host doubles,
-// a timing that runs a minute in a millisecond, and at the end the checks
-// that the host's doubles are referenced by the test alone and no plug-in
-// object is left.
+// settings key, DebugFlags 0, captured log and event log, the host doubles, a
+// timing that runs a minute in a millisecond, and at the end the checks that
+// the host's doubles are referenced by the test alone and no plug-in object
+// is left.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "autopowerdown/AutoshutdownTiming.h"
@@ -15,18 +16,21 @@
 #include "tests/support/DebugFlagsScope.h"
 #include "tests/support/EventLogCapture.h"
 #include "tests/support/HostDoubles.h"
-#include "tests/support/LogCapture.h"
 #include "tests/unit/registry/OverriddenMachineHive.h"
-#include "tests/unit/registry/TestRegistryKey.h"
 
 namespace vpltest {
 
-// Long enough to be seen as idle by every check.
-constexpr DWORD kIdleForADay = 24 * 60 * 60 * 1000;
+using Lines = std::vector<std::string>;
+constexpr char kStateKey[] = "Software\\Tarn\\Vesperline\\AutoPowerDown";
+
+inline std::string AttemptText(int retry) {
+  return "Initiated auto power down request (retry=" + std::to_string(retry) +
+         ")";
+}
 
 class AutoPowerdownFixture : public ::testing::Test {
  protected:
-  AutoPowerdownFixture() { ExecutionStates(true); }
+  AutoPowerdownFixture() { settings_.SetString("LogOffAction", "FORCE"); }
   void TearDown() override {
     host_.ReleaseHeld();
     EXPECT_TRUE(host_.OnlyTestReferencesRemain());
@@ -39,33 +43,32 @@ class AutoPowerdownFixture : public ::testing::Test {
     AutoshutdownTiming timing;
     timing.minuteMilliseconds = 1;
     timing.retryTimerMinute = 200000;
-    timing.setExecutionState = &RecordExecutionState;
+    timing.setExecutionState = [](EXECUTION_STATE state) -> EXECUTION_STATE {
+      std::lock_guard<std::mutex> lock(StateMutex());
+      States().push_back(state);
+      return ES_CONTINUOUS;
+    };
     return timing;
   }
-  // The states the worker asked for, in order; `clear` starts afresh.
-  static std::vector<EXECUTION_STATE> ExecutionStates(bool clear = false) {
+  // The states the worker asked for, in order, since the last call.
+  static std::vector<EXECUTION_STATE> TakeExecutionStates() {
+    std::vector<EXECUTION_STATE> taken;
     std::lock_guard<std::mutex> lock(StateMutex());
-    if (clear) States().clear();
-    return States();
+    taken.swap(States());
+    return taken;
   }
-
-  bool StateKeyExists() const {
-    HKEY key = nullptr;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE,
-                        "Software\\Tarn\\Vesperline\\AutoPowerDown", 0,
-                        KEY_READ, &key) != ERROR_SUCCESS) {
-      return false;
-    }
-    ::RegCloseKey(key);
-    return true;
-  }
-  ULONGLONG LastAttemptTime() const {
+  static ULONGLONG LastAttemptTime() {
     ULONGLONG value = 0;
     DWORD size = sizeof(value);
-    ::RegGetValueA(
-        HKEY_LOCAL_MACHINE, "Software\\Tarn\\Vesperline\\AutoPowerDown",
-        "LastPowerDownAttemptTime", RRF_RT_QWORD, nullptr, &value, &size);
+    ::RegGetValueA(HKEY_LOCAL_MACHINE, kStateKey, "LastPowerDownAttemptTime",
+                   RRF_RT_QWORD, nullptr, &value, &size);
     return value;
+  }
+  static int Count(const std::string& line) {
+    int count = 0;
+    for (const std::string& logged : LogCapture::Messages())
+      count += logged == line;
+    return count;
   }
 
   OverriddenMachineHive hive_;
@@ -75,11 +78,6 @@ class AutoPowerdownFixture : public ::testing::Test {
   FakeHost host_;
 
  private:
-  static EXECUTION_STATE WINAPI RecordExecutionState(EXECUTION_STATE state) {
-    std::lock_guard<std::mutex> lock(StateMutex());
-    States().push_back(state);
-    return ES_CONTINUOUS;
-  }
   static std::mutex& StateMutex() {
     static std::mutex mutex;
     return mutex;

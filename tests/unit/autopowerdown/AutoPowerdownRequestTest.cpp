@@ -11,53 +11,40 @@
 namespace {
 
 using Microsoft::WRL::ComPtr;
+using vpltest::AttemptText;
 using vpltest::EventLogCapture;
 using vpltest::LogCapture;
 using Lines = std::vector<std::string>;
 
 constexpr ULONGLONG kMinute = 600000000ULL;
 constexpr ULONGLONG kTenthOfASecond = 1000000ULL;
-constexpr ULONGLONG kOneDay = 1440 * kMinute;
-constexpr char kInvalidContextLine[] =
+constexpr char kInvalid[] =
     "[T]: Invalid power down context passed into the auto power down request; "
     "bailing...\n";
 
-std::string AttemptText(int retry) {
-  return "Initiated auto power down request (retry=" + std::to_string(retry) +
-         ")";
-}
+constexpr char kUnknownAction[] =
+    "LogoffAction = 'Later'; this is not a valid setting; assuming 'NEVER'\n";
 
 std::string FireLine(ULONGLONG localDue) {
   return std::string("[T]: Setting auto power down to fire at ") +
          FormatTimeStamp(nullptr, 0, localDue) + "\n";
 }
 
-Lines FireLines() {
-  Lines lines;
-  for (const std::string& line : LogCapture::Messages()) {
-    if (line.find("Setting auto power down to fire at") != std::string::npos)
-      lines.push_back(line);
-  }
-  return lines;
-}
-
 class AutoPowerdownRequestTest : public vpltest::AutoPowerdownFixture {
  protected:
-  void SetUp() override {
+  void SetUp() override { NewRequest(); }
+  void TearDown() override {
+    // As the thread does when it is done with a request.
+    if (request_) request_->ReleaseContext();
+    request_.Reset();
+    vpltest::AutoPowerdownFixture::TearDown();
+  }
+  void NewRequest() {
+    if (request_) request_->ReleaseContext();
     ComObject<AutoPowerdownRequest>* created = nullptr;
     ASSERT_EQ(S_OK, ComObject<AutoPowerdownRequest>::CreateInstance(&created,
                                                                     kMinute));
     request_ = created;
-    settings_.SetString("LogOffAction", "FORCE");
-    // A leftover of an earlier cycle.
-    stateKey_.SetRaw("LastPowerDownAttemptTime", REG_QWORD, &kStale,
-                     sizeof(kStale));
-  }
-  void TearDown() override {
-    // As the thread does when it is done with the request.
-    if (request_) request_->ReleaseContext();
-    request_.Reset();
-    vpltest::AutoPowerdownFixture::TearDown();
   }
   HRESULT Issue() {
     return request_->IssueRequest(host_.powerDownProvider.Get(), 1);
@@ -68,45 +55,61 @@ class AutoPowerdownRequestTest : public vpltest::AutoPowerdownFixture {
     return count;
   }
 
-  static constexpr ULONGLONG kStale = 12345;
-  vpltest::TestRegistryKey stateKey_{
-      "Software\\Tarn\\Vesperline\\AutoPowerDown"};
+  // A leftover of an earlier cycle, which a cycle that runs out deletes.
+  vpltest::TestRegistryKey stateKey_{vpltest::kStateKey};
   ComPtr<AutoPowerdownRequest> request_;
 };
 
-TEST_F(AutoPowerdownRequestTest, ContextWithoutLogoffActionIsWithdrawn) {
+TEST_F(AutoPowerdownRequestTest, OneAttemptWithEachSetting) {
   const struct {
-    const char* setting;
-    Lines lines;
+    const char* logoffAction;  // null: missing
+    DWORD retryAttempts;
+    HRESULT result;
+    int requests;
+    int withdrawals;
+    Lines lines;  // a retry, when expected, fires a day later
   } cases[] = {
-      {nullptr, {kInvalidContextLine}},
-      {"NEVER", {kInvalidContextLine}},
-      {"Later",
-       {"LogoffAction = 'Later'; this is not a valid setting; assuming "
-        "'NEVER'\n",
-        kInvalidContextLine}},
+      // clang-format off
+      {nullptr, 0, E_FAIL, 0, 1, {kInvalid}},
+      {"NEVER", 0, E_FAIL, 0, 1, {kInvalid}},
+      {"Later", 0, E_FAIL, 0, 1, {kUnknownAction, kInvalid}},
+      // The only attempt ends the cycle.
+      {"fOrCe", 0, E_FAIL, 1, 0, {}},
+      // No interval: the next attempt would be now, so it is a day later.
+      {"FORCE", 1, S_OK, 1, 0, {}},
+      // clang-format on
   };
   for (const auto& test : cases) {
-    SCOPED_TRACE(test.setting ? test.setting : "missing");
-    if (test.setting) {
-      settings_.SetString("LogOffAction", test.setting);
-    } else {
-      ::RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, settings_.c_str(),
-                           "LogOffAction");
-    }
+    SCOPED_TRACE(test.logoffAction ? test.logoffAction : "missing");
+    NewRequest();
+    host_.powerDownProvider =
+        vpltest::MakeFake<vpltest::FakePowerDownProvider>();
+    ::RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, settings_.c_str(), "LogOffAction");
+    if (test.logoffAction)
+      settings_.SetString("LogOffAction", test.logoffAction);
+    settings_.SetDword("RetryAttempts", test.retryAttempts);
+    stateKey_.SetDword("Stale", 1);
     LogCapture::Clear();
-    const int withdrawn = host_.powerDownProvider->CallCount(11);
-    EXPECT_EQ(E_FAIL, Issue());
-    EXPECT_EQ(test.lines, LogCapture::Messages());
-    EXPECT_EQ(withdrawn + 1, host_.powerDownProvider->CallCount(11));
+
+    EXPECT_EQ(test.result, Issue());
+    EXPECT_EQ(test.result == S_OK
+                  ? Lines{FireLine(LastAttemptTime() + 1440 * kMinute +
+                                   kTenthOfASecond)}
+                  : test.lines,
+              LogCapture::Messages());
+    EXPECT_EQ(test.requests, host_.powerDownProvider->CallCount(3));
+    EXPECT_EQ(test.withdrawals, host_.powerDownProvider->CallCount(11));
+    EXPECT_EQ(test.requests ? Lines{AttemptText(0)} : Lines{},
+              EventLogCapture::Texts());
+    EXPECT_EQ(test.result == S_OK || test.requests == 0, stateKey_.Exists());
+    host_.powerDownProvider->ReleaseHeld();
   }
-  EXPECT_EQ(0, host_.powerDownProvider->CallCount(3));
-  EXPECT_TRUE(EventLogCapture::Texts().empty());
 }
 
 TEST_F(AutoPowerdownRequestTest, RetriesFollowAFixedGridUntilTheyRunOut) {
   settings_.SetDword("RetryAttempts", 2);
   settings_.SetDword("RetryInterval", 15);
+  EXPECT_EQ(E_FAIL, request_->OnCompleted(0));
   ASSERT_EQ(S_OK, Issue());
   const ULONGLONG first = LastAttemptTime();
   ASSERT_EQ(S_OK, Issue());
@@ -115,37 +118,18 @@ TEST_F(AutoPowerdownRequestTest, RetriesFollowAFixedGridUntilTheyRunOut) {
   EXPECT_EQ(15 * kMinute, second - first);
   EXPECT_EQ((Lines{FireLine(first + kTenthOfASecond),
                    FireLine(second + kTenthOfASecond)}),
-            FireLines());
+            LogCapture::Messages());
   EXPECT_EQ(E_FAIL, Issue());
   EXPECT_EQ((Lines{AttemptText(0), AttemptText(1), AttemptText(2)}),
             EventLogCapture::Texts());
-  EXPECT_FALSE(StateKeyExists());
-  EXPECT_EQ(3, host_.powerDownProvider->CallCount(3));
-  EXPECT_EQ(0, host_.powerDownProvider->CallCount(11));
-}
-
-TEST_F(AutoPowerdownRequestTest, SingleAttemptEndsTheCycle) {
-  EXPECT_EQ(E_FAIL, request_->OnCompleted(0));
-  EXPECT_EQ(E_FAIL, Issue());
-  EXPECT_EQ(Lines{AttemptText(0)}, EventLogCapture::Texts());
-  EXPECT_TRUE(FireLines().empty());
-  EXPECT_FALSE(StateKeyExists());
-  // The settings missing at first are created.
-  EXPECT_EQ(0u, settings_.ReadDword("RetryAttempts"));
+  EXPECT_FALSE(stateKey_.Exists());
   VARIANT_BOOL last = VARIANT_FALSE;
   VARIANT_BOOL exhausted = VARIANT_FALSE;
   request_->IsLastAttempt(&last);
   request_->IsExhausted(&exhausted);
-  EXPECT_EQ(1, RetryCount());
+  EXPECT_EQ(3, RetryCount());
   EXPECT_EQ(VARIANT_TRUE, last);
   EXPECT_EQ(VARIANT_TRUE, exhausted);
-}
-
-TEST_F(AutoPowerdownRequestTest, ZeroIntervalFiresADayLater) {
-  settings_.SetDword("RetryAttempts", 1);
-  ASSERT_EQ(S_OK, Issue());
-  EXPECT_EQ(Lines{FireLine(LastAttemptTime() + kOneDay + kTenthOfASecond)},
-            FireLines());
 }
 
 // A host that cancels the request from inside RequestPowerDown: the cancel
@@ -162,7 +146,8 @@ TEST_F(AutoPowerdownRequestTest, CancelDuringTheRequestEndsTheCycle) {
     LogCapture::Clear();
     for (int i = 0; i < cancelledAttempt; ++i) EXPECT_EQ(S_OK, Issue());
     EXPECT_EQ(0, RetryCount());
-    EXPECT_EQ(static_cast<size_t>(cancelledAttempt - 1), FireLines().size());
+    EXPECT_EQ(cancelledAttempt - 1,
+              Count(FireLine(LastAttemptTime() + kTenthOfASecond)));
     EXPECT_EQ(nullptr, request_->ReleaseContext().Get());
   }
 }
@@ -179,10 +164,8 @@ TEST_F(AutoPowerdownRequestTest, HostReachesTheRequestThroughTheContext) {
   host_.ReleaseHeld();
   IPowerDownRequest* request = nullptr;
   ASSERT_EQ(S_OK, context->GetRequest(&request));
-  int count = 0;
-  EXPECT_EQ(S_OK, request->GetRetryCount(&count));
-  EXPECT_EQ(1, count);
   EXPECT_EQ(S_OK, context->Complete());
+  int count = -1;
   EXPECT_EQ(S_OK, request->GetRetryCount(&count));
   EXPECT_EQ(0, count);
 }

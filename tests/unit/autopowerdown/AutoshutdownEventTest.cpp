@@ -15,12 +15,9 @@ namespace {
 
 using Microsoft::WRL::ComPtr;
 using vpltest::LogCapture;
-using Lines = std::vector<std::string>;
 
 constexpr HRESULT kAlreadyRunning =
     HRESULT_FROM_WIN32(ERROR_SERVICE_ALREADY_RUNNING);
-constexpr char kAlreadyRunningLine[] =
-    "[T]: Auto power down thread is already running; exiting...\n";
 
 NTarn::ScopedHandle NewEvent() {
   return NTarn::ScopedHandle(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
@@ -33,23 +30,28 @@ class AutoshutdownEventTest : public vpltest::AutoPowerdownFixture {
     ASSERT_EQ(S_OK, ComObject<AutoshutdownEvent>::CreateInstance(&created,
                                                                  FastTiming()));
     event_ = created;
-    settings_.SetString("LogOffAction", "FORCE");
     settings_.SetDword("RetryAttempts", 1);
     settings_.SetDword("RetryInterval", 600);
     detector_->refreshFromMinute = 1;
     host_.powerDownProvider->OnRequest(
         [this](IPowerDownContext*) { ::SetEvent(requested_.Get()); });
+    EXPECT_EQ(E_POINTER, event_->OnAutoshutdown());
+    EXPECT_EQ(E_POINTER, event_->AttachHost(host_.serviceProvider.Get(), {}));
+    ASSERT_EQ(S_OK, event_->AttachHost(host_.serviceProvider.Get(),
+                                       std::move(owned_)));
   }
   void TearDown() override {
     // Destroying the handler stops and joins its thread.
     event_.Reset();
     vpltest::AutoPowerdownFixture::TearDown();
   }
-  HRESULT Attach() {
-    return event_->AttachHost(host_.serviceProvider.Get(), std::move(owned_));
-  }
   void WaitFor(const NTarn::ScopedHandle& event) {
     ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(event.Get(), 10000));
+  }
+  int Inits() {
+    int inits = 0;
+    for (int call : detector_->Calls()) inits += call == 0;
+    return inits;
   }
 
   ComPtr<AutoshutdownEvent> event_;
@@ -60,62 +62,26 @@ class AutoshutdownEventTest : public vpltest::AutoPowerdownFixture {
   NTarn::ScopedHandle requested_ = NewEvent();
 };
 
-TEST_F(AutoshutdownEventTest, AttachHostNeedsEachHostService) {
-  const struct {
-    const GUID* service;
-    const char* line;
-  } cases[] = {
-      {&SID_TimeSinceLastInputProvider,
-       "[T]: Time since last user input provider has not been registered "
-       "with the service provider; bailing...\n"},
-      {&SID_PowerDownProvider,
-       "[T]: Power down provider has not been registered with the service "
-       "provider; bailing...\n"},
-      {&SID_EventBroker,
-       "[T]: Failed to query for event broker whilst initializing the CM\\SMS "
-       "plugin.\n"},
-  };
-  for (const auto& test : cases) {
-    ComObject<AutoshutdownEvent>* created = nullptr;
-    ASSERT_EQ(S_OK, ComObject<AutoshutdownEvent>::CreateInstance(&created));
-    const ComPtr<AutoshutdownEvent> handler(created);
-    vpltest::FakeHost host;
-    host.serviceProvider->Fail(*test.service, E_NOINTERFACE);
-    LogCapture::Clear();
-    EXPECT_EQ(
-        E_NOINTERFACE,
-        handler->AttachHost(host.serviceProvider.Get(),
-                            std::make_unique<vpltest::FakeJobsDetector>()));
-    EXPECT_EQ(Lines{test.line}, LogCapture::Messages());
-    EXPECT_EQ(0, host.eventBroker->SubscriptionCount(EVENTID_PowerStateChange));
-  }
-  EXPECT_EQ(E_POINTER, event_->AttachHost(nullptr, nullptr));
-  EXPECT_EQ(E_POINTER, event_->OnAutoshutdown());
-  ASSERT_EQ(S_OK, Attach());
-  EXPECT_EQ(1, host_.eventBroker->SubscriptionCount(EVENTID_PowerStateChange));
-}
-
 // A second event while the thread waits after a completed request is
 // refused until the power state after the power-down stops the thread.
 TEST_F(AutoshutdownEventTest, EventWhileRunningIsRefusedUntilStopped) {
-  ASSERT_EQ(S_OK, Attach());
   ASSERT_EQ(S_OK, event_->OnAutoshutdown());
   WaitFor(requested_);
   host_.powerDownProvider->RequestedContexts().at(0)->Complete();
   LogCapture::Clear();
   EXPECT_EQ(kAlreadyRunning, event_->OnAutoshutdown());
-  EXPECT_EQ(Lines{kAlreadyRunningLine}, LogCapture::Messages());
+  EXPECT_EQ(1, Count("[T]: Auto power down thread is already running; "
+                     "exiting...\n"));
 
   EXPECT_EQ(S_OK, host_.eventBroker->FirePowerStateChange(5));
   // The completed request has no context left to withdraw.
   EXPECT_EQ(0, host_.powerDownProvider->CallCount(11));
   ASSERT_EQ(S_OK, event_->OnAutoshutdown());
   WaitFor(requested_);
-  EXPECT_EQ(2, detector_->Inits());
+  EXPECT_EQ(2, Inits());
 }
 
 TEST_F(AutoshutdownEventTest, TwoEventsAtOnceStartOneThread) {
-  ASSERT_EQ(S_OK, Attach());
   NTarn::ScopedHandle inInit = NewEvent();
   NTarn::ScopedHandle release = NewEvent();
   detector_->onInit = [&] {
@@ -129,12 +95,11 @@ TEST_F(AutoshutdownEventTest, TwoEventsAtOnceStartOneThread) {
   ::SetEvent(release.Get());
   host.join();
   EXPECT_EQ(S_OK, first);
-  EXPECT_EQ(1, detector_->Inits());
+  EXPECT_EQ(1, Inits());
   WaitFor(requested_);
 }
 
 TEST_F(AutoshutdownEventTest, RaisedFailureStartsNoThread) {
-  ASSERT_EQ(S_OK, Attach());
   detector_->onInit = [this] {
     detector_->onInit = nullptr;
     NTarn::ThrowHResult(E_UNEXPECTED);
@@ -147,7 +112,6 @@ TEST_F(AutoshutdownEventTest, RaisedFailureStartsNoThread) {
 }
 
 TEST_F(AutoshutdownEventTest, PowerStateAfterTheHandlerWentIsRefused) {
-  ASSERT_EQ(S_OK, Attach());
   event_.Reset();
   EXPECT_EQ(E_POINTER, host_.eventBroker->FirePowerStateChange(5));
 }

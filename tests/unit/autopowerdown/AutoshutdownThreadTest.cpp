@@ -15,8 +15,8 @@
 namespace {
 
 using Microsoft::WRL::ComPtr;
+using vpltest::AttemptText;
 using vpltest::EventLogCapture;
-using vpltest::kIdleForADay;
 using vpltest::LogCapture;
 using Answer = vpltest::FakeTimeSinceLastInputProvider::Answer;
 using Lines = std::vector<std::string>;
@@ -24,33 +24,19 @@ using Lines = std::vector<std::string>;
 constexpr char kKickOff[] =
     "[T]: Kicking off the SMS\\CMgr auto power down thread to monitor the "
     "CM/SMS Client policy evaluator\n";
-constexpr char kInputWhileChecking[] =
-    "[T]: Autopowerdown thread: user input detected whilst checking job "
-    "status; cancelling...\n";
 constexpr char kFiled[] = "[T]: Filed to kick off auto power down request\n";
-constexpr char kInputAtRetry[] =
+constexpr char kInputAtRetryLine[] =
     "[T]: Autopowerdown thread: user input detected whilst in a power down "
     "retry; bailing...\n";
-constexpr char kWasRunning[] =
-    "[T]: Auto power down thread was running; cancelling...\n";
-constexpr Answer kIdle{S_OK, kIdleForADay};
+constexpr char kInputLine[] =
+    "[T]: Autopowerdown thread: user input detected whilst checking job "
+    "status; cancelling...\n";
+constexpr Answer kIdle{S_OK, 24 * 60 * 60 * 1000};
 
 std::vector<int> Minutes(int first, int last) {
   std::vector<int> minutes;
   for (int minute = first; minute <= last; ++minute) minutes.push_back(minute);
   return minutes;
-}
-
-std::string AttemptText(int retry) {
-  return "Initiated auto power down request (retry=" + std::to_string(retry) +
-         ")";
-}
-
-int Count(const std::string& line) {
-  int count = 0;
-  for (const std::string& message : LogCapture::Messages())
-    count += message == line;
-  return count;
 }
 
 class AutoshutdownThreadTest : public vpltest::AutoPowerdownFixture {
@@ -60,7 +46,9 @@ class AutoshutdownThreadTest : public vpltest::AutoPowerdownFixture {
     ASSERT_EQ(S_OK, thread_->Initialize());
     thread_->SetTimeSinceLastInputProvider(host_.timeSinceLastInput);
     thread_->SetPowerDownProvider(host_.powerDownProvider);
-    settings_.SetString("LogOffAction", "FORCE");
+    settings_.SetDword("RetryInterval", 600);
+    detector_.refreshFromMinute = 1;
+    // Records the input calls made by each request, and its type.
     host_.powerDownProvider->OnRequest([this](IPowerDownContext* context) {
       int type = 0;
       context->GetPowerDownType(&type);
@@ -76,12 +64,18 @@ class AutoshutdownThreadTest : public vpltest::AutoPowerdownFixture {
     handler_.Reset();
     vpltest::AutoPowerdownFixture::TearDown();
   }
-  void Start() {
+  void Start(vpltest::FakeJobsDetector* detector = nullptr) {
     ASSERT_EQ(S_OK, thread_->ReserveStart());
-    ASSERT_EQ(S_OK, thread_->StartReserved(&detector_));
+    ASSERT_EQ(S_OK, thread_->StartReserved(detector ? detector : &detector_));
   }
   void WaitForRequest() {
     ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(requested_.Get(), 10000));
+  }
+  std::vector<std::pair<int, int>> TakeRequests() {
+    std::vector<std::pair<int, int>> taken;
+    std::lock_guard<std::mutex> lock(mutex_);
+    taken.swap(requests_);
+    return taken;
   }
   void AttachHandler() {
     ComObject<PowerStateChangeHandler>* created = nullptr;
@@ -89,19 +83,6 @@ class AutoshutdownThreadTest : public vpltest::AutoPowerdownFixture {
               ComObject<PowerStateChangeHandler>::CreateInstance(&created));
     handler_ = created;
     ASSERT_EQ(S_OK, handler_->AttachThread(thread_));
-  }
-  // Input calls made when each request was made, and its power-down type.
-  struct Request {
-    int inputCalls;
-    int powerDownType;
-    bool operator==(const Request& other) const {
-      return inputCalls == other.inputCalls &&
-             powerDownType == other.powerDownType;
-    }
-  };
-  std::vector<Request> Requests() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return requests_;
   }
   int Withdrawals() { return host_.powerDownProvider->CallCount(11); }
 
@@ -111,180 +92,117 @@ class AutoshutdownThreadTest : public vpltest::AutoPowerdownFixture {
   NTarn::ScopedHandle requested_{
       ::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
   std::mutex mutex_;
-  std::vector<Request> requests_;
-};
-
-struct PolicyWaitCase {
-  const char* name;
-  std::vector<Answer> input;
-  int refreshFromMinute;
-  int raiseAtMinute;
-  int stopAtMinute;
-  std::vector<int> askedMinutes;
-  int inputCallsAtRequest;  // 0: no request
-  Lines lines;              // checked unless empty
+  std::vector<std::pair<int, int>> requests_;
 };
 
 TEST_F(AutoshutdownThreadTest, PolicyWaitEndsByInputStopOrItsCountDown) {
-  const PolicyWaitCase cases[] = {
-      {"InputInMinute5",
-       {kIdle, kIdle, kIdle, kIdle, {S_OK, 59999}},
-       0,
-       0,
-       0,
-       Minutes(1, 4),
-       0,
-       {kKickOff, kInputWhileChecking}},
-      {"NoRefresh", {}, 0, 0, 0, Minutes(1, 12), 25, {kKickOff, kFiled}},
-      {"RefreshInMinute3", {}, 3, 0, 0, Minutes(1, 3), 16, {kKickOff, kFiled}},
-      {"RaisingQuestionIsNoRefresh", {}, 0, 3, 0, Minutes(1, 12), 25, {}},
-      {"StopInMinute2", {}, 0, 0, 2, Minutes(1, 2), 0, {kKickOff}},
-      {"InputUnknownInMinute2",
-       {kIdle, {E_FAIL, 0}},
-       3,
-       0,
-       0,
-       Minutes(1, 2),
-       0,
-       {kKickOff}},
+  const struct {
+    const char* name;
+    std::vector<Answer> input;
+    int refreshFromMinute, raiseAtMinute, stopAtMinute;
+    bool verbose;
+    std::vector<int> askedMinutes;
+    int inputCallsAtRequest;  // 0: no request
+    Lines lines;              // checked unless empty
+  } cases[] = {
+      // clang-format off
+      {"InputInMinute5", {kIdle, kIdle, kIdle, kIdle, {S_OK, 59999}}, 0, 0, 0, false, Minutes(1, 4), 0, {kKickOff, kInputLine}},
+      {"NoRefresh", {}, 0, 0, 0, false, Minutes(1, 12), 25, {kKickOff, kFiled}},
+      {"RefreshInMinute3", {}, 3, 0, 0, false, Minutes(1, 3), 16, {kKickOff, kFiled}},
+      {"RaisingQuestionIsNoRefresh", {}, 0, 3, 0, false, Minutes(1, 12), 25, {}},
+      {"StopInMinute2", {}, 0, 0, 2, false, Minutes(1, 2), 0, {kKickOff}},
+      // The display state is chosen once: clearing the switch in minute 1
+      // does not change it.
+      {"Verbose", {kIdle, kIdle, {S_OK, 10}}, 0, 0, 0, true, Minutes(1, 2), 0, {}},
+      // clang-format on
   };
-  for (const PolicyWaitCase& test : cases) {
+  for (const auto& test : cases) {
     SCOPED_TRACE(test.name);
     vpltest::FakeJobsDetector detector;
     detector.refreshFromMinute = test.refreshFromMinute;
     detector.raiseAtMinute = test.raiseAtMinute;
     detector.onAsked = [&](int minute) {
+      DebugFlags.store(0);
       if (minute == test.stopAtMinute) thread_->RequestStop();
     };
     host_.timeSinceLastInput =
         vpltest::MakeFake<vpltest::FakeTimeSinceLastInputProvider>();
-    if (!test.input.empty()) host_.timeSinceLastInput->Script(test.input);
+    host_.timeSinceLastInput->Script(test.input);
     thread_->SetTimeSinceLastInputProvider(host_.timeSinceLastInput);
+    DebugFlags.store(test.verbose ? debug_flags::kVerbose : 0);
     LogCapture::Clear();
-    ExecutionStates(true);
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      requests_.clear();
-    }
 
-    ASSERT_EQ(S_OK, thread_->ReserveStart());
-    ASSERT_EQ(S_OK, thread_->StartReserved(&detector));
+    Start(&detector);
     thread_->Join();
 
-    EXPECT_EQ(test.askedMinutes, detector.AskedMinutes());
-    const std::vector<Request> expected =
-        test.inputCallsAtRequest
-            ? std::vector<Request>{{test.inputCallsAtRequest, 1}}
-            : std::vector<Request>{};
-    EXPECT_EQ(expected, Requests());
+    EXPECT_EQ(test.askedMinutes, detector.Calls());
+    // The input calls made when the request was made, and its type.
+    using Requests = std::vector<std::pair<int, int>>;
+    const Requests expected = test.inputCallsAtRequest
+                                  ? Requests{{test.inputCallsAtRequest, 1}}
+                                  : Requests{};
+    EXPECT_EQ(expected, TakeRequests());
     if (!test.lines.empty()) {
       EXPECT_EQ(test.lines, LogCapture::Messages());
     }
-    // The machine is kept awake minute by minute, and the requirement is
-    // ended, not left on, when the wait is over.
-    std::vector<EXECUTION_STATE> states = ExecutionStates();
-    ASSERT_FALSE(states.empty());
+    // Awake minute by minute; at the end the requirement is ended, not left.
+    std::vector<EXECUTION_STATE> states = TakeExecutionStates();
+    ASSERT_LT(1u, states.size());
     EXPECT_EQ(ES_CONTINUOUS, states.back());
     states.pop_back();
-    for (EXECUTION_STATE state : states) EXPECT_EQ(0x80000001u, state);
+    for (EXECUTION_STATE state : states)
+      EXPECT_EQ(test.verbose ? 0x80000003u : 0x80000001u, state);
   }
   EXPECT_EQ(0, Withdrawals());
 }
 
-TEST_F(AutoshutdownThreadTest, DisplayStateIsChosenOnceAtTheStart) {
-  DebugFlags.store(debug_flags::kVerbose);
-  detector_.onAsked = [](int) { DebugFlags.store(0); };
-  host_.timeSinceLastInput->Script({kIdle, kIdle, {S_OK, 10}});
-  Start();
-  thread_->Join();
-  EXPECT_EQ((std::vector<EXECUTION_STATE>{0x80000003, 0x80000003, 0x80000003,
-                                          ES_CONTINUOUS}),
-            ExecutionStates());
-}
-
-struct RetryCase {
-  const char* name;
-  DWORD retryAttempts;
-  DWORD retryInterval;
-  std::vector<Answer> input;
-  size_t requests;
-  int withdrawals;
-  Lines events;
-  const char* line;
-  bool stateKeyLeft;
-};
-
 TEST_F(AutoshutdownThreadTest, RetriesRunOnTheTimerUntilTheyEnd) {
   std::vector<Answer> userBackAtRetry(14, kIdle);  // 13 minutes, the request
   userBackAtRetry.push_back({S_OK, 5 * 60000});
-  const RetryCase cases[] = {
+  const struct {
+    const char* name;
+    DWORD retryAttempts, retryInterval;
+    std::vector<Answer> input;
+    int requests, withdrawals;
+    Lines events;
+    const char* line;
+  } cases[] = {
       // The one attempt and the last retry are under way, not withdrawn.
-      {"SingleAttempt", 0, 15, {}, 1, 0, {AttemptText(0)}, kFiled, false},
-      {"TwoRetries",
-       2,
-       15,
-       {},
-       3,
-       0,
-       {AttemptText(0), AttemptText(1), AttemptText(2)},
-       nullptr,
-       false},
-      {"UserBackBeforeRetry",
-       3,
-       10,
-       userBackAtRetry,
-       1,
-       1,
-       {AttemptText(0)},
-       kInputAtRetry,
-       true},
+      // clang-format off
+      {"SingleAttempt", 0, 15, {kIdle}, 1, 0, {AttemptText(0)}, kFiled},
+      {"TwoRetries", 2, 15, {kIdle}, 3, 0, {AttemptText(0), AttemptText(1), AttemptText(2)}, nullptr},
+      {"UserBackBeforeRetry", 3, 10, userBackAtRetry, 1, 1, {AttemptText(0)}, kInputAtRetryLine},
+      // clang-format on
   };
-  detector_.refreshFromMinute = 1;
-  for (const RetryCase& test : cases) {
+  for (const auto& test : cases) {
     SCOPED_TRACE(test.name);
     settings_.SetDword("RetryAttempts", test.retryAttempts);
     settings_.SetDword("RetryInterval", test.retryInterval);
-    host_.powerDownProvider =
-        vpltest::MakeFake<vpltest::FakePowerDownProvider>();
-    thread_->SetPowerDownProvider(host_.powerDownProvider);
-    if (!test.input.empty()) host_.timeSinceLastInput->Script(test.input);
-    const EventLogCapture events;
+    host_.timeSinceLastInput->Script(test.input);
     LogCapture::Clear();
+    const int withdrawn = Withdrawals();
 
     Start();
     thread_->Join();
 
-    EXPECT_EQ(static_cast<int>(test.requests),
-              host_.powerDownProvider->CallCount(3));
-    EXPECT_EQ(test.withdrawals, Withdrawals());
+    EXPECT_EQ(test.requests, static_cast<int>(TakeRequests().size()));
+    EXPECT_EQ(test.withdrawals, Withdrawals() - withdrawn);
     EXPECT_EQ(test.events, EventLogCapture::Texts());
     if (test.line) {
       EXPECT_EQ(1, Count(test.line));
     }
-    EXPECT_EQ(test.stateKeyLeft, StateKeyExists());
-    host_.powerDownProvider->ReleaseHeld();
   }
 }
 
-struct PowerStateCase {
-  const char* name;
-  bool running;
-  std::vector<LONG> codes;
-  int stoppedLines;
-  int nextPowerDownType;
-};
-
 TEST_F(AutoshutdownThreadTest, PowerStateStopsTheRunAndHandsOverTheType) {
-  const PowerStateCase cases[] = {
-      {"3Then5", true, {3, 5}, 1, 5},
-      {"4Then5Then5", true, {4, 5, 5}, 1, 4},
-      {"5WithoutRun", false, {5}, 0, 1},
-  };
+  const struct {
+    bool running;
+    std::vector<LONG> codes;
+    int nextPowerDownType;
+  } cases[] = {{true, {3, 5}, 5}, {true, {4, 5, 5}, 4}, {false, {5}, 1}};
   settings_.SetDword("RetryAttempts", 1);
-  settings_.SetDword("RetryInterval", 600);
-  detector_.refreshFromMinute = 1;
-  for (const PowerStateCase& test : cases) {
-    SCOPED_TRACE(test.name);
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.nextPowerDownType);
     AttachHandler();
     const int withdrawn = Withdrawals();
     if (test.running) {
@@ -294,14 +212,16 @@ TEST_F(AutoshutdownThreadTest, PowerStateStopsTheRunAndHandsOverTheType) {
     LogCapture::Clear();
     for (LONG code : test.codes)
       EXPECT_EQ(S_OK, handler_->OnPowerStateChange(code));
-    EXPECT_EQ(test.stoppedLines, Count(kWasRunning));
+    EXPECT_EQ(
+        test.running ? 1 : 0,
+        Count("[T]: Auto power down thread was running; cancelling...\n"));
     EXPECT_FALSE(thread_->IsRunning(0));
     // A run stopped while it waits for its retry withdraws its request.
-    EXPECT_EQ(withdrawn + test.stoppedLines, Withdrawals());
+    EXPECT_EQ(withdrawn + (test.running ? 1 : 0), Withdrawals());
 
     Start();
     WaitForRequest();
-    EXPECT_EQ(test.nextPowerDownType, Requests().back().powerDownType);
+    EXPECT_EQ(test.nextPowerDownType, TakeRequests().back().second);
     thread_->StopAndJoin();
     thread_->StopAndSetPowerDownType(1);
   }
@@ -310,8 +230,6 @@ TEST_F(AutoshutdownThreadTest, PowerStateStopsTheRunAndHandsOverTheType) {
 // The host reports the power state from inside the worker's own request.
 TEST_F(AutoshutdownThreadTest, PowerStateOnTheWorkersThreadStopsWithoutJoin) {
   settings_.SetDword("RetryAttempts", 1);
-  settings_.SetDword("RetryInterval", 600);
-  detector_.refreshFromMinute = 1;
   AttachHandler();
   HRESULT reported = E_FAIL;
   host_.powerDownProvider->OnRequest([&](IPowerDownContext*) {

@@ -23,10 +23,7 @@ class FakeJobsDetector : public ISMSJobsDetector {
   std::function<void()> onInit;
 
   HRESULT Init(DWORD window, wchar_t* jobs, wchar_t* updates) override {
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      ++m_inits;
-    }
+    Record(0);
     if (onInit) onInit();
     return ISMSJobsDetector::Init(window, jobs, updates);
   }
@@ -34,28 +31,25 @@ class FakeJobsDetector : public ISMSJobsDetector {
   bool SMSPendingJobsFound() override { return false; }
   bool SMSJobsRunningOrPending() override { return false; }
   bool FoundRecentPolicyRefreshEvent(int minutes) override {
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_asked.push_back(minutes);
-    }
+    Record(minutes);
     if (onAsked) onAsked(minutes);
     if (minutes == raiseAtMinute) NTarn::ThrowHResult(E_UNEXPECTED);
     return refreshFromMinute != 0 && minutes >= refreshFromMinute;
   }
 
-  std::vector<int> AskedMinutes() const {
+  // The minutes asked about, with 0 for each Init.
+  std::vector<int> Calls() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_asked;
-  }
-  int Inits() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_inits;
+    return m_calls;
   }
 
  private:
+  void Record(int minute) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_calls.push_back(minute);
+  }
   mutable std::mutex m_mutex;
-  std::vector<int> m_asked;
-  int m_inits = 0;
+  std::vector<int> m_calls;
 };
 
 }  // namespace vpltest
