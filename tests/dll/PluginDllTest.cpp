@@ -160,6 +160,9 @@ class MachineSettings {
     ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
     ::RegCloseKey(m_scratch);
     ::RegDeleteTreeA(HKEY_CURRENT_USER, kScratch);
+    ::RegDeleteKeyA(HKEY_CURRENT_USER, kScratch);
+    // Fails, and so keeps the key, when something else lives below it.
+    ::RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\VplCMgrTests");
   }
 
  private:
