@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/CurrentModule.h"
+#include "common/EventLogSink.h"
 
 std::atomic<uint32_t> DebugFlags{9};
 
@@ -143,6 +144,8 @@ char* FormatTimeStampMs(char* buffer, size_t size, ULONGLONG fileTime) {
 
 void WriteEventLog(WORD type, DWORD eventId, const char* insertion1,
                    const char* insertion2, const char* insertion3) {
+  if (DeliverToEventLogSink(type, eventId, insertion1, insertion2, insertion3))
+    return;
   HANDLE source = ::RegisterEventSourceA(nullptr, kEventSourceName);
   if (!source) return;
   const char* strings[3] = {insertion1 ? insertion1 : "",

@@ -1,6 +1,12 @@
 #include "plugin/ConfigMgrPlugin.h"
 
+#include <memory>
+#include <new>
+#include <utility>
+
+#include "autopowerdown/AutoshutdownEvent.h"
 #include "common/Logging.h"
+#include "jobs/SMSJobsDetector.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -40,10 +46,27 @@ STDMETHODIMP CConfigMgrPlugin::Initialize(IServiceProvider* pServiceProvider) {
     return hr;
   }
 
-  // Next, once their subsystems exist: create the auto-shutdown handler and
-  // the long-lived job detector, let the handler attach to the host, subscribe
-  // it to EVENTID_Autoshutdown on `eventBroker`, then create the pending-jobs
-  // observer and register it with the power-down provider.
+  ComObject<AutoshutdownEvent>* autoshutdownEvent = nullptr;
+  hr = ComObject<AutoshutdownEvent>::CreateInstance(&autoshutdownEvent);
+  if (FAILED(hr)) return hr;
+  hr = autoshutdownEvent->QueryInterface(
+      IID_PPV_ARGS(m_autoshutdownEvent.ReleaseAndGetAddressOf()));
+  if (FAILED(hr)) {
+    delete autoshutdownEvent;
+    return hr;
+  }
+
+  // The long-lived detector: configured by the handler at each event. A
+  // failed allocation is passed on as null, which AttachHost refuses.
+  std::unique_ptr<ISMSJobsDetector> detector(new (std::nothrow)
+                                                 CSMSJobsDetector(L""));
+  hr = autoshutdownEvent->AttachHost(pServiceProvider, std::move(detector));
+  if (FAILED(hr)) return hr;
+  hr = eventBroker->Subscribe(EVENTID_Autoshutdown, m_autoshutdownEvent.Get());
+  if (FAILED(hr)) return hr;
+
+  // Next, once its subsystem exists: create the pending-jobs observer and
+  // register it with the power-down provider.
 
   return S_OK;
 }

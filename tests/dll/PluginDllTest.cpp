@@ -144,6 +144,61 @@ TEST_F(PluginDllTest, InitializeAgainstFullHostSucceeds) {
   EXPECT_EQ(S_OK, plugin->Uninitialize());
 }
 
+// Settings the plug-in reads from HKEY_LOCAL_MACHINE, given to it from a
+// scratch key of the current user for the object's lifetime.
+class MachineSettings {
+ public:
+  explicit MachineSettings(DWORD debug) {
+    ::RegCreateKeyExA(HKEY_CURRENT_USER, kScratch, 0, nullptr, 0,
+                      KEY_ALL_ACCESS, nullptr, &m_scratch, nullptr);
+    ::RegSetKeyValueA(m_scratch, "Software\\Tarn\\Vesperline", "debug",
+                      REG_DWORD, &debug, sizeof(debug));
+    EXPECT_EQ(ERROR_SUCCESS,
+              ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, m_scratch));
+  }
+  ~MachineSettings() {
+    ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+    ::RegCloseKey(m_scratch);
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, kScratch);
+    ::RegDeleteKeyA(HKEY_CURRENT_USER, kScratch);
+    // Fails, and so keeps the key, when something else lives below it.
+    ::RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\VplCMgrTests");
+  }
+
+ private:
+  static constexpr char kScratch[] = "Software\\VplCMgrTests\\DllMachine";
+  HKEY m_scratch = nullptr;
+};
+
+int CountContaining(const std::string& text) {
+  int count = 0;
+  for (const std::string& line : LogCapture::Messages())
+    count += line.find(text) != std::string::npos;
+  return count;
+}
+
+// The real worker waits for minutes before its request: only its start, the
+// refusal of a second event and its stop are seen here.
+TEST_F(PluginDllTest, AutoshutdownEventRunsOneWorkerUntilPowerStateStopsIt) {
+  const MachineSettings settings(/*debug=*/0x40);
+  host_ = FakeHost();
+  ComPtr<IVesperlinePlugin> plugin = CreatePlugin();
+  ASSERT_EQ(S_OK, plugin->Initialize(host_.serviceProvider.Get()));
+  EXPECT_EQ(1, host_.eventBroker->SubscriptionCount(EVENTID_Autoshutdown));
+  EXPECT_EQ(1, host_.eventBroker->SubscriptionCount(EVENTID_PowerStateChange));
+
+  EXPECT_EQ(S_OK, host_.eventBroker->FireAutoshutdown());
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_SERVICE_ALREADY_RUNNING),
+            host_.eventBroker->FireAutoshutdown());
+  EXPECT_EQ(S_OK, host_.eventBroker->FirePowerStateChange(5));
+  EXPECT_EQ(1, CountContaining("Auto power down thread was running"));
+  // One worker, started once and joined once.
+  EXPECT_EQ(1, CountContaining(" started\n"));
+  EXPECT_EQ(1, CountContaining(" ended\n"));
+  EXPECT_EQ(0, host_.powerDownProvider->CallCount(3));
+  plugin.Reset();
+}
+
 TEST(PluginDllExportsTest, AllFiveEntryPointsAreExported) {
   for (const char* name :
        {"DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer",

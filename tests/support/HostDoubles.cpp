@@ -55,8 +55,13 @@ HRESULT FakePowerDownProvider::Count(int slot) {
 STDMETHODIMP FakePowerDownProvider::RequestPowerDown(
     IPowerDownContext* context) {
   const HRESULT result = Count(3);
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_requested.emplace_back(context);
+  std::function<void(IPowerDownContext*)> hook;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_requested.emplace_back(context);
+    hook = m_requestHook;
+  }
+  if (hook) hook(context);
   return result;
 }
 
@@ -79,6 +84,12 @@ STDMETHODIMP FakePowerDownProvider::WithdrawRequest(
 void FakePowerDownProvider::SetResult(int slot, HRESULT result) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_results.at(slot) = result;
+}
+
+void FakePowerDownProvider::OnRequest(
+    std::function<void(IPowerDownContext*)> hook) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_requestHook = std::move(hook);
 }
 
 int FakePowerDownProvider::CallCount(int slot) const {
@@ -108,9 +119,11 @@ void FakePowerDownProvider::ReleaseHeld() {
   std::vector<ComPtr<IPowerDownObserver>> observers;
   std::vector<ComPtr<IPowerDownContext>> requested;
   std::vector<ComPtr<IPowerDownContext>> withdrawn;
+  std::function<void(IPowerDownContext*)> hook;
   {
     // Released outside the lock: a release may call back into the host.
     std::lock_guard<std::mutex> lock(m_mutex);
+    hook.swap(m_requestHook);
     observers.swap(m_observers);
     requested.swap(m_requested);
     withdrawn.swap(m_withdrawn);

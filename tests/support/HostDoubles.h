@@ -8,6 +8,7 @@
 
 #include <array>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -60,6 +61,10 @@ class FakePowerDownProvider final : public FakeComObject<IPowerDownProvider> {
 
   // The result a slot returns from now on (S_OK by default).
   void SetResult(int slot, HRESULT result);
+  // Runs inside every later RequestPowerDown, on the caller's thread, once
+  // the call is recorded: a host that reports back or raises an event from
+  // within the request.
+  void OnRequest(std::function<void(IPowerDownContext* context)> hook);
   int CallCount(int slot) const;
   std::vector<ComPtr<IPowerDownObserver>> Observers() const;
   std::vector<ComPtr<IPowerDownContext>> RequestedContexts() const;
@@ -75,6 +80,7 @@ class FakePowerDownProvider final : public FakeComObject<IPowerDownProvider> {
   std::vector<ComPtr<IPowerDownObserver>> m_observers;
   std::vector<ComPtr<IPowerDownContext>> m_requested;
   std::vector<ComPtr<IPowerDownContext>> m_withdrawn;
+  std::function<void(IPowerDownContext*)> m_requestHook;
 };
 
 // Records subscriptions and fires the two events at the subscribed handlers

@@ -66,16 +66,31 @@ TEST_F(ConfigMgrPluginTest, MissingEventBrokerKeepsTheProvider) {
   EXPECT_EQ(providerRefs, host_.powerDownProvider->RefCount());
 }
 
-TEST_F(ConfigMgrPluginTest, InitializeKeepsProviderAndGivesBrokerBack) {
+TEST_F(ConfigMgrPluginTest, InitializeSubscribesBothHandlersGivesBrokerBack) {
   host_ = FakeHost();
   const LONG providerRefs = host_.powerDownProvider->RefCount();
   const LONG brokerRefs = host_.eventBroker->RefCount();
 
   EXPECT_EQ(S_OK, plugin_->Initialize(host_.serviceProvider.Get()));
   EXPECT_TRUE(LogCapture::Messages().empty());
-  EXPECT_EQ(providerRefs + 1, host_.powerDownProvider->RefCount());
+  EXPECT_EQ(1, host_.eventBroker->SubscriptionCount(EVENTID_Autoshutdown));
+  EXPECT_EQ(1, host_.eventBroker->SubscriptionCount(EVENTID_PowerStateChange));
+  // The plug-in's reference and the auto-shutdown thread's.
+  EXPECT_EQ(providerRefs + 2, host_.powerDownProvider->RefCount());
   EXPECT_EQ(brokerRefs, host_.eventBroker->RefCount());
   EXPECT_EQ(1, host_.serviceProvider->RefCount());
+}
+
+TEST_F(ConfigMgrPluginTest, HandlerThatCannotAttachFailsInitialize) {
+  host_ = FakeHost();
+  host_.serviceProvider->Fail(SID_TimeSinceLastInputProvider, E_NOINTERFACE);
+
+  EXPECT_EQ(E_NOINTERFACE, plugin_->Initialize(host_.serviceProvider.Get()));
+  EXPECT_THAT(LogCapture::Messages(),
+              ElementsAre("[T]: Time since last user input provider has not "
+                          "been registered with the service provider; "
+                          "bailing...\n"));
+  EXPECT_EQ(0, host_.eventBroker->SubscriptionCount(EVENTID_Autoshutdown));
 }
 
 TEST_F(ConfigMgrPluginTest, UninitializeReleasesNothing) {

@@ -1,0 +1,49 @@
+// Receives the host's auto-shutdown event and answers it by starting the
+// auto-shutdown thread; owns that thread and the job detector the thread
+// asks about policy refreshes.
+#pragma once
+
+#include <windows.h>
+#include <servprov.h>
+#include <wrl/client.h>
+
+#include <memory>
+
+#include "autopowerdown/AutoshutdownTiming.h"
+#include "plugin/ComObject.h"
+#include "plugin/HostContract.h"
+
+class AutoshutdownThread;
+class ISMSJobsDetector;
+class PowerStateChangeHandler;
+
+class AutoshutdownEvent : public ComObjectRoot, public IAutoshutdownEvent {
+ public:
+  using InterfaceMap = ComInterfaceMap<IAutoshutdownEvent>;
+
+  // Creates the thread.
+  HRESULT FinalConstruct();
+
+  // Takes the detector, obtains the host services the thread needs and
+  // subscribes a power-state handler for the thread. E_POINTER for a null
+  // service provider or detector. Called once, before any event.
+  HRESULT AttachHost(IServiceProvider* serviceProvider,
+                     std::unique_ptr<ISMSJobsDetector> detector);
+
+  // IAutoshutdownEvent: 0x80070420 while the thread runs.
+  STDMETHOD(OnAutoshutdown)() override;
+
+ protected:
+  explicit AutoshutdownEvent(
+      const AutoshutdownTiming& timing = AutoshutdownTiming());
+  // Detaches the power-state handler, stops and joins the thread.
+  ~AutoshutdownEvent();
+
+ private:
+  HRESULT StartThread();
+
+  const AutoshutdownTiming m_timing;
+  std::unique_ptr<ISMSJobsDetector> m_detector;
+  std::shared_ptr<AutoshutdownThread> m_thread;
+  Microsoft::WRL::ComPtr<PowerStateChangeHandler> m_powerStateHandler;
+};

@@ -1,0 +1,119 @@
+#include "autopowerdown/AutoshutdownEvent.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <thread>
+#include <utility>
+
+#include "common/HResultException.h"
+#include "common/ScopedHandle.h"
+#include "tests/unit/autopowerdown/AutoPowerdownFixture.h"
+#include "tests/unit/autopowerdown/FakeJobsDetector.h"
+
+namespace {
+
+using Microsoft::WRL::ComPtr;
+using vpltest::LogCapture;
+
+constexpr HRESULT kAlreadyRunning =
+    HRESULT_FROM_WIN32(ERROR_SERVICE_ALREADY_RUNNING);
+
+NTarn::ScopedHandle NewEvent() {
+  return NTarn::ScopedHandle(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+}
+
+class AutoshutdownEventTest : public vpltest::AutoPowerdownFixture {
+ protected:
+  void SetUp() override {
+    ComObject<AutoshutdownEvent>* created = nullptr;
+    ASSERT_EQ(S_OK, ComObject<AutoshutdownEvent>::CreateInstance(&created,
+                                                                 FastTiming()));
+    event_ = created;
+    settings_.SetDword("RetryAttempts", 1);
+    settings_.SetDword("RetryInterval", 600);
+    detector_->refreshFromMinute = 1;
+    host_.powerDownProvider->OnRequest(
+        [this](IPowerDownContext*) { ::SetEvent(requested_.Get()); });
+    EXPECT_EQ(E_POINTER, event_->OnAutoshutdown());
+    EXPECT_EQ(E_POINTER, event_->AttachHost(host_.serviceProvider.Get(), {}));
+    ASSERT_EQ(S_OK, event_->AttachHost(host_.serviceProvider.Get(),
+                                       std::move(owned_)));
+  }
+  void TearDown() override {
+    // Destroying the handler stops and joins its thread.
+    event_.Reset();
+    vpltest::AutoPowerdownFixture::TearDown();
+  }
+  void WaitFor(const NTarn::ScopedHandle& event) {
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(event.Get(), 10000));
+  }
+  int Inits() {
+    int inits = 0;
+    for (int call : detector_->Calls()) inits += call == 0;
+    return inits;
+  }
+
+  ComPtr<AutoshutdownEvent> event_;
+  std::unique_ptr<vpltest::FakeJobsDetector> owned_ =
+      std::make_unique<vpltest::FakeJobsDetector>();
+  // Owned by the handler once attached.
+  vpltest::FakeJobsDetector* const detector_ = owned_.get();
+  NTarn::ScopedHandle requested_ = NewEvent();
+};
+
+// A second event while the thread waits after a completed request is
+// refused until the power state after the power-down stops the thread.
+TEST_F(AutoshutdownEventTest, EventWhileRunningIsRefusedUntilStopped) {
+  ASSERT_EQ(S_OK, event_->OnAutoshutdown());
+  WaitFor(requested_);
+  host_.powerDownProvider->RequestedContexts().at(0)->Complete();
+  LogCapture::Clear();
+  EXPECT_EQ(kAlreadyRunning, event_->OnAutoshutdown());
+  EXPECT_EQ(1, Count("[T]: Auto power down thread is already running; "
+                     "exiting...\n"));
+
+  EXPECT_EQ(S_OK, host_.eventBroker->FirePowerStateChange(5));
+  // The completed request has no context left to withdraw.
+  EXPECT_EQ(0, host_.powerDownProvider->CallCount(11));
+  ASSERT_EQ(S_OK, event_->OnAutoshutdown());
+  WaitFor(requested_);
+  EXPECT_EQ(2, Inits());
+}
+
+TEST_F(AutoshutdownEventTest, TwoEventsAtOnceStartOneThread) {
+  NTarn::ScopedHandle inInit = NewEvent();
+  NTarn::ScopedHandle release = NewEvent();
+  detector_->onInit = [&] {
+    ::SetEvent(inInit.Get());
+    ::WaitForSingleObject(release.Get(), 10000);
+  };
+  HRESULT first = E_FAIL;
+  std::thread host([&] { first = event_->OnAutoshutdown(); });
+  WaitFor(inInit);
+  EXPECT_EQ(kAlreadyRunning, event_->OnAutoshutdown());
+  ::SetEvent(release.Get());
+  host.join();
+  EXPECT_EQ(S_OK, first);
+  EXPECT_EQ(1, Inits());
+  WaitFor(requested_);
+}
+
+TEST_F(AutoshutdownEventTest, RaisedFailureStartsNoThread) {
+  detector_->onInit = [this] {
+    detector_->onInit = nullptr;
+    NTarn::ThrowHResult(E_UNEXPECTED);
+  };
+  EXPECT_EQ(E_UNEXPECTED, event_->OnAutoshutdown());
+  EXPECT_FALSE(LogCapture::Contains("Kicking off"));
+  // Nothing is left reserved: the next event starts the thread.
+  ASSERT_EQ(S_OK, event_->OnAutoshutdown());
+  WaitFor(requested_);
+}
+
+TEST_F(AutoshutdownEventTest, PowerStateAfterTheHandlerWentIsRefused) {
+  event_.Reset();
+  EXPECT_EQ(E_POINTER, host_.eventBroker->FirePowerStateChange(5));
+}
+
+}  // namespace
