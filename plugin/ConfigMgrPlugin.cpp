@@ -1,6 +1,7 @@
 #include "plugin/ConfigMgrPlugin.h"
 
 #include "common/Logging.h"
+#include "observer/PendingJobsPowerDownObserver.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -40,10 +41,22 @@ STDMETHODIMP CConfigMgrPlugin::Initialize(IServiceProvider* pServiceProvider) {
     return hr;
   }
 
-  // Next, once their subsystems exist: create the auto-shutdown handler and
-  // the long-lived job detector, let the handler attach to the host, subscribe
-  // it to EVENTID_Autoshutdown on `eventBroker`, then create the pending-jobs
-  // observer and register it with the power-down provider.
+  // The automatic power-down joins here: the auto-shutdown handler with its
+  // long-lived job detector, attached to the host and subscribed to
+  // EVENTID_Autoshutdown on `eventBroker`.
+
+  // The pending-jobs observer, registered with the power-down provider.
+  ComObject<PendingJobsPowerDownObserver>* observer = nullptr;
+  hr = ComObject<PendingJobsPowerDownObserver>::CreateInstance(&observer);
+  if (FAILED(hr)) return hr;
+  m_observer = observer;
+  hr = m_powerDownProvider->RegisterObserver(m_observer.Get());
+  if (FAILED(hr)) {
+    LogMessage(
+        "%T: Failed to register the CM\\SMS pending jobs power down "
+        "observer; bailing...\n");
+    return hr;
+  }
 
   return S_OK;
 }
