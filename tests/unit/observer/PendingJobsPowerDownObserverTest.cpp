@@ -47,6 +47,7 @@ const std::string kIdle =
         "CCM_ExecutionRequestEx": []},
         "root\\ccm\\SoftwareUpdates\\DeploymentAgent": {
         "CCM_TargetedUpdateEx1": []}}})";
+const std::string kRunningSample = VPL_SAMPLES_DIR "/deployment-running.json";
 const std::string kNoClientNamespace = R"({"namespaces": {}})";
 const std::string kNoClientObject =
     R"({"namespaces": {"root\\ccm": {}, "root\\ccm\\SoftMgmtAgent": {
@@ -182,6 +183,8 @@ TEST_F(PendingJobsObserverTest, Decisions) {
        Power::kAcWithBattery, kJobsInProgress},
       {"installing update", kInstallingUpdate, "ON", false, Power::kBattery,
        kJobsInProgress},
+      {"bundled sample running a deployment", kRunningSample, "ON", false,
+       Power::kAcWithBattery, kJobsInProgress},
       {"idle client", kIdle, "ON", false, Power::kAcWithBattery, kNoObjection},
       {"switch with a blank", kRunningDeployment, "on ", false,
        Power::kAcWithBattery, kNoObjection},
