@@ -3,16 +3,12 @@
 #include <gtest/gtest.h>
 #include <wrl/client.h>
 
-#include <memory>
-#include <new>
 #include <string>
-#include <vector>
 
 #include "common/HResultException.h"
 #include "common/Logging.h"
 #include "tests/support/DebugFlagsScope.h"
 #include "tests/support/HostDoubles.h"
-#include "tests/support/LogCapture.h"
 #include "tests/support/ScratchLocalMachine.h"
 #include "tests/support/SimClientFixture.h"
 #include "tests/support/SystemCapabilitiesScope.h"
@@ -20,382 +16,196 @@
 namespace {
 
 using Microsoft::WRL::ComPtr;
-using vpltest::DebugFlagsScope;
-using vpltest::LogCapture;
-using vpltest::SimMethod;
 using Power = vpltest::SystemCapabilitiesScope::Power;
-using Lines = std::vector<std::string>;
+using Registry = vpltest::ScratchLocalMachine;
 
-constexpr char kSettings[] = "Software\\Tarn\\Vesperline";
+constexpr char kKey[] = "Software\\Tarn\\Vesperline";
 constexpr char kPolicy[] = "Software\\Policies\\Tarn\\Vesperline";
-constexpr HRESULT kNullArgument = HRESULT_FROM_WIN32(ERROR_INVALID_ADDRESS);
-constexpr wchar_t kInProgress[] = L"SMS\\CMgr jobs in progress";
+const std::string kInProgress = "3 SMS\\CMgr jobs in progress";
+const std::string kNone = "0 (null)";
 
-const std::string kClient = R"("root\\ccm": {"CCM_Client": {"ClientId": "1"}})";
-const std::string kRunningDeployment =
-    R"({"namespaces": {)" + kClient + R"(, "root\\ccm\\SoftMgmtAgent": {
-        "CCM_ExecutionRequestEx": {"ContentID": "C1", "AdvertID": "A1",
-        "State": "Running", "RunningState": "Running"}}}})";
-const std::string kInstallingUpdate =
-    R"({"namespaces": {)" + kClient + R"(, "root\\ccm\\SoftMgmtAgent": {
-        "CCM_ExecutionRequestEx": []},
-        "root\\ccm\\SoftwareUpdates\\DeploymentAgent": {
-        "CCM_TargetedUpdateEx1": {"UpdateId": "U1", "UpdateState": 0,
-        "UpdateStatus": 9}}}})";
-const std::string kIdle =
-    R"({"namespaces": {)" + kClient + R"(, "root\\ccm\\SoftMgmtAgent": {
-        "CCM_ExecutionRequestEx": []},
-        "root\\ccm\\SoftwareUpdates\\DeploymentAgent": {
-        "CCM_TargetedUpdateEx1": []}}})";
-const std::string kRunningSample = VPL_SAMPLES_DIR "/deployment-running.json";
-const std::string kNoClientNamespace = R"({"namespaces": {}})";
-const std::string kNoClientObject =
-    R"({"namespaces": {"root\\ccm": {}, "root\\ccm\\SoftMgmtAgent": {
-        "CCM_ExecutionRequestEx": {"ContentID": "C1", "AdvertID": "A1",
-        "State": "Running", "RunningState": "Running"}}}})";
+std::string Client(const std::string& ccm, const std::string& requests) {
+  return R"({"namespaces": {"root\\ccm": {)" + ccm +
+         R"(}, "root\\ccm\\SoftMgmtAgent": {"CCM_ExecutionRequestEx": [)" +
+         requests + "]}}}";
+}
+const std::string kRequest = R"({"ContentID": "C", "AdvertID": "A",
+    "State": "Running", "RunningState": "Running"})";
+const std::string kRunning = Client(R"("CCM_Client": {})", kRequest);
 
-// A detector whose answers a test scripts, recording what it was given.
-struct Script {
-  bool running = false;
-  bool pending = false;
-  enum class Raise { kNothing, kHResult, kOutOfMemory } raise = Raise::kNothing;
-};
-struct Seen {
-  int made = 0;
-  int alive = 0;
-  int pendingAsked = 0;
-  DWORD window = 0;
-  std::wstring jobStates;
-  std::wstring updateStates;
-};
-Script g_script;
-Seen g_seen;
+// What the scripted detector answers and what it was given.
+struct {
+  bool running, pending, raise;
+  int alive, pendingAsked;
+  DWORD window;
+} g_detector;
 
 class ScriptedDetector final : public ISMSJobsDetector {
  public:
-  ScriptedDetector() : ISMSJobsDetector(L"") { ++g_seen.alive; }
-  ~ScriptedDetector() override { --g_seen.alive; }
+  ScriptedDetector() : ISMSJobsDetector(L"") { ++g_detector.alive; }
+  ~ScriptedDetector() override { --g_detector.alive; }
   bool SMSJobsAreRunning() override {
-    if (g_script.raise == Script::Raise::kHResult) {
-      NTarn::ThrowHResult(WBEM_E_OUT_OF_MEMORY);
-    }
-    if (g_script.raise == Script::Raise::kOutOfMemory) throw std::bad_alloc();
-    return g_script.running;
+    if (g_detector.raise) NTarn::ThrowHResult(WBEM_E_OUT_OF_MEMORY);
+    return g_detector.running;
   }
   bool SMSPendingJobsFound() override {
-    ++g_seen.pendingAsked;
-    return g_script.pending;
+    ++g_detector.pendingAsked;
+    return g_detector.pending;
   }
   bool SMSJobsRunningOrPending() override { return false; }
   bool FoundRecentPolicyRefreshEvent(int) override { return false; }
 };
-
-std::unique_ptr<ISMSJobsDetector> MakeScripted(DWORD window, wchar_t* jobs,
-                                               wchar_t* updates) {
-  ++g_seen.made;
-  g_seen.window = window;
-  g_seen.jobStates = jobs;
-  g_seen.updateStates = updates;
+std::unique_ptr<ISMSJobsDetector> Scripted(DWORD window, wchar_t*, wchar_t*) {
+  g_detector.window = window;
   return std::make_unique<ScriptedDetector>();
 }
 
-struct Answer {
-  HRESULT hr;
-  PowerDownResponse response;
-  std::wstring reason;  // "(null)" for a null reason
-};
-bool operator==(const Answer& a, const Answer& b) {
-  return a.hr == b.hr && a.response == b.response && a.reason == b.reason;
-}
-void PrintTo(const Answer& a, std::ostream* os) {
-  *os << std::hex << a.hr << "/" << std::dec << a.response << "/"
-      << std::string(a.reason.begin(), a.reason.end());
-}
-const Answer kNoObjection{S_OK, PowerDownResponse_NoObjection, L"(null)"};
-const Answer kJobsInProgress{S_OK, PowerDownResponse_Objection, kInProgress};
-
 class PendingJobsObserverTest : public vpltest::SimClientFixture {
  protected:
-  void SetUp() override {
-    SimClientFixture::SetUp();
-    g_script = Script();
-    g_seen = Seen();
-  }
   void TearDown() override {
-    EXPECT_EQ(g_seen.alive, 0);
+    EXPECT_EQ(g_detector.alive, 0);
     EXPECT_EQ(host_->RefCount(), 1);
     SimClientFixture::TearDown();
   }
 
-  static ComPtr<IPowerDownObserver> Create(
-      PendingJobsPowerDownObserver::DetectorFactory factory =
-          &PendingJobsPowerDownObserver::MakeDetector) {
+  void Create(bool scripted = false) {
     ComObject<PendingJobsPowerDownObserver>* created = nullptr;
-    EXPECT_EQ(S_OK, ComObject<PendingJobsPowerDownObserver>::CreateInstance(
-                        &created, factory));
-    return ComPtr<IPowerDownObserver>(created);
+    ASSERT_EQ(
+        S_OK,
+        ComObject<PendingJobsPowerDownObserver>::CreateInstance(
+            &created, scripted ? &Scripted
+                               : &PendingJobsPowerDownObserver::MakeDetector));
+    observer_ = created;
   }
-
-  Answer Query(IPowerDownObserver* observer) {
+  // "<response> <reason>" after checking the call succeeded.
+  std::string Query() {
     PowerDownResponse response = static_cast<PowerDownResponse>(7);
     BSTR reason = reinterpret_cast<BSTR>(1);
-    const HRESULT hr =
-        observer->QueryPowerDown(host_.Get(), &response, &reason);
-    Answer answer{hr, response, reason ? reason : L"(null)"};
+    EXPECT_EQ(S_OK, observer_->QueryPowerDown(host_.Get(), &response, &reason));
+    const std::wstring text = reason ? reason : L"(null)";
     ::SysFreeString(reason);
-    return answer;
+    return std::to_string(response) + " " +
+           std::string(text.begin(), text.end());
   }
+  void Release() { EXPECT_EQ(0u, observer_.Reset()); }
 
-  // Settings as a host would store them, then LoadSettings with `flags`.
-  ComPtr<IPowerDownObserver> Loaded(
-      const char* monitorJobs, DWORD flags = 0,
-      PendingJobsPowerDownObserver::DetectorFactory factory =
-          &PendingJobsPowerDownObserver::MakeDetector) {
-    registry_.SetString(kSettings, "MonitorJobs", monitorJobs);
-    ComPtr<IPowerDownObserver> observer = Create(factory);
-    EXPECT_EQ(S_OK, observer->LoadSettings(flags));
-    return observer;
-  }
-
-  static void ExpectReleased(ComPtr<IPowerDownObserver>& observer) {
-    EXPECT_EQ(0u, observer.Reset());
-  }
-
-  vpltest::ScratchLocalMachine registry_;
-  DebugFlagsScope flags_{0};
-  vpltest::SystemCapabilitiesScope system_{false, Power::kAcWithBattery};
+  Registry registry_;
+  vpltest::DebugFlagsScope flags_{0};
+  vpltest::SystemCapabilitiesScope desktop_{false, Power::kAcWithBattery};
   ComPtr<vpltest::FakeServiceProvider> host_ =
       vpltest::MakeFake<vpltest::FakeServiceProvider>();
-};
-
-struct DecisionCase {
-  const char* name;
-  const std::string& scenario;
-  const char* monitorJobs;
-  bool portable;
-  Power power;
-  Answer answer;
+  ComPtr<IPowerDownObserver> observer_;
 };
 
 TEST_F(PendingJobsObserverTest, Decisions) {
-  const DecisionCase cases[] = {
-      {"running deployment", kRunningDeployment, "On", false,
-       Power::kAcWithBattery, kJobsInProgress},
-      {"installing update", kInstallingUpdate, "ON", false, Power::kBattery,
-       kJobsInProgress},
-      {"bundled sample running a deployment", kRunningSample, "ON", false,
-       Power::kAcWithBattery, kJobsInProgress},
-      {"idle client", kIdle, "ON", false, Power::kAcWithBattery, kNoObjection},
-      {"switch with a blank", kRunningDeployment, "on ", false,
-       Power::kAcWithBattery, kNoObjection},
-      {"switch off", kRunningDeployment, "OFF", false, Power::kAcWithBattery,
-       kNoObjection},
-      {"no client namespace", kNoClientNamespace, "ON", false,
-       Power::kAcWithBattery, kNoObjection},
-      {"no client object", kNoClientObject, "ON", false, Power::kAcWithBattery,
-       kNoObjection},
-      {"portable on battery", kRunningDeployment, "ON", true, Power::kBattery,
-       kNoObjection},
-      {"portable on AC without battery", kRunningDeployment, "ON", true,
-       Power::kAcWithoutBattery, kNoObjection},
-      {"portable on AC with battery", kRunningDeployment, "ON", true,
-       Power::kAcWithBattery, kJobsInProgress},
-      {"portable, battery unreadable", kRunningDeployment, "ON", true,
-       Power::kUnreadable, kJobsInProgress},
+  // No monitorJobs: the host never called LoadSettings.
+  // clang-format off
+  const struct { const char* name; std::string scenario; const char* monitorJobs; bool portable; Power power; std::string answer; } cases[] = {
+      {"running deployment", kRunning, "On", false, Power::kBattery, kInProgress},
+      {"before LoadSettings", kRunning, nullptr, false, Power::kBattery, kNone},
+      {"switch with a blank", kRunning, "on ", false, Power::kBattery, kNone},
+      {"no client namespace", R"({"namespaces": {}})", "ON", false, Power::kBattery, kNone},
+      {"no client object", Client("", kRequest), "ON", false, Power::kBattery, kNone},
+      {"idle client", Client(R"("CCM_Client": {})", ""), "ON", false, Power::kBattery, kNone},
+      {"portable on battery", kRunning, "ON", true, Power::kBattery, kNone},
+      {"portable on AC without battery", kRunning, "ON", true, Power::kAcWithoutBattery, kNone},
+      {"portable on AC with battery", kRunning, "ON", true, Power::kAcWithBattery, kInProgress},
+      {"portable, battery unknown", kRunning, "ON", true, Power::kUnreadable, kInProgress},
   };
-  for (const DecisionCase& test : cases) {
+  // clang-format on
+  for (auto test : cases) {
     SCOPED_TRACE(test.name);
     Load(test.scenario);
     vpltest::SystemCapabilitiesScope system(test.portable, test.power);
-    ComPtr<IPowerDownObserver> observer = Loaded(test.monitorJobs);
-    EXPECT_EQ(Query(observer.Get()), test.answer);
-    ExpectReleased(observer);
+    Registry::Set(kKey, "MonitorJobs",
+                  test.monitorJobs ? test.monitorJobs : "ON");
+    Create();
+    if (test.monitorJobs) {
+      EXPECT_EQ(S_OK, observer_->LoadSettings(0));
+    }
+    EXPECT_EQ(Query(), test.answer);
+    Release();
   }
 }
 
-TEST_F(PendingJobsObserverTest, BeforeLoadSettingsNothingIsAsked) {
-  Load(kRunningDeployment);
-  registry_.SetString(kSettings, "MonitorJobs", "ON");
-  ComPtr<IPowerDownObserver> observer = Create();
-  EXPECT_EQ(Query(observer.Get()), kNoObjection);
-  EXPECT_EQ(Sim().CallCount(SimMethod::kCreateLocator), 0);
-  ExpectReleased(observer);
+TEST_F(PendingJobsObserverTest, ScriptedDetection) {
+  // The window goes from the key before a second LoadSettings with `flags`.
+  // clang-format off
+  const struct { const char* name; bool running, pending, raise; DWORD flags; std::string answer; DWORD window; int pendingAsked; } cases[] = {
+      {"running and pending", true, true, false, 0x10, kInProgress, 30, 0},
+      {"pending only", false, true, false, 0x10, "3 SMS\\CMgr jobs pending in 30 minutes", 30, 1},
+      {"window cleared, still asked", false, false, false, 0, kNone, 0, 1},
+      {"raised in detection", false, true, true, 0x10, kNone, 30, 0},
+  };
+  // clang-format on
+  Load(Client(R"("CCM_Client": {})", ""));
+  Registry::Set(kKey, "MonitorJobs", "ON");
+  for (auto test : cases) {
+    SCOPED_TRACE(test.name);
+    g_detector = {test.running, test.pending, test.raise, 0, 0, 0};
+    Registry::Set(kKey, "PendingSMSJobWindowMins", 30);
+    Create(/*scripted=*/true);
+    EXPECT_EQ(S_OK, observer_->LoadSettings(0));
+    Registry::Delete(kKey, "PendingSMSJobWindowMins");
+    EXPECT_EQ(S_OK, observer_->LoadSettings(test.flags));
+    vpltest::LogCapture::Clear();
+    EXPECT_EQ(Query(), test.answer);
+    EXPECT_EQ(g_detector.window, test.window);
+    EXPECT_EQ(g_detector.pendingAsked, test.pendingAsked);
+    EXPECT_EQ(g_detector.alive, 0);
+    EXPECT_EQ(vpltest::LogCapture::Contains(
+                  "[T] INFO: Catching and handling HRESULT exception "
+                  ".\\PendingJobsPowerDownObserver:"),
+              test.raise);
+    Release();
+  }
 }
 
-TEST_F(PendingJobsObserverTest, NamesAndNullArguments) {
-  Load(kRunningDeployment);
-  ComPtr<IPowerDownObserver> observer = Loaded("ON");
+// A policy value is never copied into the normal key: once withdrawn, the
+// built-in default is written back there and takes effect.
+TEST_F(PendingJobsObserverTest, WithdrawnPolicyTakesEffect) {
+  Load(kRunning);
+  Registry::Set(kPolicy, "MonitorJobs", "ON");
+  Registry::Set(kPolicy, "AllowedShutdownJobStates", "Running");
+  Create();
+  EXPECT_EQ(S_OK, observer_->LoadSettings(0));
+  EXPECT_EQ(Query(), kNone);  // State "Running" is ignored
+  Registry::Delete(kPolicy, "AllowedShutdownJobStates");
+  EXPECT_EQ(Query(), kInProgress);
+  EXPECT_EQ(Registry::Get(kKey, "AllowedShutdownJobStates"), "");
+  Registry::Delete(kPolicy, "MonitorJobs");
+  EXPECT_EQ(S_OK, observer_->LoadSettings(0));
+  EXPECT_EQ(Registry::Get(kKey, "MonitorJobs"), "OFF");
+  EXPECT_EQ(Query(), kNone);
+  // A value of the normal key is written back as it stood.
+  Registry::Set(kKey, "MonitorJobs", "on");
+  EXPECT_EQ(S_OK, observer_->LoadSettings(0));
+  Registry::Delete(kKey, "MonitorJobs");
+  EXPECT_EQ(S_OK, observer_->LoadSettings(0));
+  EXPECT_EQ(Registry::Get(kKey, "MonitorJobs"), "on");
+  Release();
+}
+
+TEST_F(PendingJobsObserverTest, NameAndNullArguments) {
+  Create();
   BSTR name = reinterpret_cast<BSTR>(1);
-  EXPECT_EQ(S_OK, observer->GetObserverName(&name));
+  EXPECT_EQ(S_OK, observer_->GetObserverName(&name));
   EXPECT_STREQ(name, L"Pending (or) running jobs power down observer");
   ::SysFreeString(name);
-  EXPECT_EQ(kNullArgument, observer->GetObserverName(nullptr));
-
+  constexpr HRESULT kNull = HRESULT_FROM_WIN32(ERROR_INVALID_ADDRESS);
+  EXPECT_EQ(kNull, observer_->GetObserverName(nullptr));
   PowerDownResponse response = PowerDownResponse_Objection;
   BSTR reason = reinterpret_cast<BSTR>(1);
-  EXPECT_EQ(S_OK, observer->QueryPowerDown2(host_.Get(), &response, &reason));
-  EXPECT_EQ(response, PowerDownResponse_NoObjection);
-  EXPECT_EQ(reason, nullptr);
+  EXPECT_EQ(S_OK, observer_->QueryPowerDown2(host_.Get(), &response, &reason));
+  EXPECT_TRUE(response == PowerDownResponse_NoObjection && reason == nullptr);
   for (auto query : {&IPowerDownObserver::QueryPowerDown,
                      &IPowerDownObserver::QueryPowerDown2}) {
-    EXPECT_EQ(kNullArgument,
-              (observer.Get()->*query)(nullptr, &response, &reason));
-    EXPECT_EQ(kNullArgument,
-              (observer.Get()->*query)(host_.Get(), nullptr, &reason));
-    EXPECT_EQ(kNullArgument,
-              (observer.Get()->*query)(host_.Get(), &response, nullptr));
+    IPowerDownObserver* o = observer_.Get();
+    EXPECT_EQ(kNull, (o->*query)(nullptr, &response, &reason));
+    EXPECT_EQ(kNull, (o->*query)(host_.Get(), nullptr, &reason));
+    EXPECT_EQ(kNull, (o->*query)(host_.Get(), &response, nullptr));
   }
-  EXPECT_EQ(Sim().CallCount(SimMethod::kCreateLocator), 0);
-  ExpectReleased(observer);
-}
-
-struct ScriptedCase {
-  const char* name;
-  bool running;
-  bool pending;
-  DWORD window;
-  Answer answer;
-  int pendingAsked;
-};
-
-TEST_F(PendingJobsObserverTest, RunningIsAskedBeforePending) {
-  const ScriptedCase cases[] = {
-      {"running and pending", true, true, 30, kJobsInProgress, 0},
-      {"pending only",
-       false,
-       true,
-       30,
-       {S_OK, PowerDownResponse_Objection,
-        L"SMS\\CMgr jobs pending in 30 minutes"},
-       1},
-      {"window 0 is still asked", false, false, 0, kNoObjection, 1},
-  };
-  Load(kIdle);
-  for (const ScriptedCase& test : cases) {
-    SCOPED_TRACE(test.name);
-    g_seen = Seen();
-    g_script = Script{test.running, test.pending};
-    registry_.SetDword(kSettings, "PendingSMSJobWindowMins", test.window);
-    ComPtr<IPowerDownObserver> observer = Loaded("ON", 0, &MakeScripted);
-    EXPECT_EQ(Query(observer.Get()), test.answer);
-    EXPECT_EQ(g_seen.window, test.window);
-    EXPECT_EQ(g_seen.pendingAsked, test.pendingAsked);
-    EXPECT_EQ(g_seen.alive, 0);
-    ExpectReleased(observer);
-  }
-}
-
-TEST_F(PendingJobsObserverTest, RaisedFailureInDetectionIsNoObjection) {
-  const struct {
-    Script::Raise raise;
-    std::string line;
-  } cases[] = {
-      {Script::Raise::kHResult,
-       "[T] INFO: Catching and handling HRESULT exception "
-       ".\\PendingJobsPowerDownObserver:"},
-      {Script::Raise::kOutOfMemory,
-       "[T] WARNING: Caught and handled general exception "
-       ".\\PendingJobsPowerDownObserver:"},
-  };
-  Load(kIdle);
-  for (const auto& test : cases) {
-    g_script.raise = test.raise;
-    ComPtr<IPowerDownObserver> observer = Loaded("ON", 0, &MakeScripted);
-    LogCapture::Clear();
-    EXPECT_EQ(Query(observer.Get()), kNoObjection);
-    EXPECT_EQ(g_seen.alive, 0);
-    const Lines lines = LogCapture::Messages();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].rfind(test.line, 0), 0u) << lines[0];
-    ExpectReleased(observer);
-  }
-}
-
-TEST_F(PendingJobsObserverTest, WindowMissingFromTheKey) {
-  const struct {
-    const char* name;
-    bool valueStored;
-    DWORD flags;
-    DWORD window;
-  } cases[] = {
-      {"stored", true, 0, 30},
-      {"missing value clears it", false, 0, 0},
-      {"missing value, host keeps defaults", false, 0x10, 30},
-  };
-  Load(kIdle);
-  for (const auto& test : cases) {
-    SCOPED_TRACE(test.name);
-    registry_.SetDword(kSettings, "PendingSMSJobWindowMins", 30);
-    ComPtr<IPowerDownObserver> observer = Loaded("ON", 0, &MakeScripted);
-    if (!test.valueStored) {
-      registry_.DeleteValue(kSettings, "PendingSMSJobWindowMins");
-    }
-    EXPECT_EQ(S_OK, observer->LoadSettings(test.flags));
-    Query(observer.Get());
-    EXPECT_EQ(g_seen.window, test.window);
-    ExpectReleased(observer);
-  }
-}
-
-TEST_F(PendingJobsObserverTest, StateListsAreReadAgainForEveryQuestion) {
-  Load(kIdle);
-  ComPtr<IPowerDownObserver> observer = Loaded("ON", 0, &MakeScripted);
-  registry_.SetString(kSettings, "AllowedShutdownJobStates", "Held");
-  registry_.SetString(kPolicy, "AllowedShutdownUpdateStates", "Installing");
-  Query(observer.Get());
-  EXPECT_EQ(g_seen.jobStates, L"Held");
-  EXPECT_EQ(g_seen.updateStates, L"Installing");
-  ExpectReleased(observer);
-}
-
-// A policy value is never copied into the normal key: once the policy is
-// withdrawn, the built-in default is written back and takes effect.
-TEST_F(PendingJobsObserverTest, WithdrawnPolicyTakesEffect) {
-  Load(kRunningDeployment);
-  registry_.SetString(kPolicy, "MonitorJobs", "ON");
-  registry_.SetString(kPolicy, "AllowedShutdownJobStates", "Running");
-  ComPtr<IPowerDownObserver> observer = Create();
-  EXPECT_EQ(S_OK, observer->LoadSettings(0));
-  EXPECT_EQ(Query(observer.Get()), kNoObjection);  // "Running" is ignored
-  EXPECT_EQ(registry_.ReadString(kSettings, "MonitorJobs"), std::nullopt);
-
-  registry_.DeleteValue(kPolicy, "AllowedShutdownJobStates");
-  EXPECT_EQ(Query(observer.Get()), kJobsInProgress);
-  EXPECT_EQ(registry_.ReadString(kSettings, "AllowedShutdownJobStates"), "");
-
-  registry_.DeleteValue(kPolicy, "MonitorJobs");
-  EXPECT_EQ(S_OK, observer->LoadSettings(0));
-  EXPECT_EQ(registry_.ReadString(kSettings, "MonitorJobs"), "OFF");
-  EXPECT_EQ(Query(observer.Get()), kNoObjection);
-
-  // A value of the normal key is written back as it stands.
-  registry_.SetString(kSettings, "MonitorJobs", "on");
-  EXPECT_EQ(S_OK, observer->LoadSettings(0));
-  registry_.DeleteValue(kSettings, "MonitorJobs");
-  EXPECT_EQ(S_OK, observer->LoadSettings(0));
-  EXPECT_EQ(registry_.ReadString(kSettings, "MonitorJobs"), "on");
-  ExpectReleased(observer);
-}
-
-TEST_F(PendingJobsObserverTest, LogStatusOnlyWhenVerbose) {
-  Load(kIdle);
-  registry_.SetDword(kSettings, "PendingSMSJobWindowMins", 30);
-  ComPtr<IPowerDownObserver> observer = Loaded("On");
-  DebugFlags.store(0);
-  EXPECT_EQ(S_OK, observer->LogStatus());
-  EXPECT_TRUE(LogCapture::Messages().empty());
-  EXPECT_EQ(Sim().CallCount(SimMethod::kCreateLocator), 0);
-
-  DebugFlags.store(debug_flags::kVerbose);
-  LogCapture::Clear();
-  EXPECT_EQ(S_OK, observer->LogStatus());
-  EXPECT_EQ(LogCapture::Messages(),
-            (Lines{"[T]: Connecting to \\\\.\\root\\ccm\n",
-                   "[T]: PowerDown Observer Name = Pending (or) running jobs "
-                   "power down observer.\n",
-                   "Management Client exists = YES.\n", "Monitor Job = On.\n",
-                   "Pending Job Window Minutes. = 30\n"}));
-  ExpectReleased(observer);
+  Release();
 }
 
 }  // namespace
