@@ -1,6 +1,6 @@
 #include "jobs/SMSJobsDetector.h"
 
-#include <cwchar>
+#include <iterator>
 
 #include "common/Logging.h"
 #include "jobs/UpdateStateNames.h"

@@ -1,5 +1,7 @@
 #include "jobs/UpdateStateNames.h"
 
+#include <climits>
+
 const wchar_t* const UpdateStateNames[kUpdateStateCount] = {
     L"None",              // 0
     L"Available",         // 1

@@ -53,19 +53,22 @@ void ObserverSettings::ReadPolicyText(const char* valueName,
   // text into the normal key.
   if (!policyHolds && setting.fromPolicy && !(flags & reg_flags::kReadOnly)) {
     strncpy_s(setting.text, builtInDefault, _TRUNCATE);
+    setting.fromPolicy = false;
   }
+  const PolicyText<Size> before = setting;
   const DWORD status =
       RegGetPolicyParameter(HKEY_LOCAL_MACHINE, kSettingsKey, valueName, REG_SZ,
                             setting.text, sizeof(setting.text), flags);
   // A stored text that fills the buffer exactly comes without a terminator.
   setting.text[Size - 1] = '\0';
-  if (!policyHolds) {
+  if (policyHolds) {
+    // A policy value that could not be read leaves the text as it was.
+    if (status == ERROR_SUCCESS || status == 1) setting.fromPolicy = true;
+  } else if (strcmp(before.text, setting.text) != 0) {
     setting.fromPolicy = false;
-  } else if (status == ERROR_SUCCESS || status == 1) {
-    setting.fromPolicy = true;
   }
-  // A policy value that could not be read leaves the text, and where it
-  // came from, as they were.
+  // Otherwise the text was kept (a read-only read of a missing value), and so
+  // is where it came from.
 }
 
 bool ObserverSettings::PolicyHoldsValue(const char* valueName) {

@@ -171,6 +171,7 @@ TEST_F(PendingJobsObserverTest, WithdrawnPolicyTakesEffect) {
   EXPECT_EQ(S_OK, observer_->LoadSettings(0));
   EXPECT_EQ(Query(), kNone);  // State "Running" is ignored
   Registry::Delete(kPolicy, "AllowedShutdownJobStates");
+  EXPECT_EQ(S_OK, observer_->LoadSettings(0x10));  // keeps the policy's text
   EXPECT_EQ(Query(), kInProgress);
   EXPECT_EQ(Registry::Get(kKey, "AllowedShutdownJobStates"), "");
   Registry::Delete(kPolicy, "MonitorJobs");
