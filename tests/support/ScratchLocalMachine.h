@@ -43,8 +43,8 @@ class ScratchLocalMachine {
   static std::string Get(const char* key, const char* name) {
     char text[1024] = "";
     DWORD size = sizeof(text);
-    return ::RegGetValueA(HKEY_LOCAL_MACHINE, key, name, RRF_RT_REG_SZ,
-                          nullptr, text, &size) == ERROR_SUCCESS
+    return ::RegGetValueA(HKEY_LOCAL_MACHINE, key, name, RRF_RT_REG_SZ, nullptr,
+                          text, &size) == ERROR_SUCCESS
                ? text
                : "<missing>";
   }
