@@ -2,7 +2,8 @@
 # Sets up a fresh Debian machine, builds VplCMgr and either runs the console
 # host vplhost with the built plug-in or runs the tests under Wine.
 #
-#   ./build.sh run     build, then run vplhost with the built plug-in
+#   ./build.sh run     build, then run vplhost with the built plug-in against
+#                      the bundled sample client
 #   ./build.sh test    build, then run every test under Wine
 set -euo pipefail
 
@@ -77,8 +78,10 @@ build
 start_wine
 case "$1" in
   run)
-    "$here/scripts/wine-run" "$build_dir/bin/vplhost.exe" \
-      "$build_dir/bin/VplCMgr.dll"
+    # The plug-in against the bundled idle client, asked once by the host.
+    "$here/scripts/wine-run" "$build_dir/bin/vplhost.exe" query \
+      --scenario "Z:$here/samples/default.json" \
+      --dll "$build_dir/bin/VplCMgr.dll"
     ;;
   test)
     ctest --test-dir "$build_dir" --output-on-failure

@@ -122,8 +122,11 @@ bool SystemCapabilities::IsOnAcWithBattery() const {
   // SYSTEM_BATTERY_STATE is 32 bytes; its first two bytes are "AC on line"
   // and "battery present".
   BYTE state[32] = {};
-  const LONG status = ::CallNtPowerInformation(SystemBatteryState, nullptr, 0,
-                                               state, sizeof(state));
+  const BatteryStateQuery query = m_batteryStateQuery.load();
+  const LONG status =
+      query ? query(state, sizeof(state))
+            : ::CallNtPowerInformation(SystemBatteryState, nullptr, 0, state,
+                                       sizeof(state));
   if (status != 0) return true;
   return state[0] == 1 && state[1] == 1;
 }

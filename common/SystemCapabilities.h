@@ -22,6 +22,18 @@ class SystemCapabilities {
   // cannot be read. Not cached.
   bool IsOnAcWithBattery() const;
 
+  // Test seams, set while no question runs and put back afterwards: the
+  // battery state read from `query` instead of the power manager (null
+  // restores it), and the chassis answer replaced outright.
+  using BatteryStateQuery = LONG (*)(void* state, ULONG size);
+  BatteryStateQuery ReplaceBatteryStateQueryForTesting(
+      BatteryStateQuery query) {
+    return m_batteryStateQuery.exchange(query);
+  }
+  uint32_t ReplacePortableStateForTesting(uint32_t state) {
+    return m_portableChassis.exchange(state);
+  }
+
   static constexpr uint32_t kUndetermined = 255;
   static constexpr uint32_t kNotPortable = 0;
   static constexpr uint32_t kPortable = 1;
@@ -31,6 +43,7 @@ class SystemCapabilities {
 
   // Written without a lock: racing first calls write the same answer.
   std::atomic<uint32_t> m_portableChassis{kUndetermined};
+  std::atomic<BatteryStateQuery> m_batteryStateQuery{nullptr};
 };
 
 // The process-wide instance, constructed when the library loads.

@@ -7,6 +7,7 @@
 #include "autopowerdown/AutoshutdownEvent.h"
 #include "common/Logging.h"
 #include "jobs/SMSJobsDetector.h"
+#include "observer/PendingJobsPowerDownObserver.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -65,8 +66,18 @@ STDMETHODIMP CConfigMgrPlugin::Initialize(IServiceProvider* pServiceProvider) {
   hr = eventBroker->Subscribe(EVENTID_Autoshutdown, m_autoshutdownEvent.Get());
   if (FAILED(hr)) return hr;
 
-  // Next, once its subsystem exists: create the pending-jobs observer and
-  // register it with the power-down provider.
+  // The pending-jobs observer, registered with the power-down provider.
+  ComObject<PendingJobsPowerDownObserver>* observer = nullptr;
+  hr = ComObject<PendingJobsPowerDownObserver>::CreateInstance(&observer);
+  if (FAILED(hr)) return hr;
+  m_observer = observer;
+  hr = m_powerDownProvider->RegisterObserver(m_observer.Get());
+  if (FAILED(hr)) {
+    LogMessage(
+        "%T: Failed to register the CM\\SMS pending jobs power down "
+        "observer; bailing...\n");
+    return hr;
+  }
 
   return S_OK;
 }

@@ -1,0 +1,146 @@
+// Whether the software distribution agent is running a deployment: an
+// execution request in a running state whose State the settings do not
+// ignore.
+#include "jobs/SMSJobsDetector.h"
+
+#include <wbemcli.h>
+#include <wrl/client.h>
+
+#include <iterator>
+#include <string>
+
+#include "common/Logging.h"
+#include "common/wmi/WbemConnection.h"
+#include "common/wmi/WbemInstanceList.h"
+#include "common/wmi/WbemProperty.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+constexpr wchar_t kSoftMgmtAgentNamespace[] = L"root\\CCM\\SoftMgmtAgent";
+
+// The client has named its execution-request class differently over its
+// versions; the first class whose query is accepted answers.
+constexpr const wchar_t* kExecutionRequestQueries[] = {
+    L"SELECT * FROM CCM_ExecutionRequestEx WHERE ((RunningState='Running') OR "
+    L"(RunningState='NotifyExecution'))",
+    L"SELECT * FROM CCM_ExecutionRequest WHERE ((RunningState='Running') OR "
+    L"(RunningState='NotifyExecution'))",
+    L"SELECT * FROM ExecutionRequest WHERE ((RunningState='Running') OR "
+    L"(RunningState='NotifyExecution'))",
+    L"SELECT * FROM CCM_TSExecutionRequest WHERE ((RunningState='Running') OR "
+    L"(RunningState='NotifyExecution'))",
+};
+
+// Logged before the query of the same index, when verbose.
+constexpr const char* kTryingLines[] = {
+    "%T: CSMSJobsDetector::SMSDeploymentsAreRunning: Trying "
+    "'CCM_ExecutionRequestEx'...\n",
+    "%T: CSMSJobsDetector::SMSDeploymentsAreRunning: 'CCM_ExecutionRequestEx' "
+    "failed...trying 'CCM_ExecutionRequest'...\n",
+    "%T: CSMSJobsDetector::SMSDeploymentsAreRunning: 'CCM_ExecutionRequest' "
+    "failed...trying 'ExecutionRequest'...\n",
+    "%T: CSMSJobsDetector::SMSDeploymentsAreRunning: 'ExecutionRequest' "
+    "failed...trying 'CCM_TSExecutionRequest'...\n",
+};
+
+static_assert(std::size(kExecutionRequestQueries) == std::size(kTryingLines));
+
+bool EqualIgnoringCase(const std::wstring& a, const std::wstring& b) {
+  return a.size() == b.size() &&
+         ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()),
+                                b.c_str(), static_cast<int>(b.size()),
+                                TRUE) == CSTR_EQUAL;
+}
+
+// The four properties of one execution request; NULL or a non-string reads
+// as an empty text.
+struct ExecutionRequest {
+  NTarn::WbemProperty contentId;
+  NTarn::WbemProperty advertId;
+  NTarn::WbemProperty state;
+  NTarn::WbemProperty runningState;
+
+  HRESULT Read(IWbemClassObject* request) {
+    HRESULT hr = contentId.Read(request, L"ContentID");
+    if (SUCCEEDED(hr)) hr = advertId.Read(request, L"AdvertID");
+    if (SUCCEEDED(hr)) hr = state.Read(request, L"State");
+    if (SUCCEEDED(hr)) hr = runningState.Read(request, L"RunningState");
+    return hr;
+  }
+
+  void Log(const char* format) const {
+    LogMessage(format, contentId.AnsiText().c_str(),
+               advertId.AnsiText().c_str(), runningState.AnsiText().c_str(),
+               state.AnsiText().c_str());
+  }
+};
+
+}  // namespace
+
+bool CSMSJobsDetector::SMSDeploymentsAreRunning() {
+  const bool verbose = IsDebugFlagSet(debug_flags::kVerbose);
+  NTarn::CWbemConnection connection;
+  ComPtr<IEnumWbemClassObject> requests;
+
+  HRESULT hr = S_OK;
+  for (size_t query = 0; query < std::size(kExecutionRequestQueries); ++query) {
+    if (verbose) LogMessage(kTryingLines[query]);
+    hr = connection.ExecQuery(kSoftMgmtAgentNamespace,
+                              kExecutionRequestQueries[query], requests);
+    if (hr == S_OK) break;
+    // Without the namespace no class name can help; the connection failure
+    // has been logged.
+    if (query == 0 && hr == static_cast<HRESULT>(WBEM_E_INVALID_NAMESPACE)) {
+      return false;
+    }
+  }
+  if (hr != S_OK) {
+    LogMessage(
+        "%T: CSMSJobsDetector::SMSJobsAreRunning: Failed all four query "
+        "attempts - bailing out with no jobs found\n");
+    return false;
+  }
+  if (!requests) return false;
+
+  // Every request is looked at (and logged), not only up to the first one
+  // that runs. A provider that stalls ends the walk like the end of results.
+  bool running = false;
+  for (;;) {
+    ComPtr<IWbemClassObject> request;
+    ULONG returned = 0;
+    const HRESULT next = requests->Next(
+        NTarn::CWbemInstanceList::kObjectTimeoutMs, 1, &request, &returned);
+    if (FAILED(next) || returned == 0 || !request) break;
+
+    ExecutionRequest properties;
+    if (FAILED(properties.Read(request.Get()))) {
+      if (verbose) {
+        LogMessage(
+            "%T: CSMSJobsDetector::SMSJobsAreRunning: Error while retrieving "
+            "property values.\n");
+      }
+      continue;
+    }
+
+    const std::wstring state = properties.state.Text();
+    bool ignored = false;
+    for (const std::wstring& ignoredState : m_ignoredJobStates) {
+      if (EqualIgnoringCase(state, ignoredState)) {
+        ignored = true;
+        break;
+      }
+    }
+    if (!ignored) running = true;
+    if (verbose) {
+      properties.Log(ignored ? "%T: Ignoring running SMS job \"%s\" "
+                               "(AdvertID=\"%s\", RunningState=\"%s\", "
+                               "State=\"%s\")\n"
+                             : "%T: Found running SMS job \"%s\" "
+                               "(AdvertID=\"%s\", RunningState=\"%s\", "
+                               "State=\"%s\")\n");
+    }
+  }
+  return running;
+}

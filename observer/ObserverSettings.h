@@ -1,0 +1,48 @@
+// The observer's settings: the monitoring switch, the pending-job window and
+// the two lists of states that do not hold a power-down up. A plain value:
+// the observer keeps one under its lock and each operation works on a copy.
+#pragma once
+
+#include <windows.h>
+
+class ObserverSettings {
+ public:
+  // What LoadSettings reads, in this order, with the host's flags: the
+  // switch, the window, the debug word and both lists.
+  void Load(DWORD hostFlags);
+  // What each power-down question reads again: the debug word and both
+  // lists, the lists written back to the normal key when missing there.
+  void ReloadStateLists();
+
+  // Monitoring is on when the switch is "ON", ignoring case.
+  bool MonitoringOn() const;
+
+  const char* MonitorJobs() const { return m_monitorJobs.text; }
+  DWORD PendingWindowMinutes() const { return m_pendingWindowMinutes; }
+  const char* AllowedJobStates() const { return m_allowedJobStates.text; }
+  const char* AllowedUpdateStates() const { return m_allowedUpdateStates.text; }
+
+  // Takes the two lists (and where they came from) of `other`.
+  void CopyStateListsFrom(const ObserverSettings& other);
+
+ private:
+  // A text setting and whether its current value came from the policy key.
+  // A policy value is never copied into the normal key: when the policy is
+  // withdrawn and the normal key lacks the value, the built-in default is
+  // written there instead.
+  template <size_t Size>
+  struct PolicyText {
+    char text[Size];
+    bool fromPolicy;
+  };
+  template <size_t Size>
+  static void ReadPolicyText(const char* valueName, PolicyText<Size>& setting,
+                             const char* builtInDefault, DWORD flags);
+  static bool PolicyHoldsValue(const char* valueName);
+  static void ReadDebugFlags(DWORD flags);
+
+  PolicyText<10> m_monitorJobs{"OFF", false};
+  DWORD m_pendingWindowMinutes = 0;
+  PolicyText<520> m_allowedJobStates{"", false};
+  PolicyText<520> m_allowedUpdateStates{"", false};
+};

@@ -1,0 +1,155 @@
+#include "observer/PendingJobsPowerDownObserver.h"
+
+#include <cwchar>
+#include <mutex>
+#include <string>
+
+#include "common/GuardedCall.h"
+#include "common/Logging.h"
+#include "common/ScopedBstr.h"
+#include "common/SystemCapabilities.h"
+#include "common/wmi/WbemText.h"
+#include "jobs/SMSJobsDetector.h"
+#include "observer/ConfigMgrClientPresence.h"
+#include "plugin/resource.h"
+
+namespace {
+
+// What the host gets for a null argument: the HRESULT of ERROR_INVALID_ADDRESS.
+constexpr HRESULT kNullArgument = HRESULT_FROM_WIN32(ERROR_INVALID_ADDRESS);
+
+constexpr int kStringCapacity = 100;
+constexpr int kPendingReasonCapacity = 120;
+
+// A new BSTR of string resource `id`; null when it does not load (or the
+// allocation fails).
+NTarn::ScopedBstr LoadBstr(UINT id) {
+  wchar_t text[kStringCapacity];
+  if (LoadStringResource(id, text, kStringCapacity) == 0) {
+    return NTarn::ScopedBstr();
+  }
+  return NTarn::ScopedBstr(::SysAllocString(text));
+}
+
+}  // namespace
+
+std::unique_ptr<ISMSJobsDetector> PendingJobsPowerDownObserver::MakeDetector(
+    DWORD windowMinutes, wchar_t* jobStates, wchar_t* updateStates) {
+  // Every detector of this system has an empty refresh scope.
+  return std::make_unique<CSMSJobsDetector>(L"", windowMinutes, jobStates,
+                                            updateStates);
+}
+
+ObserverSettings PendingJobsPowerDownObserver::CopySettings() {
+  std::lock_guard guard(*this);
+  return m_settings;
+}
+
+STDMETHODIMP PendingJobsPowerDownObserver::GetObserverName(BSTR* name) {
+  if (!name) return kNullArgument;
+  *name = nullptr;
+  *name = LoadBstr(IDS_OBSERVER_NAME).Release();
+  return S_OK;
+}
+
+// Failures on the way are no objection: no client, no WMI, or anything the
+// detection raises (which is logged, and ends the question with the safe
+// answer).
+STDMETHODIMP PendingJobsPowerDownObserver::QueryPowerDown(
+    IUnknown* host, PowerDownResponse* response, BSTR* reason) {
+  if (!host || !response || !reason) return kNullArgument;
+  *response = PowerDownResponse_NoObjection;
+  *reason = nullptr;
+
+  PowerDownResponse decided = PowerDownResponse_NoObjection;
+  NTarn::ScopedBstr decidedReason;
+  const bool answered = NTarn::GuardedCall(
+      NTarn::CallSite{".\\PendingJobsPowerDownObserver", __LINE__}, false, [&] {
+        Decide(decided, decidedReason);
+        return true;
+      });
+  if (!answered) return S_OK;
+  *response = decided;
+  *reason = decidedReason.Release();
+  return S_OK;
+}
+
+void PendingJobsPowerDownObserver::Decide(PowerDownResponse& response,
+                                          NTarn::ScopedBstr& reason) {
+  // A portable machine on battery is never held up by jobs. Both questions
+  // are asked every time.
+  NTarn::SystemCapabilities& system = NTarn::TheSystemCapabilities();
+  const bool portable = system.IsPortableChassis();
+  const bool onAcWithBattery = system.IsOnAcWithBattery();
+  if (portable && !onAcWithBattery) return;
+
+  ObserverSettings settings = CopySettings();
+  if (!settings.MonitoringOn()) return;
+  if (!IsConfigMgrClientPresent()) return;
+
+  // The lists are read again for every question; the switch and the window
+  // keep what the last LoadSettings read.
+  settings.ReloadStateLists();
+  {
+    std::lock_guard guard(*this);
+    m_settings.CopyStateListsFrom(settings);
+  }
+
+  std::wstring jobStates = NTarn::AnsiToWide(settings.AllowedJobStates());
+  std::wstring updateStates = NTarn::AnsiToWide(settings.AllowedUpdateStates());
+  const DWORD window = settings.PendingWindowMinutes();
+  const std::unique_ptr<ISMSJobsDetector> detector =
+      m_makeDetector(window, jobStates.data(), updateStates.data());
+  if (!detector) return;
+
+  // The objection stands even when its reason text cannot be made.
+  if (detector->SMSJobsAreRunning()) {
+    reason = LoadBstr(IDS_JOBS_IN_PROGRESS);
+    response = PowerDownResponse_Objection;
+    return;
+  }
+  if (detector->SMSPendingJobsFound()) {
+    // The number is the configured window, not the time until the job.
+    wchar_t format[kStringCapacity];
+    if (LoadStringResource(IDS_JOBS_PENDING, format, kStringCapacity) != 0) {
+      wchar_t text[kPendingReasonCapacity];
+      _snwprintf_s(text, kPendingReasonCapacity, _TRUNCATE, format,
+                   static_cast<int>(window));
+      reason.Reset(::SysAllocString(text));
+    }
+    response = PowerDownResponse_Objection;
+  }
+}
+
+STDMETHODIMP PendingJobsPowerDownObserver::QueryPowerDown2(
+    IUnknown* host, PowerDownResponse* response, BSTR* reason) {
+  if (!host || !response || !reason) return kNullArgument;
+  *response = PowerDownResponse_NoObjection;
+  *reason = nullptr;
+  return S_OK;
+}
+
+STDMETHODIMP PendingJobsPowerDownObserver::LoadSettings(DWORD flags) {
+  // Read into a copy, outside the lock; a question running meanwhile keeps
+  // working on the settings it copied.
+  ObserverSettings settings = CopySettings();
+  settings.Load(flags);
+  std::lock_guard guard(*this);
+  m_settings = settings;
+  return S_OK;
+}
+
+STDMETHODIMP PendingJobsPowerDownObserver::LogStatus() {
+  if (!IsDebugFlagSet(debug_flags::kVerbose)) return S_OK;
+  const bool clientPresent = IsConfigMgrClientPresent();
+  const ObserverSettings settings = CopySettings();
+  wchar_t name[kStringCapacity];
+  if (LoadStringResource(IDS_OBSERVER_NAME, name, kStringCapacity) != 0) {
+    LogMessage("%T: PowerDown Observer Name = %S.\n", name);
+  }
+  LogMessage("Management Client exists = %s.\n", clientPresent ? "YES" : "NO");
+  LogMessage("Monitor Job = %s.\n", settings.MonitorJobs());
+  LogMessage("Pending Job Window Minutes. = %d\n",
+             static_cast<int>(settings.PendingWindowMinutes()));
+  return S_OK;
+}

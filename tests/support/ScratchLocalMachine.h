@@ -1,0 +1,57 @@
+// Redirects HKEY_LOCAL_MACHINE, for the whole process (the plug-in DLL
+// included), to a scratch key of the test prefix while the object lives, so
+// that code with fixed settings paths touches nothing real. The scratch key
+// goes afterwards.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace vpltest {
+
+class ScratchLocalMachine {
+ public:
+  ScratchLocalMachine() {
+    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, kPath);  // an interrupted run's
+    ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kPath, 0, nullptr, 0, KEY_ALL_ACCESS,
+                      nullptr, &m_scratch, nullptr);
+    ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, m_scratch);
+  }
+  ScratchLocalMachine(const ScratchLocalMachine&) = delete;
+  ScratchLocalMachine& operator=(const ScratchLocalMachine&) = delete;
+  ~ScratchLocalMachine() {
+    ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+    ::RegCloseKey(m_scratch);
+    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, kPath);
+    ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kPath);
+  }
+
+  // Below the redirected HKEY_LOCAL_MACHINE; the key is created.
+  static void Set(const char* key, const char* name, const std::string& text) {
+    ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, key, name, REG_SZ, text.c_str(),
+                      static_cast<DWORD>(text.size() + 1));
+  }
+  static void Set(const char* key, const char* name, DWORD value) {
+    ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, key, name, REG_DWORD, &value,
+                      sizeof(value));
+  }
+  static void Delete(const char* key, const char* name) {
+    ::RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, key, name);
+  }
+  // A REG_SZ value's text; "<missing>" when there is none.
+  static std::string Get(const char* key, const char* name) {
+    char text[1024] = "";
+    DWORD size = sizeof(text);
+    return ::RegGetValueA(HKEY_LOCAL_MACHINE, key, name, RRF_RT_REG_SZ, nullptr,
+                          text, &size) == ERROR_SUCCESS
+               ? text
+               : "<missing>";
+  }
+
+ private:
+  static constexpr char kPath[] = "Software\\VplCMgrTestsScratchMachine";
+  HKEY m_scratch = nullptr;
+};
+
+}  // namespace vpltest
