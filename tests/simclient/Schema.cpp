@@ -43,9 +43,13 @@ constexpr PropertyEntry kSchedulerHistory[] = {
 };
 
 constexpr PropertyEntry kSoftwareDistribution[] = {
-    {L"ADV_AdvertisementID", CIM_STRING},  {L"ADV_ActiveTime", CIM_DATETIME},
-    {L"ADV_ExpirationTime", CIM_DATETIME}, {L"PKG_PackageID", CIM_STRING},
-    {L"PRG_ProgramID", CIM_STRING},        {L"PRG_PRF_Disabled", CIM_BOOLEAN},
+    {L"ADV_AdvertisementID", CIM_STRING},
+    {L"ADV_ActiveTime", CIM_DATETIME},
+    {L"ADV_ExpirationTime", CIM_DATETIME},
+    {L"ADV_ExpirationTimeIsGMT", CIM_BOOLEAN},
+    {L"PKG_PackageID", CIM_STRING},
+    {L"PRG_ProgramID", CIM_STRING},
+    {L"PRG_PRF_Disabled", CIM_BOOLEAN},
 };
 
 constexpr PropertyEntry kScheduledMessage[] = {
