@@ -119,6 +119,7 @@ class PendingJobs : public vpltest::SimClientFixture {
       vpltest::PinnedClock clock(Base() + row.nowOffset);
       vpltest::DebugFlagsScope flags(debug_flags::kVerbose);
       CSMSJobsDetector detector(L"", 30, nullptr, nullptr);
+      LogCapture::Clear();  // the lists Init logs are not this test's
 
       EXPECT_EQ(detector.SMSPendingJobsFound(), row.pending);
       EXPECT_EQ(Join(LogCapture::Messages(), ""), row.log);
