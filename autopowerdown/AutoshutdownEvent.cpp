@@ -33,9 +33,13 @@ void ReadDebugFlags() {
 AutoshutdownEvent::AutoshutdownEvent(const AutoshutdownTiming& timing)
     : m_timing(timing) {}
 
-AutoshutdownEvent::~AutoshutdownEvent() {
+// The worker is stopped while the object still keeps the library loaded.
+void AutoshutdownEvent::FinalRelease() {
   if (m_powerStateHandler) m_powerStateHandler->DetachThread();
   if (m_thread) m_thread->StopAndJoin();
+}
+
+AutoshutdownEvent::~AutoshutdownEvent() {
   m_detector.reset();
   m_thread.reset();
 }

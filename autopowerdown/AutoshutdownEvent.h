@@ -23,6 +23,8 @@ class AutoshutdownEvent : public ComObjectRoot, public IAutoshutdownEvent {
 
   // Creates the thread.
   HRESULT FinalConstruct();
+  // Detaches the power-state handler, stops and joins the thread.
+  void FinalRelease();
 
   // Takes the detector, obtains the host services the thread needs and
   // subscribes a power-state handler for the thread. E_POINTER for a null
@@ -36,7 +38,6 @@ class AutoshutdownEvent : public ComObjectRoot, public IAutoshutdownEvent {
  protected:
   explicit AutoshutdownEvent(
       const AutoshutdownTiming& timing = AutoshutdownTiming());
-  // Detaches the power-state handler, stops and joins the thread.
   ~AutoshutdownEvent();
 
  private:

@@ -28,6 +28,10 @@ class ComObjectRoot {
 
   // Extra construction work that can fail; classes hide it when they need it.
   HRESULT FinalConstruct() { return S_OK; }
+  // Last work before destruction, done while the object still holds the
+  // module lock: a class that runs a thread stops it here, so the library
+  // cannot be unloaded under it.
+  void FinalRelease() {}
 
   LONG RefCountForTesting() const { return m_refCount.load(); }
 
@@ -80,7 +84,8 @@ HRESULT QueryInterfaceFromMap(T* object, REFIID riid, void** ppv) {
 }
 
 // A stand-alone object: its own reference count, the module locked while it
-// exists. The class's members are released after the module is unlocked.
+// exists. FinalRelease runs before the module is unlocked; the class's
+// members are released after.
 template <typename T>
 class ComObject final : public T {
  public:
@@ -88,7 +93,10 @@ class ComObject final : public T {
   explicit ComObject(Args&&... args) : T(std::forward<Args>(args)...) {
     Module().Lock();
   }
-  ~ComObject() { Module().Unlock(); }
+  ~ComObject() {
+    this->FinalRelease();
+    Module().Unlock();
+  }
 
   STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
     return QueryInterfaceFromMap<T>(this, riid, ppv);
@@ -164,7 +172,10 @@ class ComAggObject final : public IUnknown {
   explicit ComAggObject(IUnknown* outer) : m_contained(outer) {
     Module().Lock();
   }
-  ~ComAggObject() { Module().Unlock(); }
+  ~ComAggObject() {
+    m_contained.FinalRelease();
+    Module().Unlock();
+  }
 
   ComAggObject(const ComAggObject&) = delete;
   ComAggObject& operator=(const ComAggObject&) = delete;

@@ -8,21 +8,24 @@
 
 #include <string>
 
+#include "common/ScopedHandle.h"
+
 namespace vpltest {
 
 class ScratchLocalMachine {
  public:
   ScratchLocalMachine() {
     ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, kPath);  // an interrupted run's
+    NTarn::ScopedRegKey scratch;
     ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kPath, 0, nullptr, 0, KEY_ALL_ACCESS,
-                      nullptr, &m_scratch, nullptr);
-    ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, m_scratch);
+                      nullptr, scratch.Receive(), nullptr);
+    // The system keeps a duplicate of the handle.
+    ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, scratch.Get());
   }
   ScratchLocalMachine(const ScratchLocalMachine&) = delete;
   ScratchLocalMachine& operator=(const ScratchLocalMachine&) = delete;
   ~ScratchLocalMachine() {
     ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
-    ::RegCloseKey(m_scratch);
     ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, kPath);
     ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kPath);
   }
@@ -51,7 +54,6 @@ class ScratchLocalMachine {
 
  private:
   static constexpr char kPath[] = "Software\\VplCMgrTestsScratchMachine";
-  HKEY m_scratch = nullptr;
 };
 
 }  // namespace vpltest

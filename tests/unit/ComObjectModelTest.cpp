@@ -200,3 +200,28 @@ TEST(ModuleTest, CommonReplacementsNameTheAppId) {
 }
 
 }  // namespace
+
+// A class that stops a thread in FinalRelease relies on the library still
+// being held then, plain or aggregated.
+class FinalReleaseProbe : public ComObjectRoot, public IVesperlinePlugin {
+ public:
+  using InterfaceMap = ComInterfaceMap<IVesperlinePlugin>;
+  static inline LONG lockCountSeen = -1;
+  void FinalRelease() { lockCountSeen = Module().GetLockCount(); }
+  STDMETHOD(Initialize)(IServiceProvider*) override { return S_OK; }
+  STDMETHOD(GetPluginDetails)(BSTR*, BSTR*) override { return S_OK; }
+  STDMETHOD(Uninitialize)() override { return S_OK; }
+};
+
+TEST_F(ComObjectModelTest, FinalReleaseRunsWhileTheModuleIsHeld) {
+  ComPtr<FakeOuterObject> outer = MakeFake<FakeOuterObject>();
+  for (IUnknown* outerObject :
+       {static_cast<IUnknown*>(nullptr), static_cast<IUnknown*>(outer.Get())}) {
+    FinalReleaseProbe::lockCountSeen = -1;
+    ComPtr<IUnknown> object;
+    ASSERT_EQ(S_OK, CreateComInstance<FinalReleaseProbe>(
+                        outerObject, IID_PPV_ARGS(&object)));
+    object.Reset();
+    EXPECT_EQ(1, FinalReleaseProbe::lockCountSeen);
+  }
+}

@@ -16,7 +16,8 @@
 #include "tests/support/DebugFlagsScope.h"
 #include "tests/support/EventLogCapture.h"
 #include "tests/support/HostDoubles.h"
-#include "tests/unit/registry/OverriddenMachineHive.h"
+#include "tests/support/ScratchLocalMachine.h"
+#include "tests/unit/registry/TestRegistryKey.h"
 
 namespace vpltest {
 
@@ -71,7 +72,7 @@ class AutoPowerdownFixture : public ::testing::Test {
     return count;
   }
 
-  OverriddenMachineHive hive_;
+  ScratchLocalMachine hive_;
   TestRegistryKey settings_{"Software\\Tarn\\Vesperline"};
   DebugFlagsScope flags_{0};
   EventLogCapture events_;
