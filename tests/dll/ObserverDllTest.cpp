@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <wrl/client.h>
 
+#include <ctime>
 #include <string>
 
 #include "tests/dll/PluginDll.h"
@@ -11,6 +12,7 @@
 #include "tests/support/HostDoubles.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ScratchLocalMachine.h"
+#include "tests/support/TokenText.h"
 
 namespace {
 
@@ -18,13 +20,51 @@ using Microsoft::WRL::ComPtr;
 using vpltest::PluginDll;
 
 // A desktop (the DLL decides its chassis once) whose client is running
-// `requests`.
-std::string Desktop(const std::string& requests) {
+// `requests` and holds `policy` (classes of the machine's actual config).
+std::string Desktop(const std::string& requests,
+                    const std::string& policy = "") {
   return R"({"namespaces": {
       "root\\cimv2": {"Win32_SystemEnclosure": {"ChassisTypes": [3]}},
       "root\\ccm": {"CCM_Client": {}},
+      "root\\ccm\\Policy\\Machine\\ActualConfig": {)" +
+         policy + R"(},
       "root\\ccm\\SoftMgmtAgent": {"CCM_ExecutionRequestEx": [)" +
          requests + "]}}}";
+}
+
+// The DLL reads the real clock: times are built from it.
+tm LocalFields(__time64_t time) {
+  tm fields{};
+  _localtime64_s(&fields, &time);
+  return fields;
+}
+
+// A job of advertisement A1 whose one-time schedule starts `minutes` from
+// now (whole minutes, so a little earlier), with its advertisement policy.
+std::string JobDueIn(int minutes, const std::string& expiry, bool disabled) {
+  const tm due = LocalFields(_time64(nullptr) + minutes * 60);
+  vpltest::TokenFields token;
+  token.year = due.tm_year + 1900;
+  token.month = due.tm_mon + 1;
+  token.day = due.tm_mday;
+  token.hour = due.tm_hour;
+  token.minute = due.tm_min;
+  const std::wstring text = vpltest::TokenText(token);
+  return R"("CCM_Scheduler_ScheduledMessage": [{"ScheduledMessageID": "A1-P1-R1",
+      "TriggerMessage": "", "Triggers": ["SMSSchedule=)" +
+         std::string(text.begin(), text.end()) +
+         R"("]}], "CCM_SoftwareDistribution": [{"ADV_AdvertisementID": "A1",
+      "ADV_ExpirationTime": )" +
+         expiry + R"(, "PRG_PRF_Disabled": )" + (disabled ? "true" : "false") +
+         "}]";
+}
+
+// Expiry digits as the client writes them: local clock time.
+std::string ExpiryIn(int minutes) {
+  const tm expiry = LocalFields(_time64(nullptr) + minutes * 60);
+  char text[64];
+  strftime(text, sizeof(text), "\"%Y%m%d%H%M%S.000000+000\"", &expiry);
+  return text;
 }
 
 // Initializes a plug-in against `host` and lets it go; the host keeps what it
@@ -69,6 +109,50 @@ TEST(ObserverDllTest, HostAsksTheRegisteredObserver) {
       SysFreeString(reason);
       // The host still holds the observer.
       EXPECT_EQ(S_FALSE, PluginDll::Get().CanUnloadNow());
+    }
+    host.ReleaseHeld();
+    EXPECT_TRUE(host.OnlyTestReferencesRemain());
+    EXPECT_EQ(S_OK, PluginDll::Get().CanUnloadNow());
+    EXPECT_EQ(vpltest::SimulatedClient::LiveObjects(), 0);
+  }
+}
+
+TEST(ObserverDllTest, JobsDueWithinTheWindowObject) {
+  vpltest::ScratchLocalMachine registry;
+  registry.Set("Software\\Tarn\\Vesperline", "MonitorJobs", "ON");
+  registry.Set("Software\\Tarn\\Vesperline", "PendingSMSJobWindowMins",
+               DWORD{30});
+  const struct {
+    const char* name;
+    std::string policy;
+    PowerDownResponse response;
+    const wchar_t* reason;
+  } cases[] = {
+      {"due in 20 minutes", JobDueIn(20, "null", false),
+       PowerDownResponse_Objection, L"SMS\\CMgr jobs pending in 30 minutes"},
+      {"due in 40 minutes", JobDueIn(40, "null", false),
+       PowerDownResponse_NoObjection, nullptr},
+      {"expired", JobDueIn(20, ExpiryIn(-1), false),
+       PowerDownResponse_NoObjection, nullptr},
+      {"disabled", JobDueIn(20, ExpiryIn(60), true),
+       PowerDownResponse_NoObjection, nullptr},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    vpltest::FakeHost host;
+    {
+      vpltest::SimulatedClient sim(Desktop("", test.policy));
+      ASSERT_EQ(S_OK, InitializePlugin(host));
+      ComPtr<IPowerDownObserver> observer =
+          host.powerDownProvider->Observers().at(0);
+      EXPECT_EQ(S_OK, observer->LoadSettings(0));
+      PowerDownResponse response = static_cast<PowerDownResponse>(7);
+      BSTR reason = nullptr;
+      EXPECT_EQ(S_OK, observer->QueryPowerDown(host.serviceProvider.Get(),
+                                               &response, &reason));
+      EXPECT_EQ(test.response, response);
+      EXPECT_STREQ(test.reason, reason);
+      SysFreeString(reason);
     }
     host.ReleaseHeld();
     EXPECT_TRUE(host.OnlyTestReferencesRemain());

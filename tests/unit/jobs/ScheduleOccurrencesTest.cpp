@@ -7,7 +7,7 @@
 #include "jobs/DateTime.h"
 #include "jobs/Schedule.h"
 #include "tests/support/PinnedClock.h"
-#include "tests/unit/jobs/TokenText.h"
+#include "tests/support/TokenText.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "jobs/DateTime.h"
 #include "jobs/Schedule.h"
-#include "tests/unit/jobs/TokenText.h"
+#include "tests/support/TokenText.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "jobs/MonthlyRecurrence.h"
 #include "jobs/Schedule.h"
 #include "tests/unit/jobs/PlainMonthlyWalk.h"
-#include "tests/unit/jobs/TokenText.h"
+#include "tests/support/TokenText.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "tests/support/DebugFlagsScope.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/PinnedClock.h"
-#include "tests/unit/jobs/TokenText.h"
+#include "tests/support/TokenText.h"
 
 namespace {
 

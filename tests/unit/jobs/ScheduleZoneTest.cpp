@@ -14,7 +14,7 @@
 #include "tests/support/PinnedClock.h"
 #include "tests/unit/jobs/PlainMonthlyWalk.h"
 #include "tests/unit/jobs/TimeZones.h"
-#include "tests/unit/jobs/TokenText.h"
+#include "tests/support/TokenText.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tests/unit/jobs/TokenText.h"
+#include "tests/support/TokenText.h"
 
 #include <cwchar>
 
