@@ -48,9 +48,9 @@ void WriteAttemptEvent(DWORD retryCount) {
   wchar_t text[kEventTextChars + 1] = L"";
   _snwprintf_s(text, kEventTextChars + 1, _TRUNCATE, format,
                static_cast<int>(retryCount));
-  const std::string eventText =
-      NTarn::GuardedCall(NTarn::CallSite{__FILE__, __LINE__}, std::string(),
-                         [&text] { return NTarn::WideToAnsi(text); });
+  const std::string eventText = NTarn::GuardedCall(
+      NTarn::CallSite{".\\AutoPowerdownRequest", __LINE__}, std::string(),
+      [&text] { return NTarn::WideToAnsi(text); });
   WriteEventLog(EVENTLOG_INFORMATION_TYPE, kRequestEventId, eventText.c_str(),
                 nullptr, nullptr);
   if (IsDebugFlagSet(debug_flags::kAutoPowerDownAttempts)) {
@@ -168,7 +168,7 @@ STDMETHODIMP AutoPowerdownRequest::OnLogoffFailed(LONG) { return S_OK; }
 
 STDMETHODIMP AutoPowerdownRequest::Submit(IPowerDownProvider* provider) {
   return NTarn::GuardedHResultCall(
-      NTarn::CallSite{__FILE__, __LINE__}, [this, provider] {
+      NTarn::CallSite{".\\AutoPowerdownRequest", __LINE__}, [this, provider] {
         ComPtr<IPowerDownContext> context;
         {
           std::lock_guard guard(*this);
@@ -212,10 +212,11 @@ HRESULT AutoPowerdownRequest::IssueRequest(IPowerDownProvider* provider,
                                            int powerDownType) {
   if (!provider) return E_POINTER;
   if (powerDownType == 0) return E_INVALIDARG;
-  return NTarn::GuardedHResultCall(NTarn::CallSite{__FILE__, __LINE__}, [&] {
-    AttemptScope attempt(*this);
-    return IssueAttempt(provider, powerDownType);
-  });
+  return NTarn::GuardedHResultCall(
+      NTarn::CallSite{".\\AutoPowerdownRequest", __LINE__}, [&] {
+        AttemptScope attempt(*this);
+        return IssueAttempt(provider, powerDownType);
+      });
 }
 
 HRESULT AutoPowerdownRequest::IssueAttempt(IPowerDownProvider* provider,

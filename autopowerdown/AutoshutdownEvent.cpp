@@ -117,8 +117,9 @@ HRESULT AutoshutdownEvent::AttachHost(
 }
 
 STDMETHODIMP AutoshutdownEvent::OnAutoshutdown() {
-  return NTarn::GuardedHResultCall(NTarn::CallSite{__FILE__, __LINE__},
-                                   [this] { return StartThread(); });
+  return NTarn::GuardedHResultCall(
+      NTarn::CallSite{".\\AutoshutdownEvent", __LINE__},
+      [this] { return StartThread(); });
 }
 
 HRESULT AutoshutdownEvent::StartThread() {
@@ -141,7 +142,7 @@ HRESULT AutoshutdownEvent::StartThread() {
     return HRESULT_FROM_WIN32(ERROR_SERVICE_ALREADY_RUNNING);
   }
   const HRESULT hr = NTarn::GuardedHResultCall(
-      NTarn::CallSite{__FILE__, __LINE__},
+      NTarn::CallSite{".\\AutoshutdownEvent", __LINE__},
       [this, detector, hasPowerStateHandler] {
         char jobStates[kStateListBytes] = "";
         char updateStates[kStateListBytes] = "";

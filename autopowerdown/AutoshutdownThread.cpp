@@ -177,7 +177,8 @@ HRESULT AutoshutdownThread::WaitForPolicyJobs(bool* goAhead) {
       found =
           services.detector &&
           NTarn::GuardedCall(
-              NTarn::CallSite{__FILE__, __LINE__}, false, [&services, minute] {
+              NTarn::CallSite{".\\AutoshutdownThread", __LINE__}, false,
+              [&services, minute] {
                 return services.detector->FoundRecentPolicyRefreshEvent(minute);
               });
       if (minute == m_timing.policyWaitMinutes) found = true;

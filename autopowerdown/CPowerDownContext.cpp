@@ -34,9 +34,9 @@ void WriteCancellationEvent(const char* label, BSTR name) {
   }
   wchar_t text[kEventTextChars + 1] = L"";
   _snwprintf_s(text, kEventTextChars + 1, _TRUNCATE, format, name ? name : L"");
-  const std::string eventText =
-      NTarn::GuardedCall(NTarn::CallSite{__FILE__, __LINE__}, std::string(),
-                         [&text] { return NTarn::WideToAnsi(text); });
+  const std::string eventText = NTarn::GuardedCall(
+      NTarn::CallSite{".\\CPowerDownContext", __LINE__}, std::string(),
+      [&text] { return NTarn::WideToAnsi(text); });
   WriteEventLog(EVENTLOG_INFORMATION_TYPE, kRequestEventId, eventText.c_str(),
                 nullptr, nullptr);
   LogMessage("%T: %s %S\n", label, name);

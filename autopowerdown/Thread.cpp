@@ -128,8 +128,9 @@ void Thread::MarkRunEnded() {
 
 unsigned __stdcall Thread::Trampoline(void* argument) {
   auto* self = static_cast<Thread*>(argument);
-  const unsigned result = NTarn::GuardedCall(
-      NTarn::CallSite{__FILE__, __LINE__}, 0u, [self] { return self->Run(); });
+  const unsigned result =
+      NTarn::GuardedCall(NTarn::CallSite{".\\Thread", __LINE__}, 0u,
+                         [self] { return self->Run(); });
   // Controllers wait for this thread's exit before they destroy the object;
   // still, nothing of it is touched after the run is marked as ended.
   self->MarkRunEnded();
