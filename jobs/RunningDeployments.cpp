@@ -11,8 +11,8 @@
 
 #include "common/Logging.h"
 #include "common/wmi/WbemConnection.h"
-#include "common/wmi/WbemInstanceList.h"
 #include "common/wmi/WbemProperty.h"
+#include "jobs/FetchNextObject.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -109,10 +109,7 @@ bool CSMSJobsDetector::SMSDeploymentsAreRunning() {
   bool running = false;
   for (;;) {
     ComPtr<IWbemClassObject> request;
-    ULONG returned = 0;
-    const HRESULT next = requests->Next(
-        NTarn::CWbemInstanceList::kObjectTimeoutMs, 1, &request, &returned);
-    if (FAILED(next) || returned == 0 || !request) break;
+    if (FAILED(FetchNextObject(requests.Get(), request)) || !request) break;
 
     ExecutionRequest properties;
     if (FAILED(properties.Read(request.Get()))) {

@@ -11,8 +11,8 @@
 #include "common/Logging.h"
 #include "common/wmi/WbemConnection.h"
 #include "common/wmi/WbemErrors.h"
-#include "common/wmi/WbemInstanceList.h"
 #include "common/wmi/WbemProperty.h"
+#include "jobs/FetchNextObject.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -49,10 +49,7 @@ bool CSMSJobsDetector::SMSSoftwareUpdatesAreRunning() {
   bool running = false;
   for (;;) {
     ComPtr<IWbemClassObject> update;
-    ULONG returned = 0;
-    const HRESULT next = updates->Next(
-        NTarn::CWbemInstanceList::kObjectTimeoutMs, 1, &update, &returned);
-    if (FAILED(next) || returned == 0 || !update) break;
+    if (FAILED(FetchNextObject(updates.Get(), update)) || !update) break;
 
     // An UpdateStatus that is NULL or no integer is no state at all: the
     // update is skipped rather than judged by a guessed number.
