@@ -78,23 +78,38 @@ HRESULT InitializePlugin(vpltest::FakeHost& host) {
   return plugin->Initialize(host.serviceProvider.Get());
 }
 
+// A host that switched monitoring on with a window of 30 minutes asks the
+// observer Initialize registered.
 TEST(ObserverDllTest, HostAsksTheRegisteredObserver) {
   vpltest::ScratchLocalMachine registry;
   registry.Set("Software\\Tarn\\Vesperline", "MonitorJobs", "ON");
+  registry.Set("Software\\Tarn\\Vesperline", "PendingSMSJobWindowMins",
+               DWORD{30});
+  const std::string running = R"({"ContentID": "C", "AdvertID": "A",
+      "State": "Running", "RunningState": "Running"})";
   const struct {
-    std::string requests;
+    const char* name;
+    std::string scenario;
     PowerDownResponse response;
     const wchar_t* reason;
   } cases[] = {
-      {R"({"ContentID": "C", "AdvertID": "A", "State": "Running",
-          "RunningState": "Running"})",
-       PowerDownResponse_Objection, L"SMS\\CMgr jobs in progress"},
-      {"", PowerDownResponse_NoObjection, nullptr},
+      {"deployment running", Desktop(running), PowerDownResponse_Objection,
+       L"SMS\\CMgr jobs in progress"},
+      {"idle", Desktop(""), PowerDownResponse_NoObjection, nullptr},
+      {"due in 20 minutes", Desktop("", JobDueIn(20, "null", false)),
+       PowerDownResponse_Objection, L"SMS\\CMgr jobs pending in 30 minutes"},
+      {"due in 40 minutes", Desktop("", JobDueIn(40, "null", false)),
+       PowerDownResponse_NoObjection, nullptr},
+      {"expired", Desktop("", JobDueIn(20, ExpiryIn(-1), false)),
+       PowerDownResponse_NoObjection, nullptr},
+      {"disabled", Desktop("", JobDueIn(20, ExpiryIn(60), true)),
+       PowerDownResponse_NoObjection, nullptr},
   };
   for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
     vpltest::FakeHost host;
     {
-      vpltest::SimulatedClient sim(Desktop(test.requests));
+      vpltest::SimulatedClient sim(test.scenario);
       ASSERT_EQ(S_OK, InitializePlugin(host));
       ASSERT_EQ(1u, host.powerDownProvider->Observers().size());
       ComPtr<IPowerDownObserver> observer =
@@ -109,50 +124,6 @@ TEST(ObserverDllTest, HostAsksTheRegisteredObserver) {
       SysFreeString(reason);
       // The host still holds the observer.
       EXPECT_EQ(S_FALSE, PluginDll::Get().CanUnloadNow());
-    }
-    host.ReleaseHeld();
-    EXPECT_TRUE(host.OnlyTestReferencesRemain());
-    EXPECT_EQ(S_OK, PluginDll::Get().CanUnloadNow());
-    EXPECT_EQ(vpltest::SimulatedClient::LiveObjects(), 0);
-  }
-}
-
-TEST(ObserverDllTest, JobsDueWithinTheWindowObject) {
-  vpltest::ScratchLocalMachine registry;
-  registry.Set("Software\\Tarn\\Vesperline", "MonitorJobs", "ON");
-  registry.Set("Software\\Tarn\\Vesperline", "PendingSMSJobWindowMins",
-               DWORD{30});
-  const struct {
-    const char* name;
-    std::string policy;
-    PowerDownResponse response;
-    const wchar_t* reason;
-  } cases[] = {
-      {"due in 20 minutes", JobDueIn(20, "null", false),
-       PowerDownResponse_Objection, L"SMS\\CMgr jobs pending in 30 minutes"},
-      {"due in 40 minutes", JobDueIn(40, "null", false),
-       PowerDownResponse_NoObjection, nullptr},
-      {"expired", JobDueIn(20, ExpiryIn(-1), false),
-       PowerDownResponse_NoObjection, nullptr},
-      {"disabled", JobDueIn(20, ExpiryIn(60), true),
-       PowerDownResponse_NoObjection, nullptr},
-  };
-  for (const auto& test : cases) {
-    SCOPED_TRACE(test.name);
-    vpltest::FakeHost host;
-    {
-      vpltest::SimulatedClient sim(Desktop("", test.policy));
-      ASSERT_EQ(S_OK, InitializePlugin(host));
-      ComPtr<IPowerDownObserver> observer =
-          host.powerDownProvider->Observers().at(0);
-      EXPECT_EQ(S_OK, observer->LoadSettings(0));
-      PowerDownResponse response = static_cast<PowerDownResponse>(7);
-      BSTR reason = nullptr;
-      EXPECT_EQ(S_OK, observer->QueryPowerDown(host.serviceProvider.Get(),
-                                               &response, &reason));
-      EXPECT_EQ(test.response, response);
-      EXPECT_STREQ(test.reason, reason);
-      SysFreeString(reason);
     }
     host.ReleaseHeld();
     EXPECT_TRUE(host.OnlyTestReferencesRemain());
