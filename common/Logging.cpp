@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/CurrentModule.h"
+#include "common/ScopedHandle.h"
 
 std::atomic<uint32_t> DebugFlags{9};
 
@@ -143,13 +144,14 @@ char* FormatTimeStampMs(char* buffer, size_t size, ULONGLONG fileTime) {
 
 void WriteEventLog(WORD type, DWORD eventId, const char* insertion1,
                    const char* insertion2, const char* insertion3) {
-  HANDLE source = ::RegisterEventSourceA(nullptr, kEventSourceName);
+  const NTarn::ScopedEventSource source(
+      ::RegisterEventSourceA(nullptr, kEventSourceName));
   if (!source) return;
   const char* strings[3] = {insertion1 ? insertion1 : "",
                             insertion2 ? insertion2 : "",
                             insertion3 ? insertion3 : ""};
-  ::ReportEventA(source, type, 0, eventId, nullptr, 3, 0, strings, nullptr);
-  ::DeregisterEventSource(source);
+  ::ReportEventA(source.Get(), type, 0, eventId, nullptr, 3, 0, strings,
+                 nullptr);
 }
 
 void ReportInsufficientMemory(const char* where) {
@@ -166,18 +168,18 @@ const char* FormatErrorText(DWORD error) {
       reinterpret_cast<DWORD_PTR>("%3"), reinterpret_cast<DWORD_PTR>("%4"),
       reinterpret_cast<DWORD_PTR>("%5"), reinterpret_cast<DWORD_PTR>("%6"),
       reinterpret_cast<DWORD_PTR>("%7"), 0};
-  char* message = nullptr;
+  NTarn::ScopedLocalMemory message;
   const DWORD length = ::FormatMessageA(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
           FORMAT_MESSAGE_ARGUMENT_ARRAY,
-      nullptr, error, 0x400, reinterpret_cast<LPSTR>(&message), 0,
+      nullptr, error, 0x400, reinterpret_cast<LPSTR>(message.Receive()), 0,
       reinterpret_cast<va_list*>(markers));
   if (length == 0 || !message) {
     sprintf_s(t_errorText, kErrorTextSize, "Error 0x%08lx", error);
     return t_errorText;
   }
-  CopyOneLine(message, t_errorText, kErrorTextSize);
-  ::LocalFree(message);
+  CopyOneLine(static_cast<const char*>(message.Get()), t_errorText,
+              kErrorTextSize);
   return t_errorText;
 }
 
@@ -188,18 +190,18 @@ const wchar_t* FormatErrorTextW(DWORD error) {
       reinterpret_cast<DWORD_PTR>(L"%3"), reinterpret_cast<DWORD_PTR>(L"%4"),
       reinterpret_cast<DWORD_PTR>(L"%5"), reinterpret_cast<DWORD_PTR>(L"%6"),
       reinterpret_cast<DWORD_PTR>(L"%7"), 0};
-  wchar_t* message = nullptr;
+  NTarn::ScopedLocalMemory message;
   const DWORD length = ::FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
           FORMAT_MESSAGE_ARGUMENT_ARRAY,
-      nullptr, error, 0x400, reinterpret_cast<LPWSTR>(&message), 0,
+      nullptr, error, 0x400, reinterpret_cast<LPWSTR>(message.Receive()), 0,
       reinterpret_cast<va_list*>(markers));
   if (length == 0 || !message) {
     swprintf_s(t_errorTextW, kErrorTextSize, L"Error 0x%08lx", error);
     return t_errorTextW;
   }
-  CopyOneLine(message, t_errorTextW, kErrorTextSize);
-  ::LocalFree(message);
+  CopyOneLine(static_cast<const wchar_t*>(message.Get()), t_errorTextW,
+              kErrorTextSize);
   return t_errorTextW;
 }
 

@@ -4,9 +4,11 @@
 
 #include "common/KeySecurity.h"
 #include "common/Logging.h"
-#include "common/ScopedRegKey.h"
+#include "common/ScopedHandle.h"
 
 namespace {
+
+using NTarn::ScopedRegKey;
 
 // Reading and deleting the key (0x30019).
 constexpr REGSAM kOpenForDelete = KEY_READ | DELETE;
@@ -47,7 +49,7 @@ BOOL RecurDeleteKey(HKEY root, const char* path) {
         // one is stepped over.
         if (!RecurDeleteKey(root, child.c_str())) ++index;
       }
-      key.Close();
+      key.Reset();
     }
     status = ::RegDeleteKeyA(parent.Get(), leaf.c_str());
     if (status == ERROR_ACCESS_DENIED) {

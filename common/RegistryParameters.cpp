@@ -8,11 +8,12 @@
 
 #include "common/Logging.h"
 #include "common/RegistryParameterTraits.h"
-#include "common/ScopedRegKey.h"
+#include "common/ScopedHandle.h"
 
 namespace {
 
 using namespace reg_flags;
+using NTarn::ScopedRegKey;
 
 // Reading, writing values and creating subkeys (0x2001F).
 constexpr REGSAM kReadWriteAccess =
@@ -234,7 +235,7 @@ DWORD GetRegParameterT(HKEY root, const Char* subKey, const Char* valueName,
         Traits::LogWriteFailure(status, valueName);
       }
     }
-    key.Close();
+    key.Reset();
   } else if (!readOnly) {
     Traits::LogMissingKey(status, subKey, valueName);
     failure = true;
@@ -364,7 +365,7 @@ DWORD SetRegParameterT(HKEY root, const Char* subKey, const Char* valueName,
              : dataSize;
   Traits::DeleteValue(key.Get(), valueName);
   Traits::Set(key.Get(), valueName, type, data, size);
-  key.Close();
+  key.Reset();
   if (IsDebugFlagSet(debug_flags::kRegistryTrace) && (flags & kTraceAlways)) {
     if (type == REG_DWORD && dataSize >= sizeof(DWORD)) {
       DWORD number;

@@ -1,9 +1,11 @@
 #include "plugin/Registrar.h"
 
-#include "common/ScopedRegKey.h"
+#include "common/ScopedHandle.h"
 
 namespace registration {
 namespace {
+
+using NTarn::ScopedRegKey;
 
 bool IsMissing(LONG error) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
@@ -94,7 +96,7 @@ HRESULT Registrar::UnregisterKey(HKEY parent, const RegistryScriptKey& key) {
   error = ::RegQueryInfoKeyW(opened.Get(), nullptr, nullptr, nullptr,
                              &subkeyCount, nullptr, nullptr, nullptr, nullptr,
                              nullptr, nullptr, nullptr);
-  opened.Close();
+  opened.Reset();
   if (error != ERROR_SUCCESS) {
     KeepFirstFailure(&first, HRESULT_FROM_WIN32(error));
     return first;

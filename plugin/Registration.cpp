@@ -5,17 +5,19 @@
 #include <string>
 
 #include "common/CurrentModule.h"
+#include "common/ScopedHandle.h"
 #include "plugin/Module.h"
 #include "plugin/ModulePath.h"
 #include "plugin/RegistryReplacements.h"
 #include "plugin/RegistryScriptResource.h"
-#include "common/ScopedRegKey.h"
 #include "plugin/ScopedThreadLocale.h"
 #include "plugin/TypeLibRegistration.h"
 #include "plugin/resource.h"
 
 namespace registration {
 namespace {
+
+using NTarn::ScopedRegKey;
 
 // Everything a registration run needs: the module, its path, the script
 // replacements and the classes root that "HKCR" stands for.

@@ -3,13 +3,13 @@
 #include <oleauto.h>
 #include <wrl/client.h>
 
-#include <memory>
+#include "common/ScopedBstr.h"
 
 namespace registration {
 namespace {
 
 using Microsoft::WRL::ComPtr;
-using BstrHolder = std::unique_ptr<OLECHAR, decltype(&::SysFreeString)>;
+using NTarn::ScopedBstr;
 using RegisterForUserFunction = HRESULT(WINAPI*)(ITypeLib*, OLECHAR*, OLECHAR*);
 using UnregisterForUserFunction = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID,
                                                    SYSKIND);
@@ -30,14 +30,13 @@ HRESULT LoadTypeLibrary(const std::wstring& modulePath,
 // The folder of the library's help file, up to and including its last
 // backslash, slash or colon; empty when the library names no help file.
 std::wstring HelpDirectory(ITypeLib* typeLib) {
-  BSTR rawHelpFile = nullptr;
+  ScopedBstr helpFile;
   if (FAILED(typeLib->GetDocumentation(-1, nullptr, nullptr, nullptr,
-                                       &rawHelpFile))) {
+                                       helpFile.Receive())) ||
+      helpFile.IsNull()) {
     return std::wstring();
   }
-  BstrHolder helpFile(rawHelpFile, &::SysFreeString);
-  if (!helpFile) return std::wstring();
-  const std::wstring path(helpFile.get(), ::SysStringLen(helpFile.get()));
+  const std::wstring path(helpFile.Get(), helpFile.Length());
   const size_t separator = path.find_last_of(L"\\/:");
   return separator == std::wstring::npos ? std::wstring()
                                          : path.substr(0, separator + 1);
@@ -73,10 +72,9 @@ HRESULT UnregisterTypeLibrary(const std::wstring& modulePath,
   const TLIBATTR lib = *attributes;
   typeLib->ReleaseTLibAttr(attributes);
 
-  BSTR rawRegisteredPath = nullptr;
+  ScopedBstr registeredPath;
   hr = ::QueryPathOfRegTypeLib(lib.guid, lib.wMajorVerNum, lib.wMinorVerNum,
-                               lib.lcid, &rawRegisteredPath);
-  ::SysFreeString(rawRegisteredPath);
+                               lib.lcid, registeredPath.Receive());
   if (hr == TYPE_E_LIBNOTREGISTERED) return S_OK;
 
   if (scope == RegistrationScope::kPerUser) {

@@ -2,6 +2,7 @@
 
 #include <oleauto.h>
 
+#include "common/ScopedBstr.h"
 #include "common/wmi/WbemText.h"
 
 namespace NTarn {
@@ -84,15 +85,14 @@ std::vector<std::optional<std::wstring>> WbemProperty::TextArray() const {
     return elements;
   }
   for (LONG index = lower; index <= upper; ++index) {
-    BSTR element = nullptr;
-    // SafeArrayGetElement copies a BSTR; the copy is freed by its owner.
-    if (FAILED(::SafeArrayGetElement(array, &index, &element)) || !element) {
+    // SafeArrayGetElement copies a BSTR; the owner frees the copy.
+    ScopedBstr element;
+    if (FAILED(::SafeArrayGetElement(array, &index, element.Receive())) ||
+        element.IsNull()) {
       elements.emplace_back(std::nullopt);
       continue;
     }
-    ScopedBstr owner;
-    owner.Reset(element);
-    elements.emplace_back(std::wstring(element, owner.Length()));
+    elements.emplace_back(std::wstring(element.Get(), element.Length()));
   }
   return elements;
 }

@@ -74,14 +74,14 @@ ScopedBstr AnsiToBstr(const char* text) {
   if (::MultiByteToWideChar(CP_ACP, 0, text, -1, buffer, size) != size) {
     ThrowConversionFailure();
   }
-  ScopedBstr result(::SysAllocString(buffer));
+  ScopedBstr result(buffer);
   if (result.IsNull()) throw ComErrorException(E_OUTOFMEMORY);
   return result;
 }
 
 ScopedBstr MakeBstr(const wchar_t* text) {
   if (!text) return ScopedBstr();
-  ScopedBstr result(::SysAllocString(text));
+  ScopedBstr result(text);
   if (result.IsNull()) throw ComErrorException(E_OUTOFMEMORY);
   return result;
 }

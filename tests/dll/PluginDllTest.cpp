@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "common/ScopedBstr.h"
 #include "tests/dll/PluginDll.h"
 #include "tests/support/HostDoubles.h"
 #include "tests/support/LogCapture.h"
@@ -13,6 +14,7 @@
 namespace {
 
 using Microsoft::WRL::ComPtr;
+using NTarn::ScopedBstr;
 using ::testing::ElementsAre;
 using vpltest::FakeHost;
 using vpltest::LogCapture;
@@ -25,28 +27,25 @@ class PluginDllTest : public ::testing::Test {
     LogCapture::Clear();
   }
   void TearDown() override {
-    host_.ReleaseHeld();
-    EXPECT_TRUE(host_.OnlyTestReferencesRemain());
+    m_host.ReleaseHeld();
+    EXPECT_TRUE(m_host.OnlyTestReferencesRemain());
     EXPECT_EQ(S_OK, PluginDll::Get().CanUnloadNow());
   }
 
   ComPtr<IClassFactory> Factory() {
     ComPtr<IClassFactory> factory;
-    EXPECT_EQ(S_OK, PluginDll::Get().GetClassObject(
-                        CLSID_ConfigMgrPlugin, IID_IClassFactory,
-                        reinterpret_cast<void**>(factory.GetAddressOf())));
+    EXPECT_EQ(S_OK, PluginDll::Get().GetClassObject(CLSID_ConfigMgrPlugin,
+                                                    IID_PPV_ARGS(&factory)));
     return factory;
   }
 
   ComPtr<IVesperlinePlugin> CreatePlugin() {
     ComPtr<IVesperlinePlugin> plugin;
-    EXPECT_EQ(S_OK, Factory()->CreateInstance(
-                        nullptr, IID_IVesperlinePlugin,
-                        reinterpret_cast<void**>(plugin.GetAddressOf())));
+    EXPECT_EQ(S_OK, Factory()->CreateInstance(nullptr, IID_PPV_ARGS(&plugin)));
     return plugin;
   }
 
-  FakeHost host_{FakeHost::Offers::NoServices};
+  FakeHost m_host{FakeHost::Offers::NoServices};
 };
 
 TEST_F(PluginDllTest, UnknownClassIsNotAvailable) {
@@ -62,9 +61,7 @@ TEST_F(PluginDllTest, HeldFactoryOrLiveInstanceKeepsTheDllLoaded) {
   EXPECT_EQ(S_FALSE, PluginDll::Get().CanUnloadNow());
 
   ComPtr<IVesperlinePlugin> plugin;
-  ASSERT_EQ(S_OK, factory->CreateInstance(
-                      nullptr, IID_IVesperlinePlugin,
-                      reinterpret_cast<void**>(plugin.GetAddressOf())));
+  ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&plugin)));
   factory.Reset();
   EXPECT_EQ(S_FALSE, PluginDll::Get().CanUnloadNow());
   plugin.Reset();
@@ -86,20 +83,16 @@ TEST_F(PluginDllTest, AggregationIsOfferedOnlyThroughIUnknown) {
   EXPECT_EQ(nullptr, object);
 
   ComPtr<IUnknown> inner;
-  ASSERT_EQ(S_OK, factory->CreateInstance(
-                      outer.Get(), IID_IUnknown,
-                      reinterpret_cast<void**>(inner.GetAddressOf())));
+  ASSERT_EQ(S_OK, factory->CreateInstance(outer.Get(), IID_PPV_ARGS(&inner)));
   factory.Reset();
   outer->SetInner(inner.Get());
   inner.Reset();
 
   ComPtr<IVesperlinePlugin> plugin;
   ASSERT_EQ(S_OK, outer.As(&plugin));
-  BSTR name = nullptr;
-  BSTR version = nullptr;
-  EXPECT_EQ(S_OK, plugin->GetPluginDetails(&name, &version));
-  SysFreeString(name);
-  SysFreeString(version);
+  ScopedBstr name;
+  ScopedBstr version;
+  EXPECT_EQ(S_OK, plugin->GetPluginDetails(name.Receive(), version.Receive()));
   plugin.Reset();
   EXPECT_EQ(S_FALSE, PluginDll::Get().CanUnloadNow());
   outer->ReleaseInner();
@@ -108,19 +101,17 @@ TEST_F(PluginDllTest, AggregationIsOfferedOnlyThroughIUnknown) {
 
 TEST_F(PluginDllTest, ReportsItsNameAndVersion) {
   ComPtr<IVesperlinePlugin> plugin = CreatePlugin();
-  BSTR name = nullptr;
-  BSTR version = nullptr;
-  ASSERT_EQ(S_OK, plugin->GetPluginDetails(&name, &version));
-  EXPECT_STREQ(L"Vesperline Microsoft ConfigMgr\\SMS Plugin", name);
-  EXPECT_STREQ(L"6.0.500.167 r134132 (x64)", version);
-  SysFreeString(name);
-  SysFreeString(version);
+  ScopedBstr name;
+  ScopedBstr version;
+  ASSERT_EQ(S_OK, plugin->GetPluginDetails(name.Receive(), version.Receive()));
+  EXPECT_STREQ(L"Vesperline Microsoft ConfigMgr\\SMS Plugin", name.Get());
+  EXPECT_STREQ(L"6.0.500.167 r134132 (x64)", version.Get());
 }
 
 TEST_F(PluginDllTest, InitializeWithoutProviderLogsThroughTheHost) {
   ComPtr<IVesperlinePlugin> plugin = CreatePlugin();
-  host_.serviceProvider->Fail(SID_PowerDownProvider, E_NOINTERFACE);
-  EXPECT_EQ(E_NOINTERFACE, plugin->Initialize(host_.serviceProvider.Get()));
+  m_host.serviceProvider->Fail(SID_PowerDownProvider, E_NOINTERFACE);
+  EXPECT_EQ(E_NOINTERFACE, plugin->Initialize(m_host.serviceProvider.Get()));
   EXPECT_THAT(LogCapture::Messages(),
               ElementsAre("[T]: Power down provider has not been registered "
                           "with the service provider; bailing...\n"));
@@ -128,19 +119,19 @@ TEST_F(PluginDllTest, InitializeWithoutProviderLogsThroughTheHost) {
 
 TEST_F(PluginDllTest, InitializeWithoutBrokerLogsThroughTheHost) {
   ComPtr<IVesperlinePlugin> plugin = CreatePlugin();
-  host_.serviceProvider->Offer(SID_PowerDownProvider,
-                               host_.powerDownProvider.Get());
-  host_.serviceProvider->Fail(SID_EventBroker, E_ACCESSDENIED);
-  EXPECT_EQ(E_ACCESSDENIED, plugin->Initialize(host_.serviceProvider.Get()));
+  m_host.serviceProvider->Offer(SID_PowerDownProvider,
+                                m_host.powerDownProvider.Get());
+  m_host.serviceProvider->Fail(SID_EventBroker, E_ACCESSDENIED);
+  EXPECT_EQ(E_ACCESSDENIED, plugin->Initialize(m_host.serviceProvider.Get()));
   EXPECT_THAT(LogCapture::Messages(),
               ElementsAre("[T]: Failed to query for event broker whilst "
                           "initializing the CM\\SMS plugin.\n"));
 }
 
 TEST_F(PluginDllTest, InitializeAgainstFullHostSucceeds) {
-  host_ = FakeHost();
+  m_host = FakeHost();
   ComPtr<IVesperlinePlugin> plugin = CreatePlugin();
-  EXPECT_EQ(S_OK, plugin->Initialize(host_.serviceProvider.Get()));
+  EXPECT_EQ(S_OK, plugin->Initialize(m_host.serviceProvider.Get()));
   EXPECT_EQ(S_OK, plugin->Uninitialize());
 }
 
@@ -253,12 +244,9 @@ TEST(PluginDllUnloadTest, UnloadAfterUseReleasesCachedFactoryAndReloads) {
 
     ComPtr<IClassFactory> factory;
     ASSERT_EQ(S_OK,
-              getClassObject(CLSID_ConfigMgrPlugin, IID_IClassFactory,
-                             reinterpret_cast<void**>(factory.GetAddressOf())));
+              getClassObject(CLSID_ConfigMgrPlugin, IID_PPV_ARGS(&factory)));
     ComPtr<IVesperlinePlugin> plugin;
-    ASSERT_EQ(S_OK, factory->CreateInstance(
-                        nullptr, IID_IVesperlinePlugin,
-                        reinterpret_cast<void**>(plugin.GetAddressOf())));
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&plugin)));
     plugin.Reset();
     factory.Reset();
     // The factory stays cached in the module until the library goes.

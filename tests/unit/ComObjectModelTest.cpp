@@ -27,9 +27,8 @@ LONG RefCountOf(IUnknown* object) {
 
 TEST_F(ComObjectModelTest, PlainObjectLocksModuleWhileAlive) {
   ComPtr<IVesperlinePlugin> plugin;
-  ASSERT_EQ(S_OK, CreateComInstance<CConfigMgrPlugin>(
-                      nullptr, IID_IVesperlinePlugin,
-                      reinterpret_cast<void**>(plugin.GetAddressOf())));
+  ASSERT_EQ(S_OK, CreateComInstance<CConfigMgrPlugin>(nullptr,
+                                                      IID_PPV_ARGS(&plugin)));
   EXPECT_EQ(1, Module().GetLockCount());
   EXPECT_EQ(1, RefCountOf(plugin.Get()));
   plugin.Reset();
@@ -38,9 +37,8 @@ TEST_F(ComObjectModelTest, PlainObjectLocksModuleWhileAlive) {
 
 TEST_F(ComObjectModelTest, AnswersExactlyItsInterfaces) {
   ComPtr<IUnknown> unknown;
-  ASSERT_EQ(S_OK, CreateComInstance<CConfigMgrPlugin>(
-                      nullptr, IID_IUnknown,
-                      reinterpret_cast<void**>(unknown.GetAddressOf())));
+  ASSERT_EQ(S_OK, CreateComInstance<CConfigMgrPlugin>(nullptr,
+                                                      IID_PPV_ARGS(&unknown)));
   ComPtr<IVesperlinePlugin> plugin;
   EXPECT_EQ(S_OK, unknown.As(&plugin));
   // IUnknown is the same identity from every interface.
@@ -73,9 +71,8 @@ TEST_F(ComObjectModelTest, FailedQueryDestroysNewObject) {
 TEST_F(ComObjectModelTest, AggregatedObjectDelegatesToOuter) {
   ComPtr<FakeOuterObject> outer = MakeFake<FakeOuterObject>();
   ComPtr<IUnknown> inner;
-  ASSERT_EQ(S_OK, CreateComInstance<CConfigMgrPlugin>(
-                      outer.Get(), IID_IUnknown,
-                      reinterpret_cast<void**>(inner.GetAddressOf())));
+  ASSERT_EQ(S_OK, CreateComInstance<CConfigMgrPlugin>(outer.Get(),
+                                                      IID_PPV_ARGS(&inner)));
   outer->SetInner(inner.Get());
   inner.Reset();
   EXPECT_EQ(1, Module().GetLockCount());
@@ -109,15 +106,13 @@ TEST_F(ComObjectModelTest, AggregatedObjectDelegatesToOuter) {
 
 TEST_F(ComObjectModelTest, FactoryLocksModuleOnlyWhileHeldOutsideCache) {
   ComPtr<IClassFactory> factory;
-  ASSERT_EQ(S_OK, Module().GetClassObject(
-                      CLSID_ConfigMgrPlugin, IID_IClassFactory,
-                      reinterpret_cast<void**>(factory.GetAddressOf())));
+  ASSERT_EQ(S_OK, Module().GetClassObject(CLSID_ConfigMgrPlugin,
+                                          IID_PPV_ARGS(&factory)));
   EXPECT_EQ(1, Module().GetLockCount());
   // A second holder shares the cached factory and adds no lock.
   ComPtr<IUnknown> again;
-  ASSERT_EQ(S_OK, Module().GetClassObject(
-                      CLSID_ConfigMgrPlugin, IID_IUnknown,
-                      reinterpret_cast<void**>(again.GetAddressOf())));
+  ASSERT_EQ(S_OK, Module().GetClassObject(CLSID_ConfigMgrPlugin,
+                                          IID_PPV_ARGS(&again)));
   EXPECT_EQ(static_cast<IUnknown*>(factory.Get()), again.Get());
   EXPECT_EQ(1, Module().GetLockCount());
   again.Reset();
@@ -128,16 +123,14 @@ TEST_F(ComObjectModelTest, FactoryLocksModuleOnlyWhileHeldOutsideCache) {
 
 TEST_F(ComObjectModelTest, LockServerCountsOnTheModule) {
   ComPtr<IClassFactory> factory;
-  ASSERT_EQ(S_OK, Module().GetClassObject(
-                      CLSID_ConfigMgrPlugin, IID_IClassFactory,
-                      reinterpret_cast<void**>(factory.GetAddressOf())));
+  ASSERT_EQ(S_OK, Module().GetClassObject(CLSID_ConfigMgrPlugin,
+                                          IID_PPV_ARGS(&factory)));
   EXPECT_EQ(S_OK, factory->LockServer(TRUE));
   EXPECT_EQ(S_OK, factory->LockServer(TRUE));
   factory.Reset();
   EXPECT_EQ(2, Module().GetLockCount());
-  ASSERT_EQ(S_OK, Module().GetClassObject(
-                      CLSID_ConfigMgrPlugin, IID_IClassFactory,
-                      reinterpret_cast<void**>(factory.GetAddressOf())));
+  ASSERT_EQ(S_OK, Module().GetClassObject(CLSID_ConfigMgrPlugin,
+                                          IID_PPV_ARGS(&factory)));
   EXPECT_EQ(S_OK, factory->LockServer(FALSE));
   EXPECT_EQ(S_OK, factory->LockServer(FALSE));
   factory.Reset();
@@ -145,9 +138,8 @@ TEST_F(ComObjectModelTest, LockServerCountsOnTheModule) {
 
 TEST_F(ComObjectModelTest, FactoryCreatesPlainAndAggregatedInstances) {
   ComPtr<IClassFactory> factory;
-  ASSERT_EQ(S_OK, Module().GetClassObject(
-                      CLSID_ConfigMgrPlugin, IID_IClassFactory,
-                      reinterpret_cast<void**>(factory.GetAddressOf())));
+  ASSERT_EQ(S_OK, Module().GetClassObject(CLSID_ConfigMgrPlugin,
+                                          IID_PPV_ARGS(&factory)));
   ComPtr<FakeOuterObject> outer = MakeFake<FakeOuterObject>();
 
   void* object = reinterpret_cast<void*>(1);
@@ -159,13 +151,9 @@ TEST_F(ComObjectModelTest, FactoryCreatesPlainAndAggregatedInstances) {
             factory->CreateInstance(nullptr, IID_IVesperlinePlugin, nullptr));
 
   ComPtr<IUnknown> inner;
-  ASSERT_EQ(S_OK, factory->CreateInstance(
-                      outer.Get(), IID_IUnknown,
-                      reinterpret_cast<void**>(inner.GetAddressOf())));
+  ASSERT_EQ(S_OK, factory->CreateInstance(outer.Get(), IID_PPV_ARGS(&inner)));
   ComPtr<IVesperlinePlugin> plain;
-  ASSERT_EQ(S_OK, factory->CreateInstance(
-                      nullptr, IID_IVesperlinePlugin,
-                      reinterpret_cast<void**>(plain.GetAddressOf())));
+  ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&plain)));
   EXPECT_EQ(3, Module().GetLockCount());
   inner.Reset();
   plain.Reset();

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <wrl/client.h>
 
+#include "common/ScopedBstr.h"
 #include "plugin/ConfigMgrPlugin.h"
 #include "tests/support/HostDoubles.h"
 #include "tests/support/LogCapture.h"
@@ -24,92 +25,90 @@ class ConfigMgrPluginTest : public ::testing::Test {
  protected:
   void SetUp() override {
     LogCapture::Clear();
-    ASSERT_EQ(S_OK, CConfigMgrPlugin::CreateInstance(
-                        nullptr, IID_IVesperlinePlugin,
-                        reinterpret_cast<void**>(plugin_.GetAddressOf())));
+    ASSERT_EQ(S_OK, CConfigMgrPlugin::CreateInstance(nullptr,
+                                                     IID_PPV_ARGS(&m_plugin)));
   }
 
   void TearDown() override {
-    plugin_.Reset();
-    host_.ReleaseHeld();
-    EXPECT_TRUE(host_.OnlyTestReferencesRemain());
+    m_plugin.Reset();
+    m_host.ReleaseHeld();
+    EXPECT_TRUE(m_host.OnlyTestReferencesRemain());
     EXPECT_EQ(0, Module().GetLockCount());
   }
 
-  FakeHost host_{FakeHost::Offers::NoServices};
-  ComPtr<IVesperlinePlugin> plugin_;
+  FakeHost m_host{FakeHost::Offers::NoServices};
+  ComPtr<IVesperlinePlugin> m_plugin;
 };
 
 TEST_F(ConfigMgrPluginTest, MissingPowerDownProviderStopsAtFirstStep) {
-  host_.serviceProvider->Fail(SID_PowerDownProvider, E_NOINTERFACE);
-  host_.serviceProvider->Offer(SID_EventBroker, host_.eventBroker.Get());
+  m_host.serviceProvider->Fail(SID_PowerDownProvider, E_NOINTERFACE);
+  m_host.serviceProvider->Offer(SID_EventBroker, m_host.eventBroker.Get());
 
-  EXPECT_EQ(E_NOINTERFACE, plugin_->Initialize(host_.serviceProvider.Get()));
+  EXPECT_EQ(E_NOINTERFACE, m_plugin->Initialize(m_host.serviceProvider.Get()));
   EXPECT_THAT(LogCapture::Messages(), ElementsAre(kNoProviderLine));
   // The event broker is never asked for.
-  const auto queried = host_.serviceProvider->QueriedServices();
+  const auto queried = m_host.serviceProvider->QueriedServices();
   ASSERT_EQ(1u, queried.size());
   EXPECT_EQ(SID_PowerDownProvider, queried[0]);
 }
 
 TEST_F(ConfigMgrPluginTest, MissingEventBrokerKeepsTheProvider) {
-  host_.serviceProvider->Offer(SID_PowerDownProvider,
-                               host_.powerDownProvider.Get());
-  host_.serviceProvider->Fail(SID_EventBroker, E_FAIL);
-  const LONG providerRefs = host_.powerDownProvider->RefCount();
+  m_host.serviceProvider->Offer(SID_PowerDownProvider,
+                                m_host.powerDownProvider.Get());
+  m_host.serviceProvider->Fail(SID_EventBroker, E_FAIL);
+  const LONG providerRefs = m_host.powerDownProvider->RefCount();
 
-  EXPECT_EQ(E_FAIL, plugin_->Initialize(host_.serviceProvider.Get()));
+  EXPECT_EQ(E_FAIL, m_plugin->Initialize(m_host.serviceProvider.Get()));
   EXPECT_THAT(LogCapture::Messages(), ElementsAre(kNoBrokerLine));
   // Not undone: the provider stays with the object until it is destroyed.
-  EXPECT_EQ(providerRefs + 1, host_.powerDownProvider->RefCount());
-  plugin_.Reset();
-  EXPECT_EQ(providerRefs, host_.powerDownProvider->RefCount());
+  EXPECT_EQ(providerRefs + 1, m_host.powerDownProvider->RefCount());
+  m_plugin.Reset();
+  EXPECT_EQ(providerRefs, m_host.powerDownProvider->RefCount());
 }
 
 TEST_F(ConfigMgrPluginTest, InitializeKeepsProviderAndGivesBrokerBack) {
-  host_ = FakeHost();
-  const LONG providerRefs = host_.powerDownProvider->RefCount();
-  const LONG brokerRefs = host_.eventBroker->RefCount();
+  m_host = FakeHost();
+  const LONG providerRefs = m_host.powerDownProvider->RefCount();
+  const LONG brokerRefs = m_host.eventBroker->RefCount();
 
-  EXPECT_EQ(S_OK, plugin_->Initialize(host_.serviceProvider.Get()));
+  EXPECT_EQ(S_OK, m_plugin->Initialize(m_host.serviceProvider.Get()));
   EXPECT_TRUE(LogCapture::Messages().empty());
-  EXPECT_EQ(providerRefs + 1, host_.powerDownProvider->RefCount());
-  EXPECT_EQ(brokerRefs, host_.eventBroker->RefCount());
-  EXPECT_EQ(1, host_.serviceProvider->RefCount());
+  EXPECT_EQ(providerRefs + 1, m_host.powerDownProvider->RefCount());
+  EXPECT_EQ(brokerRefs, m_host.eventBroker->RefCount());
+  EXPECT_EQ(1, m_host.serviceProvider->RefCount());
 }
 
 TEST_F(ConfigMgrPluginTest, UninitializeReleasesNothing) {
-  host_ = FakeHost();
-  ASSERT_EQ(S_OK, plugin_->Initialize(host_.serviceProvider.Get()));
-  const LONG providerRefs = host_.powerDownProvider->RefCount();
+  m_host = FakeHost();
+  ASSERT_EQ(S_OK, m_plugin->Initialize(m_host.serviceProvider.Get()));
+  const LONG providerRefs = m_host.powerDownProvider->RefCount();
 
-  EXPECT_EQ(S_OK, plugin_->Uninitialize());
-  EXPECT_EQ(providerRefs, host_.powerDownProvider->RefCount());
+  EXPECT_EQ(S_OK, m_plugin->Uninitialize());
+  EXPECT_EQ(providerRefs, m_host.powerDownProvider->RefCount());
   // The references go with the object's last reference.
-  plugin_.Reset();
-  EXPECT_EQ(providerRefs - 1, host_.powerDownProvider->RefCount());
+  m_plugin.Reset();
+  EXPECT_EQ(providerRefs - 1, m_host.powerDownProvider->RefCount());
 }
 
 TEST_F(ConfigMgrPluginTest, NullServiceProviderIsRejected) {
-  EXPECT_EQ(E_POINTER, plugin_->Initialize(nullptr));
+  EXPECT_EQ(E_POINTER, m_plugin->Initialize(nullptr));
 }
 
 TEST_F(ConfigMgrPluginTest, DetailsNameThePluginAndItsVersion) {
-  BSTR name = nullptr;
-  BSTR version = nullptr;
-  ASSERT_EQ(S_OK, plugin_->GetPluginDetails(&name, &version));
-  EXPECT_STREQ(L"Vesperline Microsoft ConfigMgr\\SMS Plugin", name);
-  EXPECT_STREQ(L"6.0.500.167 r134132 (x64)", version);
-  EXPECT_EQ(41u, SysStringLen(name));
-  SysFreeString(name);
-  SysFreeString(version);
+  NTarn::ScopedBstr name;
+  NTarn::ScopedBstr version;
+  ASSERT_EQ(S_OK,
+            m_plugin->GetPluginDetails(name.Receive(), version.Receive()));
+  EXPECT_STREQ(L"Vesperline Microsoft ConfigMgr\\SMS Plugin", name.Get());
+  EXPECT_STREQ(L"6.0.500.167 r134132 (x64)", version.Get());
+  EXPECT_EQ(41u, name.Length());
 }
 
 TEST_F(ConfigMgrPluginTest, DetailsRejectNullOutParameters) {
   BSTR text = nullptr;
-  EXPECT_EQ(E_POINTER, plugin_->GetPluginDetails(nullptr, &text));
+  EXPECT_EQ(E_POINTER, m_plugin->GetPluginDetails(nullptr, &text));
   EXPECT_EQ(nullptr, text);
-  EXPECT_EQ(E_POINTER, plugin_->GetPluginDetails(&text, nullptr));
+  EXPECT_EQ(E_POINTER, m_plugin->GetPluginDetails(&text, nullptr));
   EXPECT_EQ(nullptr, text);
 }
 

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <string>
 
+#include "common/ScopedBstr.h"
 #include "plugin/HostContract.h"
 #include "tools/vplhost/HostServices.h"
 
@@ -47,13 +48,11 @@ int Fail(const char* what, HRESULT hr) {
 
 int RunPlugin(DllGetClassObjectFunction getClassObject) {
   ComPtr<IClassFactory> factory;
-  HRESULT hr = getClassObject(CLSID_ConfigMgrPlugin, IID_IClassFactory,
-                              reinterpret_cast<void**>(factory.GetAddressOf()));
+  HRESULT hr = getClassObject(CLSID_ConfigMgrPlugin, IID_PPV_ARGS(&factory));
   if (FAILED(hr)) return Fail("DllGetClassObject", hr);
 
   ComPtr<IVesperlinePlugin> plugin;
-  hr = factory->CreateInstance(nullptr, IID_IVesperlinePlugin,
-                               reinterpret_cast<void**>(plugin.GetAddressOf()));
+  hr = factory->CreateInstance(nullptr, IID_PPV_ARGS(&plugin));
   if (FAILED(hr)) return Fail("CreateInstance", hr);
 
   // Host objects start with no reference; each ComPtr takes the first.
@@ -68,15 +67,13 @@ int RunPlugin(DllGetClassObjectFunction getClassObject) {
   printf("vplhost: Initialize returned 0x%08lx\n",
          static_cast<unsigned long>(hr));
 
-  BSTR name = nullptr;
-  BSTR version = nullptr;
-  hr = plugin->GetPluginDetails(&name, &version);
+  NTarn::ScopedBstr name;
+  NTarn::ScopedBstr version;
+  hr = plugin->GetPluginDetails(name.Receive(), version.Receive());
   if (SUCCEEDED(hr)) {
-    printf("vplhost: plug-in \"%s\", version \"%s\"\n", Narrow(name).c_str(),
-           Narrow(version).c_str());
+    printf("vplhost: plug-in \"%s\", version \"%s\"\n",
+           Narrow(name.Get()).c_str(), Narrow(version.Get()).c_str());
   }
-  ::SysFreeString(name);
-  ::SysFreeString(version);
 
   hr = plugin->Uninitialize();
   printf("vplhost: Uninitialize returned 0x%08lx\n",

@@ -7,19 +7,21 @@
 #include "plugin/RegistryReplacements.h"
 #include "plugin/RegistryScriptParser.h"
 #include "plugin/RegistryScriptResource.h"
-#include "common/ScopedRegKey.h"
+#include "common/ScopedHandle.h"
 #include "plugin/resource.h"
 #include "tests/support/RegistrationTables.h"
 #include "tests/support/RegistryTree.h"
+#include "tests/support/TestRegistryKey.h"
 
 namespace registration {
 namespace {
 
+using NTarn::ScopedRegKey;
 using vpltest::ReadRegistryTree;
 using vpltest::ReadRegistryTrees;
 using vpltest::RegisteredPaths;
 
-constexpr wchar_t kScratchPath[] = L"Software\\VplCMgrTests\\Registrar";
+constexpr char kScratchPath[] = "Software\\VplCMgrTests\\Registrar";
 // A path with a space and a quote, which must reach the registry unchanged.
 constexpr wchar_t kModulePath[] = L"C:\\Program Files\\It's\\VplCMgr.dll";
 
@@ -28,20 +30,10 @@ constexpr wchar_t kModulePath[] = L"C:\\Program Files\\It's\\VplCMgr.dll";
 class RegistrarTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ::RegDeleteTreeW(HKEY_CURRENT_USER, kScratchPath);
-    ASSERT_EQ(
-        ERROR_SUCCESS,
-        ::RegCreateKeyExW(HKEY_CURRENT_USER, kScratchPath, 0, nullptr, 0,
-                          KEY_ALL_ACCESS, nullptr, m_root.Receive(), nullptr));
+    m_root = m_scratch.Open();
+    ASSERT_TRUE(m_root);
     ASSERT_EQ(S_OK, Module().AddCommonRGSReplacements(&m_replacements));
     m_replacements.Add(L"MODULE", kModulePath);
-  }
-
-  void TearDown() override {
-    m_root.Close();
-    ::RegDeleteTreeW(HKEY_CURRENT_USER, kScratchPath);
-    // Goes only when no other test still uses it.
-    ::RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\VplCMgrTests");
   }
 
   HRESULT Run(ScriptAction action) {
@@ -66,6 +58,7 @@ class RegistrarTest : public ::testing::Test {
                           KEY_ALL_ACCESS, nullptr, key.Receive(), nullptr));
   }
 
+  vpltest::TestRegistryKey m_scratch{kScratchPath, true, HKEY_CURRENT_USER};
   ScopedRegKey m_root;
   RegistryReplacements m_replacements;
 };

@@ -9,12 +9,14 @@
 #include <gtest/gtest.h>
 
 #include "common/CurrentModule.h"
+#include "common/ScopedBstr.h"
 #include "plugin/HostContract.h"
 #include "plugin/ModulePath.h"
 
 namespace {
 
 using Microsoft::WRL::ComPtr;
+using NTarn::ScopedBstr;
 
 class TypeLibraryTest : public ::testing::Test {
  protected:
@@ -26,15 +28,12 @@ class TypeLibraryTest : public ::testing::Test {
 
   std::wstring Name(ITypeInfo* info, MEMBERID member = MEMBERID_NIL,
                     std::wstring* docString = nullptr) {
-    BSTR name = nullptr;
-    BSTR doc = nullptr;
-    EXPECT_EQ(S_OK,
-              info->GetDocumentation(member, &name, &doc, nullptr, nullptr));
-    std::wstring result = name ? name : L"";
-    if (docString) *docString = doc ? doc : L"";
-    ::SysFreeString(name);
-    ::SysFreeString(doc);
-    return result;
+    ScopedBstr name;
+    ScopedBstr doc;
+    EXPECT_EQ(S_OK, info->GetDocumentation(member, name.Receive(),
+                                           doc.Receive(), nullptr, nullptr));
+    if (docString) *docString = doc.IsNull() ? L"" : doc.Get();
+    return name.IsNull() ? L"" : name.Get();
   }
 
   std::vector<std::wstring> FunctionNames(ITypeInfo* info) {
@@ -64,11 +63,10 @@ TEST_F(TypeLibraryTest, LibraryAttributes) {
   EXPECT_EQ(SYS_WIN64, attr->syskind);
   m_library->ReleaseTLibAttr(attr);
 
-  BSTR name = nullptr;
-  ASSERT_EQ(S_OK,
-            m_library->GetDocumentation(-1, &name, nullptr, nullptr, nullptr));
-  EXPECT_STREQ(L"VplCMgrLib", name);
-  ::SysFreeString(name);
+  ScopedBstr name;
+  ASSERT_EQ(S_OK, m_library->GetDocumentation(-1, name.Receive(), nullptr,
+                                              nullptr, nullptr));
+  EXPECT_STREQ(L"VplCMgrLib", name.Get());
 }
 
 TEST_F(TypeLibraryTest, CoclassOffersThePluginInterface) {

@@ -8,52 +8,23 @@
 #include "common/RegistryParameters.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/DebugFlagsScope.h"
-#include "tests/unit/registry/TestRegistryKey.h"
+#include "tests/support/TestRegistryKey.h"
 
 namespace {
 
 using vpltest::DebugFlagsScope;
 using vpltest::LogCapture;
+using vpltest::TestKeyPath;
 using vpltest::TestRegistryKey;
 using Lines = std::vector<std::string>;
 
 class GetRegParameterTest : public ::testing::Test {
  protected:
-  static std::string KeyPath() {
-    return std::string("Software\\VplCMgrTests\\") +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name();
-  }
-
-  DebugFlagsScope flags_{0};
+  DebugFlagsScope m_flags{0};
 };
 
-// Grants the process's account only `access` on the key.
-void RestrictKey(const std::string& path, REGSAM access) {
-  HANDLE token = nullptr;
-  ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token));
-  BYTE user[256];
-  DWORD size = sizeof(user);
-  ASSERT_TRUE(::GetTokenInformation(token, TokenUser, user, size, &size));
-  ::CloseHandle(token);
-  BYTE aclBlock[256] = {};
-  auto* acl = reinterpret_cast<PACL>(aclBlock);
-  ASSERT_TRUE(::InitializeAcl(acl, sizeof(aclBlock), ACL_REVISION));
-  ASSERT_TRUE(
-      ::AddAccessAllowedAce(acl, ACL_REVISION, access,
-                            reinterpret_cast<TOKEN_USER*>(user)->User.Sid));
-  SECURITY_DESCRIPTOR descriptor;
-  ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-  ::SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
-  HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0,
-                                           WRITE_DAC, &key));
-  EXPECT_EQ(ERROR_SUCCESS,
-            ::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor));
-  ::RegCloseKey(key);
-}
-
 TEST_F(GetRegParameterTest, MissingNumberIsCreatedClearedOrKeptByMode) {
-  TestRegistryKey key(KeyPath());
+  TestRegistryKey key(TestKeyPath());
   DWORD value = 42;
   EXPECT_EQ(0u, GetRegParameter(HKEY_LOCAL_MACHINE, key.c_str(), "Created",
                                 REG_DWORD, &value, sizeof(value), 0));
@@ -78,7 +49,7 @@ TEST_F(GetRegParameterTest, MissingNumberIsCreatedClearedOrKeptByMode) {
 }
 
 TEST_F(GetRegParameterTest, MissingKeyIsCreatedOnlyInReadWriteMode) {
-  TestRegistryKey key(KeyPath(), /*create=*/false);
+  TestRegistryKey key(TestKeyPath(), /*create=*/false);
   DWORD value = 42;
   EXPECT_EQ(0u, GetRegParameter(HKEY_LOCAL_MACHINE, key.c_str(), "Value",
                                 REG_DWORD, &value, sizeof(value), 0x80));
@@ -92,7 +63,7 @@ TEST_F(GetRegParameterTest, MissingKeyIsCreatedOnlyInReadWriteMode) {
 }
 
 TEST_F(GetRegParameterTest, NumberStoredAsTextIsRepairedOnlyInReadWriteMode) {
-  TestRegistryKey key(KeyPath());
+  TestRegistryKey key(TestKeyPath());
   key.SetString("Window", "120");
   DWORD value = 7;
   EXPECT_EQ(1u, GetRegParameter(HKEY_LOCAL_MACHINE, key.c_str(), "Window",
@@ -125,7 +96,7 @@ TEST_F(GetRegParameterTest, NumberStoredAsTextIsRepairedOnlyInReadWriteMode) {
 }
 
 TEST_F(GetRegParameterTest, ValueOfAnotherTypeIsReplacedOnlyInReadWriteMode) {
-  TestRegistryKey key(KeyPath());
+  TestRegistryKey key(TestKeyPath());
   const BYTE bytes[2] = {1, 2};
   key.SetRaw("Odd", REG_BINARY, bytes, sizeof(bytes));
   DWORD value = 7;
@@ -149,7 +120,7 @@ TEST_F(GetRegParameterTest, ValueOfAnotherTypeIsReplacedOnlyInReadWriteMode) {
 }
 
 TEST_F(GetRegParameterTest, TextChangeIgnoresCase) {
-  TestRegistryKey key(KeyPath());
+  TestRegistryKey key(TestKeyPath());
   key.SetString("Text", "Hello");
   char text[16] = "hello";
   EXPECT_EQ(0u, GetRegParameter(HKEY_LOCAL_MACHINE, key.c_str(), "Text", REG_SZ,
@@ -162,7 +133,7 @@ TEST_F(GetRegParameterTest, TextChangeIgnoresCase) {
 }
 
 TEST_F(GetRegParameterTest, TextMustFitTheBufferWithItsTerminator) {
-  TestRegistryKey key(KeyPath());
+  TestRegistryKey key(TestKeyPath());
   char text[6] = "dflt";
   key.SetString("Long", "123456");
   EXPECT_EQ(static_cast<DWORD>(ERROR_MORE_DATA),
@@ -191,7 +162,7 @@ TEST_F(GetRegParameterTest, TextMustFitTheBufferWithItsTerminator) {
 }
 
 TEST_F(GetRegParameterTest, ExpandableTextIsWrittenOnlyWithAReference) {
-  TestRegistryKey key(KeyPath());
+  TestRegistryKey key(TestKeyPath());
   ASSERT_TRUE(::SetEnvironmentVariableA("VPL_TEST_DIR", "C:\\Data"));
   char text[64] = "%VPL_TEST_DIR%\\Logs";
   EXPECT_EQ(0u, GetRegParameter(HKEY_LOCAL_MACHINE, key.c_str(), "Dir",
@@ -215,7 +186,7 @@ TEST_F(GetRegParameterTest, ExpandableTextIsWrittenOnlyWithAReference) {
 }
 
 TEST_F(GetRegParameterTest, TracesFollowTheFlagsAndTheDebugBit) {
-  TestRegistryKey key(KeyPath());
+  TestRegistryKey key(TestKeyPath());
   key.SetDword("Count", 5);
   key.SetString("Name", "New");
   const std::string prefix = key.Path() + "\\";
@@ -247,7 +218,7 @@ TEST_F(GetRegParameterTest, TracesFollowTheFlagsAndTheDebugBit) {
 }
 
 TEST_F(GetRegParameterTest, DebugAndTraceEnabledAreTracedWithoutTheDebugBit) {
-  TestRegistryKey key(KeyPath());
+  TestRegistryKey key(TestKeyPath());
   key.SetDword("Debug", 16);
   key.SetDword("Other", 16);
   key.SetString("TraceEnabled", "yes");
@@ -277,12 +248,9 @@ TEST_F(GetRegParameterTest, DebugAndTraceEnabledAreTracedWithoutTheDebugBit) {
 }
 
 TEST_F(GetRegParameterTest, KeysThatCannotBeWrittenAreLogged) {
-  TestRegistryKey key(KeyPath());
+  TestRegistryKey key(TestKeyPath());
   // A closed handle: the key can be neither opened nor created below it.
-  HKEY stale = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0,
-                                           KEY_READ, &stale));
-  ::RegCloseKey(stale);
+  const HKEY stale = key.ClosedHandle();
   DWORD value = 1;
   const DWORD status = GetRegParameter(stale, "Sub", "Name", REG_DWORD, &value,
                                        sizeof(value), 0);
@@ -296,7 +264,7 @@ TEST_F(GetRegParameterTest, KeysThatCannotBeWrittenAreLogged) {
   GetRegParameter(stale, "Sub", "Name", REG_DWORD, &value, sizeof(value), 0x90);
   EXPECT_EQ(Lines{}, LogCapture::Messages());
 
-  RestrictKey(key.Path(), KEY_READ);
+  key.RestrictAccess("", KEY_READ);
   LogCapture::Clear();
   EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED),
             GetRegParameter(HKEY_LOCAL_MACHINE, key.c_str(), "Name", REG_DWORD,
@@ -304,7 +272,7 @@ TEST_F(GetRegParameterTest, KeysThatCannotBeWrittenAreLogged) {
   EXPECT_EQ(Lines{std::string("GetRegParameter_3 ") +
                   FormatErrorText(ERROR_ACCESS_DENIED) + " - Name\n"},
             LogCapture::Messages());
-  RestrictKey(key.Path(), KEY_ALL_ACCESS);
+  key.RestrictAccess("", KEY_ALL_ACCESS);
 }
 
 TEST_F(GetRegParameterTest, NullArgumentsAndShortNumberBuffers) {

@@ -8,7 +8,7 @@
 #include "common/RegistryParameters.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/DebugFlagsScope.h"
-#include "tests/unit/registry/TestRegistryKey.h"
+#include "tests/support/TestRegistryKey.h"
 
 namespace {
 
@@ -20,27 +20,26 @@ using Lines = std::vector<std::string>;
 class GetRegParameterWTest : public ::testing::Test {
  protected:
   GetRegParameterWTest()
-      : key_(std::string("Software\\VplCMgrTests\\") +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name()),
-        path_(key_.Path().begin(), key_.Path().end()) {}
+      : m_key(vpltest::TestKeyPath()),
+        m_path(m_key.Path().begin(), m_key.Path().end()) {}
 
   void SetWide(const wchar_t* name, const wchar_t* data, DWORD bytes) {
     ASSERT_EQ(ERROR_SUCCESS,
-              ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, path_.c_str(), name, REG_SZ,
-                                data, bytes));
+              ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, m_path.c_str(), name,
+                                REG_SZ, data, bytes));
   }
 
-  DebugFlagsScope flags_{0};
-  TestRegistryKey key_;
-  std::wstring path_;
+  DebugFlagsScope m_flags{0};
+  TestRegistryKey m_key;
+  std::wstring m_path;
 };
 
 TEST_F(GetRegParameterWTest, TextTraceEndsWithCarriageReturnAndHexDump) {
-  key_.SetString("Name", "ab");
-  const std::string prefix = key_.Path() + "\\";
+  m_key.SetString("Name", "ab");
+  const std::string prefix = m_key.Path() + "\\";
   DebugFlags.store(0x08);
   wchar_t text[16] = L"x";
-  EXPECT_EQ(1u, GetRegParameterW(HKEY_LOCAL_MACHINE, path_.c_str(), L"Name",
+  EXPECT_EQ(1u, GetRegParameterW(HKEY_LOCAL_MACHINE, m_path.c_str(), L"Name",
                                  REG_SZ, text, sizeof(text), 0x01));
   EXPECT_STREQ(L"ab", text);
   EXPECT_EQ((Lines{prefix + "Name=\"ab\" previous \"x\"\r", "\n"}),
@@ -49,10 +48,10 @@ TEST_F(GetRegParameterWTest, TextTraceEndsWithCarriageReturnAndHexDump) {
   DebugFlags.store(0x108);
   LogCapture::Clear();
   wcscpy(text, L"x");
-  GetRegParameterW(HKEY_LOCAL_MACHINE, path_.c_str(), L"Name", REG_SZ, text,
+  GetRegParameterW(HKEY_LOCAL_MACHINE, m_path.c_str(), L"Name", REG_SZ, text,
                    sizeof(text), 0x41);
   EXPECT_EQ((Lines{prefix + "Name=\"ab\"\r",
-                   " (Hex values: " + key_.Path() + ", Name", "0x61", ",0x62",
+                   " (Hex values: " + m_key.Path() + ", Name", "0x61", ",0x62",
                    ")", "\n"}),
             LogCapture::Messages());
 }
@@ -64,73 +63,70 @@ TEST_F(GetRegParameterWTest, LongTextsAreCutInTheTrace) {
   DebugFlags.store(0x108);
   std::vector<wchar_t> text(1100, L'\0');
   text[0] = L'x';
-  EXPECT_EQ(1u, GetRegParameterW(HKEY_LOCAL_MACHINE, path_.c_str(), L"Long",
+  EXPECT_EQ(1u, GetRegParameterW(HKEY_LOCAL_MACHINE, m_path.c_str(), L"Long",
                                  REG_SZ, text.data(),
                                  static_cast<DWORD>(text.size() * 2), 0x01));
   EXPECT_EQ(stored, text.data());
-  EXPECT_EQ((Lines{key_.Path() + "\\Long=\"" + std::string(1000, 'a') +
+  EXPECT_EQ((Lines{m_key.Path() + "\\Long=\"" + std::string(1000, 'a') +
                        "...\" (len: 1001) previous \"x\" (len: 1)\r",
                    "\n"}),
             LogCapture::Messages());
 }
 
 TEST_F(GetRegParameterWTest, NumberTraceIsSigned) {
-  key_.SetDword("Number", 0xFFFFFFFF);
+  m_key.SetDword("Number", 0xFFFFFFFF);
   DebugFlags.store(0x08);
   DWORD value = 0;
-  EXPECT_EQ(1u, GetRegParameterW(HKEY_LOCAL_MACHINE, path_.c_str(), L"Number",
+  EXPECT_EQ(1u, GetRegParameterW(HKEY_LOCAL_MACHINE, m_path.c_str(), L"Number",
                                  REG_DWORD, &value, sizeof(value), 0x01));
-  EXPECT_EQ((Lines{key_.Path() + "\\Number=-1 (0xffffffff) previous 0\n"}),
+  EXPECT_EQ((Lines{m_key.Path() + "\\Number=-1 (0xffffffff) previous 0\n"}),
             LogCapture::Messages());
 }
 
 TEST_F(GetRegParameterWTest, MissingTextClearsTheWholeBufferWhenReadOnly) {
   wchar_t text[8] = L"abcdefg";
-  GetRegParameterW(HKEY_LOCAL_MACHINE, path_.c_str(), L"Missing", REG_SZ, text,
+  GetRegParameterW(HKEY_LOCAL_MACHINE, m_path.c_str(), L"Missing", REG_SZ, text,
                    sizeof(text), 0x80);
   for (wchar_t c : text) EXPECT_EQ(L'\0', c);
 
   wchar_t written[8] = L"dflt";
-  EXPECT_EQ(0u, GetRegParameterW(HKEY_LOCAL_MACHINE, path_.c_str(), L"Written",
+  EXPECT_EQ(0u, GetRegParameterW(HKEY_LOCAL_MACHINE, m_path.c_str(), L"Written",
                                  REG_SZ, written, sizeof(written), 0));
-  EXPECT_EQ("dflt", key_.ReadString("Written"));
+  EXPECT_EQ("dflt", m_key.ReadString("Written"));
 }
 
 TEST_F(GetRegParameterWTest, TextIsTerminatedInsideTheBuffer) {
   SetWide(L"Bare", L"abcd", 8);
   wchar_t exact[4] = {L'd', L'f', L'l', L't'};
   EXPECT_EQ(static_cast<DWORD>(ERROR_MORE_DATA),
-            GetRegParameterW(HKEY_LOCAL_MACHINE, path_.c_str(), L"Bare", REG_SZ,
-                             exact, sizeof(exact), 0));
+            GetRegParameterW(HKEY_LOCAL_MACHINE, m_path.c_str(), L"Bare",
+                             REG_SZ, exact, sizeof(exact), 0));
   EXPECT_EQ(0, wmemcmp(exact, L"dflt", 4));
   wchar_t roomy[5] = L"dflt";
-  EXPECT_EQ(1u, GetRegParameterW(HKEY_LOCAL_MACHINE, path_.c_str(), L"Bare",
+  EXPECT_EQ(1u, GetRegParameterW(HKEY_LOCAL_MACHINE, m_path.c_str(), L"Bare",
                                  REG_SZ, roomy, sizeof(roomy), 0));
   EXPECT_STREQ(L"abcd", roomy);
 }
 
 TEST_F(GetRegParameterWTest, NumberStoredAsTextAndExpandableText) {
-  key_.SetString("Count", "1440");
+  m_key.SetString("Count", "1440");
   DWORD value = 0;
-  EXPECT_EQ(1u, GetRegParameterW(HKEY_LOCAL_MACHINE, path_.c_str(), L"Count",
+  EXPECT_EQ(1u, GetRegParameterW(HKEY_LOCAL_MACHINE, m_path.c_str(), L"Count",
                                  REG_DWORD, &value, sizeof(value), 0));
   EXPECT_EQ(1440u, value);
-  EXPECT_EQ(static_cast<DWORD>(REG_DWORD), key_.TypeOf("Count"));
+  EXPECT_EQ(static_cast<DWORD>(REG_DWORD), m_key.TypeOf("Count"));
 
   ASSERT_TRUE(::SetEnvironmentVariableW(L"VPL_TEST_DIR", L"D:\\W"));
   wchar_t text[32] = L"%VPL_TEST_DIR%\\x";
-  GetRegParameterW(HKEY_LOCAL_MACHINE, path_.c_str(), L"Dir", REG_EXPAND_SZ,
+  GetRegParameterW(HKEY_LOCAL_MACHINE, m_path.c_str(), L"Dir", REG_EXPAND_SZ,
                    text, sizeof(text), 0);
   EXPECT_STREQ(L"D:\\W\\x", text);
-  EXPECT_EQ("%VPL_TEST_DIR%\\x", key_.ReadString("Dir"));
+  EXPECT_EQ("%VPL_TEST_DIR%\\x", m_key.ReadString("Dir"));
   ::SetEnvironmentVariableW(L"VPL_TEST_DIR", nullptr);
 }
 
 TEST_F(GetRegParameterWTest, KeyThatCannotBeOpenedIsLogged) {
-  HKEY stale = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_.c_str(), 0,
-                                           KEY_READ, &stale));
-  ::RegCloseKey(stale);
+  const HKEY stale = m_key.ClosedHandle();
   DWORD value = 0;
   GetRegParameterW(stale, L"Sub", L"Name", REG_DWORD, &value, sizeof(value), 0);
   EXPECT_EQ((Lines{std::string("GetRegParameterW_4 ") +

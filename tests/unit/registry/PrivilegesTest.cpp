@@ -8,7 +8,6 @@
 #include "common/SystemHelpers.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/DebugFlagsScope.h"
-#include "tests/unit/registry/TestRegistryKey.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "common/RegistryParameters.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/DebugFlagsScope.h"
-#include "tests/unit/registry/TestRegistryKey.h"
+#include "tests/support/TestRegistryKey.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ class RegGetPolicyParameterTest : public ::testing::Test {
     return "Software\\Policies\\Tarn\\VplCMgrTests\\" + TestName();
   }
 
-  DebugFlagsScope flags_{0};
+  DebugFlagsScope m_flags{0};
 };
 
 TEST_F(RegGetPolicyParameterTest, PolicyValueWinsAndNeitherKeyIsTouched) {

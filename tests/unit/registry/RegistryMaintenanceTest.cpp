@@ -2,90 +2,42 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "common/KeySecurity.h"
 #include "common/Logging.h"
 #include "common/RegistryMaintenance.h"
+#include "common/ScopedHandle.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/DebugFlagsScope.h"
-#include "tests/unit/registry/TestRegistryKey.h"
+#include "tests/support/TestRegistryKey.h"
 
 namespace {
 
+using NTarn::ScopedLocalMemory;
+using NTarn::ScopedRegKey;
 using vpltest::DebugFlagsScope;
 using vpltest::LogCapture;
+using vpltest::ProcessUserSid;
+using vpltest::TestKeyPath;
 using vpltest::TestRegistryKey;
 using Lines = std::vector<std::string>;
 
-std::string TestKeyPath() {
-  return std::string("Software\\VplCMgrTests\\") +
-         ::testing::UnitTest::GetInstance()->current_test_info()->name();
-}
-
-void CreateKey(const std::string& path) {
-  HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS,
-            ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &key, nullptr));
-  ::RegCloseKey(key);
-}
-
-bool KeyExists(const std::string& path) {
-  HKEY key = nullptr;
-  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  ::RegCloseKey(key);
-  return true;
-}
-
 std::string DeleteLine(const std::string& path) {
   return "[T]: Registry recursive delete [" + path + "]\n";
-}
-
-// The user SID of the process token.
-std::vector<BYTE> ProcessUserSid() {
-  HANDLE token = nullptr;
-  EXPECT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token));
-  BYTE user[256];
-  DWORD size = sizeof(user);
-  EXPECT_TRUE(::GetTokenInformation(token, TokenUser, user, size, &size));
-  ::CloseHandle(token);
-  PSID sid = reinterpret_cast<TOKEN_USER*>(user)->User.Sid;
-  const BYTE* bytes = static_cast<const BYTE*>(sid);
-  return std::vector<BYTE>(bytes, bytes + ::GetLengthSid(sid));
-}
-
-// Replaces the key's DACL with an empty one: nobody is granted anything.
-void LockKey(const std::string& path) {
-  ACL acl;
-  ASSERT_TRUE(::InitializeAcl(&acl, sizeof(acl), ACL_REVISION));
-  SECURITY_DESCRIPTOR descriptor;
-  ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-  ::SetSecurityDescriptorDacl(&descriptor, TRUE, &acl, FALSE);
-  HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0,
-                                           WRITE_DAC, &key));
-  EXPECT_EQ(ERROR_SUCCESS,
-            ::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor));
-  ::RegCloseKey(key);
 }
 
 // Expects the key's DACL to be exactly one ACE granting full control to the
 // account the process runs as.
 void ExpectFullControlForProcessUserOnly(const std::string& path) {
   PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ScopedLocalMemory descriptor;
   std::string name = "MACHINE\\" + path;
   ASSERT_EQ(ERROR_SUCCESS,
             ::GetNamedSecurityInfoA(name.data(), SE_REGISTRY_KEY,
                                     DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                    &dacl, nullptr, &descriptor));
-  std::unique_ptr<void, decltype(&::LocalFree)> owner(descriptor, ::LocalFree);
+                                    &dacl, nullptr, descriptor.Receive()));
   ASSERT_NE(nullptr, dacl);
   ASSERT_EQ(1, dacl->AceCount);
   ACCESS_ALLOWED_ACE* ace = nullptr;
@@ -106,8 +58,8 @@ TEST(RecurDeleteKey, RemovesThreeLevelsBottomUpWithOneLinePerKey) {
   DebugFlagsScope flags(0x10);
   TestRegistryKey root(TestKeyPath());
   const std::string path = root.Path();
-  CreateKey(path + "\\A\\B\\C");
-  CreateKey(path + "\\A2");
+  root.CreateSubkey("A\\B\\C");
+  root.CreateSubkey("A2");
   root.SetDword("Value", 1);
   EXPECT_EQ(TRUE, RecurDeleteKey(HKEY_LOCAL_MACHINE, root.c_str()));
   EXPECT_FALSE(root.Exists());
@@ -120,7 +72,7 @@ TEST(RecurDeleteKey, RemovesThreeLevelsBottomUpWithOneLinePerKey) {
 TEST(RecurDeleteKey, QuietWithoutTheVerboseBit) {
   DebugFlagsScope flags(0);
   TestRegistryKey root(TestKeyPath());
-  CreateKey(root.Path() + "\\A\\B");
+  root.CreateSubkey("A\\B");
   EXPECT_EQ(TRUE, RecurDeleteKey(HKEY_LOCAL_MACHINE, root.c_str()));
   EXPECT_FALSE(root.Exists());
   EXPECT_EQ(Lines{}, LogCapture::Messages());
@@ -140,14 +92,14 @@ TEST(RecurDeleteKey, KeyThatRefusesAccessHasItsSecurityReset) {
   DebugFlagsScope flags(0x10);
   TestRegistryKey root(TestKeyPath());
   const std::string locked = root.Path() + "\\Locked";
-  CreateKey(locked + "\\Inner");
-  LockKey(locked);
-  HKEY probe = nullptr;
-  ASSERT_EQ(
-      ERROR_ACCESS_DENIED,
-      ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, locked.c_str(), 0, KEY_READ, &probe));
+  root.CreateSubkey("Locked\\Inner");
+  root.RestrictAccess("Locked", 0);
+  ScopedRegKey probe;
+  ASSERT_EQ(ERROR_ACCESS_DENIED,
+            ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, locked.c_str(), 0, KEY_READ,
+                            probe.Receive()));
   EXPECT_EQ(TRUE, RecurDeleteKey(HKEY_LOCAL_MACHINE, locked.c_str()));
-  EXPECT_FALSE(KeyExists(locked));
+  EXPECT_FALSE(root.HasSubkey("Locked"));
   EXPECT_EQ((Lines{"Resetting Security on \"" + locked + "\"\n",
                    DeleteLine(locked), DeleteLine(locked + "\\Inner")}),
             LogCapture::Messages());
@@ -156,12 +108,13 @@ TEST(RecurDeleteKey, KeyThatRefusesAccessHasItsSecurityReset) {
 TEST(ResetSecurity, GrantsFullControlToTheProcessAccount) {
   DebugFlagsScope flags(0x10);
   TestRegistryKey root(TestKeyPath());
-  CreateKey(root.Path() + "\\Leaf");
-  HKEY parent = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, root.c_str(), 0,
-                                           KEY_READ, &parent));
-  EXPECT_EQ(TRUE, ResetSecurity(parent, root.c_str(), "Leaf"));
-  ::RegCloseKey(parent);
+  root.CreateSubkey("Leaf");
+  {
+    ScopedRegKey parent;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, root.c_str(),
+                                             0, KEY_READ, parent.Receive()));
+    EXPECT_EQ(TRUE, ResetSecurity(parent.Get(), root.c_str(), "Leaf"));
+  }
   ExpectFullControlForProcessUserOnly(root.Path() + "\\Leaf");
   EXPECT_EQ((Lines{"Resetting Security on \"" + root.Path() + "\\Leaf\"\n"}),
             LogCapture::Messages());
@@ -170,14 +123,14 @@ TEST(ResetSecurity, GrantsFullControlToTheProcessAccount) {
 TEST(ResetSecurity, TriesHarderByNameWhenTheKeyDoesNotOpen) {
   DebugFlagsScope flags(0x10);
   TestRegistryKey root(TestKeyPath());
-  CreateKey(root.Path() + "\\Leaf");
-  CreateKey(root.Path() + "\\Decoy");
+  root.CreateSubkey("Leaf");
+  root.CreateSubkey("Decoy");
   // The handle is of a key without "Leaf", so only the named path reaches it.
-  HKEY decoy = nullptr;
+  ScopedRegKey decoy;
   ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExA(HKEY_LOCAL_MACHINE,
                                            (root.Path() + "\\Decoy").c_str(), 0,
-                                           KEY_READ, &decoy));
-  EXPECT_EQ(TRUE, ResetSecurity(decoy, root.c_str(), "Leaf"));
+                                           KEY_READ, decoy.Receive()));
+  EXPECT_EQ(TRUE, ResetSecurity(decoy.Get(), root.c_str(), "Leaf"));
   ExpectFullControlForProcessUserOnly(root.Path() + "\\Leaf");
   EXPECT_EQ((Lines{"Resetting Security on \"" + root.Path() + "\\Leaf\"\n",
                    std::string("ResetSecurity OpenKey failed - ") +
@@ -188,8 +141,8 @@ TEST(ResetSecurity, TriesHarderByNameWhenTheKeyDoesNotOpen) {
   // Nowhere to be found: both named calls fail and are logged.
   DebugFlags.store(0);
   LogCapture::Clear();
-  EXPECT_EQ(FALSE, ResetSecurity(decoy, root.c_str(), "Gone"));
-  ::RegCloseKey(decoy);
+  EXPECT_EQ(FALSE, ResetSecurity(decoy.Get(), root.c_str(), "Gone"));
+  decoy.Reset();
   const std::string failure =
       std::string("res=2 Gone ") + FormatErrorText(ERROR_FILE_NOT_FOUND) + "\n";
   EXPECT_EQ((Lines{failure, failure}), LogCapture::Messages());

@@ -8,19 +8,15 @@
 #include "common/RegistryParameters.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/DebugFlagsScope.h"
-#include "tests/unit/registry/TestRegistryKey.h"
+#include "tests/support/TestRegistryKey.h"
 
 namespace {
 
 using vpltest::DebugFlagsScope;
 using vpltest::LogCapture;
+using vpltest::TestKeyPath;
 using vpltest::TestRegistryKey;
 using Lines = std::vector<std::string>;
-
-std::string TestKeyPath() {
-  return std::string("Software\\VplCMgrTests\\") +
-         ::testing::UnitTest::GetInstance()->current_test_info()->name();
-}
 
 std::wstring Wide(const std::string& text) {
   return std::wstring(text.begin(), text.end());
@@ -71,10 +67,7 @@ TEST(SetRegParameter, WideFormWritesWideTexts) {
 TEST(SetRegParameter, KeyThatCannotBeCreatedIsLogged) {
   DebugFlagsScope flags(0);
   TestRegistryKey key(TestKeyPath());
-  HKEY stale = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0,
-                                           KEY_READ, &stale));
-  ::RegCloseKey(stale);
+  const HKEY stale = key.ClosedHandle();
   const DWORD number = 1;
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE),
             SetRegParameter(stale, "Sub", "Name", REG_DWORD, &number,

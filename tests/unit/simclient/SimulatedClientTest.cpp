@@ -7,9 +7,12 @@
 
 #include <string>
 
+#include "common/ScopedBstr.h"
+
 namespace {
 
 using Microsoft::WRL::ComPtr;
+using NTarn::ScopedBstr;
 using vpltest::SimMethod;
 using vpltest::SimulatedClient;
 
@@ -28,16 +31,6 @@ constexpr char kScenario[] = R"({"namespaces": {
      "Small": {"cimType": "sint16[]", "value": [-2, 7]}}}
 }})";
 
-class BstrText {
- public:
-  explicit BstrText(const wchar_t* text) : m_text(::SysAllocString(text)) {}
-  ~BstrText() { ::SysFreeString(m_text); }
-  operator BSTR() const { return m_text; }
-
- private:
-  BSTR m_text;
-};
-
 class SimulatedClientTest : public ::testing::Test {
  protected:
   void TearDown() override {
@@ -54,17 +47,18 @@ class SimulatedClientTest : public ::testing::Test {
     ComPtr<IWbemLocator> locator;
     HRESULT hr =
         ::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
-                           IID_IWbemLocator, &locator);
+                           IID_PPV_ARGS(&locator));
     if (FAILED(hr)) return hr;
     m_services.Reset();
-    return locator->ConnectServer(BstrText(path), nullptr, nullptr, nullptr, 0,
-                                  nullptr, nullptr, &m_services);
+    return locator->ConnectServer(ScopedBstr(path).Get(), nullptr, nullptr,
+                                  nullptr, 0, nullptr, nullptr, &m_services);
   }
 
   HRESULT Query(const wchar_t* text, ComPtr<IEnumWbemClassObject>& results,
                 LONG flags = WBEM_FLAG_FORWARD_ONLY) {
-    return m_services->ExecQuery(BstrText(L"WQL"), BstrText(text), flags,
-                                 nullptr, &results);
+    return m_services->ExecQuery(ScopedBstr(L"WQL").Get(),
+                                 ScopedBstr(text).Get(), flags, nullptr,
+                                 &results);
   }
 
   ComPtr<IWbemClassObject> First(const wchar_t* text) {
@@ -95,10 +89,10 @@ TEST_F(SimulatedClientTest, BehavesLikeWindowsForUnknownNamesAndBadQueries) {
       Query(L"SELECT NoSuchProperty FROM CCM_SoftwareDistribution", results),
       WBEM_E_INVALID_QUERY);
   EXPECT_FALSE(results);
-  EXPECT_EQ(
-      m_services->ExecQuery(BstrText(L"SQL"), BstrText(L"SELECT * FROM x"), 0,
-                            nullptr, &results),
-      WBEM_E_INVALID_QUERY_TYPE);
+  EXPECT_EQ(m_services->ExecQuery(ScopedBstr(L"SQL").Get(),
+                                  ScopedBstr(L"SELECT * FROM x").Get(), 0,
+                                  nullptr, &results),
+            WBEM_E_INVALID_QUERY_TYPE);
 }
 
 TEST_F(SimulatedClientTest, GetReturnsCimTypesAndWindowsVariants) {
@@ -113,10 +107,10 @@ TEST_F(SimulatedClientTest, GetReturnsCimTypesAndWindowsVariants) {
   EXPECT_EQ(type, CIM_STRING | CIM_FLAG_ARRAY);
   ASSERT_EQ(V_VT(&value), VT_ARRAY | VT_BSTR);
   LONG index = 1;
-  BSTR element = nullptr;
-  ASSERT_EQ(::SafeArrayGetElement(V_ARRAY(&value), &index, &element), S_OK);
-  EXPECT_STREQ(element, L"Y");
-  ::SysFreeString(element);
+  ScopedBstr element;
+  ASSERT_EQ(::SafeArrayGetElement(V_ARRAY(&value), &index, element.Receive()),
+            S_OK);
+  EXPECT_STREQ(element.Get(), L"Y");
   ::VariantClear(&value);
 
   ASSERT_EQ(message->Get(L"TriggerMessage", 0, &value, &type, nullptr), S_OK);
@@ -203,23 +197,25 @@ TEST_F(SimulatedClientTest, GetObjectFindsSingletonsAndKeys) {
   Install();
   ASSERT_EQ(Connect(L"root\\ccm"), S_OK);
   ComPtr<IWbemClassObject> client;
-  EXPECT_EQ(m_services->GetObject(BstrText(L"CCM_Client=@"), 0, nullptr,
+  EXPECT_EQ(m_services->GetObject(ScopedBstr(L"CCM_Client=@").Get(), 0, nullptr,
                                   &client, nullptr),
             S_OK);
   EXPECT_TRUE(client);
   client.Reset();
-  EXPECT_EQ(m_services->GetObject(BstrText(L"CCM_Client.ClientId=\"guid:1\""),
-                                  0, nullptr, &client, nullptr),
-            S_OK);
+  EXPECT_EQ(
+      m_services->GetObject(ScopedBstr(L"CCM_Client.ClientId=\"guid:1\"").Get(),
+                            0, nullptr, &client, nullptr),
+      S_OK);
   client.Reset();
-  EXPECT_EQ(m_services->GetObject(BstrText(L"CCM_Client.ClientId='other'"), 0,
-                                  nullptr, &client, nullptr),
-            WBEM_E_NOT_FOUND);
-  EXPECT_EQ(m_services->GetObject(BstrText(L"SMS_Client=@"), 0, nullptr,
+  EXPECT_EQ(
+      m_services->GetObject(ScopedBstr(L"CCM_Client.ClientId='other'").Get(), 0,
+                            nullptr, &client, nullptr),
+      WBEM_E_NOT_FOUND);
+  EXPECT_EQ(m_services->GetObject(ScopedBstr(L"SMS_Client=@").Get(), 0, nullptr,
                                   &client, nullptr),
             WBEM_E_INVALID_CLASS);
-  EXPECT_EQ(m_services->GetObject(BstrText(L"nonsense"), 0, nullptr, &client,
-                                  nullptr),
+  EXPECT_EQ(m_services->GetObject(ScopedBstr(L"nonsense").Get(), 0, nullptr,
+                                  &client, nullptr),
             WBEM_E_INVALID_OBJECT_PATH);
   EXPECT_FALSE(client);
 }
@@ -236,10 +232,9 @@ TEST_F(SimulatedClientTest, InjectedFailuresHitTheChosenCallWithErrorObject) {
             WBEM_E_QUOTA_VIOLATION);
   ComPtr<IErrorInfo> info;
   ASSERT_EQ(::GetErrorInfo(0, &info), S_OK);
-  BSTR description = nullptr;
-  ASSERT_EQ(info->GetDescription(&description), S_OK);
-  EXPECT_STREQ(description, L"Quota violation");
-  ::SysFreeString(description);
+  ScopedBstr description;
+  ASSERT_EQ(info->GetDescription(description.Receive()), S_OK);
+  EXPECT_STREQ(description.Get(), L"Quota violation");
   EXPECT_EQ(Query(L"SELECT * FROM CCM_Client", results), S_OK);
   EXPECT_EQ(m_sim->CallCount(SimMethod::kExecQuery), 3);
 
@@ -312,7 +307,8 @@ TEST(SimulatedClientSampleTest, DefaultSampleAnswersThePluginsQueries) {
     };
     const Case cases[] = {
         {L"root\\CCM\\SoftMgmtAgent",
-         L"SELECT * FROM CCM_ExecutionRequestEx WHERE ((RunningState='Running') "
+         L"SELECT * FROM CCM_ExecutionRequestEx WHERE "
+         L"((RunningState='Running') "
          L"OR (RunningState='NotifyExecution'))",
          S_OK, 0},
         {L"root\\CCM\\SoftMgmtAgent",
@@ -338,18 +334,19 @@ TEST(SimulatedClientSampleTest, DefaultSampleAnswersThePluginsQueries) {
     };
     for (const Case& c : cases) {
       ComPtr<IWbemLocator> locator;
-      ASSERT_EQ(::CoCreateInstance(CLSID_WbemLocator, nullptr,
-                                   CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                                   &locator),
-                S_OK);
+      ASSERT_EQ(
+          ::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
+                             IID_PPV_ARGS(&locator)),
+          S_OK);
       ComPtr<IWbemServices> services;
-      ASSERT_EQ(locator->ConnectServer(BstrText(c.wmiNamespace), nullptr,
-                                       nullptr, nullptr, 0, nullptr, nullptr,
-                                       &services),
+      ASSERT_EQ(locator->ConnectServer(ScopedBstr(c.wmiNamespace).Get(),
+                                       nullptr, nullptr, nullptr, 0, nullptr,
+                                       nullptr, &services),
                 S_OK)
           << c.wmiNamespace;
       ComPtr<IEnumWbemClassObject> results;
-      EXPECT_EQ(services->ExecQuery(BstrText(L"WQL"), BstrText(c.query),
+      EXPECT_EQ(services->ExecQuery(ScopedBstr(L"WQL").Get(),
+                                    ScopedBstr(c.query).Get(),
                                     WBEM_FLAG_FORWARD_ONLY, nullptr, &results),
                 c.result)
           << c.query;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/Logging.h"
+#include "common/ScopedBstr.h"
 #include "common/wmi/WbemExceptions.h"
 #include "tests/simclient/SimulatedClient.h"
 #include "tests/support/DebugFlagsScope.h"
@@ -60,9 +61,9 @@ TEST_F(ConnectToNamespaceTest, ConnectsThroughTheMachinePathWithTheLevels) {
             DWORD{RPC_C_IMP_LEVEL_IMPERSONATE});
 
   ComPtr<IWbemClassObject> client;
-  BSTR path = ::SysAllocString(L"CCM_Client=@");
-  EXPECT_EQ(services->GetObject(path, 0, nullptr, &client, nullptr), S_OK);
-  ::SysFreeString(path);
+  const NTarn::ScopedBstr path(L"CCM_Client=@");
+  EXPECT_EQ(services->GetObject(path.Get(), 0, nullptr, &client, nullptr),
+            S_OK);
   EXPECT_TRUE(client);
 }
 

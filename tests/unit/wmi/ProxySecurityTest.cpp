@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/ScopedBstr.h"
 #include "tests/simclient/SimulatedClient.h"
 
 namespace {
@@ -64,15 +65,13 @@ class SetProxySecurityTest : public ::testing::Test {
     m_sim = std::make_unique<vpltest::SimulatedClient>(
         R"({"namespaces": {"root\\ccm": {}}})");
     Microsoft::WRL::ComPtr<IWbemLocator> locator;
-    ASSERT_EQ(
-        ::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
-                           IID_IWbemLocator, &locator),
-        S_OK);
-    BSTR path = ::SysAllocString(L"root\\ccm");
-    ASSERT_EQ(locator->ConnectServer(path, nullptr, nullptr, nullptr, 0,
+    ASSERT_EQ(::CoCreateInstance(CLSID_WbemLocator, nullptr,
+                                 CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&locator)),
+              S_OK);
+    const NTarn::ScopedBstr path(L"root\\ccm");
+    ASSERT_EQ(locator->ConnectServer(path.Get(), nullptr, nullptr, nullptr, 0,
                                      nullptr, nullptr, &m_services),
               S_OK);
-    ::SysFreeString(path);
   }
   void TearDown() override {
     m_services.Reset();

@@ -1,6 +1,7 @@
 #include "common/wmi/WbemErrors.h"
 
 #include <wbemcli.h>
+#include <wrl/client.h>
 
 #include <gtest/gtest.h>
 
@@ -262,16 +263,14 @@ TEST(ComErrorDescriptionTest, WithoutErrorObjectIsUnknownError) {
 }
 
 TEST(ComErrorDescriptionTest, ReadsAndConsumesTheThreadsErrorObject) {
-  ICreateErrorInfo* create = nullptr;
+  Microsoft::WRL::ComPtr<ICreateErrorInfo> create;
   ASSERT_EQ(::CreateErrorInfo(&create), S_OK);
   create->SetDescription(const_cast<LPOLESTR>(L"Provider is not capable"));
-  IErrorInfo* info = nullptr;
-  ASSERT_EQ(
-      create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)),
-      S_OK);
-  ::SetErrorInfo(0, info);
-  info->Release();
-  create->Release();
+  Microsoft::WRL::ComPtr<IErrorInfo> info;
+  ASSERT_EQ(create.As(&info), S_OK);
+  ::SetErrorInfo(0, info.Get());
+  info.Reset();
+  create.Reset();
 
   EXPECT_EQ(GetComErrorDescription(), "Provider is not capable");
   EXPECT_EQ(GetComErrorDescription(), "Unknown Error");
