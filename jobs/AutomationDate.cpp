@@ -8,6 +8,7 @@
 #include <cwchar>
 #include <optional>
 
+#include "common/HResultException.h"
 #include "jobs/TimePattern.h"
 
 namespace {
@@ -64,7 +65,7 @@ CAutomationDate CAutomationDate::SubtractMinutes(int minutes) const {
 }
 
 std::wstring CAutomationDate::Format(const wchar_t* pattern) const {
-  if (!pattern) throw HRESULT{E_INVALIDARG};
+  if (!pattern) NTarn::ThrowHResult(E_INVALIDARG);
   if (status_ == kNull) return std::wstring();
   UDATE split{};
   if (status_ != kValid || FAILED(::VarUdateFromDate(date_, 0, &split))) {

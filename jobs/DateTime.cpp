@@ -4,13 +4,14 @@
 
 #include <cwchar>
 
+#include "common/HResultException.h"
 #include "jobs/TimePattern.h"
+
+using NTarn::ThrowHResult;
 
 namespace {
 
 constexpr size_t kLocalTimeTextSize = 128;
-
-[[noreturn]] void Raise(HRESULT hr) { throw hr; }
 
 }  // namespace
 
@@ -18,7 +19,7 @@ __time64_t MakeLocalTime(int year, int month, int day, int hour, int minute,
                          int second, int daylightSaving) {
   if (year < 1900 || month < 1 || month > 12 || day < 1 || day > 31 ||
       hour > 23 || minute > 59 || second > 59) {
-    Raise(E_FAIL);
+    ThrowHResult(E_FAIL);
   }
   tm fields{};
   fields.tm_year = year - 1900;
@@ -29,13 +30,13 @@ __time64_t MakeLocalTime(int year, int month, int day, int hour, int minute,
   fields.tm_sec = second;
   fields.tm_isdst = daylightSaving;
   const __time64_t time = _mktime64(&fields);
-  if (time == -1) Raise(E_INVALIDARG);
+  if (time == -1) ThrowHResult(E_INVALIDARG);
   return time;
 }
 
 int GetDayOfWeek(int year, int month, int day) {
   if (year < 1900 || month < 1 || month > 12 || day < 1 || day > 31) {
-    Raise(E_FAIL);
+    ThrowHResult(E_FAIL);
   }
   // Noon keeps the day clear of daylight-saving changes at either end.
   const __time64_t noon =

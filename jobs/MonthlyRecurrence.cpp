@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "common/HResultException.h"
 #include "jobs/DateTime.h"
 #include "jobs/ScheduleToken.h"
 
@@ -153,7 +154,7 @@ TokenOccurrences MonthlyByDateOccurrences(const CScheduleToken& token,
                                           __time64_t reference) {
   // The month and time of day come from the start as local time.
   tm fields{};
-  if (_localtime64_s(&fields, &start) != 0) throw HRESULT{E_INVALIDARG};
+  if (_localtime64_s(&fields, &start) != 0) NTarn::ThrowHResult(E_INVALIDARG);
   const int firstMonth = fields.tm_mon + 1;
   if (!IsUsableStep(token.months)) return TokenOccurrences();
   if (token.months != 0 &&

@@ -4,6 +4,7 @@
 
 #include <cwchar>
 
+#include "common/HResultException.h"
 #include "jobs/Clock.h"
 #include "jobs/DateTime.h"
 #include "jobs/MonthlyRecurrence.h"
@@ -21,7 +22,7 @@ __time64_t LocalWallClockNow() {
     return MakeLocalTime(fields.tm_year + 1900, fields.tm_mon + 1,
                          fields.tm_mday, fields.tm_hour, fields.tm_min,
                          fields.tm_sec, kDstAutomatic);
-  } catch (HRESULT) {
+  } catch (const NTarn::HResultException&) {
     return now;
   }
 }
@@ -98,7 +99,7 @@ bool CSchedule::GetOccurrences(__time64_t* next, __time64_t* end,
     TokenOccurrences occurrences;
     try {
       occurrences = OccurrencesOf(*token, token->effective_start, now);
-    } catch (HRESULT) {
+    } catch (const NTarn::HResultException&) {
       // A token whose calendar cannot be evaluated has no occurrences; the
       // others still count.
       continue;

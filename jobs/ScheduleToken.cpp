@@ -4,6 +4,7 @@
 
 #include <cwchar>
 
+#include "common/HResultException.h"
 #include "common/Logging.h"
 #include "jobs/Clock.h"
 #include "jobs/DateTime.h"
@@ -38,7 +39,7 @@ bool ReadHalf(const wchar_t* text, uint32_t* half) {
 // Converts local calendar fields without range checks, as the runtime does.
 __time64_t MakeTimeUnchecked(tm fields) {
   const __time64_t time = _mktime64(&fields);
-  if (time == -1) throw HRESULT{E_INVALIDARG};
+  if (time == -1) NTarn::ThrowHResult(E_INVALIDARG);
   return time;
 }
 
@@ -123,7 +124,7 @@ bool CScheduleToken::ComputeStart(bool statesEpochDay) {
       tm localNow{};
       if (_gmtime64_s(&utcNow, &now) != 0 ||
           _localtime64_s(&localNow, &now) != 0) {
-        throw HRESULT{E_INVALIDARG};
+        NTarn::ThrowHResult(E_INVALIDARG);
       }
       utcNow.tm_isdst = 0;
       tm start{};
@@ -145,7 +146,7 @@ bool CScheduleToken::ComputeStart(bool statesEpochDay) {
       nominal_start = MakeLocalTime(1970, 1, 1, hour, minute, 0, kDstAutomatic);
     }
     return true;
-  } catch (HRESULT) {
+  } catch (const NTarn::HResultException&) {
     effective_start = 0;
     return false;
   }

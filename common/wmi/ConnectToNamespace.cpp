@@ -2,9 +2,9 @@
 
 #include <string>
 
+#include "common/HResultException.h"
 #include "common/Logging.h"
 #include "common/ScopedBstr.h"
-#include "common/wmi/WbemExceptions.h"
 #include "common/wmi/WbemText.h"
 
 namespace NTarn {

@@ -3,7 +3,7 @@
 #include <cwchar>
 #include <memory>
 
-#include "common/wmi/WbemExceptions.h"
+#include "common/HResultException.h"
 
 namespace NTarn {
 namespace {
@@ -11,15 +11,14 @@ namespace {
 constexpr int kStackBufferChars = 4096;
 
 [[noreturn]] void ThrowConversionFailure() {
-  throw ComErrorException(HRESULT_FROM_WIN32(::GetLastError()));
+  ThrowHResult(HRESULT_FROM_WIN32(::GetLastError()));
 }
 
 }  // namespace
 
 std::string WideToAnsi(const wchar_t* text, size_t length) {
   if (!text || length == 0) return std::string();
-  if (length > static_cast<size_t>(INT_MAX))
-    throw ComErrorException(E_OUTOFMEMORY);
+  if (length > static_cast<size_t>(INT_MAX)) ThrowHResult(E_OUTOFMEMORY);
   const int wideLength = static_cast<int>(length);
   const int size = ::WideCharToMultiByte(CP_ACP, 0, text, wideLength, nullptr,
                                          0, nullptr, nullptr);
@@ -28,7 +27,7 @@ std::string WideToAnsi(const wchar_t* text, size_t length) {
   try {
     result.resize(static_cast<size_t>(size));
   } catch (const std::bad_alloc&) {
-    throw ComErrorException(E_OUTOFMEMORY);
+    ThrowHResult(E_OUTOFMEMORY);
   }
   if (::WideCharToMultiByte(CP_ACP, 0, text, wideLength, &result[0], size,
                             nullptr, nullptr) != size) {
@@ -49,7 +48,7 @@ std::wstring AnsiToWide(const char* text) {
   try {
     result.resize(static_cast<size_t>(size));
   } catch (const std::bad_alloc&) {
-    throw ComErrorException(E_OUTOFMEMORY);
+    ThrowHResult(E_OUTOFMEMORY);
   }
   if (::MultiByteToWideChar(CP_ACP, 0, text, -1, &result[0], size) != size) {
     ThrowConversionFailure();
@@ -68,21 +67,21 @@ ScopedBstr AnsiToBstr(const char* text) {
   wchar_t* buffer = stackBuffer;
   if (size > kStackBufferChars) {
     heapBuffer.reset(new (std::nothrow) wchar_t[static_cast<size_t>(size)]);
-    if (!heapBuffer) throw ComErrorException(E_OUTOFMEMORY);
+    if (!heapBuffer) ThrowHResult(E_OUTOFMEMORY);
     buffer = heapBuffer.get();
   }
   if (::MultiByteToWideChar(CP_ACP, 0, text, -1, buffer, size) != size) {
     ThrowConversionFailure();
   }
   ScopedBstr result(buffer);
-  if (result.IsNull()) throw ComErrorException(E_OUTOFMEMORY);
+  if (result.IsNull()) ThrowHResult(E_OUTOFMEMORY);
   return result;
 }
 
 ScopedBstr MakeBstr(const wchar_t* text) {
   if (!text) return ScopedBstr();
   ScopedBstr result(text);
-  if (result.IsNull()) throw ComErrorException(E_OUTOFMEMORY);
+  if (result.IsNull()) ThrowHResult(E_OUTOFMEMORY);
   return result;
 }
 

@@ -4,6 +4,7 @@
 
 #include <optional>
 
+#include "common/HResultException.h"
 #include "jobs/MonthlyRecurrence.h"
 #include "jobs/ScheduleToken.h"
 
@@ -55,7 +56,7 @@ TokenOccurrences PlainMonthlyByWeekday(const CScheduleToken& token,
 TokenOccurrences PlainMonthlyByDate(const CScheduleToken& token,
                                     __time64_t start, __time64_t reference) {
   tm fields{};
-  if (_localtime64_s(&fields, &start) != 0) throw HRESULT{E_INVALIDARG};
+  if (_localtime64_s(&fields, &start) != 0) NTarn::ThrowHResult(E_INVALIDARG);
   TokenOccurrences result;
   if (token.months > 12) return result;
   int year = fields.tm_year + 1900;

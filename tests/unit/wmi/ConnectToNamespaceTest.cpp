@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "common/HResultException.h"
 #include "common/Logging.h"
 #include "common/ScopedBstr.h"
-#include "common/wmi/WbemExceptions.h"
 #include "tests/simclient/SimulatedClient.h"
 #include "tests/support/DebugFlagsScope.h"
 #include "tests/support/LogCapture.h"

@@ -6,31 +6,27 @@
 
 #include <string>
 
-#include "tests/simclient/SimulatedClient.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/SimClientFixture.h"
 
 namespace {
 
 using NTarn::SystemCapabilities;
 using vpltest::LogCapture;
 using vpltest::SimMethod;
-using vpltest::SimulatedClient;
 
 std::string Enclosures(const std::string& instances) {
   return R"({"namespaces": {"root\\cimv2": {"Win32_SystemEnclosure": )" +
          instances + "}}}";
 }
 
-bool PortableWith(const std::string& scenario) {
-  SimulatedClient sim(scenario);
-  SystemCapabilities capabilities;
-  return capabilities.IsPortableChassis();
-}
-
-class SystemCapabilitiesTest : public ::testing::Test {
+class SystemCapabilitiesTest : public vpltest::SimClientFixture {
  protected:
-  void SetUp() override { LogCapture::Clear(); }
-  void TearDown() override { EXPECT_EQ(SimulatedClient::LiveObjects(), 0); }
+  bool PortableWith(const std::string& scenario) {
+    Load(scenario);
+    SystemCapabilities capabilities;
+    return capabilities.IsPortableChassis();
+  }
 };
 
 TEST_F(SystemCapabilitiesTest, PortableWhenAnyChassisTypeIsPortable) {
@@ -68,39 +64,34 @@ TEST_F(SystemCapabilitiesTest, OddValuesAreNotPortableAndDoNotCrash) {
 
 TEST_F(SystemCapabilitiesTest, NoInstancesIsNotPortableAndFinal) {
   SystemCapabilities capabilities;
-  {
-    SimulatedClient sim(Enclosures("[]"));
-    EXPECT_FALSE(capabilities.IsPortableChassis());
-    EXPECT_EQ(sim.CallCount(SimMethod::kExecQuery), 1);
-  }
-  SimulatedClient sim(Enclosures(R"({"ChassisTypes": [10]})"));
+  Load(Enclosures("[]"));
   EXPECT_FALSE(capabilities.IsPortableChassis());
-  EXPECT_EQ(sim.CallCount(SimMethod::kConnectServer), 0);
+  EXPECT_EQ(Sim().CallCount(SimMethod::kExecQuery), 1);
+  Load(Enclosures(R"({"ChassisTypes": [10]})"));
+  EXPECT_FALSE(capabilities.IsPortableChassis());
+  EXPECT_EQ(Sim().CallCount(SimMethod::kConnectServer), 0);
   EXPECT_TRUE(LogCapture::Messages().empty());
 }
 
 TEST_F(SystemCapabilitiesTest, MissingNamespaceIsLoggedNotPortableAndFinal) {
   SystemCapabilities capabilities;
-  {
-    SimulatedClient sim(R"({"absentNamespaces": ["root\\cimv2"]})");
-    sim.SetStatusText(WBEM_E_INVALID_NAMESPACE, L"Invalid namespace ");
-    EXPECT_FALSE(capabilities.IsPortableChassis());
-  }
+  Load(R"({"absentNamespaces": ["root\\cimv2"]})")
+      .SetStatusText(WBEM_E_INVALID_NAMESPACE, L"Invalid namespace ");
+  EXPECT_FALSE(capabilities.IsPortableChassis());
   EXPECT_EQ(
       LogCapture::Messages(),
       std::vector<std::string>{
           "[T] INFO: Catching and handling HRESULT exception "
           ".\\SystemCapabilities:54 (0x8004100E)\n\tInvalid namespace \n"});
-  SimulatedClient sim(Enclosures(R"({"ChassisTypes": [10]})"));
+  Load(Enclosures(R"({"ChassisTypes": [10]})"));
   EXPECT_FALSE(capabilities.IsPortableChassis());
   EXPECT_EQ(LogCapture::Messages().size(), 1u);
 }
 
 TEST_F(SystemCapabilitiesTest, FailureAfterAMatchKeepsPortable) {
-  SimulatedClient sim(
-      Enclosures(R"([{"ChassisTypes": [10]}, {"ChassisTypes": [3]}])"));
-  sim.FailCall(SimMethod::kGet, 2, WBEM_E_NOT_FOUND);
-  sim.FailCall(SimMethod::kGetErrorCodeText, 1, WBEM_E_FAILED);
+  Load(Enclosures(R"([{"ChassisTypes": [10]}, {"ChassisTypes": [3]}])"));
+  Sim().FailCall(SimMethod::kGet, 2, WBEM_E_NOT_FOUND);
+  Sim().FailCall(SimMethod::kGetErrorCodeText, 1, WBEM_E_FAILED);
   SystemCapabilities capabilities;
   EXPECT_TRUE(capabilities.IsPortableChassis());
   EXPECT_EQ(
@@ -110,14 +101,28 @@ TEST_F(SystemCapabilitiesTest, FailureAfterAMatchKeepsPortable) {
           ".\\SystemCapabilities:54 (0x80041002)\n\tGet last error failed\n"});
 }
 
+TEST_F(SystemCapabilitiesTest, FailedReadSkipsOnlyItsOwnEnclosure) {
+  Load(Enclosures(R"([{"ChassisTypes": [3]}, {"ChassisTypes": [10]}])"));
+  Sim().FailCall(SimMethod::kGet, 1, WBEM_E_NOT_FOUND);
+  Sim().FailCall(SimMethod::kGetErrorCodeText, 1, WBEM_E_FAILED);
+  SystemCapabilities capabilities;
+  EXPECT_TRUE(capabilities.IsPortableChassis());
+  EXPECT_EQ(Sim().CallCount(SimMethod::kGet), 2);
+  EXPECT_EQ(
+      LogCapture::Messages(),
+      std::vector<std::string>{
+          "[T] INFO: Catching and handling HRESULT exception "
+          ".\\SystemCapabilities:54 (0x80041002)\n\tGet last error failed\n"});
+}
+
 TEST_F(SystemCapabilitiesTest, PlatformEnclosureIsReadWhenScenarioLeavesIt) {
   // root\cimv2 goes to the platform's WMI, which answers without a failure.
-  SimulatedClient sim(R"({"namespaces": {"root\\ccm": {}}})");
+  Load(R"({"namespaces": {"root\\ccm": {}}})");
   SystemCapabilities capabilities;
   capabilities.IsPortableChassis();
   EXPECT_TRUE(LogCapture::Messages().empty());
-  EXPECT_EQ(sim.CallCount(SimMethod::kConnectServer), 1);
-  EXPECT_EQ(sim.CallCount(SimMethod::kExecQuery), 0);
+  EXPECT_EQ(Sim().CallCount(SimMethod::kConnectServer), 1);
+  EXPECT_EQ(Sim().CallCount(SimMethod::kExecQuery), 0);
 }
 
 TEST_F(SystemCapabilitiesTest, ProcessWideInstanceIsOne) {

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "common/HResultException.h"
 #include "common/ScopedVariant.h"
 #include "common/wmi/ConnectToNamespace.h"
-#include "common/wmi/WbemExceptions.h"
 #include "tests/simclient/SimulatedClient.h"
 
 namespace {
