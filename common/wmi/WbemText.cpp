@@ -20,8 +20,8 @@ std::string WideToAnsi(const wchar_t* text, size_t length) {
   if (!text || length == 0) return std::string();
   if (length > static_cast<size_t>(INT_MAX)) ThrowHResult(E_OUTOFMEMORY);
   const int wideLength = static_cast<int>(length);
-  const int size = ::WideCharToMultiByte(CP_ACP, 0, text, wideLength, nullptr,
-                                         0, nullptr, nullptr);
+  const int size = ::WideCharToMultiByte(CP_THREAD_ACP, 0, text, wideLength,
+                                         nullptr, 0, nullptr, nullptr);
   if (size <= 0) ThrowConversionFailure();
   std::string result;
   try {
@@ -29,8 +29,8 @@ std::string WideToAnsi(const wchar_t* text, size_t length) {
   } catch (const std::bad_alloc&) {
     ThrowHResult(E_OUTOFMEMORY);
   }
-  if (::WideCharToMultiByte(CP_ACP, 0, text, wideLength, &result[0], size,
-                            nullptr, nullptr) != size) {
+  if (::WideCharToMultiByte(CP_THREAD_ACP, 0, text, wideLength, &result[0],
+                            size, nullptr, nullptr) != size) {
     ThrowConversionFailure();
   }
   return result;
@@ -42,7 +42,8 @@ std::string WideToAnsi(const wchar_t* text) {
 
 std::wstring AnsiToWide(const char* text) {
   if (!text || !*text) return std::wstring();
-  const int size = ::MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+  const int size =
+      ::MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, nullptr, 0);
   if (size <= 0) ThrowConversionFailure();
   std::wstring result;
   try {
@@ -50,7 +51,8 @@ std::wstring AnsiToWide(const char* text) {
   } catch (const std::bad_alloc&) {
     ThrowHResult(E_OUTOFMEMORY);
   }
-  if (::MultiByteToWideChar(CP_ACP, 0, text, -1, &result[0], size) != size) {
+  if (::MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, &result[0], size) !=
+      size) {
     ThrowConversionFailure();
   }
   result.resize(static_cast<size_t>(size - 1));
@@ -59,7 +61,8 @@ std::wstring AnsiToWide(const char* text) {
 
 ScopedBstr AnsiToBstr(const char* text) {
   if (!text) return ScopedBstr();
-  const int size = ::MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+  const int size =
+      ::MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, nullptr, 0);
   if (size <= 0) ThrowConversionFailure();
   // Short texts, the usual case, are converted on the stack.
   wchar_t stackBuffer[kStackBufferChars];
@@ -70,7 +73,7 @@ ScopedBstr AnsiToBstr(const char* text) {
     if (!heapBuffer) ThrowHResult(E_OUTOFMEMORY);
     buffer = heapBuffer.get();
   }
-  if (::MultiByteToWideChar(CP_ACP, 0, text, -1, buffer, size) != size) {
+  if (::MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, buffer, size) != size) {
     ThrowConversionFailure();
   }
   ScopedBstr result(buffer);

@@ -63,6 +63,15 @@ void TestRegistryKey::CreateSubkey(const std::string& relative) const {
                               KEY_ALL_ACCESS, nullptr, key.Receive(), nullptr));
 }
 
+void TestRegistryKey::CreateSubkey(const std::wstring& relative) const {
+  const std::wstring path =
+      std::wstring(m_path.begin(), m_path.end()) + L"\\" + relative;
+  ScopedRegKey key;
+  EXPECT_EQ(ERROR_SUCCESS,
+            ::RegCreateKeyExW(m_root, path.c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, key.Receive(), nullptr));
+}
+
 NTarn::ScopedRegKey TestRegistryKey::Open(REGSAM access) const {
   ScopedRegKey key;
   ::RegOpenKeyExA(m_root, m_path.c_str(), 0, access, key.Receive());

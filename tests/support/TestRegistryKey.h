@@ -31,6 +31,7 @@ class TestRegistryKey {
   // `relative` ("A\B") below the key.
   bool HasSubkey(const std::string& relative) const;
   void CreateSubkey(const std::string& relative) const;
+  void CreateSubkey(const std::wstring& relative) const;
 
   // The key opened with `access`; empty when it does not open.
   NTarn::ScopedRegKey Open(REGSAM access = KEY_ALL_ACCESS) const;

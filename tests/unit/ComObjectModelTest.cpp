@@ -169,6 +169,17 @@ TEST_F(ComObjectModelTest, UnknownClassIsNotAvailable) {
   EXPECT_EQ(nullptr, object);
 }
 
+TEST_F(ComObjectModelTest, EndingTheModuleReleasesItsCachedFactory) {
+  CVplCMgrModule module;
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(S_OK, module.GetClassObject(CLSID_ConfigMgrPlugin,
+                                        IID_PPV_ARGS(&factory)));
+  // What the module's destructor runs when DestroyModule ends it on unload.
+  module.Term();
+  // The test's reference is the factory's last.
+  EXPECT_EQ(0u, factory.Detach()->Release());
+}
+
 TEST_F(ComObjectModelTest, GlobalInterfaceTableIsCreatedOnceAndKept) {
   EXPECT_EQ(E_POINTER, Module().GetGITPtr(nullptr));
   ComPtr<IGlobalInterfaceTable> first;

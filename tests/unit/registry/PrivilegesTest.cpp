@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/Privileges.h"
+#include "common/ScopedHandle.h"
 #include "common/SystemHelpers.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/DebugFlagsScope.h"
@@ -15,6 +16,29 @@ using vpltest::DebugFlagsScope;
 using vpltest::LogCapture;
 using Lines = std::vector<std::string>;
 
+// The privilege's attributes as the process token holds them now.
+DWORD TokenAttributesOf(const wchar_t* name) {
+  LUID luid{};
+  EXPECT_TRUE(::LookupPrivilegeValueW(nullptr, name, &luid));
+  NTarn::ScopedHandle token;
+  EXPECT_TRUE(
+      ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.Receive()));
+  DWORD size = 0;
+  ::GetTokenInformation(token.Get(), TokenPrivileges, nullptr, 0, &size);
+  std::vector<BYTE> buffer(size);
+  EXPECT_TRUE(::GetTokenInformation(token.Get(), TokenPrivileges, buffer.data(),
+                                    size, &size));
+  const auto* privileges = reinterpret_cast<TOKEN_PRIVILEGES*>(buffer.data());
+  for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
+    const LUID& held = privileges->Privileges[i].Luid;
+    if (held.LowPart == luid.LowPart && held.HighPart == luid.HighPart) {
+      return privileges->Privileges[i].Attributes;
+    }
+  }
+  ADD_FAILURE() << "the token does not hold the privilege";
+  return 0;
+}
+
 TEST(EnablePrivilege, HeldPrivilegeIsSwitchedOnAndOffQuietly) {
   DebugFlagsScope flags(0);
   EXPECT_EQ(TRUE, EnablePrivilege("SeShutdownPrivilege"));
@@ -22,6 +46,23 @@ TEST(EnablePrivilege, HeldPrivilegeIsSwitchedOnAndOffQuietly) {
   EXPECT_EQ(TRUE, EnablePrivilege(L"SeShutdownPrivilege"));
   EXPECT_EQ(TRUE, DisablePrivilege(L"SeShutdownPrivilege"));
   EXPECT_EQ(Lines{}, LogCapture::Messages());
+}
+
+TEST(DisablePrivilege, ClearsTheEnabledAttributeInTheToken) {
+  DebugFlagsScope flags(0);
+  for (bool wide : {false, true}) {
+    ASSERT_EQ(TRUE, EnablePrivilege("SeShutdownPrivilege"));
+    ASSERT_NE(0u,
+              TokenAttributesOf(L"SeShutdownPrivilege") & SE_PRIVILEGE_ENABLED);
+    if (wide) {
+      DisablePrivilege(L"SeShutdownPrivilege");
+    } else {
+      DisablePrivilege("SeShutdownPrivilege");
+    }
+    EXPECT_EQ(0u,
+              TokenAttributesOf(L"SeShutdownPrivilege") & SE_PRIVILEGE_ENABLED)
+        << (wide ? "wide" : "narrow");
+  }
 }
 
 TEST(EnablePrivilege, MissingOrUnknownPrivilegeIsLoggedWithTheError) {

@@ -69,6 +69,23 @@ TEST(RecurDeleteKey, RemovesThreeLevelsBottomUpWithOneLinePerKey) {
             LogCapture::Messages());
 }
 
+TEST(RecurDeleteKey, SubkeyNamedOutsideTheAnsiCodePageIsDeleted) {
+  DebugFlagsScope flags(0x10);
+  TestRegistryKey root(TestKeyPath());
+  const std::wstring name = L"\x4E2D\x6587";
+  root.CreateSubkey(name + L"\\Inner");
+  // The log lines show the name as the ANSI code page has it.
+  char ansi[8] = "";
+  ::WideCharToMultiByte(CP_ACP, 0, name.c_str(), -1, ansi, sizeof(ansi),
+                        nullptr, nullptr);
+  const std::string path = root.Path() + "\\" + ansi;
+  EXPECT_EQ(TRUE, RecurDeleteKey(HKEY_LOCAL_MACHINE, root.c_str()));
+  EXPECT_FALSE(root.Exists());
+  EXPECT_EQ((Lines{DeleteLine(root.Path()), DeleteLine(path),
+                   DeleteLine(path + "\\Inner")}),
+            LogCapture::Messages());
+}
+
 TEST(RecurDeleteKey, QuietWithoutTheVerboseBit) {
   DebugFlagsScope flags(0);
   TestRegistryKey root(TestKeyPath());

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "plugin/ScopedThreadLocale.h"
+
 namespace {
 
 using NTarn::AnsiToBstr;
@@ -25,9 +27,20 @@ TEST(WbemTextTest, NullAndEmptyTexts) {
 
 TEST(WbemTextTest, RoundTripsThroughTheAnsiCodePage) {
   EXPECT_EQ(WideToAnsi(L"root\\ccm"), "root\\ccm");
-  EXPECT_EQ(AnsiToWide("SELECT * FROM CCM_Client"), L"SELECT * FROM CCM_Client");
+  EXPECT_EQ(AnsiToWide("SELECT * FROM CCM_Client"),
+            L"SELECT * FROM CCM_Client");
   // Embedded NULs survive a counted conversion.
   EXPECT_EQ(WideToAnsi(L"a\0b", 3), std::string("a\0b", 3));
+}
+
+TEST(WbemTextTest, ConvertsThroughTheThreadsCodePage) {
+  // Cyrillic Zhe is 0xC6 in code page 1251; the system's has no such letter.
+  ASSERT_NE(::GetACP(), 1251u);
+  const registration::ScopedThreadLocale russian(
+      MAKELCID(MAKELANGID(LANG_RUSSIAN, SUBLANG_DEFAULT), SORT_DEFAULT));
+  EXPECT_EQ(WideToAnsi(L"\x0416"), "\xC6");
+  EXPECT_EQ(AnsiToWide("\xC6"), L"\x0416");
+  EXPECT_EQ(std::wstring(AnsiToBstr("\xC6").Get()), L"\x0416");
 }
 
 TEST(WbemTextTest, LongTextsLeaveTheStackBuffer) {
