@@ -9,9 +9,8 @@
 #include "common/Privileges.h"
 #include "common/ScopedHandle.h"
 
+namespace NTarn {
 namespace {
-
-using NTarn::ScopedRegKey;
 
 constexpr DWORD kAclBytes = 1024;
 constexpr DWORD kKeyAllAccess = 0xF003F;
@@ -23,7 +22,7 @@ struct AllocatedSidTraits {
   static bool IsValid(Handle sid) { return sid != nullptr; }
   static void Close(Handle sid) { ::FreeSid(sid); }
 };
-using ScopedAllocatedSid = NTarn::ScopedGenericHandle<AllocatedSidTraits>;
+using ScopedAllocatedSid = ScopedGenericHandle<AllocatedSidTraits>;
 
 ScopedAllocatedSid MakeAdministratorsSid() {
   SID_IDENTIFIER_AUTHORITY authority = SECURITY_NT_AUTHORITY;
@@ -37,7 +36,7 @@ ScopedAllocatedSid MakeAdministratorsSid() {
 // A copy of the user SID of the process token: full control goes to the
 // account the service runs as, never to every user of the machine.
 std::unique_ptr<BYTE[]> MakeProcessUserSid() {
-  NTarn::ScopedHandle token;
+  ScopedHandle token;
   if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY,
                           token.Receive())) {
     return nullptr;
@@ -135,3 +134,5 @@ BOOL ResetSecurity(HKEY parent, const char* parentPath, const char* leaf) {
   return SetDaclByName(parentPath, leaf, administrators.Get(), acl) ? TRUE
                                                                     : FALSE;
 }
+
+}  // namespace NTarn

@@ -9,6 +9,8 @@
 #include "common/CurrentModule.h"
 #include "common/ScopedHandle.h"
 
+namespace NTarn {
+
 std::atomic<uint32_t> DebugFlags{9};
 
 namespace {
@@ -144,7 +146,7 @@ char* FormatTimeStampMs(char* buffer, size_t size, ULONGLONG fileTime) {
 
 void WriteEventLog(WORD type, DWORD eventId, const char* insertion1,
                    const char* insertion2, const char* insertion3) {
-  const NTarn::ScopedEventSource source(
+  const ScopedEventSource source(
       ::RegisterEventSourceA(nullptr, kEventSourceName));
   if (!source) return;
   const char* strings[3] = {insertion1 ? insertion1 : "",
@@ -168,7 +170,7 @@ const char* FormatErrorText(DWORD error) {
       reinterpret_cast<DWORD_PTR>("%3"), reinterpret_cast<DWORD_PTR>("%4"),
       reinterpret_cast<DWORD_PTR>("%5"), reinterpret_cast<DWORD_PTR>("%6"),
       reinterpret_cast<DWORD_PTR>("%7"), 0};
-  NTarn::ScopedLocalMemory message;
+  ScopedLocalMemory message;
   const DWORD length = ::FormatMessageA(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
           FORMAT_MESSAGE_ARGUMENT_ARRAY,
@@ -190,7 +192,7 @@ const wchar_t* FormatErrorTextW(DWORD error) {
       reinterpret_cast<DWORD_PTR>(L"%3"), reinterpret_cast<DWORD_PTR>(L"%4"),
       reinterpret_cast<DWORD_PTR>(L"%5"), reinterpret_cast<DWORD_PTR>(L"%6"),
       reinterpret_cast<DWORD_PTR>(L"%7"), 0};
-  NTarn::ScopedLocalMemory message;
+  ScopedLocalMemory message;
   const DWORD length = ::FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
           FORMAT_MESSAGE_ARGUMENT_ARRAY,
@@ -236,3 +238,5 @@ int LoadStringResourceA(UINT id, char* buffer, int capacity) {
   buffer[copied] = '\0';
   return copied;
 }
+
+}  // namespace NTarn

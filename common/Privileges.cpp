@@ -3,6 +3,7 @@
 #include "common/Logging.h"
 #include "common/ScopedHandle.h"
 
+namespace NTarn {
 namespace {
 
 // Longest privilege name taken from a wide text.
@@ -12,7 +13,7 @@ constexpr int kNameChars = 79;
 // thread's last error afterwards: 0 on success, ERROR_NOT_ALL_ASSIGNED (1300)
 // when the account does not hold the privilege.
 DWORD AdjustPrivilege(const char* name, DWORD attributes) {
-  NTarn::ScopedHandle token;
+  ScopedHandle token;
   if (!::OpenProcessToken(::GetCurrentProcess(),
                           TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY,
                           token.Receive())) {
@@ -65,3 +66,5 @@ BOOL DisablePrivilege(const wchar_t* name) {
   if (name) DisablePrivilege(NarrowName(name).text);
   return TRUE;
 }
+
+}  // namespace NTarn

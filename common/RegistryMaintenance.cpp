@@ -6,9 +6,8 @@
 #include "common/Logging.h"
 #include "common/ScopedHandle.h"
 
+namespace NTarn {
 namespace {
-
-using NTarn::ScopedRegKey;
 
 // Reading and deleting the key (0x30019).
 constexpr REGSAM kOpenForDelete = KEY_READ | DELETE;
@@ -116,3 +115,5 @@ BOOL RecurDeleteKey(HKEY root, const char* path) {
   if (!root || !path) return FALSE;
   return DeleteKeyTree(root, ToWide(path), path);
 }
+
+}  // namespace NTarn

@@ -10,10 +10,10 @@
 #include "common/RegistryParameterTraits.h"
 #include "common/ScopedHandle.h"
 
+namespace NTarn {
 namespace {
 
 using namespace reg_flags;
-using NTarn::ScopedRegKey;
 
 // Reading, writing values and creating subkeys (0x2001F).
 constexpr REGSAM kReadWriteAccess =
@@ -55,27 +55,27 @@ class TextCopy {
   TextCopy& operator=(const TextCopy&) = delete;
 
   bool Assign(const Char* text, size_t capacity) {
-    Char* target = scratch_;
+    Char* target = m_scratch;
     if (capacity + 1 > kScratchChars) {
-      heap_.reset(new (std::nothrow) Char[capacity + 1]);
-      if (!heap_) return false;
-      target = heap_.get();
+      m_heap.reset(new (std::nothrow) Char[capacity + 1]);
+      if (!m_heap) return false;
+      target = m_heap.get();
     }
-    length_ = BoundedLength(text, capacity);
-    std::memcpy(target, text, length_ * sizeof(Char));
-    target[length_] = 0;
-    text_ = target;
+    m_length = BoundedLength(text, capacity);
+    std::memcpy(target, text, m_length * sizeof(Char));
+    target[m_length] = 0;
+    m_text = target;
     return true;
   }
 
-  const Char* Get() const { return text_; }
-  size_t Length() const { return length_; }
+  const Char* Get() const { return m_text; }
+  size_t Length() const { return m_length; }
 
  private:
-  Char scratch_[kScratchChars] = {};
-  std::unique_ptr<Char[]> heap_;
-  const Char* text_ = scratch_;
-  size_t length_ = 0;
+  Char m_scratch[kScratchChars] = {};
+  std::unique_ptr<Char[]> m_heap;
+  const Char* m_text = m_scratch;
+  size_t m_length = 0;
 };
 
 // Reads a present value into the caller's buffer through a scratch block, so
@@ -455,3 +455,5 @@ bool IsTrueString(const wchar_t* text) {
   }
   return false;
 }
+
+}  // namespace NTarn

@@ -64,7 +64,7 @@ CSchedule::CSchedule(const wchar_t* text) {
 }
 
 bool CSchedule::Parse(const wchar_t* text) {
-  tokens_.clear();
+  m_tokens.clear();
   if (!text) return false;
   const size_t count = std::wcslen(text) / CScheduleToken::kTextLength;
   wchar_t tokenText[CScheduleToken::kTextLength + 1] = L"";
@@ -73,10 +73,10 @@ bool CSchedule::Parse(const wchar_t* text) {
                  CScheduleToken::kTextLength);
     auto token = std::make_unique<CScheduleToken>();
     if (!token->Decode(tokenText)) {
-      tokens_.clear();
+      m_tokens.clear();
       return false;
     }
-    tokens_.push_back(std::move(token));
+    m_tokens.push_back(std::move(token));
   }
   return true;
 }
@@ -85,14 +85,14 @@ bool CSchedule::GetOccurrences(__time64_t* next, __time64_t* end,
                                const __time64_t* reference, __time64_t* last) {
   if (!next) return false;
   const __time64_t now = reference ? *reference : LocalWallClockNow();
-  if (tokens_.empty()) return false;
+  if (m_tokens.empty()) return false;
 
   __time64_t bestNext = kNoNext;
   __time64_t bestEnd = 0;
   bool foundNext = false;
   __time64_t bestLast = 0;
   bool foundLast = false;
-  for (const std::unique_ptr<CScheduleToken>& token : tokens_) {
+  for (const std::unique_ptr<CScheduleToken>& token : m_tokens) {
     if (!token->has_start) continue;
     if (token->effective_start == 0)
       token->effective_start = token->nominal_start;

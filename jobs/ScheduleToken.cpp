@@ -57,8 +57,9 @@ bool CScheduleToken::Decode(const wchar_t* text) {
   uint32_t low = 0;
   const bool readHigh = ReadHalf(text, &high);
   const bool readLow = ReadHalf(text + kHalfLength, &low);
-  if ((!readHigh || !readLow) && IsDebugFlagSet(debug_flags::kVerbose)) {
-    LogMessage("%T: Error whilst converting schedule token\n");
+  if ((!readHigh || !readLow) &&
+      NTarn::IsDebugFlagSet(NTarn::debug_flags::kVerbose)) {
+    NTarn::LogMessage("%T: Error whilst converting schedule token\n");
   }
 
   const int32_t startMinute = Bits(high, 26, 6);

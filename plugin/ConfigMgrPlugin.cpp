@@ -23,7 +23,7 @@ STDMETHODIMP CConfigMgrPlugin::Initialize(IServiceProvider* pServiceProvider) {
   HRESULT hr = pServiceProvider->QueryService(
       SID_PowerDownProvider, IID_PPV_ARGS(&m_powerDownProvider));
   if (FAILED(hr)) {
-    LogMessage(
+    NTarn::LogMessage(
         "%T: Power down provider has not been registered with the service "
         "provider; bailing...\n");
     return hr;
@@ -33,7 +33,7 @@ STDMETHODIMP CConfigMgrPlugin::Initialize(IServiceProvider* pServiceProvider) {
   hr = pServiceProvider->QueryService(SID_EventBroker,
                                       IID_PPV_ARGS(&eventBroker));
   if (FAILED(hr)) {
-    LogMessage(
+    NTarn::LogMessage(
         "%T: Failed to query for event broker whilst initializing the CM\\SMS "
         "plugin.\n");
     return hr;

@@ -24,7 +24,7 @@ using NTarn::ScopedRegKey;
 class RegistrationContext {
  public:
   HRESULT Open(RegistrationScope scope) {
-    m_module = GetCurrentModule();
+    m_module = NTarn::GetCurrentModule();
     HRESULT hr = GetModulePath(m_module, &m_path);
     if (FAILED(hr)) return hr;
     hr = Module().AddCommonRGSReplacements(&m_replacements);

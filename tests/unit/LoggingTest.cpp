@@ -13,6 +13,8 @@ using vpltest::LogCapture;
 
 namespace {
 
+using namespace NTarn;
+
 // Read before any test can change it.
 const uint32_t kDebugFlagsAtLoad = DebugFlags.load();
 

@@ -16,7 +16,8 @@
 namespace registration {
 namespace {
 
-using NTarn::ScopedRegKey;
+using namespace NTarn;
+
 using vpltest::ReadRegistryTree;
 using vpltest::ReadRegistryTrees;
 using vpltest::RegisteredPaths;

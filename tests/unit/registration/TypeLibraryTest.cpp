@@ -15,8 +15,9 @@
 
 namespace {
 
+using namespace NTarn;
+
 using Microsoft::WRL::ComPtr;
-using NTarn::ScopedBstr;
 
 class TypeLibraryTest : public ::testing::Test {
  protected:

@@ -12,6 +12,8 @@
 
 namespace {
 
+using namespace NTarn;
+
 using vpltest::DebugFlagsScope;
 using vpltest::LogCapture;
 using vpltest::TestRegistryKey;

@@ -15,8 +15,8 @@
 
 namespace {
 
-using NTarn::ScopedLocalMemory;
-using NTarn::ScopedRegKey;
+using namespace NTarn;
+
 using vpltest::DebugFlagsScope;
 using vpltest::LogCapture;
 using vpltest::ProcessUserSid;

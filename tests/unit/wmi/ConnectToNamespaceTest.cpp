@@ -11,9 +11,9 @@
 
 namespace {
 
+using namespace NTarn;
+
 using Microsoft::WRL::ComPtr;
-using NTarn::ConnectToNamespace;
-using NTarn::HResultException;
 using vpltest::LogCapture;
 using vpltest::SimMethod;
 using vpltest::SimulatedClient;

@@ -14,8 +14,9 @@
 
 namespace {
 
+using namespace NTarn;
+
 using Microsoft::WRL::ComPtr;
-using NTarn::CWbemConnection;
 using vpltest::LogCapture;
 using vpltest::SimMethod;
 using vpltest::SimulatedClient;
