@@ -6,7 +6,7 @@
 #include "plugin/ClassFactory.h"
 #include "plugin/ConfigMgrPlugin.h"
 #include "plugin/HostContract.h"
-#include "plugin/RegistryReplacements.h"
+#include "plugin/registration/RegistryReplacements.h"
 #include "plugin/resource.h"
 
 namespace {
@@ -47,7 +47,7 @@ HRESULT CVplCMgrModule::GetGITPtr(IGlobalInterfaceTable** git) {
 }
 
 HRESULT CVplCMgrModule::AddCommonRGSReplacements(
-    RegistryReplacements* replacements) {
+    registration::RegistryReplacements* replacements) {
   if (!replacements) return E_POINTER;
   replacements->Add(L"APPID", kVplCMgrAppId);
   return S_OK;

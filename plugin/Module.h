@@ -12,7 +12,9 @@
 
 #include "common/CriticalSection.h"
 
+namespace registration {
 class RegistryReplacements;
+}
 
 // The registry-script "APPID" of the library.
 constexpr wchar_t kVplCMgrAppId[] = L"{0D433AD8-6F36-49BC-8D55-B88FFD0D0C6F}";
@@ -41,7 +43,8 @@ class CVplCMgrModule {
   virtual LONG Unlock();
   virtual LONG GetLockCount();
   virtual HRESULT GetGITPtr(IGlobalInterfaceTable** git);
-  virtual HRESULT AddCommonRGSReplacements(RegistryReplacements* replacements);
+  virtual HRESULT AddCommonRGSReplacements(
+      registration::RegistryReplacements* replacements);
 
   // True when the module's own start-up failed; the library then refuses to
   // load.

@@ -6,7 +6,7 @@
 #include "plugin/ClassFactory.h"
 #include "plugin/ConfigMgrPlugin.h"
 #include "plugin/Module.h"
-#include "plugin/RegistryReplacements.h"
+#include "plugin/registration/RegistryReplacements.h"
 #include "tests/support/HostDoubles.h"
 
 namespace {
@@ -190,7 +190,7 @@ TEST_F(ComObjectModelTest, GlobalInterfaceTableIsCreatedOnceAndKept) {
 }
 
 TEST(ModuleTest, CommonReplacementsNameTheAppId) {
-  RegistryReplacements replacements;
+  registration::RegistryReplacements replacements;
   EXPECT_EQ(S_OK, Module().AddCommonRGSReplacements(&replacements));
   ASSERT_NE(nullptr, replacements.Find(L"APPID"));
   EXPECT_STREQ(L"{0D433AD8-6F36-49BC-8D55-B88FFD0D0C6F}",

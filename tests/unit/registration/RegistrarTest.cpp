@@ -1,13 +1,13 @@
-#include "plugin/Registrar.h"
+#include "plugin/registration/Registrar.h"
 
 #include <gtest/gtest.h>
 
 #include "common/CurrentModule.h"
-#include "plugin/Module.h"
-#include "plugin/RegistryReplacements.h"
-#include "plugin/RegistryScriptParser.h"
-#include "plugin/RegistryScriptResource.h"
 #include "common/ScopedHandle.h"
+#include "plugin/Module.h"
+#include "plugin/registration/RegistryReplacements.h"
+#include "plugin/registration/RegistryScriptParser.h"
+#include "plugin/registration/RegistryScriptResource.h"
 #include "plugin/resource.h"
 #include "tests/support/RegistrationTables.h"
 #include "tests/support/RegistryTree.h"

@@ -1,8 +1,8 @@
-#include "plugin/RegistryScriptParser.h"
+#include "plugin/registration/RegistryScriptParser.h"
 
 #include <gtest/gtest.h>
 
-#include "plugin/RegistryReplacements.h"
+#include "plugin/registration/RegistryReplacements.h"
 
 namespace registration {
 namespace {

@@ -11,7 +11,7 @@
 #include "common/CurrentModule.h"
 #include "common/ScopedBstr.h"
 #include "plugin/HostContract.h"
-#include "plugin/ModulePath.h"
+#include "plugin/registration/ModulePath.h"
 
 namespace {
 

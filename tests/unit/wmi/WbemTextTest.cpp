@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "plugin/ScopedThreadLocale.h"
+#include "common/ScopedThreadLocale.h"
 
 namespace {
 
@@ -36,7 +36,7 @@ TEST(WbemTextTest, RoundTripsThroughTheAnsiCodePage) {
 TEST(WbemTextTest, ConvertsThroughTheThreadsCodePage) {
   // Cyrillic Zhe is 0xC6 in code page 1251; the system's has no such letter.
   ASSERT_NE(::GetACP(), 1251u);
-  const registration::ScopedThreadLocale russian(
+  const NTarn::ScopedThreadLocale russian(
       MAKELCID(MAKELANGID(LANG_RUSSIAN, SUBLANG_DEFAULT), SORT_DEFAULT));
   EXPECT_EQ(WideToAnsi(L"\x0416"), "\xC6");
   EXPECT_EQ(AnsiToWide("\xC6"), L"\x0416");

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "plugin/RegistrationScope.h"
+#include "plugin/registration/RegistrationScope.h"
 
 namespace registration {
 

@@ -1,4 +1,4 @@
-#include "plugin/ModulePath.h"
+#include "plugin/registration/ModulePath.h"
 
 namespace registration {
 

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "plugin/RegistrationScope.h"
+#include "plugin/registration/RegistrationScope.h"
 
 namespace registration {
 

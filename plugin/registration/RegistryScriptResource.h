@@ -5,9 +5,9 @@
 
 #include <string>
 
-class RegistryReplacements;
-
 namespace registration {
+
+class RegistryReplacements;
 
 enum class ScriptAction { kRegister, kUnregister };
 

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "plugin/RegistryScript.h"
+#include "plugin/registration/RegistryScript.h"
 
 namespace registration {
 

@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+namespace registration {
+
 class RegistryReplacements {
  public:
   void Add(std::wstring name, std::wstring value) {
@@ -20,3 +22,5 @@ class RegistryReplacements {
  private:
   std::vector<std::pair<std::wstring, std::wstring>> m_entries;
 };
+
+}  // namespace registration

@@ -25,11 +25,11 @@
 
 #include <string>
 
-#include "plugin/RegistryScript.h"
-
-class RegistryReplacements;
+#include "plugin/registration/RegistryScript.h"
 
 namespace registration {
+
+class RegistryReplacements;
 
 // Returned for a script that does not follow the grammar above or uses an
 // unknown replacement.

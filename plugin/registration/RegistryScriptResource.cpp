@@ -1,7 +1,7 @@
-#include "plugin/RegistryScriptResource.h"
+#include "plugin/registration/RegistryScriptResource.h"
 
-#include "plugin/Registrar.h"
-#include "plugin/RegistryScriptParser.h"
+#include "plugin/registration/Registrar.h"
+#include "plugin/registration/RegistryScriptParser.h"
 
 namespace registration {
 

@@ -1,4 +1,4 @@
-#include "plugin/Registration.h"
+#include "plugin/registration/Registration.h"
 
 #include <wchar.h>
 
@@ -6,16 +6,18 @@
 
 #include "common/CurrentModule.h"
 #include "common/ScopedHandle.h"
+#include "common/ScopedThreadLocale.h"
 #include "plugin/Module.h"
-#include "plugin/ModulePath.h"
-#include "plugin/RegistryReplacements.h"
-#include "plugin/RegistryScriptResource.h"
-#include "plugin/ScopedThreadLocale.h"
-#include "plugin/TypeLibRegistration.h"
+#include "plugin/registration/ModulePath.h"
+#include "plugin/registration/RegistryReplacements.h"
+#include "plugin/registration/RegistryScriptResource.h"
+#include "plugin/registration/TypeLibRegistration.h"
 #include "plugin/resource.h"
 
 namespace registration {
 namespace {
+
+using NTarn::ScopedThreadLocale;
 
 using NTarn::ScopedRegKey;
 

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-namespace registration {
+namespace NTarn {
 
 class ScopedThreadLocale {
  public:
@@ -20,4 +20,4 @@ class ScopedThreadLocale {
   const LCID m_previous;
 };
 
-}  // namespace registration
+}  // namespace NTarn

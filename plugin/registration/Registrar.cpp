@@ -1,4 +1,4 @@
-#include "plugin/Registrar.h"
+#include "plugin/registration/Registrar.h"
 
 #include "common/ScopedHandle.h"
 

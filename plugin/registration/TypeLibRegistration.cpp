@@ -1,4 +1,4 @@
-#include "plugin/TypeLibRegistration.h"
+#include "plugin/registration/TypeLibRegistration.h"
 
 #include <oleauto.h>
 #include <wrl/client.h>

@@ -1,11 +1,11 @@
-#include "plugin/RegistryScriptParser.h"
+#include "plugin/registration/RegistryScriptParser.h"
 
 #include <wchar.h>
 #include <wctype.h>
 
 #include <utility>
 
-#include "plugin/RegistryReplacements.h"
+#include "plugin/registration/RegistryReplacements.h"
 
 namespace registration {
 
