@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/ScopedBstr.h"
+#include "tests/support/SimClientFixture.h"
 
 namespace {
 
@@ -31,17 +32,14 @@ constexpr char kScenario[] = R"({"namespaces": {
      "Small": {"cimType": "sint16[]", "value": [-2, 7]}}}
 }})";
 
-class SimulatedClientTest : public ::testing::Test {
+class SimulatedClientTest : public vpltest::SimClientFixture {
  protected:
   void TearDown() override {
     m_services.Reset();
-    m_sim.reset();
-    EXPECT_EQ(SimulatedClient::LiveObjects(), 0);
+    SimClientFixture::TearDown();
   }
 
-  void Install(const char* scenario = kScenario) {
-    m_sim = std::make_unique<SimulatedClient>(scenario);
-  }
+  void Install(const char* scenario = kScenario) { Load(scenario); }
 
   HRESULT Connect(const wchar_t* path) {
     ComPtr<IWbemLocator> locator;
@@ -71,7 +69,6 @@ class SimulatedClientTest : public ::testing::Test {
     return object;
   }
 
-  std::unique_ptr<SimulatedClient> m_sim;
   ComPtr<IWbemServices> m_services;
 };
 
@@ -222,8 +219,8 @@ TEST_F(SimulatedClientTest, GetObjectFindsSingletonsAndKeys) {
 
 TEST_F(SimulatedClientTest, InjectedFailuresHitTheChosenCallWithErrorObject) {
   Install();
-  m_sim->FailCall(SimMethod::kExecQuery, 2, WBEM_E_QUOTA_VIOLATION,
-                  L"Quota violation");
+  Sim().FailCall(SimMethod::kExecQuery, 2, WBEM_E_QUOTA_VIOLATION,
+                 L"Quota violation");
   ASSERT_EQ(Connect(L"root\\ccm"), S_OK);
   ComPtr<IEnumWbemClassObject> results;
   EXPECT_EQ(Query(L"SELECT * FROM CCM_Client", results), S_OK);
@@ -236,9 +233,9 @@ TEST_F(SimulatedClientTest, InjectedFailuresHitTheChosenCallWithErrorObject) {
   ASSERT_EQ(info->GetDescription(description.Receive()), S_OK);
   EXPECT_STREQ(description.Get(), L"Quota violation");
   EXPECT_EQ(Query(L"SELECT * FROM CCM_Client", results), S_OK);
-  EXPECT_EQ(m_sim->CallCount(SimMethod::kExecQuery), 3);
+  EXPECT_EQ(Sim().CallCount(SimMethod::kExecQuery), 3);
 
-  m_sim->FailEveryCall(SimMethod::kGet, WBEM_E_ACCESS_DENIED);
+  Sim().FailEveryCall(SimMethod::kGet, WBEM_E_ACCESS_DENIED);
   ComPtr<IWbemClassObject> client = First(L"SELECT * FROM CCM_Client");
   VARIANT value;
   EXPECT_EQ(client->Get(L"ClientId", 0, &value, nullptr, nullptr),
@@ -258,7 +255,7 @@ TEST_F(SimulatedClientTest, CountsLiveObjectsUntilReleased) {
   ASSERT_EQ(results->Next(WBEM_INFINITE, 1, &client, &returned), S_OK);
   EXPECT_EQ(SimulatedClient::LiveObjects(), 3);
   // Objects outlive the simulation that made them.
-  m_sim.reset();
+  Unload();
   m_services.Reset();
   results.Reset();
   EXPECT_EQ(SimulatedClient::LiveObjects(), 1);
@@ -275,13 +272,13 @@ TEST_F(SimulatedClientTest, OtherNamespacesReachThePlatform) {
   EXPECT_EQ(SimulatedClient::LiveObjects(), 0);
   ComPtr<IEnumWbemClassObject> results;
   EXPECT_EQ(Query(L"SELECT * FROM Win32_SystemEnclosure", results), S_OK);
-  EXPECT_EQ(m_sim->CallCount(SimMethod::kExecQuery), 0);
+  EXPECT_EQ(Sim().CallCount(SimMethod::kExecQuery), 0);
 }
 
 TEST_F(SimulatedClientTest, RevokesItsRegistrationAndAllowsOneAtATime) {
   Install();
   EXPECT_THROW(SimulatedClient("{}"), std::runtime_error);
-  m_sim.reset();
+  Unload();
   // Without the simulation the platform answers: Wine knows no root\ccm.
   EXPECT_EQ(Connect(L"root\\ccm"), WBEM_E_INVALID_NAMESPACE);
   EXPECT_EQ(SimulatedClient::LiveObjects(), 0);

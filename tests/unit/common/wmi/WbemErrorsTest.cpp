@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "tests/simclient/SimulatedClient.h"
+#include "tests/support/SimClientFixture.h"
 
 namespace {
 
@@ -276,39 +277,29 @@ TEST(ComErrorDescriptionTest, ReadsAndConsumesTheThreadsErrorObject) {
   EXPECT_EQ(GetComErrorDescription(), "Unknown Error");
 }
 
-TEST(WbemStatusTextTest, ReturnsTheStatusObjectsText) {
-  {
-    vpltest::SimulatedClient sim("{}");
-    sim.SetStatusText(WBEM_E_INVALID_NAMESPACE, L"Invalid namespace");
-    std::string text = "previous";
-    EXPECT_EQ(GetWbemStatusText(WBEM_E_INVALID_NAMESPACE, text), S_OK);
-    EXPECT_EQ(text, "Invalid namespace");
-    EXPECT_EQ(sim.CallCount(vpltest::SimMethod::kGetErrorCodeText), 1);
-  }
-  EXPECT_EQ(vpltest::SimulatedClient::LiveObjects(), 0);
+using WbemStatusTextTest = vpltest::SimClientFixture;
+
+TEST_F(WbemStatusTextTest, ReturnsTheStatusObjectsText) {
+  Load("{}").SetStatusText(WBEM_E_INVALID_NAMESPACE, L"Invalid namespace");
+  std::string text = "previous";
+  EXPECT_EQ(GetWbemStatusText(WBEM_E_INVALID_NAMESPACE, text), S_OK);
+  EXPECT_EQ(text, "Invalid namespace");
+  EXPECT_EQ(Sim().CallCount(vpltest::SimMethod::kGetErrorCodeText), 1);
 }
 
-TEST(WbemStatusTextTest, FailedRequestGivesFixedText) {
-  {
-    vpltest::SimulatedClient sim("{}");
-    sim.FailCall(vpltest::SimMethod::kGetErrorCodeText, 1, WBEM_E_FAILED);
-    std::string text;
-    EXPECT_EQ(GetWbemStatusText(WBEM_E_INVALID_CLASS, text), WBEM_E_FAILED);
-    EXPECT_EQ(text, "Get last error failed");
-  }
-  EXPECT_EQ(vpltest::SimulatedClient::LiveObjects(), 0);
+TEST_F(WbemStatusTextTest, FailedRequestGivesFixedText) {
+  Load("{}").FailCall(vpltest::SimMethod::kGetErrorCodeText, 1, WBEM_E_FAILED);
+  std::string text;
+  EXPECT_EQ(GetWbemStatusText(WBEM_E_INVALID_CLASS, text), WBEM_E_FAILED);
+  EXPECT_EQ(text, "Get last error failed");
 }
 
-TEST(WbemStatusTextTest, CreationFailureIsReturnedAndTextKept) {
-  {
-    vpltest::SimulatedClient sim("{}");
-    sim.FailCall(vpltest::SimMethod::kCreateStatusText, 1, E_OUTOFMEMORY);
-    std::string text = "unchanged";
-    EXPECT_EQ(GetWbemStatusText(WBEM_E_INVALID_CLASS, text), E_OUTOFMEMORY);
-    EXPECT_EQ(text, "unchanged");
-    EXPECT_EQ(sim.CallCount(vpltest::SimMethod::kGetErrorCodeText), 0);
-  }
-  EXPECT_EQ(vpltest::SimulatedClient::LiveObjects(), 0);
+TEST_F(WbemStatusTextTest, CreationFailureIsReturnedAndTextKept) {
+  Load("{}").FailCall(vpltest::SimMethod::kCreateStatusText, 1, E_OUTOFMEMORY);
+  std::string text = "unchanged";
+  EXPECT_EQ(GetWbemStatusText(WBEM_E_INVALID_CLASS, text), E_OUTOFMEMORY);
+  EXPECT_EQ(text, "unchanged");
+  EXPECT_EQ(Sim().CallCount(vpltest::SimMethod::kGetErrorCodeText), 0);
 }
 
 }  // namespace

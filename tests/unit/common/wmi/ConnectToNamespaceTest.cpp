@@ -8,6 +8,7 @@
 #include "tests/simclient/SimulatedClient.h"
 #include "tests/support/DebugFlagsScope.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/SimClientFixture.h"
 
 namespace {
 
@@ -16,7 +17,6 @@ using namespace NTarn;
 using Microsoft::WRL::ComPtr;
 using vpltest::LogCapture;
 using vpltest::SimMethod;
-using vpltest::SimulatedClient;
 
 constexpr char kScenario[] =
     R"({"namespaces": {"root\\ccm": {"CCM_Client": {"ClientId": "GUID:1"}}}})";
@@ -32,18 +32,14 @@ HRESULT RaisedBy(ComPtr<IWbemServices>& services, const wchar_t* machine,
   return S_OK;
 }
 
-class ConnectToNamespaceTest : public ::testing::Test {
+class ConnectToNamespaceTest : public vpltest::SimClientFixture {
  protected:
   void SetUp() override {
-    m_sim = std::make_unique<SimulatedClient>(kScenario);
-  }
-  void TearDown() override {
-    m_sim.reset();
-    EXPECT_EQ(SimulatedClient::LiveObjects(), 0);
+    SimClientFixture::SetUp();
+    Load(kScenario);
   }
 
   vpltest::DebugFlagsScope m_flags;
-  std::unique_ptr<SimulatedClient> m_sim;
 };
 
 TEST_F(ConnectToNamespaceTest, ConnectsThroughTheMachinePathWithTheLevels) {
@@ -53,7 +49,7 @@ TEST_F(ConnectToNamespaceTest, ConnectsThroughTheMachinePathWithTheLevels) {
   ASSERT_TRUE(services);
   EXPECT_EQ(LogCapture::Messages(),
             std::vector<std::string>{"[T]: Connecting to \\\\.\\root\\ccm\n"});
-  const vpltest::sim::Recorded calls = m_sim->LastCalls();
+  const vpltest::sim::Recorded calls = Sim().LastCalls();
   EXPECT_EQ(calls.connectPath, L"\\\\.\\root\\ccm");
   EXPECT_EQ(calls.blanket.authenticationService, DWORD{RPC_C_AUTHN_WINNT});
   EXPECT_EQ(calls.blanket.authenticationLevel, DWORD{RPC_C_AUTHN_LEVEL_PKT});
@@ -71,7 +67,7 @@ TEST_F(ConnectToNamespaceTest, QuietWithoutVerboseAndPathWithoutMachine) {
   DebugFlags.store(0);
   ComPtr<IWbemServices> services;
   ASSERT_EQ(RaisedBy(services, nullptr, L"root\\ccm"), S_OK);
-  EXPECT_EQ(m_sim->LastCalls().connectPath, L"root\\ccm");
+  EXPECT_EQ(Sim().LastCalls().connectPath, L"root\\ccm");
   EXPECT_TRUE(LogCapture::Messages().empty());
 }
 
@@ -82,10 +78,10 @@ TEST_F(ConnectToNamespaceTest, EachFailingStepRaisesItsCodeAndLeavesHolder) {
             WBEM_E_INVALID_NAMESPACE);
   EXPECT_FALSE(services);
 
-  m_sim->FailCall(SimMethod::kCreateLocator, 2, REGDB_E_CLASSNOTREG);
+  Sim().FailCall(SimMethod::kCreateLocator, 2, REGDB_E_CLASSNOTREG);
   EXPECT_EQ(RaisedBy(services, L".", L"root\\ccm"), REGDB_E_CLASSNOTREG);
 
-  m_sim->FailCall(SimMethod::kSetBlanket, 1, E_ACCESSDENIED);
+  Sim().FailCall(SimMethod::kSetBlanket, 1, E_ACCESSDENIED);
   EXPECT_EQ(RaisedBy(services, L".", L"root\\ccm"), E_ACCESSDENIED);
   EXPECT_FALSE(services);
   EXPECT_EQ(RaisedBy(services, L"otherhost", L"root\\ccm"),

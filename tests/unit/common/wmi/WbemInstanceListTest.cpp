@@ -9,6 +9,7 @@
 #include "common/ScopedVariant.h"
 #include "common/wmi/ConnectToNamespace.h"
 #include "tests/simclient/SimulatedClient.h"
+#include "tests/support/SimClientFixture.h"
 
 namespace {
 
@@ -44,21 +45,20 @@ HRESULT RunQuery(CWbemInstanceList& list, const wchar_t* query) {
   return S_OK;
 }
 
-class WbemInstanceListTest : public ::testing::Test {
+class WbemInstanceListTest : public vpltest::SimClientFixture {
  protected:
   void SetUp() override {
-    m_sim = std::make_unique<SimulatedClient>(kScenario);
+    SimClientFixture::SetUp();
+    Load(kScenario);
     NTarn::ConnectToNamespace(m_services, L".", L"root\\ccm\\Scheduler",
                               nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT,
                               RPC_C_IMP_LEVEL_IMPERSONATE);
   }
   void TearDown() override {
     m_services.Reset();
-    m_sim.reset();
-    EXPECT_EQ(SimulatedClient::LiveObjects(), 0);
+    SimClientFixture::TearDown();
   }
 
-  std::unique_ptr<SimulatedClient> m_sim;
   ComPtr<IWbemServices> m_services;
 };
 
@@ -67,7 +67,7 @@ TEST_F(WbemInstanceListTest, KeepsEveryResultInOrderAndWaitsTenSeconds) {
     CWbemInstanceList list(m_services);
     ASSERT_EQ(RunQuery(list, kQuery), S_OK);
     EXPECT_EQ(Ids(list), (std::vector<std::wstring>{L"S1", L"S2", L"S3"}));
-    const vpltest::sim::Recorded calls = m_sim->LastCalls();
+    const vpltest::sim::Recorded calls = Sim().LastCalls();
     EXPECT_EQ(calls.nextTimeout, 10000);
     EXPECT_EQ(calls.queryFlags, 0);
     EXPECT_EQ(calls.queryLanguage, L"WQL");
@@ -84,20 +84,20 @@ TEST_F(WbemInstanceListTest, QueryFailureRaises) {
 }
 
 TEST_F(WbemInstanceListTest, TimeOutOrFailureWithoutObjectEndsQuietly) {
-  m_sim->TimeOutNext(1);
+  Sim().TimeOutNext(1);
   {
     CWbemInstanceList list(m_services);
     EXPECT_EQ(RunQuery(list, kQuery), S_OK);
     EXPECT_TRUE(list.empty());
   }
-  m_sim->FailCall(SimMethod::kNext, 4, WBEM_E_TRANSPORT_FAILURE);
+  Sim().FailCall(SimMethod::kNext, 4, WBEM_E_TRANSPORT_FAILURE);
   CWbemInstanceList list(m_services);
   EXPECT_EQ(RunQuery(list, kQuery), S_OK);
   EXPECT_EQ(Ids(list), (std::vector<std::wstring>{L"S1", L"S2"}));
 }
 
 TEST_F(WbemInstanceListTest, FailureWithObjectRaisesAndKeepsEarlierResults) {
-  m_sim->FailNextWithObject(2, WBEM_E_PROVIDER_FAILURE);
+  Sim().FailNextWithObject(2, WBEM_E_PROVIDER_FAILURE);
   CWbemInstanceList list(m_services);
   EXPECT_EQ(RunQuery(list, kQuery), WBEM_E_PROVIDER_FAILURE);
   EXPECT_EQ(Ids(list), std::vector<std::wstring>{L"S1"});

@@ -11,6 +11,7 @@
 #include "tests/simclient/SimulatedClient.h"
 #include "tests/support/DebugFlagsScope.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/SimClientFixture.h"
 
 namespace {
 
@@ -50,18 +51,14 @@ ULONG CountObjects(IEnumWbemClassObject* enumerator) {
   }
 }
 
-class WbemConnectionTest : public ::testing::Test {
+class WbemConnectionTest : public vpltest::SimClientFixture {
  protected:
   void SetUp() override {
-    m_sim = std::make_unique<SimulatedClient>(kScenario);
-  }
-  void TearDown() override {
-    m_sim.reset();
-    EXPECT_EQ(SimulatedClient::LiveObjects(), 0);
+    SimClientFixture::SetUp();
+    Load(kScenario);
   }
 
   vpltest::DebugFlagsScope m_flags;
-  std::unique_ptr<SimulatedClient> m_sim;
 };
 
 TEST_F(WbemConnectionTest, QueriesForwardOnlyInTheNamespace) {
@@ -71,7 +68,7 @@ TEST_F(WbemConnectionTest, QueriesForwardOnlyInTheNamespace) {
   ASSERT_TRUE(enumerator);
   EXPECT_EQ(CountObjects(enumerator.Get()), 1u);
 
-  const vpltest::sim::Recorded calls = m_sim->LastCalls();
+  const vpltest::sim::Recorded calls = Sim().LastCalls();
   EXPECT_EQ(calls.connectPath, kAgent);
   EXPECT_FALSE(calls.connectHadUser);
   EXPECT_FALSE(calls.connectHadPassword);
@@ -107,12 +104,12 @@ TEST_F(WbemConnectionTest,
   EXPECT_EQ(connection.ExecQuery(L"root\\ccm\\Missing", kRequests, enumerator),
             S_OK);
   EXPECT_EQ(enumerator.Get(), held);
-  EXPECT_EQ(m_sim->CallCount(SimMethod::kConnectServer), 2);
+  EXPECT_EQ(Sim().CallCount(SimMethod::kConnectServer), 2);
   EXPECT_EQ(LogCapture::Messages().size(), 1u);
 }
 
 TEST_F(WbemConnectionTest, AnyConnectFailureIsReportedAsInvalidNamespace) {
-  m_sim->FailCall(SimMethod::kConnectServer, 1, WBEM_E_ACCESS_DENIED);
+  Sim().FailCall(SimMethod::kConnectServer, 1, WBEM_E_ACCESS_DENIED);
   CWbemConnection connection;
   ComPtr<IEnumWbemClassObject> enumerator;
   EXPECT_EQ(connection.ExecQuery(kAgent, kRequests, enumerator),
@@ -133,22 +130,22 @@ TEST_F(WbemConnectionTest, SwitchingNamespacesConnectsEachTime) {
                                  L"WHERE State = 'Idle'",
                                  enumerator),
             S_OK);
-  EXPECT_EQ(m_sim->CallCount(SimMethod::kConnectServer), 1);
+  EXPECT_EQ(Sim().CallCount(SimMethod::kConnectServer), 1);
   EXPECT_EQ(CountObjects(enumerator.Get()), 0u);
 
   ASSERT_EQ(connection.ExecQuery(
                 kScheduler, L"SELECT ScheduleID FROM CCM_Scheduler_History",
                 enumerator),
             S_OK);
-  EXPECT_EQ(m_sim->CallCount(SimMethod::kConnectServer), 2);
+  EXPECT_EQ(Sim().CallCount(SimMethod::kConnectServer), 2);
   EXPECT_EQ(CountObjects(enumerator.Get()), 2u);
   // The comparison is exact: another spelling is another namespace.
   ASSERT_EQ(connection.ExecQuery(
                 L"ROOT\\ccm\\Scheduler",
                 L"SELECT ScheduleID FROM CCM_Scheduler_History", enumerator),
             S_OK);
-  EXPECT_EQ(m_sim->CallCount(SimMethod::kConnectServer), 3);
-  EXPECT_EQ(m_sim->CallCount(SimMethod::kExecQuery), 4);
+  EXPECT_EQ(Sim().CallCount(SimMethod::kConnectServer), 3);
+  EXPECT_EQ(Sim().CallCount(SimMethod::kExecQuery), 4);
 }
 
 TEST_F(WbemConnectionTest, QueryFailureIsReturnedAndEnumeratorCleared) {
@@ -165,7 +162,7 @@ TEST_F(WbemConnectionTest, QueryFailureIsReturnedAndEnumeratorCleared) {
 }
 
 TEST_F(WbemConnectionTest, MissingLocatorGivesEFail) {
-  m_sim->FailCall(SimMethod::kCreateLocator, 1, WBEM_E_CRITICAL_ERROR);
+  Sim().FailCall(SimMethod::kCreateLocator, 1, WBEM_E_CRITICAL_ERROR);
   CWbemConnection connection;
   ComPtr<IEnumWbemClassObject> enumerator;
   EXPECT_EQ(connection.ExecQuery(kAgent, kRequests, enumerator), E_FAIL);
@@ -176,7 +173,7 @@ TEST_F(WbemConnectionTest, MissingLocatorGivesEFail) {
 }
 
 TEST_F(WbemConnectionTest, SecurityFailureDropsTheUnsecuredConnection) {
-  m_sim->FailCall(SimMethod::kSetBlanket, 1, WBEM_E_ACCESS_DENIED);
+  Sim().FailCall(SimMethod::kSetBlanket, 1, WBEM_E_ACCESS_DENIED);
   CWbemConnection connection;
   ComPtr<IEnumWbemClassObject> enumerator;
   EXPECT_EQ(connection.ExecQuery(kAgent, kRequests, enumerator),
@@ -189,7 +186,7 @@ TEST_F(WbemConnectionTest, SecurityFailureDropsTheUnsecuredConnection) {
   // The released services are never queried.
   EXPECT_EQ(connection.ExecQuery(kAgent, kRequests, enumerator), S_OK);
   EXPECT_FALSE(enumerator);
-  EXPECT_EQ(m_sim->CallCount(SimMethod::kExecQuery), 0);
+  EXPECT_EQ(Sim().CallCount(SimMethod::kExecQuery), 0);
   // Nothing of the dropped connection outlives it.
   EXPECT_EQ(SimulatedClient::LiveObjects(), 0);
 }

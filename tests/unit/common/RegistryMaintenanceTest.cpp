@@ -9,8 +9,8 @@
 #include "common/Logging.h"
 #include "common/RegistryMaintenance.h"
 #include "common/ScopedHandle.h"
-#include "tests/support/LogCapture.h"
 #include "tests/support/DebugFlagsScope.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/TestRegistryKey.h"
 
 namespace {

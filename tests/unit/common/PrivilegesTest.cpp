@@ -6,9 +6,8 @@
 
 #include "common/Privileges.h"
 #include "common/ScopedHandle.h"
-#include "common/SystemHelpers.h"
-#include "tests/support/LogCapture.h"
 #include "tests/support/DebugFlagsScope.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
@@ -86,7 +85,5 @@ TEST(EnablePrivilege, WideNameIsCutAt79Characters) {
       (Lines{"Could Not get Se" + std::string(77, 'x') + " Privilege 1313\n"}),
       LogCapture::Messages());
 }
-
-TEST(IsWindowsNT, ReportsTheNtPlatform) { EXPECT_TRUE(IsWindowsNT()); }
 
 }  // namespace

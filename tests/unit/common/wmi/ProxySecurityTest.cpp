@@ -7,6 +7,7 @@
 
 #include "common/ScopedBstr.h"
 #include "tests/simclient/SimulatedClient.h"
+#include "tests/support/SimClientFixture.h"
 
 namespace {
 
@@ -59,11 +60,11 @@ TEST(SplitDomainUserTest, OverlongDomainIsCut) {
   EXPECT_EQ(user, L"name");
 }
 
-class SetProxySecurityTest : public ::testing::Test {
+class SetProxySecurityTest : public vpltest::SimClientFixture {
  protected:
   void SetUp() override {
-    m_sim = std::make_unique<vpltest::SimulatedClient>(
-        R"({"namespaces": {"root\\ccm": {}}})");
+    SimClientFixture::SetUp();
+    Load(R"({"namespaces": {"root\\ccm": {}}})");
     Microsoft::WRL::ComPtr<IWbemLocator> locator;
     ASSERT_EQ(::CoCreateInstance(CLSID_WbemLocator, nullptr,
                                  CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&locator)),
@@ -75,11 +76,9 @@ class SetProxySecurityTest : public ::testing::Test {
   }
   void TearDown() override {
     m_services.Reset();
-    m_sim.reset();
-    EXPECT_EQ(vpltest::SimulatedClient::LiveObjects(), 0);
+    SimClientFixture::TearDown();
   }
 
-  std::unique_ptr<vpltest::SimulatedClient> m_sim;
   Microsoft::WRL::ComPtr<IWbemServices> m_services;
 };
 
@@ -91,7 +90,7 @@ TEST_F(SetProxySecurityTest, NullProxyIsInvalid) {
 TEST_F(SetProxySecurityTest, AuthenticateWithoutCredentialsUsesPacketLevel) {
   EXPECT_EQ(SetProxySecurity(m_services.Get(), nullptr, L"", nullptr, true),
             S_OK);
-  const vpltest::sim::Blanket blanket = m_sim->LastCalls().blanket;
+  const vpltest::sim::Blanket blanket = Sim().LastCalls().blanket;
   EXPECT_EQ(blanket.authenticationService, DWORD{RPC_C_AUTHN_WINNT});
   EXPECT_EQ(blanket.authorisationService, DWORD{RPC_C_AUTHZ_NONE});
   EXPECT_EQ(blanket.authenticationLevel, DWORD{RPC_C_AUTHN_LEVEL_PKT});
@@ -102,7 +101,7 @@ TEST_F(SetProxySecurityTest, AuthenticateWithoutCredentialsUsesPacketLevel) {
 TEST_F(SetProxySecurityTest, NoAuthenticationUsesIdentifyLevel) {
   EXPECT_EQ(SetProxySecurity(m_services.Get(), nullptr, L"user", L"pw", false),
             S_OK);
-  const vpltest::sim::Blanket blanket = m_sim->LastCalls().blanket;
+  const vpltest::sim::Blanket blanket = Sim().LastCalls().blanket;
   EXPECT_EQ(blanket.authenticationLevel, DWORD{RPC_C_AUTHN_LEVEL_NONE});
   EXPECT_EQ(blanket.impersonationLevel, DWORD{RPC_C_IMP_LEVEL_IDENTIFY});
 }
@@ -116,7 +115,7 @@ TEST_F(SetProxySecurityTest, CredentialsKeepTheCurrentBlanketAndAddIdentity) {
   EXPECT_EQ(
       SetProxySecurity(m_services.Get(), nullptr, L"CORP\\admin", L"pw", true),
       S_OK);
-  const vpltest::sim::Blanket blanket = m_sim->LastCalls().blanket;
+  const vpltest::sim::Blanket blanket = Sim().LastCalls().blanket;
   EXPECT_EQ(blanket.authenticationLevel, DWORD{RPC_C_AUTHN_LEVEL_PKT_PRIVACY});
   EXPECT_EQ(blanket.impersonationLevel, DWORD{RPC_C_IMP_LEVEL_IMPERSONATE});
   EXPECT_TRUE(blanket.hadIdentity);
@@ -127,14 +126,14 @@ TEST_F(SetProxySecurityTest, FailuresAreReturned) {
   EXPECT_EQ(
       SetProxySecurity(m_services.Get(), L"Kerberos:x", L"u", nullptr, true),
       E_INVALIDARG);
-  EXPECT_EQ(m_sim->CallCount(vpltest::SimMethod::kQueryBlanket), 0);
+  EXPECT_EQ(Sim().CallCount(vpltest::SimMethod::kQueryBlanket), 0);
 
-  m_sim->FailCall(vpltest::SimMethod::kQueryBlanket, 1, E_ACCESSDENIED);
+  Sim().FailCall(vpltest::SimMethod::kQueryBlanket, 1, E_ACCESSDENIED);
   EXPECT_EQ(SetProxySecurity(m_services.Get(), nullptr, L"u", L"p", true),
             E_ACCESSDENIED);
-  EXPECT_EQ(m_sim->CallCount(vpltest::SimMethod::kSetBlanket), 0);
+  EXPECT_EQ(Sim().CallCount(vpltest::SimMethod::kSetBlanket), 0);
 
-  m_sim->FailCall(vpltest::SimMethod::kSetBlanket, 1, WBEM_E_ACCESS_DENIED);
+  Sim().FailCall(vpltest::SimMethod::kSetBlanket, 1, WBEM_E_ACCESS_DENIED);
   EXPECT_EQ(SetProxySecurity(m_services.Get(), nullptr, nullptr, nullptr, true),
             WBEM_E_ACCESS_DENIED);
 }

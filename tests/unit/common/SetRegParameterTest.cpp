@@ -6,8 +6,8 @@
 
 #include "common/Logging.h"
 #include "common/RegistryParameters.h"
-#include "tests/support/LogCapture.h"
 #include "tests/support/DebugFlagsScope.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/TestRegistryKey.h"
 
 namespace {
