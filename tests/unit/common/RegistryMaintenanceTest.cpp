@@ -46,12 +46,11 @@ void ExpectFullControlForProcessUserOnly(const std::string& path) {
   EXPECT_EQ(0xF003Fu, ace->Mask);
   std::vector<BYTE> user = ProcessUserSid();
   EXPECT_TRUE(::EqualSid(&ace->SidStart, user.data()));
-  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-  PSID everyone = nullptr;
-  ASSERT_TRUE(::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0,
-                                         0, 0, 0, 0, &everyone));
+  BYTE everyone[SECURITY_MAX_SID_SIZE];
+  DWORD everyoneSize = sizeof(everyone);
+  ASSERT_TRUE(
+      ::CreateWellKnownSid(WinWorldSid, nullptr, everyone, &everyoneSize));
   EXPECT_FALSE(::EqualSid(&ace->SidStart, everyone));
-  ::FreeSid(everyone);
 }
 
 TEST(RecurDeleteKey, RemovesThreeLevelsBottomUpWithOneLinePerKey) {

@@ -8,12 +8,14 @@
 #include <string>
 
 #include "common/ScopedBstr.h"
+#include "common/ScopedVariant.h"
 #include "tests/support/SimClientFixture.h"
 
 namespace {
 
 using Microsoft::WRL::ComPtr;
 using NTarn::ScopedBstr;
+using NTarn::ScopedVariant;
 using vpltest::SimMethod;
 using vpltest::SimulatedClient;
 
@@ -98,41 +100,46 @@ TEST_F(SimulatedClientTest, GetReturnsCimTypesAndWindowsVariants) {
   ComPtr<IWbemClassObject> message =
       First(L"SELECT * FROM CCM_Scheduler_ScheduledMessage");
   ASSERT_TRUE(message);
-  VARIANT value;
+  ScopedVariant value;
   CIMTYPE type = 0;
-  ASSERT_EQ(message->Get(L"Triggers", 0, &value, &type, nullptr), S_OK);
+  ASSERT_EQ(message->Get(L"Triggers", 0, value.Receive(), &type, nullptr),
+            S_OK);
   EXPECT_EQ(type, CIM_STRING | CIM_FLAG_ARRAY);
-  ASSERT_EQ(V_VT(&value), VT_ARRAY | VT_BSTR);
+  ASSERT_EQ(value.Type(), VT_ARRAY | VT_BSTR);
   LONG index = 1;
   ScopedBstr element;
-  ASSERT_EQ(::SafeArrayGetElement(V_ARRAY(&value), &index, element.Receive()),
-            S_OK);
+  ASSERT_EQ(
+      ::SafeArrayGetElement(V_ARRAY(&value.Get()), &index, element.Receive()),
+      S_OK);
   EXPECT_STREQ(element.Get(), L"Y");
-  ::VariantClear(&value);
 
-  ASSERT_EQ(message->Get(L"TriggerMessage", 0, &value, &type, nullptr), S_OK);
-  EXPECT_EQ(V_VT(&value), VT_NULL);
+  ASSERT_EQ(message->Get(L"TriggerMessage", 0, value.Receive(), &type, nullptr),
+            S_OK);
+  EXPECT_EQ(value.Type(), VT_NULL);
   EXPECT_EQ(type, CIM_STRING);
   // A schema property the instance does not set is NULL, not missing.
-  ASSERT_EQ(message->Get(L"TargetEndpoint", 0, &value, &type, nullptr), S_OK);
-  EXPECT_EQ(V_VT(&value), VT_NULL);
-  EXPECT_EQ(message->Get(L"Nonsense", 0, &value, &type, nullptr),
+  ASSERT_EQ(message->Get(L"TargetEndpoint", 0, value.Receive(), &type, nullptr),
+            S_OK);
+  EXPECT_EQ(value.Type(), VT_NULL);
+  EXPECT_EQ(message->Get(L"Nonsense", 0, value.Receive(), &type, nullptr),
             WBEM_E_NOT_FOUND);
-  ASSERT_EQ(message->Get(L"__CLASS", 0, &value, nullptr, nullptr), S_OK);
-  EXPECT_STREQ(V_BSTR(&value), L"CCM_Scheduler_ScheduledMessage");
-  ::VariantClear(&value);
+  ASSERT_EQ(message->Get(L"__CLASS", 0, value.Receive(), nullptr, nullptr),
+            S_OK);
+  EXPECT_STREQ(V_BSTR(&value.Get()), L"CCM_Scheduler_ScheduledMessage");
 
   ComPtr<IWbemClassObject> policy =
       First(L"SELECT * FROM CCM_SoftwareDistribution");
-  ASSERT_EQ(policy->Get(L"PRG_PRF_Disabled", 0, &value, &type, nullptr), S_OK);
+  ASSERT_EQ(
+      policy->Get(L"PRG_PRF_Disabled", 0, value.Receive(), &type, nullptr),
+      S_OK);
   EXPECT_EQ(type, CIM_BOOLEAN);
-  EXPECT_EQ(V_VT(&value), VT_BOOL);
-  EXPECT_EQ(V_BOOL(&value), VARIANT_TRUE);
-  ASSERT_EQ(policy->Get(L"ADV_ExpirationTime", 0, &value, &type, nullptr),
-            S_OK);
+  EXPECT_EQ(value.Type(), VT_BOOL);
+  EXPECT_EQ(V_BOOL(&value.Get()), VARIANT_TRUE);
+  ASSERT_EQ(
+      policy->Get(L"ADV_ExpirationTime", 0, value.Receive(), &type, nullptr),
+      S_OK);
   EXPECT_EQ(type, CIM_DATETIME);
-  EXPECT_STREQ(V_BSTR(&value), L"20260101000000.000000+000");
-  ::VariantClear(&value);
+  EXPECT_STREQ(V_BSTR(&value.Get()), L"20260101000000.000000+000");
 }
 
 TEST_F(SimulatedClientTest, IntegerArraysUseWindowsElementTypes) {
@@ -141,25 +148,25 @@ TEST_F(SimulatedClientTest, IntegerArraysUseWindowsElementTypes) {
   ComPtr<IWbemClassObject> enclosure =
       First(L"SELECT * FROM Win32_SystemEnclosure");
   ASSERT_TRUE(enclosure);
-  VARIANT value;
+  ScopedVariant value;
   CIMTYPE type = 0;
   // uint16 travels as 32-bit integers, sint16 as 16-bit ones.
-  ASSERT_EQ(enclosure->Get(L"ChassisTypes", 0, &value, &type, nullptr), S_OK);
+  ASSERT_EQ(enclosure->Get(L"ChassisTypes", 0, value.Receive(), &type, nullptr),
+            S_OK);
   EXPECT_EQ(type, CIM_UINT16 | CIM_FLAG_ARRAY);
-  EXPECT_EQ(V_VT(&value), VT_ARRAY | VT_I4);
+  EXPECT_EQ(value.Type(), VT_ARRAY | VT_I4);
   LONG index = 1;
   LONG chassis = 0;
-  ASSERT_EQ(::SafeArrayGetElement(V_ARRAY(&value), &index, &chassis), S_OK);
+  ASSERT_EQ(::SafeArrayGetElement(V_ARRAY(&value.Get()), &index, &chassis),
+            S_OK);
   EXPECT_EQ(chassis, 9);
-  ::VariantClear(&value);
-  ASSERT_EQ(enclosure->Get(L"Small", 0, &value, &type, nullptr), S_OK);
+  ASSERT_EQ(enclosure->Get(L"Small", 0, value.Receive(), &type, nullptr), S_OK);
   EXPECT_EQ(type, CIM_SINT16 | CIM_FLAG_ARRAY);
-  EXPECT_EQ(V_VT(&value), VT_ARRAY | VT_I2);
+  EXPECT_EQ(value.Type(), VT_ARRAY | VT_I2);
   index = 0;
   SHORT small = 0;
-  ASSERT_EQ(::SafeArrayGetElement(V_ARRAY(&value), &index, &small), S_OK);
+  ASSERT_EQ(::SafeArrayGetElement(V_ARRAY(&value.Get()), &index, &small), S_OK);
   EXPECT_EQ(small, -2);
-  ::VariantClear(&value);
 }
 
 TEST_F(SimulatedClientTest, WrongTypedAndProjectedProperties) {
@@ -175,14 +182,15 @@ TEST_F(SimulatedClientTest, WrongTypedAndProjectedProperties) {
   EXPECT_EQ(results->Next(0, 2, objects[0].GetAddressOf(), &returned), S_OK);
   ASSERT_EQ(returned, 2u);
   // GetAddressOf on the first element only fills the array contiguously.
-  VARIANT value;
+  ScopedVariant value;
   CIMTYPE type = 0;
-  ASSERT_EQ(objects[1]->Get(L"ScheduledMessageID", 0, &value, &type, nullptr),
+  ASSERT_EQ(objects[1]->Get(L"ScheduledMessageID", 0, value.Receive(), &type,
+                            nullptr),
             S_OK);
   EXPECT_EQ(type, CIM_UINT32);
-  EXPECT_EQ(V_VT(&value), VT_I4);
-  EXPECT_EQ(V_I4(&value), 5);
-  EXPECT_EQ(objects[0]->Get(L"Triggers", 0, &value, &type, nullptr),
+  EXPECT_EQ(value.Type(), VT_I4);
+  EXPECT_EQ(V_I4(&value.Get()), 5);
+  EXPECT_EQ(objects[0]->Get(L"Triggers", 0, value.Receive(), &type, nullptr),
             WBEM_E_NOT_FOUND);
   ComPtr<IWbemClassObject> none;
   EXPECT_EQ(results->Next(0, 1, &none, &returned), WBEM_S_FALSE);
@@ -237,10 +245,10 @@ TEST_F(SimulatedClientTest, InjectedFailuresHitTheChosenCallWithErrorObject) {
 
   Sim().FailEveryCall(SimMethod::kGet, WBEM_E_ACCESS_DENIED);
   ComPtr<IWbemClassObject> client = First(L"SELECT * FROM CCM_Client");
-  VARIANT value;
-  EXPECT_EQ(client->Get(L"ClientId", 0, &value, nullptr, nullptr),
+  ScopedVariant value;
+  EXPECT_EQ(client->Get(L"ClientId", 0, value.Receive(), nullptr, nullptr),
             WBEM_E_ACCESS_DENIED);
-  EXPECT_EQ(client->Get(L"ClientId", 0, &value, nullptr, nullptr),
+  EXPECT_EQ(client->Get(L"ClientId", 0, value.Receive(), nullptr, nullptr),
             WBEM_E_ACCESS_DENIED);
 }
 
@@ -259,10 +267,10 @@ TEST_F(SimulatedClientTest, CountsLiveObjectsUntilReleased) {
   m_services.Reset();
   results.Reset();
   EXPECT_EQ(SimulatedClient::LiveObjects(), 1);
-  VARIANT value;
-  ASSERT_EQ(client->Get(L"ClientId", 0, &value, nullptr, nullptr), S_OK);
-  EXPECT_STREQ(V_BSTR(&value), L"GUID:1");
-  ::VariantClear(&value);
+  ScopedVariant value;
+  ASSERT_EQ(client->Get(L"ClientId", 0, value.Receive(), nullptr, nullptr),
+            S_OK);
+  EXPECT_STREQ(V_BSTR(&value.Get()), L"GUID:1");
 }
 
 TEST_F(SimulatedClientTest, OtherNamespacesReachThePlatform) {
