@@ -2,6 +2,7 @@
 
 #include <mutex>
 #include <new>
+#include <utility>
 
 #include "plugin/ClassFactory.h"
 #include "plugin/ConfigMgrPlugin.h"
@@ -36,14 +37,20 @@ LONG CVplCMgrModule::GetLockCount() { return m_lockCount.load(); }
 HRESULT CVplCMgrModule::GetGITPtr(IGlobalInterfaceTable** git) {
   if (!git) return E_POINTER;
   *git = nullptr;
-  HRESULT hr = S_OK;
-  std::lock_guard<NTarn::CriticalSection> guard(m_lock);
-  if (!m_git) {
-    hr = ::CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr,
-                            CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&m_git));
+  {
+    std::lock_guard<NTarn::CriticalSection> guard(m_lock);
+    if (m_git) return m_git.CopyTo(git);
   }
-  if (m_git) m_git.CopyTo(git);
-  return hr;
+  // Created outside the lock, which guards only the cached pointer; a racing
+  // first caller's table is the same process-wide object.
+  Microsoft::WRL::ComPtr<IGlobalInterfaceTable> created;
+  const HRESULT hr =
+      ::CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr,
+                         CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&created));
+  if (FAILED(hr)) return hr;
+  std::lock_guard<NTarn::CriticalSection> guard(m_lock);
+  if (!m_git) m_git = std::move(created);
+  return m_git.CopyTo(git);
 }
 
 HRESULT CVplCMgrModule::AddCommonRGSReplacements(
