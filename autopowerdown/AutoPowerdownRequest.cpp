@@ -14,6 +14,18 @@
 #include "common/wmi/WbemText.h"
 #include "plugin/resource.h"
 
+using NTarn::FormatTimeStamp;
+using NTarn::GetRegParameter;
+using NTarn::IsDebugFlagSet;
+using NTarn::LoadStringResource;
+using NTarn::LogMessage;
+using NTarn::RecurDeleteKey;
+using NTarn::RegGetPolicyParameter;
+using NTarn::SetRegParameter;
+using NTarn::WriteEventLog;
+namespace debug_flags = NTarn::debug_flags;
+namespace reg_flags = NTarn::reg_flags;
+
 using Microsoft::WRL::ComPtr;
 
 namespace {

@@ -13,6 +13,12 @@
 #include "common/wmi/WbemText.h"
 #include "jobs/ISMSJobsDetector.h"
 
+using NTarn::DebugFlags;
+using NTarn::GetRegParameter;
+using NTarn::LogMessage;
+using NTarn::RegGetPolicyParameter;
+namespace reg_flags = NTarn::reg_flags;
+
 using Microsoft::WRL::ComPtr;
 
 namespace {

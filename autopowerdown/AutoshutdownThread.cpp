@@ -12,6 +12,12 @@
 #include "common/RegistryParameters.h"
 #include "jobs/ISMSJobsDetector.h"
 
+using NTarn::FormatErrorText;
+using NTarn::IsDebugFlagSet;
+using NTarn::LogMessage;
+using NTarn::RegGetPolicyParameter;
+namespace debug_flags = NTarn::debug_flags;
+
 using Microsoft::WRL::ComPtr;
 
 namespace {

@@ -10,6 +10,10 @@
 #include "common/wmi/WbemText.h"
 #include "plugin/resource.h"
 
+using NTarn::LoadStringResource;
+using NTarn::LogMessage;
+using NTarn::WriteEventLog;
+
 using Microsoft::WRL::ComPtr;
 
 namespace {

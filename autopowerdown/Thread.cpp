@@ -9,6 +9,10 @@
 #include "common/GuardedCall.h"
 #include "common/Logging.h"
 
+using NTarn::IsDebugFlagSet;
+using NTarn::LogMessage;
+namespace debug_flags = NTarn::debug_flags;
+
 Thread::Thread(std::string name) : m_name(std::move(name)) {}
 
 Thread::~Thread() = default;

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+namespace NTarn {
+
 // The module this code is linked into: the plug-in DLL in production, the
 // test program in unit tests. Resources are loaded from it.
 inline HMODULE GetCurrentModule() {
@@ -12,3 +14,5 @@ inline HMODULE GetCurrentModule() {
                        reinterpret_cast<LPCWSTR>(&kAnchor), &module);
   return module;
 }
+
+}  // namespace NTarn

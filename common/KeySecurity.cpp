@@ -7,48 +7,46 @@
 
 #include "common/Logging.h"
 #include "common/Privileges.h"
-#include "common/ScopedRegKey.h"
+#include "common/ScopedHandle.h"
 
+namespace NTarn {
 namespace {
 
 constexpr DWORD kAclBytes = 1024;
 constexpr DWORD kKeyAllAccess = 0xF003F;
 
-struct SidFreer {
-  void operator()(PSID sid) const { ::FreeSid(sid); }
+// SIDs from AllocateAndInitializeSid, which FreeSid gives back.
+struct AllocatedSidTraits {
+  using Handle = PSID;
+  static Handle Empty() { return nullptr; }
+  static bool IsValid(Handle sid) { return sid != nullptr; }
+  static void Close(Handle sid) { ::FreeSid(sid); }
 };
-using ScopedAllocatedSid = std::unique_ptr<void, SidFreer>;
-
-struct HandleCloser {
-  void operator()(HANDLE handle) const { ::CloseHandle(handle); }
-};
-using ScopedToken = std::unique_ptr<void, HandleCloser>;
+using ScopedAllocatedSid = ScopedGenericHandle<AllocatedSidTraits>;
 
 ScopedAllocatedSid MakeAdministratorsSid() {
   SID_IDENTIFIER_AUTHORITY authority = SECURITY_NT_AUTHORITY;
-  PSID sid = nullptr;
-  if (!::AllocateAndInitializeSid(&authority, 2, SECURITY_BUILTIN_DOMAIN_RID,
-                                  DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                                  &sid)) {
-    return nullptr;
-  }
-  return ScopedAllocatedSid(sid);
+  ScopedAllocatedSid sid;
+  ::AllocateAndInitializeSid(&authority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                             DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                             sid.Receive());
+  return sid;
 }
 
 // A copy of the user SID of the process token: full control goes to the
 // account the service runs as, never to every user of the machine.
 std::unique_ptr<BYTE[]> MakeProcessUserSid() {
-  HANDLE rawToken = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &rawToken)) {
+  ScopedHandle token;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY,
+                          token.Receive())) {
     return nullptr;
   }
-  ScopedToken token(rawToken);
   DWORD size = 0;
-  ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+  ::GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
   if (size == 0) return nullptr;
   std::unique_ptr<BYTE[]> user(new (std::nothrow) BYTE[size]);
   if (!user ||
-      !::GetTokenInformation(token.get(), TokenUser, user.get(), size, &size)) {
+      !::GetTokenInformation(token.Get(), TokenUser, user.get(), size, &size)) {
     return nullptr;
   }
   PSID sid = reinterpret_cast<TOKEN_USER*>(user.get())->User.Sid;
@@ -133,6 +131,8 @@ BOOL ResetSecurity(HKEY parent, const char* parentPath, const char* leaf) {
   }
 
   if (SetDaclThroughKey(parent, leaf, acl)) return TRUE;
-  return SetDaclByName(parentPath, leaf, administrators.get(), acl) ? TRUE
+  return SetDaclByName(parentPath, leaf, administrators.Get(), acl) ? TRUE
                                                                     : FALSE;
 }
+
+}  // namespace NTarn

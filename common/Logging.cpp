@@ -8,6 +8,9 @@
 
 #include "common/CurrentModule.h"
 #include "common/EventLogSink.h"
+#include "common/ScopedHandle.h"
+
+namespace NTarn {
 
 std::atomic<uint32_t> DebugFlags{9};
 
@@ -146,13 +149,14 @@ void WriteEventLog(WORD type, DWORD eventId, const char* insertion1,
                    const char* insertion2, const char* insertion3) {
   if (DeliverToEventLogSink(type, eventId, insertion1, insertion2, insertion3))
     return;
-  HANDLE source = ::RegisterEventSourceA(nullptr, kEventSourceName);
+  const ScopedEventSource source(
+      ::RegisterEventSourceA(nullptr, kEventSourceName));
   if (!source) return;
   const char* strings[3] = {insertion1 ? insertion1 : "",
                             insertion2 ? insertion2 : "",
                             insertion3 ? insertion3 : ""};
-  ::ReportEventA(source, type, 0, eventId, nullptr, 3, 0, strings, nullptr);
-  ::DeregisterEventSource(source);
+  ::ReportEventA(source.Get(), type, 0, eventId, nullptr, 3, 0, strings,
+                 nullptr);
 }
 
 void ReportInsufficientMemory(const char* where) {
@@ -169,18 +173,18 @@ const char* FormatErrorText(DWORD error) {
       reinterpret_cast<DWORD_PTR>("%3"), reinterpret_cast<DWORD_PTR>("%4"),
       reinterpret_cast<DWORD_PTR>("%5"), reinterpret_cast<DWORD_PTR>("%6"),
       reinterpret_cast<DWORD_PTR>("%7"), 0};
-  char* message = nullptr;
+  ScopedLocalMemory message;
   const DWORD length = ::FormatMessageA(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
           FORMAT_MESSAGE_ARGUMENT_ARRAY,
-      nullptr, error, 0x400, reinterpret_cast<LPSTR>(&message), 0,
+      nullptr, error, 0x400, reinterpret_cast<LPSTR>(message.Receive()), 0,
       reinterpret_cast<va_list*>(markers));
   if (length == 0 || !message) {
     sprintf_s(t_errorText, kErrorTextSize, "Error 0x%08lx", error);
     return t_errorText;
   }
-  CopyOneLine(message, t_errorText, kErrorTextSize);
-  ::LocalFree(message);
+  CopyOneLine(static_cast<const char*>(message.Get()), t_errorText,
+              kErrorTextSize);
   return t_errorText;
 }
 
@@ -191,18 +195,18 @@ const wchar_t* FormatErrorTextW(DWORD error) {
       reinterpret_cast<DWORD_PTR>(L"%3"), reinterpret_cast<DWORD_PTR>(L"%4"),
       reinterpret_cast<DWORD_PTR>(L"%5"), reinterpret_cast<DWORD_PTR>(L"%6"),
       reinterpret_cast<DWORD_PTR>(L"%7"), 0};
-  wchar_t* message = nullptr;
+  ScopedLocalMemory message;
   const DWORD length = ::FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
           FORMAT_MESSAGE_ARGUMENT_ARRAY,
-      nullptr, error, 0x400, reinterpret_cast<LPWSTR>(&message), 0,
+      nullptr, error, 0x400, reinterpret_cast<LPWSTR>(message.Receive()), 0,
       reinterpret_cast<va_list*>(markers));
   if (length == 0 || !message) {
     swprintf_s(t_errorTextW, kErrorTextSize, L"Error 0x%08lx", error);
     return t_errorTextW;
   }
-  CopyOneLine(message, t_errorTextW, kErrorTextSize);
-  ::LocalFree(message);
+  CopyOneLine(static_cast<const wchar_t*>(message.Get()), t_errorTextW,
+              kErrorTextSize);
   return t_errorTextW;
 }
 
@@ -237,3 +241,5 @@ int LoadStringResourceA(UINT id, char* buffer, int capacity) {
   buffer[copied] = '\0';
   return copied;
 }
+
+}  // namespace NTarn

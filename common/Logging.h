@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cstdint>
 
+namespace NTarn {
+
 // Process-wide switch word for optional messages; rewritten from the "debug"
 // registry value whenever settings are read. Holds 9 until then.
 extern std::atomic<uint32_t> DebugFlags;
@@ -53,3 +55,5 @@ int LoadStringResourceA(UINT id, char* buffer, int capacity);
 // Where vLogPrintf is looked up; null (the default) means the process's main
 // executable. Only tests point it elsewhere.
 void SetLogHostModuleForTesting(HMODULE module);
+
+}  // namespace NTarn

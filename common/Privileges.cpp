@@ -1,36 +1,31 @@
 #include "common/Privileges.h"
 
-#include <memory>
-
 #include "common/Logging.h"
+#include "common/ScopedHandle.h"
 
+namespace NTarn {
 namespace {
 
 // Longest privilege name taken from a wide text.
 constexpr int kNameChars = 79;
 
-struct HandleCloser {
-  void operator()(HANDLE handle) const { ::CloseHandle(handle); }
-};
-using ScopedToken = std::unique_ptr<void, HandleCloser>;
-
 // Sets the attributes of one privilege of the process token and returns the
 // thread's last error afterwards: 0 on success, ERROR_NOT_ALL_ASSIGNED (1300)
 // when the account does not hold the privilege.
 DWORD AdjustPrivilege(const char* name, DWORD attributes) {
-  HANDLE rawToken = nullptr;
+  ScopedHandle token;
   if (!::OpenProcessToken(::GetCurrentProcess(),
-                          TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &rawToken)) {
+                          TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY,
+                          token.Receive())) {
     return ::GetLastError();
   }
-  ScopedToken token(rawToken);
   TOKEN_PRIVILEGES privileges{};
   privileges.PrivilegeCount = 1;
   privileges.Privileges[0].Attributes = attributes;
   if (!::LookupPrivilegeValueA(nullptr, name, &privileges.Privileges[0].Luid)) {
     return ::GetLastError();
   }
-  ::AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
+  ::AdjustTokenPrivileges(token.Get(), FALSE, &privileges, 0, nullptr, nullptr);
   return ::GetLastError();
 }
 
@@ -71,3 +66,5 @@ BOOL DisablePrivilege(const wchar_t* name) {
   if (name) DisablePrivilege(NarrowName(name).text);
   return TRUE;
 }
+
+}  // namespace NTarn

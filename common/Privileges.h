@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+namespace NTarn {
+
 // Enables the named privilege (such as "SeTakeOwnershipPrivilege"). Returns 1
 // when the token now has it enabled; otherwise logs the name with the error
 // (1300 when the account does not hold the privilege) and returns 0.
@@ -13,3 +15,5 @@ BOOL EnablePrivilege(const wchar_t* name);
 // Disables the named privilege; always returns 1.
 BOOL DisablePrivilege(const char* name);
 BOOL DisablePrivilege(const wchar_t* name);
+
+}  // namespace NTarn

@@ -8,6 +8,7 @@
 
 #include "common/Logging.h"
 
+namespace NTarn {
 namespace {
 
 // Wide text traces show at most this many characters of each text.
@@ -267,3 +268,5 @@ void RegistryParameterTraits<wchar_t>::TraceSetText(const wchar_t* path,
                                                     const wchar_t* value) {
   LogMessage("Set %ls\\%ls=\"%ls\"\n", path, name, value);
 }
+
+}  // namespace NTarn

@@ -7,6 +7,8 @@
 
 #include <cstddef>
 
+namespace NTarn {
+
 template <typename Char>
 struct RegistryParameterTraits;
 
@@ -80,3 +82,5 @@ struct RegistryParameterTraits<wchar_t> {
   static void TraceSetText(const wchar_t* path, const wchar_t* name,
                            const wchar_t* value);
 };
+
+}  // namespace NTarn

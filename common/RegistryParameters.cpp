@@ -8,8 +8,9 @@
 
 #include "common/Logging.h"
 #include "common/RegistryParameterTraits.h"
-#include "common/ScopedRegKey.h"
+#include "common/ScopedHandle.h"
 
+namespace NTarn {
 namespace {
 
 using namespace reg_flags;
@@ -54,27 +55,27 @@ class TextCopy {
   TextCopy& operator=(const TextCopy&) = delete;
 
   bool Assign(const Char* text, size_t capacity) {
-    Char* target = scratch_;
+    Char* target = m_scratch;
     if (capacity + 1 > kScratchChars) {
-      heap_.reset(new (std::nothrow) Char[capacity + 1]);
-      if (!heap_) return false;
-      target = heap_.get();
+      m_heap.reset(new (std::nothrow) Char[capacity + 1]);
+      if (!m_heap) return false;
+      target = m_heap.get();
     }
-    length_ = BoundedLength(text, capacity);
-    std::memcpy(target, text, length_ * sizeof(Char));
-    target[length_] = 0;
-    text_ = target;
+    m_length = BoundedLength(text, capacity);
+    std::memcpy(target, text, m_length * sizeof(Char));
+    target[m_length] = 0;
+    m_text = target;
     return true;
   }
 
-  const Char* Get() const { return text_; }
-  size_t Length() const { return length_; }
+  const Char* Get() const { return m_text; }
+  size_t Length() const { return m_length; }
 
  private:
-  Char scratch_[kScratchChars] = {};
-  std::unique_ptr<Char[]> heap_;
-  const Char* text_ = scratch_;
-  size_t length_ = 0;
+  Char m_scratch[kScratchChars] = {};
+  std::unique_ptr<Char[]> m_heap;
+  const Char* m_text = m_scratch;
+  size_t m_length = 0;
 };
 
 // Reads a present value into the caller's buffer through a scratch block, so
@@ -234,7 +235,7 @@ DWORD GetRegParameterT(HKEY root, const Char* subKey, const Char* valueName,
         Traits::LogWriteFailure(status, valueName);
       }
     }
-    key.Close();
+    key.Reset();
   } else if (!readOnly) {
     Traits::LogMissingKey(status, subKey, valueName);
     failure = true;
@@ -364,7 +365,7 @@ DWORD SetRegParameterT(HKEY root, const Char* subKey, const Char* valueName,
              : dataSize;
   Traits::DeleteValue(key.Get(), valueName);
   Traits::Set(key.Get(), valueName, type, data, size);
-  key.Close();
+  key.Reset();
   if (IsDebugFlagSet(debug_flags::kRegistryTrace) && (flags & kTraceAlways)) {
     if (type == REG_DWORD && dataSize >= sizeof(DWORD)) {
       DWORD number;
@@ -454,3 +455,5 @@ bool IsTrueString(const wchar_t* text) {
   }
   return false;
 }
+
+}  // namespace NTarn

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+namespace NTarn {
+
 namespace reg_flags {
 // Trace the value when it differs from the caller's default.
 constexpr DWORD kTraceChanged = 0x01;
@@ -61,3 +63,5 @@ BOOL DeleteRegParameter(HKEY root, const wchar_t* subKey,
 // one of them. Case is ignored.
 bool IsTrueString(const char* text);
 bool IsTrueString(const wchar_t* text);
+
+}  // namespace NTarn

@@ -2,6 +2,8 @@
 
 #include <objbase.h>
 
+namespace NTarn {
+
 HRESULT InitializeComSecurity(BOOL packetLevel) {
   return ::CoInitializeSecurity(
       nullptr, -1, nullptr, nullptr,
@@ -15,3 +17,5 @@ bool IsWindowsNT() {
   if (!::GetVersionExA(&info)) return false;
   return info.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
+
+}  // namespace NTarn

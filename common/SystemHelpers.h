@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+namespace NTarn {
+
 // Sets the process's COM security: no descriptor, automatic authentication
 // services, packet-level authentication when `packetLevel` is set (none
 // otherwise), impersonation allowed. Returns CoInitializeSecurity's result.
@@ -10,3 +12,5 @@ HRESULT InitializeComSecurity(BOOL packetLevel);
 
 // Whether the system reports the NT platform.
 bool IsWindowsNT();
+
+}  // namespace NTarn

@@ -8,6 +8,7 @@
 #include <cwchar>
 #include <optional>
 
+#include "common/HResultException.h"
 #include "jobs/TimePattern.h"
 
 namespace {
@@ -39,7 +40,7 @@ double FromLinear(double linear) {
 CAutomationDate::CAutomationDate(__time64_t time) {
   tm fields{};
   if (_localtime64_s(&fields, &time) != 0) {
-    status_ = kInvalid;
+    m_status = kInvalid;
     return;
   }
   SYSTEMTIME system{};
@@ -50,24 +51,24 @@ CAutomationDate::CAutomationDate(__time64_t time) {
   system.wHour = static_cast<WORD>(fields.tm_hour);
   system.wMinute = static_cast<WORD>(fields.tm_min);
   system.wSecond = static_cast<WORD>(fields.tm_sec);
-  const bool converted = ::SystemTimeToVariantTime(&system, &date_) != 0;
+  const bool converted = ::SystemTimeToVariantTime(&system, &m_date) != 0;
   SYSTEMTIME back{};
   const bool valid = converted &&
-                     ::VariantTimeToSystemTime(date_, &back) != 0 &&
+                     ::VariantTimeToSystemTime(m_date, &back) != 0 &&
                      SameSecond(system, back);
-  status_ = valid ? kValid : kInvalid;
+  m_status = valid ? kValid : kInvalid;
 }
 
 CAutomationDate CAutomationDate::SubtractMinutes(int minutes) const {
   const double span = minutes / kMinutesPerDay;
-  return CAutomationDate(FromLinear(ToLinear(date_) - span), kValid);
+  return CAutomationDate(FromLinear(ToLinear(m_date) - span), kValid);
 }
 
 std::wstring CAutomationDate::Format(const wchar_t* pattern) const {
-  if (!pattern) throw HRESULT{E_INVALIDARG};
-  if (status_ == kNull) return std::wstring();
+  if (!pattern) NTarn::ThrowHResult(E_INVALIDARG);
+  if (m_status == kNull) return std::wstring();
   UDATE split{};
-  if (status_ != kValid || FAILED(::VarUdateFromDate(date_, 0, &split))) {
+  if (m_status != kValid || FAILED(::VarUdateFromDate(m_date, 0, &split))) {
     return L"Invalid DateTime";
   }
   const std::optional<std::wstring> safe = MakeSafeTimePattern(pattern);

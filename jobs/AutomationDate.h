@@ -12,13 +12,14 @@ class CAutomationDate {
   enum Status : int { kValid = 0, kInvalid = 1, kNull = 2 };
 
   CAutomationDate() = default;
-  CAutomationDate(double date, Status status) : date_(date), status_(status) {}
+  CAutomationDate(double date, Status status)
+      : m_date(date), m_status(status) {}
   // The time value as local date and time; invalid when it has no local form
   // or no automation form that converts back to the same second.
   explicit CAutomationDate(__time64_t time);
 
-  double date() const { return date_; }
-  Status status() const { return status_; }
+  double date() const { return m_date; }
+  Status status() const { return m_status; }
 
   // The date `minutes` earlier (later for a negative count); always valid.
   CAutomationDate SubtractMinutes(int minutes) const;
@@ -29,6 +30,6 @@ class CAutomationDate {
   std::wstring Format(const wchar_t* pattern) const;
 
  private:
-  double date_ = 0;
-  Status status_ = kValid;
+  double m_date = 0;
+  Status m_status = kValid;
 };

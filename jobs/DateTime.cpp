@@ -4,7 +4,10 @@
 
 #include <cwchar>
 
+#include "common/HResultException.h"
 #include "jobs/TimePattern.h"
+
+using NTarn::ThrowHResult;
 
 namespace {
 
@@ -14,11 +17,9 @@ constexpr int64_t kDaysPer400Years = 146097;
 // Days from 1 March of year 0 to 1 January 1970.
 constexpr int64_t kEpochFromMarchOfYear0 = 719468;
 
-[[noreturn]] void Raise(HRESULT hr) { throw hr; }
-
 tm LocalFields(__time64_t time) {
   tm fields{};
-  if (_localtime64_s(&fields, &time) != 0) Raise(E_INVALIDARG);
+  if (_localtime64_s(&fields, &time) != 0) ThrowHResult(E_INVALIDARG);
   return fields;
 }
 
@@ -33,7 +34,7 @@ __time64_t MakeLocalTime(int year, int month, int day, int hour, int minute,
                          int second, int daylightSaving) {
   if (year < 1900 || month < 1 || month > 12 || day < 1 || day > 31 ||
       hour > 23 || minute > 59 || second > 59) {
-    Raise(E_FAIL);
+    ThrowHResult(E_FAIL);
   }
   tm fields{};
   fields.tm_year = year - 1900;
@@ -44,7 +45,7 @@ __time64_t MakeLocalTime(int year, int month, int day, int hour, int minute,
   fields.tm_sec = second;
   fields.tm_isdst = daylightSaving;
   const __time64_t time = _mktime64(&fields);
-  if (time == -1) Raise(E_INVALIDARG);
+  if (time == -1) ThrowHResult(E_INVALIDARG);
   return time;
 }
 
@@ -58,13 +59,13 @@ __time64_t MakeUtcTime(int year, int month, int day, int hour, int minute,
   fields.tm_min = minute;
   fields.tm_sec = second;
   const __time64_t time = _mkgmtime64(&fields);
-  if (time == -1) Raise(E_INVALIDARG);
+  if (time == -1) ThrowHResult(E_INVALIDARG);
   return time;
 }
 
 int GetDayOfWeek(int year, int month, int day) {
   if (year < 1900 || month < 1 || month > 12 || day < 1 || day > 31) {
-    Raise(E_FAIL);
+    ThrowHResult(E_FAIL);
   }
   // Noon keeps the day clear of daylight-saving changes at either end.
   const __time64_t noon =

@@ -1,9 +1,9 @@
 // Time values (seconds since 1970-01-01 00:00:00 UTC) built from and shown as
 // calendar fields in the machine's local time zone.
 //
-// Failures are thrown as a bare HRESULT: E_FAIL for a calendar field out of
+// Failures raise NTarn::HResultException: E_FAIL for a calendar field out of
 // range, E_INVALIDARG for a conversion the runtime cannot perform. Callers
-// catch `HRESULT` where they turn a failure into a safe answer.
+// catch it where they turn a failure into a safe answer.
 #pragma once
 
 #include <cstdint>

@@ -14,6 +14,10 @@
 #include "jobs/Clock.h"
 #include "jobs/FetchNextObject.h"
 
+using NTarn::IsDebugFlagSet;
+using NTarn::LogMessage;
+namespace debug_flags = NTarn::debug_flags;
+
 namespace {
 
 // The first 14 characters of a CIM_DATETIME text.

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "common/HResultException.h"
 #include "jobs/DateTime.h"
 #include "jobs/ScheduleToken.h"
 
@@ -25,18 +26,18 @@ class MonthWalk {
  public:
   MonthWalk(const OccurrenceIn& occurrenceIn, int startIndex, int step,
             __time64_t start, __time64_t reference)
-      : occurrence_in_(occurrenceIn),
-        start_index_(startIndex),
-        step_(step),
-        start_(start),
-        reference_(reference) {}
+      : m_occurrenceIn(occurrenceIn),
+        m_startIndex(startIndex),
+        m_step(step),
+        m_start(start),
+        m_reference(reference) {}
 
   TokenOccurrences Run() const {
     TokenOccurrences result;
-    for (int index = FirstMonth();; index += step_) {
-      const std::optional<__time64_t> t = occurrence_in_(index);
-      if (t && *t >= start_) {
-        if (*t >= reference_) {
+    for (int index = FirstMonth();; index += m_step) {
+      const std::optional<__time64_t> t = m_occurrenceIn(index);
+      if (t && *t >= m_start) {
+        if (*t >= m_reference) {
           result.has_next = true;
           result.next = *t;
           return result;
@@ -44,7 +45,7 @@ class MonthWalk {
         result.has_last = true;
         result.last = *t;
       }
-      if (step_ == 0) return result;
+      if (m_step == 0) return result;
     }
   }
 
@@ -55,27 +56,27 @@ class MonthWalk {
   // them whose occurrence lies before the reference supersedes all earlier
   // ones: the walk can start there.
   int FirstMonth() const {
-    if (step_ == 0) return start_index_;
+    if (m_step == 0) return m_startIndex;
     tm fields{};
-    if (_localtime64_s(&fields, &reference_) != 0) return start_index_;
+    if (_localtime64_s(&fields, &m_reference) != 0) return m_startIndex;
     const int before = MonthIndex(fields.tm_year + 1900, fields.tm_mon + 1) - 1;
-    if (before <= start_index_) return start_index_;
+    if (before <= m_startIndex) return m_startIndex;
     // Only the first month of 1970 can lie before the epoch and fail to
     // convert; the walk from the start would have met that failure.
-    if (start_index_ == MonthIndex(1970, 1)) occurrence_in_(start_index_);
-    for (int index = start_index_ + (before - start_index_) / step_ * step_;
-         index > start_index_; index -= step_) {
-      const std::optional<__time64_t> t = occurrence_in_(index);
-      if (t && *t < reference_) return index;
+    if (m_startIndex == MonthIndex(1970, 1)) m_occurrenceIn(m_startIndex);
+    for (int index = m_startIndex + (before - m_startIndex) / m_step * m_step;
+         index > m_startIndex; index -= m_step) {
+      const std::optional<__time64_t> t = m_occurrenceIn(index);
+      if (t && *t < m_reference) return index;
     }
-    return start_index_;
+    return m_startIndex;
   }
 
-  const OccurrenceIn& occurrence_in_;
-  const int start_index_;
-  const int step_;
-  const __time64_t start_;
-  const __time64_t reference_;
+  const OccurrenceIn& m_occurrenceIn;
+  const int m_startIndex;
+  const int m_step;
+  const __time64_t m_start;
+  const __time64_t m_reference;
 };
 
 template <typename OccurrenceIn>
@@ -150,7 +151,7 @@ TokenOccurrences MonthlyByDateOccurrences(const CScheduleToken& token,
                                           __time64_t reference) {
   // The month and time of day come from the start as local time.
   tm fields{};
-  if (_localtime64_s(&fields, &start) != 0) throw HRESULT{E_INVALIDARG};
+  if (_localtime64_s(&fields, &start) != 0) NTarn::ThrowHResult(E_INVALIDARG);
   const int firstMonth = fields.tm_mon + 1;
   if (!IsUsableStep(token.months)) return TokenOccurrences();
   if (token.months != 0 &&

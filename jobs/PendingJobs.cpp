@@ -18,6 +18,10 @@
 #include "jobs/FetchNextObject.h"
 #include "jobs/Schedule.h"
 
+using NTarn::IsDebugFlagSet;
+using NTarn::LogMessage;
+namespace debug_flags = NTarn::debug_flags;
+
 namespace {
 
 constexpr wchar_t kPolicyNamespace[] =

@@ -39,14 +39,14 @@ bool LastInPeriod(__time64_t first, int64_t period, __time64_t reference,
 class DaySteps {
  public:
   DaySteps(__time64_t start, int offset, int64_t periodDays)
-      : time_of_day_(LocalTimeOfDay(start)),
-        first_day_(LocalDayNumber(start) + offset),
-        first_(offset == 0 ? start
-                           : MakeLocalTimeOnDay(first_day_, time_of_day_)),
-        period_days_(periodDays) {}
+      : m_timeOfDay(LocalTimeOfDay(start)),
+        m_firstDay(LocalDayNumber(start) + offset),
+        m_first(offset == 0 ? start
+                            : MakeLocalTimeOnDay(m_firstDay, m_timeOfDay)),
+        m_periodDays(periodDays) {}
 
   __time64_t Next(__time64_t reference) const {
-    if (reference <= first_) return first_;
+    if (reference <= m_first) return m_first;
     // Earlier steps end on days before the reference's day.
     int64_t step = StepsToDayOf(reference);
     if (step < 1) step = 1;
@@ -55,7 +55,7 @@ class DaySteps {
   }
 
   bool Last(__time64_t reference, __time64_t* last) const {
-    if (reference < first_) return false;
+    if (reference < m_first) return false;
     int64_t step = StepsToDayOf(reference);
     if (step < 0) step = 0;
     while (step > 0 && At(step) > reference) --step;
@@ -66,18 +66,18 @@ class DaySteps {
  private:
   // Whole periods from the first day to the reference's local day.
   int64_t StepsToDayOf(__time64_t reference) const {
-    return (LocalDayNumber(reference) - first_day_) / period_days_;
+    return (LocalDayNumber(reference) - m_firstDay) / m_periodDays;
   }
 
   __time64_t At(int64_t step) const {
-    if (step == 0) return first_;
-    return MakeLocalTimeOnDay(first_day_ + step * period_days_, time_of_day_);
+    if (step == 0) return m_first;
+    return MakeLocalTimeOnDay(m_firstDay + step * m_periodDays, m_timeOfDay);
   }
 
-  const TimeOfDay time_of_day_;
-  const int64_t first_day_;
-  const __time64_t first_;
-  const int64_t period_days_;
+  const TimeOfDay m_timeOfDay;
+  const int64_t m_firstDay;
+  const __time64_t m_first;
+  const int64_t m_periodDays;
 };
 
 }  // namespace

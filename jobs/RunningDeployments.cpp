@@ -14,6 +14,10 @@
 #include "common/wmi/WbemProperty.h"
 #include "jobs/FetchNextObject.h"
 
+using NTarn::IsDebugFlagSet;
+using NTarn::LogMessage;
+namespace debug_flags = NTarn::debug_flags;
+
 using Microsoft::WRL::ComPtr;
 
 namespace {

@@ -5,6 +5,10 @@
 #include "common/Logging.h"
 #include "jobs/UpdateStateNames.h"
 
+using NTarn::IsDebugFlagSet;
+using NTarn::LogMessage;
+namespace debug_flags = NTarn::debug_flags;
+
 namespace {
 
 // Deployment states that never hold a power-down up, whatever the settings.

@@ -4,6 +4,7 @@
 
 #include <cwchar>
 
+#include "common/HResultException.h"
 #include "jobs/Clock.h"
 #include "jobs/DateTime.h"
 #include "jobs/MonthlyRecurrence.h"
@@ -21,7 +22,7 @@ __time64_t LocalWallClockNow() {
     return MakeLocalTime(fields.tm_year + 1900, fields.tm_mon + 1,
                          fields.tm_mday, fields.tm_hour, fields.tm_min,
                          fields.tm_sec, kDstAutomatic);
-  } catch (HRESULT) {
+  } catch (const NTarn::HResultException&) {
     return now;
   }
 }
@@ -63,7 +64,7 @@ CSchedule::CSchedule(const wchar_t* text) {
 }
 
 bool CSchedule::Parse(const wchar_t* text) {
-  tokens_.clear();
+  m_tokens.clear();
   if (!text) return false;
   const size_t count = std::wcslen(text) / CScheduleToken::kTextLength;
   wchar_t tokenText[CScheduleToken::kTextLength + 1] = L"";
@@ -72,10 +73,10 @@ bool CSchedule::Parse(const wchar_t* text) {
                  CScheduleToken::kTextLength);
     auto token = std::make_unique<CScheduleToken>();
     if (!token->Decode(tokenText)) {
-      tokens_.clear();
+      m_tokens.clear();
       return false;
     }
-    tokens_.push_back(std::move(token));
+    m_tokens.push_back(std::move(token));
   }
   return true;
 }
@@ -84,7 +85,7 @@ bool CSchedule::GetOccurrences(__time64_t* next, __time64_t* end,
                                const __time64_t* reference, __time64_t* last) {
   if (!next) return false;
   const __time64_t now = reference ? *reference : LocalWallClockNow();
-  if (tokens_.empty()) return false;
+  if (m_tokens.empty()) return false;
 
   // The first next start is taken whatever it is, even beyond the no-next
   // marker.
@@ -94,14 +95,14 @@ bool CSchedule::GetOccurrences(__time64_t* next, __time64_t* end,
   bool foundNext = false;
   __time64_t bestLast = 0;
   bool foundLast = false;
-  for (const std::unique_ptr<CScheduleToken>& token : tokens_) {
+  for (const std::unique_ptr<CScheduleToken>& token : m_tokens) {
     if (!token->has_start) continue;
     if (token->effective_start == 0)
       token->effective_start = token->nominal_start;
     TokenOccurrences occurrences;
     try {
       occurrences = OccurrencesOf(*token, token->effective_start, now);
-    } catch (HRESULT) {
+    } catch (const NTarn::HResultException&) {
       // A token whose calendar cannot be evaluated has no occurrences; the
       // others still count.
       continue;

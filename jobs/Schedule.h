@@ -34,9 +34,9 @@ class CSchedule {
                       const __time64_t* reference, __time64_t* last);
 
   const std::vector<std::unique_ptr<CScheduleToken>>& tokens() const {
-    return tokens_;
+    return m_tokens;
   }
 
  private:
-  std::vector<std::unique_ptr<CScheduleToken>> tokens_;
+  std::vector<std::unique_ptr<CScheduleToken>> m_tokens;
 };

@@ -4,6 +4,7 @@
 
 #include <cwchar>
 
+#include "common/HResultException.h"
 #include "common/Logging.h"
 #include "jobs/Clock.h"
 #include "jobs/DateTime.h"
@@ -49,8 +50,9 @@ bool CScheduleToken::Decode(const wchar_t* text) {
   uint32_t low = 0;
   const bool readHigh = ReadHalf(text, &high);
   const bool readLow = ReadHalf(text + kHalfLength, &low);
-  if ((!readHigh || !readLow) && IsDebugFlagSet(debug_flags::kVerbose)) {
-    LogMessage("%T: Error whilst converting schedule token\n");
+  if ((!readHigh || !readLow) &&
+      NTarn::IsDebugFlagSet(NTarn::debug_flags::kVerbose)) {
+    NTarn::LogMessage("%T: Error whilst converting schedule token\n");
   }
 
   const int32_t startMinute = Bits(high, 26, 6);
@@ -115,7 +117,7 @@ bool CScheduleToken::ComputeStart(bool statesEpochDay) {
   };
   try {
     effective_start = startOn(day);
-  } catch (HRESULT) {
+  } catch (const NTarn::HResultException&) {
     effective_start = 0;
     return false;
   }
@@ -123,7 +125,7 @@ bool CScheduleToken::ComputeStart(bool statesEpochDay) {
   if (statesEpochDay) {
     try {
       nominal_start = startOn(1);
-    } catch (HRESULT) {
+    } catch (const NTarn::HResultException&) {
       // East of UTC the stated day can lie before the epoch; the token keeps
       // its effective start as the nominal one.
     }

@@ -9,6 +9,10 @@
 #include "common/wmi/ConnectToNamespace.h"
 #include "common/wmi/WbemText.h"
 
+using NTarn::IsDebugFlagSet;
+using NTarn::LogMessage;
+namespace debug_flags = NTarn::debug_flags;
+
 using Microsoft::WRL::ComPtr;
 
 bool IsConfigMgrClientPresent() noexcept {

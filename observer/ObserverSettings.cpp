@@ -6,6 +6,11 @@
 #include "common/RegistryParameters.h"
 #include "common/ScopedHandle.h"
 
+using NTarn::DebugFlags;
+using NTarn::GetRegParameter;
+using NTarn::RegGetPolicyParameter;
+namespace reg_flags = NTarn::reg_flags;
+
 namespace {
 
 constexpr char kSettingsKey[] = "Software\\Tarn\\Vesperline";

@@ -13,6 +13,11 @@
 #include "observer/ConfigMgrClientPresence.h"
 #include "plugin/resource.h"
 
+using NTarn::IsDebugFlagSet;
+using NTarn::LoadStringResource;
+using NTarn::LogMessage;
+namespace debug_flags = NTarn::debug_flags;
+
 namespace {
 
 // What the host gets for a null argument: the HRESULT of ERROR_INVALID_ADDRESS.
@@ -28,7 +33,7 @@ NTarn::ScopedBstr LoadBstr(UINT id) {
   if (LoadStringResource(id, text, kStringCapacity) == 0) {
     return NTarn::ScopedBstr();
   }
-  return NTarn::ScopedBstr(::SysAllocString(text));
+  return NTarn::ScopedBstr(text);
 }
 
 }  // namespace

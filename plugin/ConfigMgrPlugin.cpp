@@ -9,6 +9,8 @@
 #include "jobs/SMSJobsDetector.h"
 #include "observer/PendingJobsPowerDownObserver.h"
 
+using NTarn::LogMessage;
+
 using Microsoft::WRL::ComPtr;
 
 namespace {
@@ -26,22 +28,21 @@ HRESULT CConfigMgrPlugin::CreateInstance(IUnknown* outer, REFIID riid,
 STDMETHODIMP CConfigMgrPlugin::Initialize(IServiceProvider* pServiceProvider) {
   if (!pServiceProvider) return E_POINTER;
 
+  // A second call replaces the provider held from the first.
   HRESULT hr = pServiceProvider->QueryService(
-      SID_PowerDownProvider, IID_IPowerDownProvider,
-      reinterpret_cast<void**>(m_powerDownProvider.ReleaseAndGetAddressOf()));
+      SID_PowerDownProvider, IID_PPV_ARGS(&m_powerDownProvider));
   if (FAILED(hr)) {
-    LogMessage(
+    NTarn::LogMessage(
         "%T: Power down provider has not been registered with the service "
         "provider; bailing...\n");
     return hr;
   }
 
   ComPtr<IEventBroker> eventBroker;
-  hr = pServiceProvider->QueryService(
-      SID_EventBroker, IID_IEventBroker,
-      reinterpret_cast<void**>(eventBroker.GetAddressOf()));
+  hr = pServiceProvider->QueryService(SID_EventBroker,
+                                      IID_PPV_ARGS(&eventBroker));
   if (FAILED(hr)) {
-    LogMessage(
+    NTarn::LogMessage(
         "%T: Failed to query for event broker whilst initializing the CM\\SMS "
         "plugin.\n");
     return hr;

@@ -3,7 +3,7 @@
 #include <objbase.h>
 
 #include "plugin/Module.h"
-#include "plugin/Registration.h"
+#include "plugin/registration/Registration.h"
 
 STDAPI DllCanUnloadNow() {
   return Module().GetLockCount() == 0 ? S_OK : S_FALSE;

@@ -1,19 +1,32 @@
 #include "plugin/Module.h"
 
+#include <mutex>
+#include <new>
+#include <utility>
+
 #include "plugin/ClassFactory.h"
 #include "plugin/ConfigMgrPlugin.h"
 #include "plugin/HostContract.h"
-#include "plugin/RegistryReplacements.h"
+#include "plugin/registration/RegistryReplacements.h"
 #include "plugin/resource.h"
 
-CVplCMgrModule::CVplCMgrModule() {
-  m_initFailed = !::InitializeCriticalSectionEx(&m_lock, 0, 0);
+namespace {
+
+size_t ObjectMapSize() {
+  size_t size = 0;
+  while (ObjectMap()[size].clsid) ++size;
+  return size;
 }
 
-CVplCMgrModule::~CVplCMgrModule() {
-  Term();
-  if (!m_initFailed) ::DeleteCriticalSection(&m_lock);
+}  // namespace
+
+CVplCMgrModule::CVplCMgrModule()
+    : m_classFactories(new (std::nothrow)
+                           Microsoft::WRL::ComPtr<IUnknown>[ObjectMapSize()]) {
+  m_initFailed = FAILED(m_lock.Initialize()) || !m_classFactories;
 }
+
+CVplCMgrModule::~CVplCMgrModule() { Term(); }
 
 LONG CVplCMgrModule::Lock() { return ++m_lockCount; }
 
@@ -24,23 +37,24 @@ LONG CVplCMgrModule::GetLockCount() { return m_lockCount.load(); }
 HRESULT CVplCMgrModule::GetGITPtr(IGlobalInterfaceTable** git) {
   if (!git) return E_POINTER;
   *git = nullptr;
-  HRESULT hr = S_OK;
-  ::EnterCriticalSection(&m_lock);
-  if (!m_git) {
-    hr = ::CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr,
-                            CLSCTX_INPROC_SERVER, IID_IGlobalInterfaceTable,
-                            reinterpret_cast<void**>(&m_git));
+  {
+    std::lock_guard<NTarn::CriticalSection> guard(m_lock);
+    if (m_git) return m_git.CopyTo(git);
   }
-  if (m_git) {
-    m_git->AddRef();
-    *git = m_git;
-  }
-  ::LeaveCriticalSection(&m_lock);
-  return hr;
+  // Created outside the lock, which guards only the cached pointer; a racing
+  // first caller's table is the same process-wide object.
+  Microsoft::WRL::ComPtr<IGlobalInterfaceTable> created;
+  const HRESULT hr =
+      ::CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr,
+                         CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&created));
+  if (FAILED(hr)) return hr;
+  std::lock_guard<NTarn::CriticalSection> guard(m_lock);
+  if (!m_git) m_git = std::move(created);
+  return m_git.CopyTo(git);
 }
 
 HRESULT CVplCMgrModule::AddCommonRGSReplacements(
-    RegistryReplacements* replacements) {
+    registration::RegistryReplacements* replacements) {
   if (!replacements) return E_POINTER;
   replacements->Add(L"APPID", kVplCMgrAppId);
   return S_OK;
@@ -50,17 +64,19 @@ HRESULT CVplCMgrModule::GetClassObject(REFCLSID clsid, REFIID riid,
                                        void** ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
-  for (ObjectMapEntry* entry = ObjectMap(); entry->clsid; ++entry) {
-    if (*entry->clsid != clsid) continue;
-    HRESULT hr = S_OK;
-    ::EnterCriticalSection(&m_lock);
-    if (!entry->classFactory) {
-      hr = CClassFactory::CreateCached(entry->createInstance,
-                                       &entry->classFactory);
+  const ObjectMapEntry* map = ObjectMap();
+  for (size_t index = 0; map[index].clsid; ++index) {
+    if (*map[index].clsid != clsid) continue;
+    // The factory is the module's own object: asking it under the lock
+    // keeps Term from releasing it in between.
+    std::lock_guard<NTarn::CriticalSection> guard(m_lock);
+    Microsoft::WRL::ComPtr<IUnknown>& cached = m_classFactories[index];
+    if (!cached) {
+      const HRESULT hr = CClassFactory::CreateCached(
+          map[index].createInstance, cached.ReleaseAndGetAddressOf());
+      if (FAILED(hr)) return hr;
     }
-    ::LeaveCriticalSection(&m_lock);
-    if (FAILED(hr)) return hr;
-    return entry->classFactory->QueryInterface(riid, ppv);
+    return cached->QueryInterface(riid, ppv);
   }
   return CLASS_E_CLASSNOTAVAILABLE;
 }
@@ -68,16 +84,9 @@ HRESULT CVplCMgrModule::GetClassObject(REFCLSID clsid, REFIID riid,
 void CVplCMgrModule::Term() {
   if (m_terminated || m_initFailed) return;
   m_terminated = true;
-  for (ObjectMapEntry* entry = ObjectMap(); entry->clsid; ++entry) {
-    if (entry->classFactory) {
-      entry->classFactory->Release();
-      entry->classFactory = nullptr;
-    }
-  }
-  if (m_git) {
-    m_git->Release();
-    m_git = nullptr;
-  }
+  const size_t size = ObjectMapSize();
+  for (size_t index = 0; index < size; ++index) m_classFactories[index].Reset();
+  m_git.Reset();
 }
 
 // Created on first use and never destroyed by the runtime's exit handlers: at
@@ -89,11 +98,11 @@ CVplCMgrModule& Module() {
 
 void DestroyModule() { delete &Module(); }
 
-ObjectMapEntry* ObjectMap() {
-  static ObjectMapEntry map[] = {
+const ObjectMapEntry* ObjectMap() {
+  static const ObjectMapEntry map[] = {
       {&CLSID_ConfigMgrPlugin, &CConfigMgrPlugin::CreateInstance,
-       IDR_CONFIGMGRPLUGIN, nullptr},
-      {nullptr, nullptr, 0, nullptr},
+       IDR_CONFIGMGRPLUGIN},
+      {nullptr, nullptr, 0},
   };
   return map;
 }

@@ -1,14 +1,20 @@
 // The module object: one per loaded library. It counts what keeps the library
-// loaded (live objects, held class factories, LockServer) and owns the object
-// map with its cached class factories.
+// loaded (live objects, held class factories, LockServer) and owns the class
+// factories it has handed out for the object map's classes.
 #pragma once
 
 #include <windows.h>
 #include <objidl.h>
+#include <wrl/client.h>
 
 #include <atomic>
+#include <memory>
 
+#include "common/CriticalSection.h"
+
+namespace registration {
 class RegistryReplacements;
+}
 
 // The registry-script "APPID" of the library.
 constexpr wchar_t kVplCMgrAppId[] = L"{0D433AD8-6F36-49BC-8D55-B88FFD0D0C6F}";
@@ -16,13 +22,12 @@ constexpr wchar_t kVplCMgrAppId[] = L"{0D433AD8-6F36-49BC-8D55-B88FFD0D0C6F}";
 using CreateInstanceFunction = HRESULT (*)(IUnknown* outer, REFIID riid,
                                            void** ppv);
 
-// One creatable class: its CLSID, its creation function, its registry script
-// (resource type "REGISTRY") and, once asked for, its class factory.
+// One creatable class: its CLSID, its creation function and its registry
+// script (resource type "REGISTRY").
 struct ObjectMapEntry {
   const CLSID* clsid;
   CreateInstanceFunction createInstance;
   UINT registryScriptId;
-  IUnknown* classFactory;  // cached; owned by the module
 };
 
 class CVplCMgrModule {
@@ -38,7 +43,8 @@ class CVplCMgrModule {
   virtual LONG Unlock();
   virtual LONG GetLockCount();
   virtual HRESULT GetGITPtr(IGlobalInterfaceTable** git);
-  virtual HRESULT AddCommonRGSReplacements(RegistryReplacements* replacements);
+  virtual HRESULT AddCommonRGSReplacements(
+      registration::RegistryReplacements* replacements);
 
   // True when the module's own start-up failed; the library then refuses to
   // load.
@@ -48,15 +54,18 @@ class CVplCMgrModule {
   // factory on first demand, and answers `riid` from the factory.
   HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv);
 
-  // Releases cached class factories and the global interface table.
+  // Releases the cached class factories and the global interface table.
   void Term();
 
  private:
   std::atomic<LONG> m_lockCount{0};
-  CRITICAL_SECTION m_lock{};
+  // Guards the cache and the global interface table.
+  NTarn::CriticalSection m_lock;
   bool m_initFailed = false;
   bool m_terminated = false;
-  IGlobalInterfaceTable* m_git = nullptr;
+  // One slot per object map entry, in map order.
+  std::unique_ptr<Microsoft::WRL::ComPtr<IUnknown>[]> m_classFactories;
+  Microsoft::WRL::ComPtr<IGlobalInterfaceTable> m_git;
 };
 
 CVplCMgrModule& Module();
@@ -67,4 +76,4 @@ void DestroyModule();
 
 // The module's object map: the classes it can create, ending with an entry
 // whose clsid is null.
-ObjectMapEntry* ObjectMap();
+const ObjectMapEntry* ObjectMap();

@@ -2,9 +2,9 @@
 
 #include <string>
 
+#include "common/HResultException.h"
 #include "common/Logging.h"
 #include "common/ScopedBstr.h"
-#include "common/wmi/WbemExceptions.h"
 #include "common/wmi/WbemText.h"
 
 namespace NTarn {
@@ -19,9 +19,8 @@ void ConnectToNamespace(Microsoft::WRL::ComPtr<IWbemServices>& services,
                         const wchar_t* user, const wchar_t* password,
                         DWORD authenticationLevel, DWORD impersonationLevel) {
   Microsoft::WRL::ComPtr<IWbemLocator> locator;
-  HRESULT hr =
-      ::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
-                         IID_IWbemLocator, &locator);
+  HRESULT hr = ::CoCreateInstance(CLSID_WbemLocator, nullptr,
+                                  CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&locator));
   if (FAILED(hr)) ThrowHResult(hr);
 
   std::wstring path;

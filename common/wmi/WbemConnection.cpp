@@ -25,9 +25,8 @@ CWbemConnection::~CWbemConnection() {
 
 HRESULT CWbemConnection::Connect(const wchar_t* wmiNamespace) {
   Microsoft::WRL::ComPtr<IWbemLocator> locator;
-  HRESULT hr =
-      ::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
-                         IID_IWbemLocator, &locator);
+  HRESULT hr = ::CoCreateInstance(CLSID_WbemLocator, nullptr,
+                                  CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&locator));
   if (FAILED(hr)) {
     LogMessage("%T: Failed to create IWbemLocator object %s\n",
                GetWbemErrorName(hr));

@@ -180,9 +180,9 @@ std::string GetComErrorDescription() {
 
 HRESULT GetWbemStatusText(HRESULT hr, std::string& text) {
   Microsoft::WRL::ComPtr<IWbemStatusCodeText> statusText;
-  const HRESULT created = ::CoCreateInstance(
-      CLSID_WbemStatusCodeText, nullptr, CLSCTX_INPROC_SERVER,
-      IID_IWbemStatusCodeText, &statusText);
+  const HRESULT created =
+      ::CoCreateInstance(CLSID_WbemStatusCodeText, nullptr,
+                         CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&statusText));
   if (FAILED(created)) return created;
   ScopedBstr message;
   const HRESULT result =

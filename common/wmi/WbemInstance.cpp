@@ -1,6 +1,6 @@
 #include "common/wmi/WbemInstance.h"
 
-#include "common/wmi/WbemExceptions.h"
+#include "common/HResultException.h"
 
 namespace NTarn {
 

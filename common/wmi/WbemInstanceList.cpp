@@ -1,7 +1,7 @@
 #include "common/wmi/WbemInstanceList.h"
 
+#include "common/HResultException.h"
 #include "common/ScopedBstr.h"
-#include "common/wmi/WbemExceptions.h"
 #include "common/wmi/WbemText.h"
 
 namespace NTarn {

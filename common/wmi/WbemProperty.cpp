@@ -2,9 +2,56 @@
 
 #include <oleauto.h>
 
+#include "common/ScopedBstr.h"
 #include "common/wmi/WbemText.h"
 
 namespace NTarn {
+namespace {
+
+bool IsIntegerElementType(VARTYPE type) {
+  switch (type) {
+    case VT_I1:
+    case VT_UI1:
+    case VT_I2:
+    case VT_UI2:
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// One element, read at the array's own element size so that a 16-bit array
+// is not over-read.
+template <typename Element>
+std::optional<LONG> ReadElement(SAFEARRAY* array, LONG index) {
+  Element element{};
+  if (FAILED(::SafeArrayGetElement(array, &index, &element))) {
+    return std::nullopt;
+  }
+  return static_cast<LONG>(element);
+}
+
+std::optional<LONG> ReadIntegerElement(SAFEARRAY* array, VARTYPE type,
+                                       LONG index) {
+  switch (type) {
+    case VT_I1:
+      return ReadElement<signed char>(array, index);
+    case VT_UI1:
+      return ReadElement<BYTE>(array, index);
+    case VT_I2:
+      return ReadElement<SHORT>(array, index);
+    case VT_UI2:
+      return ReadElement<USHORT>(array, index);
+    default:
+      return ReadElement<LONG>(array, index);
+  }
+}
+
+}  // namespace
 
 HRESULT WbemProperty::Read(IWbemClassObject* object, const wchar_t* name) {
   m_cimType = CIM_EMPTY;
@@ -84,15 +131,35 @@ std::vector<std::optional<std::wstring>> WbemProperty::TextArray() const {
     return elements;
   }
   for (LONG index = lower; index <= upper; ++index) {
-    BSTR element = nullptr;
-    // SafeArrayGetElement copies a BSTR; the copy is freed by its owner.
-    if (FAILED(::SafeArrayGetElement(array, &index, &element)) || !element) {
+    // SafeArrayGetElement copies a BSTR; the owner frees the copy.
+    ScopedBstr element;
+    if (FAILED(::SafeArrayGetElement(array, &index, element.Receive())) ||
+        element.IsNull()) {
       elements.emplace_back(std::nullopt);
       continue;
     }
-    ScopedBstr owner;
-    owner.Reset(element);
-    elements.emplace_back(std::wstring(element, owner.Length()));
+    elements.emplace_back(std::wstring(element.Get(), element.Length()));
+  }
+  return elements;
+}
+
+std::vector<std::optional<LONG>> WbemProperty::IntegerArray() const {
+  std::vector<std::optional<LONG>> elements;
+  const VARIANT& value = m_value.Get();
+  if (!(V_VT(&value) & VT_ARRAY) || !V_ARRAY(&value)) return elements;
+  SAFEARRAY* array = V_ARRAY(&value);
+  VARTYPE type = VT_EMPTY;
+  LONG lower = 0;
+  LONG upper = -1;
+  if (::SafeArrayGetDim(array) != 1 ||
+      FAILED(::SafeArrayGetVartype(array, &type)) ||
+      !IsIntegerElementType(type) ||
+      FAILED(::SafeArrayGetLBound(array, 1, &lower)) ||
+      FAILED(::SafeArrayGetUBound(array, 1, &upper))) {
+    return elements;
+  }
+  for (LONG index = lower; index <= upper; ++index) {
+    elements.push_back(ReadIntegerElement(array, type, index));
   }
   return elements;
 }

@@ -49,6 +49,10 @@ class WbemProperty {
   // The elements of a string array from its lower to its upper bound; a null
   // element is none. Empty for NULL or anything that is not a string array.
   std::vector<std::optional<std::wstring>> TextArray() const;
+  // The elements of an array of signed or unsigned integers of up to 32 bits,
+  // each read at its own size; an element that cannot be read is none. Empty
+  // for NULL or anything that is not such an array.
+  std::vector<std::optional<LONG>> IntegerArray() const;
 
   const VARIANT& Variant() const { return m_value.Get(); }
 

@@ -3,7 +3,7 @@
 #include <cwchar>
 #include <memory>
 
-#include "common/wmi/WbemExceptions.h"
+#include "common/HResultException.h"
 
 namespace NTarn {
 namespace {
@@ -11,27 +11,26 @@ namespace {
 constexpr int kStackBufferChars = 4096;
 
 [[noreturn]] void ThrowConversionFailure() {
-  throw ComErrorException(HRESULT_FROM_WIN32(::GetLastError()));
+  ThrowHResult(HRESULT_FROM_WIN32(::GetLastError()));
 }
 
 }  // namespace
 
 std::string WideToAnsi(const wchar_t* text, size_t length) {
   if (!text || length == 0) return std::string();
-  if (length > static_cast<size_t>(INT_MAX))
-    throw ComErrorException(E_OUTOFMEMORY);
+  if (length > static_cast<size_t>(INT_MAX)) ThrowHResult(E_OUTOFMEMORY);
   const int wideLength = static_cast<int>(length);
-  const int size = ::WideCharToMultiByte(CP_ACP, 0, text, wideLength, nullptr,
-                                         0, nullptr, nullptr);
+  const int size = ::WideCharToMultiByte(CP_THREAD_ACP, 0, text, wideLength,
+                                         nullptr, 0, nullptr, nullptr);
   if (size <= 0) ThrowConversionFailure();
   std::string result;
   try {
     result.resize(static_cast<size_t>(size));
   } catch (const std::bad_alloc&) {
-    throw ComErrorException(E_OUTOFMEMORY);
+    ThrowHResult(E_OUTOFMEMORY);
   }
-  if (::WideCharToMultiByte(CP_ACP, 0, text, wideLength, &result[0], size,
-                            nullptr, nullptr) != size) {
+  if (::WideCharToMultiByte(CP_THREAD_ACP, 0, text, wideLength, &result[0],
+                            size, nullptr, nullptr) != size) {
     ThrowConversionFailure();
   }
   return result;
@@ -43,15 +42,17 @@ std::string WideToAnsi(const wchar_t* text) {
 
 std::wstring AnsiToWide(const char* text) {
   if (!text || !*text) return std::wstring();
-  const int size = ::MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+  const int size =
+      ::MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, nullptr, 0);
   if (size <= 0) ThrowConversionFailure();
   std::wstring result;
   try {
     result.resize(static_cast<size_t>(size));
   } catch (const std::bad_alloc&) {
-    throw ComErrorException(E_OUTOFMEMORY);
+    ThrowHResult(E_OUTOFMEMORY);
   }
-  if (::MultiByteToWideChar(CP_ACP, 0, text, -1, &result[0], size) != size) {
+  if (::MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, &result[0], size) !=
+      size) {
     ThrowConversionFailure();
   }
   result.resize(static_cast<size_t>(size - 1));
@@ -60,7 +61,8 @@ std::wstring AnsiToWide(const char* text) {
 
 ScopedBstr AnsiToBstr(const char* text) {
   if (!text) return ScopedBstr();
-  const int size = ::MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+  const int size =
+      ::MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, nullptr, 0);
   if (size <= 0) ThrowConversionFailure();
   // Short texts, the usual case, are converted on the stack.
   wchar_t stackBuffer[kStackBufferChars];
@@ -68,21 +70,21 @@ ScopedBstr AnsiToBstr(const char* text) {
   wchar_t* buffer = stackBuffer;
   if (size > kStackBufferChars) {
     heapBuffer.reset(new (std::nothrow) wchar_t[static_cast<size_t>(size)]);
-    if (!heapBuffer) throw ComErrorException(E_OUTOFMEMORY);
+    if (!heapBuffer) ThrowHResult(E_OUTOFMEMORY);
     buffer = heapBuffer.get();
   }
-  if (::MultiByteToWideChar(CP_ACP, 0, text, -1, buffer, size) != size) {
+  if (::MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, buffer, size) != size) {
     ThrowConversionFailure();
   }
-  ScopedBstr result(::SysAllocString(buffer));
-  if (result.IsNull()) throw ComErrorException(E_OUTOFMEMORY);
+  ScopedBstr result(buffer);
+  if (result.IsNull()) ThrowHResult(E_OUTOFMEMORY);
   return result;
 }
 
 ScopedBstr MakeBstr(const wchar_t* text) {
   if (!text) return ScopedBstr();
-  ScopedBstr result(::SysAllocString(text));
-  if (result.IsNull()) throw ComErrorException(E_OUTOFMEMORY);
+  ScopedBstr result(text);
+  if (result.IsNull()) ThrowHResult(E_OUTOFMEMORY);
   return result;
 }
 

@@ -1,5 +1,5 @@
 // Text conversions of the WMI layer, through the thread's ANSI code page.
-// Failures raise ComErrorException: the Win32 error as an HRESULT, or
+// Failures raise HResultException: the Win32 error as an HRESULT, or
 // E_OUTOFMEMORY.
 #pragma once
 

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <string>
 
+#include "common/ScopedBstr.h"
 #include "tests/dll/PluginDll.h"
 #include "tests/simclient/SimulatedClient.h"
 #include "tests/support/HostDoubles.h"
@@ -116,12 +117,11 @@ TEST(ObserverDllTest, HostAsksTheRegisteredObserver) {
           host.powerDownProvider->Observers()[0];
       EXPECT_EQ(S_OK, observer->LoadSettings(0));
       PowerDownResponse response = static_cast<PowerDownResponse>(7);
-      BSTR reason = nullptr;
+      NTarn::ScopedBstr reason;
       EXPECT_EQ(S_OK, observer->QueryPowerDown(host.serviceProvider.Get(),
-                                               &response, &reason));
+                                               &response, reason.Receive()));
       EXPECT_EQ(test.response, response);
-      EXPECT_STREQ(test.reason, reason);
-      SysFreeString(reason);
+      EXPECT_STREQ(test.reason, reason.Get());
       // The host still holds the observer.
       EXPECT_EQ(S_FALSE, PluginDll::Get().CanUnloadNow());
     }

@@ -6,13 +6,16 @@
 
 #include <string>
 
+#include "common/ScopedBstr.h"
 #include "tests/dll/PluginDll.h"
 #include "tests/support/HostDoubles.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/ScratchLocalMachine.h"
 
 namespace {
 
 using Microsoft::WRL::ComPtr;
+using NTarn::ScopedBstr;
 using ::testing::ElementsAre;
 using vpltest::FakeHost;
 using vpltest::LogCapture;
@@ -25,28 +28,25 @@ class PluginDllTest : public ::testing::Test {
     LogCapture::Clear();
   }
   void TearDown() override {
-    host_.ReleaseHeld();
-    EXPECT_TRUE(host_.OnlyTestReferencesRemain());
+    m_host.ReleaseHeld();
+    EXPECT_TRUE(m_host.OnlyTestReferencesRemain());
     EXPECT_EQ(S_OK, PluginDll::Get().CanUnloadNow());
   }
 
   ComPtr<IClassFactory> Factory() {
     ComPtr<IClassFactory> factory;
-    EXPECT_EQ(S_OK, PluginDll::Get().GetClassObject(
-                        CLSID_ConfigMgrPlugin, IID_IClassFactory,
-                        reinterpret_cast<void**>(factory.GetAddressOf())));
+    EXPECT_EQ(S_OK, PluginDll::Get().GetClassObject(CLSID_ConfigMgrPlugin,
+                                                    IID_PPV_ARGS(&factory)));
     return factory;
   }
 
   ComPtr<IVesperlinePlugin> CreatePlugin() {
     ComPtr<IVesperlinePlugin> plugin;
-    EXPECT_EQ(S_OK, Factory()->CreateInstance(
-                        nullptr, IID_IVesperlinePlugin,
-                        reinterpret_cast<void**>(plugin.GetAddressOf())));
+    EXPECT_EQ(S_OK, Factory()->CreateInstance(nullptr, IID_PPV_ARGS(&plugin)));
     return plugin;
   }
 
-  FakeHost host_{FakeHost::Offers::NoServices};
+  FakeHost m_host{FakeHost::Offers::NoServices};
 };
 
 TEST_F(PluginDllTest, UnknownClassIsNotAvailable) {
@@ -62,9 +62,7 @@ TEST_F(PluginDllTest, HeldFactoryOrLiveInstanceKeepsTheDllLoaded) {
   EXPECT_EQ(S_FALSE, PluginDll::Get().CanUnloadNow());
 
   ComPtr<IVesperlinePlugin> plugin;
-  ASSERT_EQ(S_OK, factory->CreateInstance(
-                      nullptr, IID_IVesperlinePlugin,
-                      reinterpret_cast<void**>(plugin.GetAddressOf())));
+  ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&plugin)));
   factory.Reset();
   EXPECT_EQ(S_FALSE, PluginDll::Get().CanUnloadNow());
   plugin.Reset();
@@ -86,20 +84,16 @@ TEST_F(PluginDllTest, AggregationIsOfferedOnlyThroughIUnknown) {
   EXPECT_EQ(nullptr, object);
 
   ComPtr<IUnknown> inner;
-  ASSERT_EQ(S_OK, factory->CreateInstance(
-                      outer.Get(), IID_IUnknown,
-                      reinterpret_cast<void**>(inner.GetAddressOf())));
+  ASSERT_EQ(S_OK, factory->CreateInstance(outer.Get(), IID_PPV_ARGS(&inner)));
   factory.Reset();
   outer->SetInner(inner.Get());
   inner.Reset();
 
   ComPtr<IVesperlinePlugin> plugin;
   ASSERT_EQ(S_OK, outer.As(&plugin));
-  BSTR name = nullptr;
-  BSTR version = nullptr;
-  EXPECT_EQ(S_OK, plugin->GetPluginDetails(&name, &version));
-  SysFreeString(name);
-  SysFreeString(version);
+  ScopedBstr name;
+  ScopedBstr version;
+  EXPECT_EQ(S_OK, plugin->GetPluginDetails(name.Receive(), version.Receive()));
   plugin.Reset();
   EXPECT_EQ(S_FALSE, PluginDll::Get().CanUnloadNow());
   outer->ReleaseInner();
@@ -108,19 +102,17 @@ TEST_F(PluginDllTest, AggregationIsOfferedOnlyThroughIUnknown) {
 
 TEST_F(PluginDllTest, ReportsItsNameAndVersion) {
   ComPtr<IVesperlinePlugin> plugin = CreatePlugin();
-  BSTR name = nullptr;
-  BSTR version = nullptr;
-  ASSERT_EQ(S_OK, plugin->GetPluginDetails(&name, &version));
-  EXPECT_STREQ(L"Vesperline Microsoft ConfigMgr\\SMS Plugin", name);
-  EXPECT_STREQ(L"6.0.500.167 r134132 (x64)", version);
-  SysFreeString(name);
-  SysFreeString(version);
+  ScopedBstr name;
+  ScopedBstr version;
+  ASSERT_EQ(S_OK, plugin->GetPluginDetails(name.Receive(), version.Receive()));
+  EXPECT_STREQ(L"Vesperline Microsoft ConfigMgr\\SMS Plugin", name.Get());
+  EXPECT_STREQ(L"6.0.500.167 r134132 (x64)", version.Get());
 }
 
 TEST_F(PluginDllTest, InitializeWithoutProviderLogsThroughTheHost) {
   ComPtr<IVesperlinePlugin> plugin = CreatePlugin();
-  host_.serviceProvider->Fail(SID_PowerDownProvider, E_NOINTERFACE);
-  EXPECT_EQ(E_NOINTERFACE, plugin->Initialize(host_.serviceProvider.Get()));
+  m_host.serviceProvider->Fail(SID_PowerDownProvider, E_NOINTERFACE);
+  EXPECT_EQ(E_NOINTERFACE, plugin->Initialize(m_host.serviceProvider.Get()));
   EXPECT_THAT(LogCapture::Messages(),
               ElementsAre("[T]: Power down provider has not been registered "
                           "with the service provider; bailing...\n"));
@@ -128,47 +120,21 @@ TEST_F(PluginDllTest, InitializeWithoutProviderLogsThroughTheHost) {
 
 TEST_F(PluginDllTest, InitializeWithoutBrokerLogsThroughTheHost) {
   ComPtr<IVesperlinePlugin> plugin = CreatePlugin();
-  host_.serviceProvider->Offer(SID_PowerDownProvider,
-                               host_.powerDownProvider.Get());
-  host_.serviceProvider->Fail(SID_EventBroker, E_ACCESSDENIED);
-  EXPECT_EQ(E_ACCESSDENIED, plugin->Initialize(host_.serviceProvider.Get()));
+  m_host.serviceProvider->Offer(SID_PowerDownProvider,
+                                m_host.powerDownProvider.Get());
+  m_host.serviceProvider->Fail(SID_EventBroker, E_ACCESSDENIED);
+  EXPECT_EQ(E_ACCESSDENIED, plugin->Initialize(m_host.serviceProvider.Get()));
   EXPECT_THAT(LogCapture::Messages(),
               ElementsAre("[T]: Failed to query for event broker whilst "
                           "initializing the CM\\SMS plugin.\n"));
 }
 
 TEST_F(PluginDllTest, InitializeAgainstFullHostSucceeds) {
-  host_ = FakeHost();
+  m_host = FakeHost();
   ComPtr<IVesperlinePlugin> plugin = CreatePlugin();
-  EXPECT_EQ(S_OK, plugin->Initialize(host_.serviceProvider.Get()));
+  EXPECT_EQ(S_OK, plugin->Initialize(m_host.serviceProvider.Get()));
   EXPECT_EQ(S_OK, plugin->Uninitialize());
 }
-
-// Settings the plug-in reads from HKEY_LOCAL_MACHINE, given to it from a
-// scratch key of the current user for the object's lifetime.
-class MachineSettings {
- public:
-  explicit MachineSettings(DWORD debug) {
-    ::RegCreateKeyExA(HKEY_CURRENT_USER, kScratch, 0, nullptr, 0,
-                      KEY_ALL_ACCESS, nullptr, &m_scratch, nullptr);
-    ::RegSetKeyValueA(m_scratch, "Software\\Tarn\\Vesperline", "debug",
-                      REG_DWORD, &debug, sizeof(debug));
-    EXPECT_EQ(ERROR_SUCCESS,
-              ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, m_scratch));
-  }
-  ~MachineSettings() {
-    ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
-    ::RegCloseKey(m_scratch);
-    ::RegDeleteTreeA(HKEY_CURRENT_USER, kScratch);
-    ::RegDeleteKeyA(HKEY_CURRENT_USER, kScratch);
-    // Fails, and so keeps the key, when something else lives below it.
-    ::RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\VplCMgrTests");
-  }
-
- private:
-  static constexpr char kScratch[] = "Software\\VplCMgrTests\\DllMachine";
-  HKEY m_scratch = nullptr;
-};
 
 int CountContaining(const std::string& text) {
   int count = 0;
@@ -180,22 +146,23 @@ int CountContaining(const std::string& text) {
 // The real worker waits for minutes before its request: only its start, the
 // refusal of a second event and its stop are seen here.
 TEST_F(PluginDllTest, AutoshutdownEventRunsOneWorkerUntilPowerStateStopsIt) {
-  const MachineSettings settings(/*debug=*/0x40);
-  host_ = FakeHost();
+  vpltest::ScratchLocalMachine settings;
+  settings.Set("Software\\Tarn\\Vesperline", "debug", DWORD{0x40});
+  m_host = FakeHost();
   ComPtr<IVesperlinePlugin> plugin = CreatePlugin();
-  ASSERT_EQ(S_OK, plugin->Initialize(host_.serviceProvider.Get()));
-  EXPECT_EQ(1, host_.eventBroker->SubscriptionCount(EVENTID_Autoshutdown));
-  EXPECT_EQ(1, host_.eventBroker->SubscriptionCount(EVENTID_PowerStateChange));
+  ASSERT_EQ(S_OK, plugin->Initialize(m_host.serviceProvider.Get()));
+  EXPECT_EQ(1, m_host.eventBroker->SubscriptionCount(EVENTID_Autoshutdown));
+  EXPECT_EQ(1, m_host.eventBroker->SubscriptionCount(EVENTID_PowerStateChange));
 
-  EXPECT_EQ(S_OK, host_.eventBroker->FireAutoshutdown());
+  EXPECT_EQ(S_OK, m_host.eventBroker->FireAutoshutdown());
   EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_SERVICE_ALREADY_RUNNING),
-            host_.eventBroker->FireAutoshutdown());
-  EXPECT_EQ(S_OK, host_.eventBroker->FirePowerStateChange(5));
+            m_host.eventBroker->FireAutoshutdown());
+  EXPECT_EQ(S_OK, m_host.eventBroker->FirePowerStateChange(5));
   EXPECT_EQ(1, CountContaining("Auto power down thread was running"));
   // One worker, started once and joined once.
   EXPECT_EQ(1, CountContaining(" started\n"));
   EXPECT_EQ(1, CountContaining(" ended\n"));
-  EXPECT_EQ(0, host_.powerDownProvider->CallCount(3));
+  EXPECT_EQ(0, m_host.powerDownProvider->CallCount(3));
   plugin.Reset();
 }
 
@@ -308,12 +275,9 @@ TEST(PluginDllUnloadTest, UnloadAfterUseReleasesCachedFactoryAndReloads) {
 
     ComPtr<IClassFactory> factory;
     ASSERT_EQ(S_OK,
-              getClassObject(CLSID_ConfigMgrPlugin, IID_IClassFactory,
-                             reinterpret_cast<void**>(factory.GetAddressOf())));
+              getClassObject(CLSID_ConfigMgrPlugin, IID_PPV_ARGS(&factory)));
     ComPtr<IVesperlinePlugin> plugin;
-    ASSERT_EQ(S_OK, factory->CreateInstance(
-                        nullptr, IID_IVesperlinePlugin,
-                        reinterpret_cast<void**>(plugin.GetAddressOf())));
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&plugin)));
     plugin.Reset();
     factory.Reset();
     // The factory stays cached in the module until the library goes.

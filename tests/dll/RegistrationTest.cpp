@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/ScopedBstr.h"
+#include "common/ScopedHandle.h"
 #include "plugin/HostContract.h"
 #include "tests/support/RegistrationTables.h"
 #include "tests/support/RegistryTree.h"
@@ -16,6 +18,9 @@
 namespace {
 
 using Microsoft::WRL::ComPtr;
+using NTarn::ScopedBstr;
+using NTarn::ScopedHandle;
+using NTarn::ScopedRegKey;
 using vpltest::ExpectedRegistration;
 using vpltest::ReadRegistryTrees;
 using vpltest::RegisteredPaths;
@@ -34,10 +39,10 @@ std::wstring DllPath() {
 
 // Windows always has both classes keys; a fresh Wine prefix may lack the
 // user's until something registers per user.
-HKEY OpenClasses(HKEY root) {
-  HKEY key = nullptr;
+ScopedRegKey OpenClasses(HKEY root) {
+  ScopedRegKey key;
   ::RegCreateKeyExW(root, L"Software\\Classes", 0, nullptr, 0, KEY_READ,
-                    nullptr, &key, nullptr);
+                    nullptr, key.Receive(), nullptr);
   return key;
 }
 
@@ -76,13 +81,12 @@ class RegistrationTest : public ::testing::Test {
       EXPECT_TRUE(NothingRegistered());
       ::FreeLibrary(m_dll);
     }
-    if (m_machineClasses) ::RegCloseKey(m_machineClasses);
-    if (m_userClasses) ::RegCloseKey(m_userClasses);
   }
 
   bool NothingRegistered() const {
-    return ReadRegistryTrees(m_machineClasses, RegisteredPaths()).empty() &&
-           ReadRegistryTrees(m_userClasses, RegisteredPaths()).empty() &&
+    return ReadRegistryTrees(m_machineClasses.Get(), RegisteredPaths())
+               .empty() &&
+           ReadRegistryTrees(m_userClasses.Get(), RegisteredPaths()).empty() &&
            LoadRegisteredTypeLibrary() == TYPE_E_LIBNOTREGISTERED;
   }
 
@@ -98,11 +102,11 @@ class RegistrationTest : public ::testing::Test {
       ADD_FAILURE() << "regsvr32 did not start: " << ::GetLastError();
       return ~0u;
     }
-    ::WaitForSingleObject(process.hProcess, INFINITE);
+    const ScopedHandle thread(process.hThread);
+    const ScopedHandle child(process.hProcess);
+    ::WaitForSingleObject(child.Get(), INFINITE);
     DWORD exitCode = ~0u;
-    ::GetExitCodeProcess(process.hProcess, &exitCode);
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
+    ::GetExitCodeProcess(child.Get(), &exitCode);
     return exitCode;
   }
 
@@ -112,8 +116,8 @@ class RegistrationTest : public ::testing::Test {
   RegisterFunction m_unregisterServer = nullptr;
   InstallFunction m_install = nullptr;
   RegisterFunction m_canUnloadNow = nullptr;
-  HKEY m_machineClasses = nullptr;
-  HKEY m_userClasses = nullptr;
+  ScopedRegKey m_machineClasses;
+  ScopedRegKey m_userClasses;
 };
 
 TEST_F(RegistrationTest,
@@ -121,12 +125,12 @@ TEST_F(RegistrationTest,
   ASSERT_EQ(0u, RunRegsvr32(L""));
   EXPECT_EQ(ExpectedRegistration(m_dllPath),
             ReadRegistryTrees(HKEY_CLASSES_ROOT, RegisteredPaths()));
-  EXPECT_TRUE(ReadRegistryTrees(m_userClasses, RegisteredPaths()).empty());
-  BSTR libraryPath = nullptr;
+  EXPECT_TRUE(
+      ReadRegistryTrees(m_userClasses.Get(), RegisteredPaths()).empty());
+  ScopedBstr libraryPath;
   ASSERT_EQ(S_OK, ::QueryPathOfRegTypeLib(LIBID_VplCMgrLib, 5, 5, 0x409,
-                                          &libraryPath));
-  EXPECT_STREQ(m_dllPath.c_str(), libraryPath);
-  ::SysFreeString(libraryPath);
+                                          libraryPath.Receive()));
+  EXPECT_STREQ(m_dllPath.c_str(), libraryPath.Get());
   EXPECT_EQ(S_OK, LoadRegisteredTypeLibrary());
 
   ASSERT_EQ(0u, RunRegsvr32(L"/u"));
@@ -155,13 +159,11 @@ TEST_F(RegistrationTest, HostCreatesThePluginByClsidAlone) {
   // COM loaded the registered file: the module this test holds.
   EXPECT_EQ(m_dll, ::GetModuleHandleW(m_dllPath.c_str()));
   EXPECT_EQ(S_FALSE, m_canUnloadNow());
-  BSTR name = nullptr;
-  BSTR version = nullptr;
-  EXPECT_EQ(S_OK, plugin->GetPluginDetails(&name, &version));
-  EXPECT_STREQ(L"Vesperline Microsoft ConfigMgr\\SMS Plugin", name);
-  EXPECT_STREQ(L"6.0.500.167 r134132 (x64)", version);
-  ::SysFreeString(name);
-  ::SysFreeString(version);
+  ScopedBstr name;
+  ScopedBstr version;
+  EXPECT_EQ(S_OK, plugin->GetPluginDetails(name.Receive(), version.Receive()));
+  EXPECT_STREQ(L"Vesperline Microsoft ConfigMgr\\SMS Plugin", name.Get());
+  EXPECT_STREQ(L"6.0.500.167 r134132 (x64)", version.Get());
   EXPECT_EQ(0u, plugin.Reset());
   EXPECT_EQ(S_OK, m_canUnloadNow());
 }
@@ -170,24 +172,28 @@ TEST_F(RegistrationTest, InstallForUserWritesUnderTheUsersClassesOnly) {
   // regsvr32 /n /i:user calls DllInstall(TRUE, L"user").
   ASSERT_EQ(0u, RunRegsvr32(L"/n /i:user"));
   EXPECT_EQ(ExpectedRegistration(m_dllPath),
-            ReadRegistryTrees(m_userClasses, RegisteredPaths()));
-  EXPECT_TRUE(ReadRegistryTrees(m_machineClasses, RegisteredPaths()).empty());
+            ReadRegistryTrees(m_userClasses.Get(), RegisteredPaths()));
+  EXPECT_TRUE(
+      ReadRegistryTrees(m_machineClasses.Get(), RegisteredPaths()).empty());
   // Registered through RegisterTypeLibForUser; found either way.
   EXPECT_EQ(S_OK, LoadRegisteredTypeLibrary());
 
   EXPECT_EQ(S_OK, m_install(FALSE, L"USER"));
-  EXPECT_TRUE(ReadRegistryTrees(m_userClasses, RegisteredPaths()).empty());
-  EXPECT_TRUE(RegistryKeyExists(m_userClasses, L"AppID"));
-  EXPECT_TRUE(RegistryKeyExists(m_userClasses, L"CLSID"));
+  EXPECT_TRUE(
+      ReadRegistryTrees(m_userClasses.Get(), RegisteredPaths()).empty());
+  EXPECT_TRUE(RegistryKeyExists(m_userClasses.Get(), L"AppID"));
+  EXPECT_TRUE(RegistryKeyExists(m_userClasses.Get(), L"CLSID"));
   EXPECT_EQ(TYPE_E_LIBNOTREGISTERED, LoadRegisteredTypeLibrary());
 
   // The other way round: the entry point installs, regsvr32 uninstalls.
   ASSERT_EQ(S_OK, m_install(TRUE, L"USER"));
   EXPECT_EQ(ExpectedRegistration(m_dllPath),
-            ReadRegistryTrees(m_userClasses, RegisteredPaths()));
-  EXPECT_TRUE(ReadRegistryTrees(m_machineClasses, RegisteredPaths()).empty());
+            ReadRegistryTrees(m_userClasses.Get(), RegisteredPaths()));
+  EXPECT_TRUE(
+      ReadRegistryTrees(m_machineClasses.Get(), RegisteredPaths()).empty());
   ASSERT_EQ(0u, RunRegsvr32(L"/u /n /i:user"));
-  EXPECT_TRUE(ReadRegistryTrees(m_userClasses, RegisteredPaths()).empty());
+  EXPECT_TRUE(
+      ReadRegistryTrees(m_userClasses.Get(), RegisteredPaths()).empty());
   EXPECT_EQ(TYPE_E_LIBNOTREGISTERED, LoadRegisteredTypeLibrary());
 }
 
@@ -202,13 +208,15 @@ TEST_F(RegistrationTest, InstallWithAnyOtherCommandLineRegistersMachineWide) {
     ASSERT_EQ(S_OK, m_install(TRUE, commandLine));
     EXPECT_EQ(german, ::GetThreadLocale());
     EXPECT_EQ(ExpectedRegistration(m_dllPath),
-              ReadRegistryTrees(m_machineClasses, RegisteredPaths()));
-    EXPECT_TRUE(ReadRegistryTrees(m_userClasses, RegisteredPaths()).empty());
+              ReadRegistryTrees(m_machineClasses.Get(), RegisteredPaths()));
+    EXPECT_TRUE(
+        ReadRegistryTrees(m_userClasses.Get(), RegisteredPaths()).empty());
     EXPECT_EQ(S_OK, LoadRegisteredTypeLibrary());
 
     EXPECT_EQ(S_OK, m_install(FALSE, nullptr));
     EXPECT_EQ(german, ::GetThreadLocale());
-    EXPECT_TRUE(ReadRegistryTrees(m_machineClasses, RegisteredPaths()).empty());
+    EXPECT_TRUE(
+        ReadRegistryTrees(m_machineClasses.Get(), RegisteredPaths()).empty());
     EXPECT_EQ(TYPE_E_LIBNOTREGISTERED, LoadRegisteredTypeLibrary());
   }
   ::SetThreadLocale(original);

@@ -81,7 +81,7 @@ STDMETHODIMP SimLocator::ConnectServer(const BSTR path, const BSTR user,
       m_state->PlatformLocatorFactory();
   if (!platform) return WBEM_E_INVALID_NAMESPACE;
   Microsoft::WRL::ComPtr<IWbemLocator> locator;
-  HRESULT hr = platform->CreateInstance(nullptr, IID_IWbemLocator, &locator);
+  HRESULT hr = platform->CreateInstance(nullptr, IID_PPV_ARGS(&locator));
   if (FAILED(hr)) return hr;
   return locator->ConnectServer(path, user, password, locale, flags, authority,
                                 context, services);

@@ -55,7 +55,7 @@ void SimulatedClient::Install() {
   // namespaces the scenario leaves alone.
   Microsoft::WRL::ComPtr<IClassFactory> platform;
   if (SUCCEEDED(::CoGetClassObject(CLSID_WbemLocator, CLSCTX_INPROC_SERVER,
-                                   nullptr, IID_IClassFactory, &platform))) {
+                                   nullptr, IID_PPV_ARGS(&platform)))) {
     m_state->SetPlatformLocatorFactory(platform.Get());
   }
 

@@ -12,16 +12,16 @@ namespace vpltest {
 class DebugFlagsScope {
  public:
   // Keeps the current flags.
-  DebugFlagsScope() : saved_(DebugFlags.load()) { LogCapture::Clear(); }
+  DebugFlagsScope() : m_saved(NTarn::DebugFlags.load()) { LogCapture::Clear(); }
   explicit DebugFlagsScope(uint32_t flags) : DebugFlagsScope() {
-    DebugFlags.store(flags);
+    NTarn::DebugFlags.store(flags);
   }
   DebugFlagsScope(const DebugFlagsScope&) = delete;
   DebugFlagsScope& operator=(const DebugFlagsScope&) = delete;
-  ~DebugFlagsScope() { DebugFlags.store(saved_); }
+  ~DebugFlagsScope() { NTarn::DebugFlags.store(m_saved); }
 
  private:
-  uint32_t saved_;
+  uint32_t m_saved;
 };
 
 }  // namespace vpltest

@@ -10,18 +10,18 @@ namespace vpltest {
 class PinnedClock {
  public:
   explicit PinnedClock(__time64_t now) {
-    now_ = now;
+    m_now = now;
     SetTimeSourceForTesting(&Now);
   }
   ~PinnedClock() { SetTimeSourceForTesting(nullptr); }
   PinnedClock(const PinnedClock&) = delete;
   PinnedClock& operator=(const PinnedClock&) = delete;
 
-  void Set(__time64_t now) { now_ = now; }
+  void Set(__time64_t now) { m_now = now; }
 
  private:
-  static __time64_t Now() { return now_; }
-  static inline __time64_t now_ = 0;
+  static __time64_t Now() { return m_now; }
+  static inline __time64_t m_now = 0;
 };
 
 }  // namespace vpltest

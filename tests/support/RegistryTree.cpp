@@ -6,8 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include "common/ScopedHandle.h"
+
 namespace vpltest {
 namespace {
+
+using NTarn::ScopedLocalMemory;
+using NTarn::ScopedRegKey;
 
 void ReadKey(HKEY key, const std::wstring& path,
              std::vector<std::wstring>* lines) {
@@ -35,13 +40,13 @@ void ReadKey(HKEY key, const std::wstring& path,
                         nullptr, nullptr) != ERROR_SUCCESS) {
       break;
     }
-    HKEY subkey = nullptr;
-    if (::RegOpenKeyExW(key, name, 0, KEY_READ, &subkey) != ERROR_SUCCESS) {
+    ScopedRegKey subkey;
+    if (::RegOpenKeyExW(key, name, 0, KEY_READ, subkey.Receive()) !=
+        ERROR_SUCCESS) {
       lines->push_back(path + L"\\" + name + L" <unreadable>");
       continue;
     }
-    ReadKey(subkey, path + L"\\" + name, lines);
-    ::RegCloseKey(subkey);
+    ReadKey(subkey.Get(), path + L"\\" + name, lines);
   }
 }
 
@@ -50,12 +55,12 @@ void ReadKey(HKEY key, const std::wstring& path,
 std::vector<std::wstring> ReadRegistryTree(HKEY root,
                                            const std::wstring& path) {
   std::vector<std::wstring> lines;
-  HKEY key = nullptr;
-  if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+  ScopedRegKey key;
+  if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.Receive()) !=
+      ERROR_SUCCESS) {
     return lines;
   }
-  ReadKey(key, path, &lines);
-  ::RegCloseKey(key);
+  ReadKey(key.Get(), path, &lines);
   std::sort(lines.begin(), lines.end());
   return lines;
 }
@@ -72,29 +77,24 @@ std::vector<std::wstring> ReadRegistryTrees(
 }
 
 bool RegistryKeyExists(HKEY root, const std::wstring& path) {
-  HKEY key = nullptr;
-  if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE, &key) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  ::RegCloseKey(key);
-  return true;
+  ScopedRegKey key;
+  return ::RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE,
+                         key.Receive()) == ERROR_SUCCESS;
 }
 
 void CreateKeyDenyingSetValue(HKEY root, const std::wstring& path) {
-  HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS,
-            ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0,
-                              KEY_READ | WRITE_DAC, nullptr, &key, nullptr));
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ScopedRegKey key;
+  ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0,
+                                             KEY_READ | WRITE_DAC, nullptr,
+                                             key.Receive(), nullptr));
+  ScopedLocalMemory descriptor;
   // Deny KEY_SET_VALUE (0x2) to everyone, allow everything else.
   ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-      L"D:(D;;0x2;;;WD)(A;;KA;;;WD)", SDDL_REVISION_1, &descriptor, nullptr));
-  const LONG error =
-      ::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
-  ::LocalFree(descriptor);
-  ::RegCloseKey(key);
-  ASSERT_EQ(ERROR_SUCCESS, error);
+      L"D:(D;;0x2;;;WD)(A;;KA;;;WD)", SDDL_REVISION_1, descriptor.Receive(),
+      nullptr));
+  ASSERT_EQ(ERROR_SUCCESS,
+            ::RegSetKeySecurity(key.Get(), DACL_SECURITY_INFORMATION,
+                                descriptor.Get()));
 }
 
 }  // namespace vpltest

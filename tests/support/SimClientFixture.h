@@ -37,6 +37,8 @@ class SimClientFixture : public ::testing::Test {
     return *m_sim;
   }
   SimulatedClient& Sim() { return *m_sim; }
+  // Removes the scenario: the platform's WMI answers again.
+  void Unload() { m_sim.reset(); }
 
  private:
   std::unique_ptr<SimulatedClient> m_sim;

@@ -19,6 +19,8 @@
 #include <optional>
 #include <string>
 
+#include "common/ScopedBstr.h"
+#include "common/ScopedHandle.h"
 #include "plugin/HostContract.h"
 #include "tests/simclient/SimulatedClient.h"
 #include "tools/vplhost/HostServices.h"
@@ -127,25 +129,21 @@ class HostSession {
   // Creates and initialises the plug-in, then prints its details.
   int Start(const PluginLibrary& library) {
     ComPtr<IClassFactory> factory;
-    HRESULT hr = library.GetClassObject(
-        CLSID_ConfigMgrPlugin, IID_IClassFactory,
-        reinterpret_cast<void**>(factory.GetAddressOf()));
+    HRESULT hr =
+        library.GetClassObject(CLSID_ConfigMgrPlugin, IID_PPV_ARGS(&factory));
     if (FAILED(hr)) return Fail("DllGetClassObject", hr);
-    hr = factory->CreateInstance(
-        nullptr, IID_IVesperlinePlugin,
-        reinterpret_cast<void**>(m_plugin.GetAddressOf()));
+    hr = factory->CreateInstance(nullptr, IID_PPV_ARGS(&m_plugin));
     if (FAILED(hr)) return Fail("CreateInstance", hr);
 
     PrintResult("Initialize", m_plugin->Initialize(m_services.Get()));
 
-    BSTR name = nullptr;
-    BSTR version = nullptr;
-    if (SUCCEEDED(m_plugin->GetPluginDetails(&name, &version))) {
-      printf("vplhost: plug-in \"%s\", version \"%s\"\n", Narrow(name).c_str(),
-             Narrow(version).c_str());
+    NTarn::ScopedBstr name;
+    NTarn::ScopedBstr version;
+    if (SUCCEEDED(
+            m_plugin->GetPluginDetails(name.Receive(), version.Receive()))) {
+      printf("vplhost: plug-in \"%s\", version \"%s\"\n",
+             Narrow(name.Get()).c_str(), Narrow(version.Get()).c_str());
     }
-    ::SysFreeString(name);
-    ::SysFreeString(version);
     return 0;
   }
 
@@ -162,27 +160,25 @@ class HostSession {
       return 1;
     }
     for (const ComPtr<IPowerDownObserver>& observer : observers) {
-      BSTR name = nullptr;
-      observer->GetObserverName(&name);
-      printf("vplhost: observer \"%s\"\n", Narrow(name).c_str());
-      ::SysFreeString(name);
+      NTarn::ScopedBstr name;
+      observer->GetObserverName(name.Receive());
+      printf("vplhost: observer \"%s\"\n", Narrow(name.Get()).c_str());
 
       PrintResult("LoadSettings", observer->LoadSettings(settingsFlags));
       PowerDownResponse response = PowerDownResponse_NoObjection;
-      BSTR reason = nullptr;
-      const HRESULT hr =
-          observer->QueryPowerDown(m_services.Get(), &response, &reason);
+      NTarn::ScopedBstr reason;
+      const HRESULT hr = observer->QueryPowerDown(m_services.Get(), &response,
+                                                  reason.Receive());
       PrintResult("QueryPowerDown", hr);
       if (response == PowerDownResponse_Objection) {
         printf("vplhost: decision: objection (%d), reason \"%s\"\n",
-               static_cast<int>(response), Narrow(reason).c_str());
+               static_cast<int>(response), Narrow(reason.Get()).c_str());
       } else {
         printf("vplhost: decision: %s (%d)\n",
                response == PowerDownResponse_NoObjection ? "no objection"
                                                          : "unknown response",
                static_cast<int>(response));
       }
-      ::SysFreeString(reason);
     }
     return 0;
   }
@@ -202,30 +198,27 @@ class ScratchSettings {
  public:
   ScratchSettings() {
     ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, kScratchKey);
+    NTarn::ScopedRegKey scratch;
     if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kScratchKey, 0, nullptr, 0,
-                          KEY_ALL_ACCESS, nullptr, &m_scratch,
+                          KEY_ALL_ACCESS, nullptr, scratch.Receive(),
                           nullptr) != ERROR_SUCCESS) {
-      m_scratch = nullptr;
       return;
     }
-    if (::RegOverridePredefKey(HKEY_LOCAL_MACHINE, m_scratch) !=
-        ERROR_SUCCESS) {
-      ::RegCloseKey(m_scratch);
-      m_scratch = nullptr;
-    }
+    // The system keeps its own duplicate of the key while it stands in.
+    m_active = ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, scratch.Get()) ==
+               ERROR_SUCCESS;
   }
   ScratchSettings(const ScratchSettings&) = delete;
   ScratchSettings& operator=(const ScratchSettings&) = delete;
   ~ScratchSettings() {
-    if (!m_scratch) return;
+    if (!m_active) return;
     ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
-    ::RegCloseKey(m_scratch);
     ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, kScratchKey);
     ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kScratchKey);
     ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\VplHost");
   }
 
-  bool IsActive() const { return m_scratch != nullptr; }
+  bool IsActive() const { return m_active; }
   void SetString(const char* name, const std::string& text) const {
     ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, kSettingsKey, name, REG_SZ,
                       text.c_str(), static_cast<DWORD>(text.size() + 1));
@@ -236,7 +229,7 @@ class ScratchSettings {
   }
 
  private:
-  HKEY m_scratch = nullptr;
+  bool m_active = false;
 };
 
 int RunDetails(const std::wstring& path) {

@@ -17,7 +17,7 @@
 #include "tests/support/EventLogCapture.h"
 #include "tests/support/HostDoubles.h"
 #include "tests/support/ScratchLocalMachine.h"
-#include "tests/unit/registry/TestRegistryKey.h"
+#include "tests/support/TestRegistryKey.h"
 
 namespace vpltest {
 

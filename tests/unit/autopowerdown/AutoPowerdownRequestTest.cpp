@@ -8,6 +8,8 @@
 #include "common/Logging.h"
 #include "tests/unit/autopowerdown/AutoPowerdownFixture.h"
 
+using NTarn::FormatTimeStamp;
+
 namespace {
 
 using Microsoft::WRL::ComPtr;

@@ -12,6 +12,9 @@
 #include "tests/unit/autopowerdown/AutoPowerdownFixture.h"
 #include "tests/unit/autopowerdown/FakeJobsDetector.h"
 
+using NTarn::DebugFlags;
+namespace debug_flags = NTarn::debug_flags;
+
 namespace {
 
 using Microsoft::WRL::ComPtr;

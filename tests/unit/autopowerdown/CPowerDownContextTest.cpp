@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "autopowerdown/AutoPowerdownRequest.h"
+#include "common/ScopedBstr.h"
 #include "tests/support/DebugFlagsScope.h"
 #include "tests/support/EventLogCapture.h"
 
@@ -139,14 +140,13 @@ TEST_F(CPowerDownContextTest, MessageIsCopiedInAndOut) {
   BSTR out = reinterpret_cast<BSTR>(1);
   EXPECT_EQ(E_POINTER, context_->GetMessage(&out));
   EXPECT_EQ(nullptr, out);
-  BSTR text = SysAllocString(L"Shutting down");
-  ASSERT_EQ(S_OK, context_->PutMessage(text));
-  SysFreeString(text);
-  ASSERT_EQ(S_OK, context_->GetMessage(&out));
-  EXPECT_STREQ(L"Shutting down", out);
-  SysFreeString(out);
+  const NTarn::ScopedBstr text(L"Shutting down");
+  ASSERT_EQ(S_OK, context_->PutMessage(text.Get()));
+  NTarn::ScopedBstr copy;
+  ASSERT_EQ(S_OK, context_->GetMessage(copy.Receive()));
+  EXPECT_STREQ(L"Shutting down", copy.Get());
   EXPECT_EQ(S_OK, context_->PutMessage(nullptr));
-  EXPECT_EQ(E_POINTER, context_->GetMessage(&out));
+  EXPECT_EQ(E_POINTER, context_->GetMessage(copy.Receive()));
 }
 
 // The worker refills the message at a retry while the host still shows the
@@ -156,18 +156,16 @@ TEST_F(CPowerDownContextTest, HostReadsTheMessageWhileARetryRefillsIt) {
   std::atomic<bool> done{false};
   std::thread worker([&] {
     for (int i = 0; i < 20000; ++i) {
-      BSTR text = SysAllocString(texts[i % 2].c_str());
-      context_->PutMessage(text);
-      SysFreeString(text);
+      const NTarn::ScopedBstr text(texts[i % 2].c_str());
+      context_->PutMessage(text.Get());
     }
     done = true;
   });
   int torn = 0;
   while (!done) {
-    BSTR out = nullptr;
-    if (FAILED(context_->GetMessage(&out))) continue;
-    torn += out != texts[0] && out != texts[1];
-    SysFreeString(out);
+    NTarn::ScopedBstr out;
+    if (FAILED(context_->GetMessage(out.Receive()))) continue;
+    torn += out.Get() != texts[0] && out.Get() != texts[1];
   }
   worker.join();
   EXPECT_EQ(0, torn);

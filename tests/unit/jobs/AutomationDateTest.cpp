@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "common/HResultException.h"
 #include "jobs/AutomationDate.h"
 #include "jobs/DateTime.h"
 
@@ -11,8 +12,8 @@ constexpr wchar_t kCimPrefix[] = L"%Y%m%d%H%M%S";
 HRESULT FormatError(const CAutomationDate& date, const wchar_t* pattern) {
   try {
     date.Format(pattern);
-  } catch (HRESULT hr) {
-    return hr;
+  } catch (const NTarn::HResultException& raised) {
+    return raised.Error();
   }
   return S_OK;
 }

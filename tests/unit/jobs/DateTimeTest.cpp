@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "common/HResultException.h"
 #include "jobs/DateTime.h"
 
 namespace {
@@ -9,8 +10,8 @@ HRESULT MakeLocalTimeError(int year, int month, int day, int hour, int minute,
                            int second) {
   try {
     MakeLocalTime(year, month, day, hour, minute, second, kDstAutomatic);
-  } catch (HRESULT hr) {
-    return hr;
+  } catch (const NTarn::HResultException& raised) {
+    return raised.Error();
   }
   return S_OK;
 }
@@ -18,8 +19,8 @@ HRESULT MakeLocalTimeError(int year, int month, int day, int hour, int minute,
 HRESULT DayOfWeekError(int year, int month, int day) {
   try {
     GetDayOfWeek(year, month, day);
-  } catch (HRESULT hr) {
-    return hr;
+  } catch (const NTarn::HResultException& raised) {
+    return raised.Error();
   }
   return S_OK;
 }

@@ -16,6 +16,8 @@
 #include "tests/unit/jobs/TimeZones.h"
 #include "tests/support/TokenText.h"
 
+namespace debug_flags = NTarn::debug_flags;
+
 namespace {
 
 using vpltest::LogCapture;

@@ -4,6 +4,7 @@
 
 #include <optional>
 
+#include "common/HResultException.h"
 #include "jobs/ScheduleToken.h"
 
 namespace vpltest {
@@ -50,7 +51,7 @@ __time64_t LocalTime(int year, int month, int day, const tm& timeOfDay,
   fields.tm_sec = timeOfDay.tm_sec;
   fields.tm_isdst = -1;
   const __time64_t time = _mktime64(&fields);
-  if (time == -1) throw HRESULT{E_INVALIDARG};
+  if (time == -1) NTarn::ThrowHResult(E_INVALIDARG);
   if (normalised) *normalised = fields;
   return time;
 }
@@ -66,7 +67,7 @@ tm DayAtNoon(int year, int month, int day) {
 
 tm StartFields(__time64_t start) {
   tm fields{};
-  if (_localtime64_s(&fields, &start) != 0) throw HRESULT{E_INVALIDARG};
+  if (_localtime64_s(&fields, &start) != 0) NTarn::ThrowHResult(E_INVALIDARG);
   return fields;
 }
 

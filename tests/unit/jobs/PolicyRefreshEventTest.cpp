@@ -14,6 +14,8 @@
 #include "tests/support/PinnedClock.h"
 #include "tests/support/SimClientFixture.h"
 
+namespace debug_flags = NTarn::debug_flags;
+
 namespace {
 
 // Not a static: the test main sets the time zone up after static

@@ -11,6 +11,9 @@
 #include "tests/support/DebugFlagsScope.h"
 #include "tests/support/SimClientFixture.h"
 
+using NTarn::DebugFlags;
+namespace debug_flags = NTarn::debug_flags;
+
 namespace {
 
 using vpltest::LogCapture;

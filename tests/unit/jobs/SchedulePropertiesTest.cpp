@@ -7,6 +7,7 @@
 #include <random>
 #include <string>
 
+#include "common/HResultException.h"
 #include "jobs/DateTime.h"
 #include "jobs/MonthlyRecurrence.h"
 #include "jobs/Schedule.h"
@@ -138,15 +139,15 @@ TEST(ScheduleProperties, MonthlyJumpEqualsThePlainWalk) {
       fast = type == MonthlyByDate
                  ? MonthlyByDateOccurrences(token, start, reference)
                  : MonthlyByWeekdayOccurrences(token, start, reference);
-    } catch (HRESULT hr) {
-      fastError = hr;
+    } catch (const NTarn::HResultException& raised) {
+      fastError = raised.Error();
     }
     try {
       plain = type == MonthlyByDate
                   ? vpltest::PlainMonthlyByDate(token, start, reference)
                   : vpltest::PlainMonthlyByWeekday(token, start, reference);
-    } catch (HRESULT hr) {
-      plainError = hr;
+    } catch (const NTarn::HResultException& raised) {
+      plainError = raised.Error();
     }
     ASSERT_EQ(plainError, fastError) << trace;
     ASSERT_EQ(plain.has_next, fast.has_next) << trace;

@@ -12,6 +12,8 @@
 
 namespace {
 
+using namespace NTarn;
+
 using vpltest::PinnedClock;
 using vpltest::TokenFields;
 using vpltest::TokenText;

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "common/HResultException.h"
 #include "jobs/AutomationDate.h"
 #include "jobs/DateTime.h"
 #include "jobs/MonthlyRecurrence.h"
@@ -233,8 +234,8 @@ TEST_F(SydneyZone, MonthBeforeTheEpochFailsBothWalks) {
     HRESULT error = S_OK;
     try {
       walk(token, token.effective_start, reference);
-    } catch (HRESULT hr) {
-      error = hr;
+    } catch (const NTarn::HResultException& raised) {
+      error = raised.Error();
     }
     EXPECT_EQ(E_INVALIDARG, error);
   }

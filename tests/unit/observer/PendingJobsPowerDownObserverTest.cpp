@@ -7,6 +7,7 @@
 
 #include "common/HResultException.h"
 #include "common/Logging.h"
+#include "common/ScopedBstr.h"
 #include "tests/support/DebugFlagsScope.h"
 #include "tests/support/HostDoubles.h"
 #include "tests/support/ScratchLocalMachine.h"
@@ -82,8 +83,9 @@ class PendingJobsObserverTest : public vpltest::SimClientFixture {
     PowerDownResponse response = static_cast<PowerDownResponse>(7);
     BSTR reason = reinterpret_cast<BSTR>(1);
     EXPECT_EQ(S_OK, observer_->QueryPowerDown(host_.Get(), &response, &reason));
+    NTarn::ScopedBstr owner;
+    owner.Reset(reason);
     const std::wstring text = reason ? reason : L"(null)";
-    ::SysFreeString(reason);
     return std::to_string(response) + " " +
            std::string(text.begin(), text.end());
   }
@@ -191,8 +193,9 @@ TEST_F(PendingJobsObserverTest, NameAndNullArguments) {
   Create();
   BSTR name = reinterpret_cast<BSTR>(1);
   EXPECT_EQ(S_OK, observer_->GetObserverName(&name));
+  NTarn::ScopedBstr owner;
+  owner.Reset(name);
   EXPECT_STREQ(name, L"Pending (or) running jobs power down observer");
-  ::SysFreeString(name);
   constexpr HRESULT kNull = HRESULT_FROM_WIN32(ERROR_INVALID_ADDRESS);
   EXPECT_EQ(kNull, observer_->GetObserverName(nullptr));
   PowerDownResponse response = PowerDownResponse_Objection;

@@ -7,9 +7,15 @@
 
 #include <string>
 
+#include "common/ScopedBstr.h"
+#include "common/ScopedVariant.h"
+#include "tests/support/SimClientFixture.h"
+
 namespace {
 
 using Microsoft::WRL::ComPtr;
+using NTarn::ScopedBstr;
+using NTarn::ScopedVariant;
 using vpltest::SimMethod;
 using vpltest::SimulatedClient;
 
@@ -28,43 +34,31 @@ constexpr char kScenario[] = R"({"namespaces": {
      "Small": {"cimType": "sint16[]", "value": [-2, 7]}}}
 }})";
 
-class BstrText {
- public:
-  explicit BstrText(const wchar_t* text) : m_text(::SysAllocString(text)) {}
-  ~BstrText() { ::SysFreeString(m_text); }
-  operator BSTR() const { return m_text; }
-
- private:
-  BSTR m_text;
-};
-
-class SimulatedClientTest : public ::testing::Test {
+class SimulatedClientTest : public vpltest::SimClientFixture {
  protected:
   void TearDown() override {
     m_services.Reset();
-    m_sim.reset();
-    EXPECT_EQ(SimulatedClient::LiveObjects(), 0);
+    SimClientFixture::TearDown();
   }
 
-  void Install(const char* scenario = kScenario) {
-    m_sim = std::make_unique<SimulatedClient>(scenario);
-  }
+  void Install(const char* scenario = kScenario) { Load(scenario); }
 
   HRESULT Connect(const wchar_t* path) {
     ComPtr<IWbemLocator> locator;
     HRESULT hr =
         ::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
-                           IID_IWbemLocator, &locator);
+                           IID_PPV_ARGS(&locator));
     if (FAILED(hr)) return hr;
     m_services.Reset();
-    return locator->ConnectServer(BstrText(path), nullptr, nullptr, nullptr, 0,
-                                  nullptr, nullptr, &m_services);
+    return locator->ConnectServer(ScopedBstr(path).Get(), nullptr, nullptr,
+                                  nullptr, 0, nullptr, nullptr, &m_services);
   }
 
   HRESULT Query(const wchar_t* text, ComPtr<IEnumWbemClassObject>& results,
                 LONG flags = WBEM_FLAG_FORWARD_ONLY) {
-    return m_services->ExecQuery(BstrText(L"WQL"), BstrText(text), flags,
-                                 nullptr, &results);
+    return m_services->ExecQuery(ScopedBstr(L"WQL").Get(),
+                                 ScopedBstr(text).Get(), flags, nullptr,
+                                 &results);
   }
 
   ComPtr<IWbemClassObject> First(const wchar_t* text) {
@@ -77,7 +71,6 @@ class SimulatedClientTest : public ::testing::Test {
     return object;
   }
 
-  std::unique_ptr<SimulatedClient> m_sim;
   ComPtr<IWbemServices> m_services;
 };
 
@@ -95,10 +88,10 @@ TEST_F(SimulatedClientTest, BehavesLikeWindowsForUnknownNamesAndBadQueries) {
       Query(L"SELECT NoSuchProperty FROM CCM_SoftwareDistribution", results),
       WBEM_E_INVALID_QUERY);
   EXPECT_FALSE(results);
-  EXPECT_EQ(
-      m_services->ExecQuery(BstrText(L"SQL"), BstrText(L"SELECT * FROM x"), 0,
-                            nullptr, &results),
-      WBEM_E_INVALID_QUERY_TYPE);
+  EXPECT_EQ(m_services->ExecQuery(ScopedBstr(L"SQL").Get(),
+                                  ScopedBstr(L"SELECT * FROM x").Get(), 0,
+                                  nullptr, &results),
+            WBEM_E_INVALID_QUERY_TYPE);
 }
 
 TEST_F(SimulatedClientTest, GetReturnsCimTypesAndWindowsVariants) {
@@ -107,41 +100,46 @@ TEST_F(SimulatedClientTest, GetReturnsCimTypesAndWindowsVariants) {
   ComPtr<IWbemClassObject> message =
       First(L"SELECT * FROM CCM_Scheduler_ScheduledMessage");
   ASSERT_TRUE(message);
-  VARIANT value;
+  ScopedVariant value;
   CIMTYPE type = 0;
-  ASSERT_EQ(message->Get(L"Triggers", 0, &value, &type, nullptr), S_OK);
+  ASSERT_EQ(message->Get(L"Triggers", 0, value.Receive(), &type, nullptr),
+            S_OK);
   EXPECT_EQ(type, CIM_STRING | CIM_FLAG_ARRAY);
-  ASSERT_EQ(V_VT(&value), VT_ARRAY | VT_BSTR);
+  ASSERT_EQ(value.Type(), VT_ARRAY | VT_BSTR);
   LONG index = 1;
-  BSTR element = nullptr;
-  ASSERT_EQ(::SafeArrayGetElement(V_ARRAY(&value), &index, &element), S_OK);
-  EXPECT_STREQ(element, L"Y");
-  ::SysFreeString(element);
-  ::VariantClear(&value);
+  ScopedBstr element;
+  ASSERT_EQ(
+      ::SafeArrayGetElement(V_ARRAY(&value.Get()), &index, element.Receive()),
+      S_OK);
+  EXPECT_STREQ(element.Get(), L"Y");
 
-  ASSERT_EQ(message->Get(L"TriggerMessage", 0, &value, &type, nullptr), S_OK);
-  EXPECT_EQ(V_VT(&value), VT_NULL);
+  ASSERT_EQ(message->Get(L"TriggerMessage", 0, value.Receive(), &type, nullptr),
+            S_OK);
+  EXPECT_EQ(value.Type(), VT_NULL);
   EXPECT_EQ(type, CIM_STRING);
   // A schema property the instance does not set is NULL, not missing.
-  ASSERT_EQ(message->Get(L"TargetEndpoint", 0, &value, &type, nullptr), S_OK);
-  EXPECT_EQ(V_VT(&value), VT_NULL);
-  EXPECT_EQ(message->Get(L"Nonsense", 0, &value, &type, nullptr),
+  ASSERT_EQ(message->Get(L"TargetEndpoint", 0, value.Receive(), &type, nullptr),
+            S_OK);
+  EXPECT_EQ(value.Type(), VT_NULL);
+  EXPECT_EQ(message->Get(L"Nonsense", 0, value.Receive(), &type, nullptr),
             WBEM_E_NOT_FOUND);
-  ASSERT_EQ(message->Get(L"__CLASS", 0, &value, nullptr, nullptr), S_OK);
-  EXPECT_STREQ(V_BSTR(&value), L"CCM_Scheduler_ScheduledMessage");
-  ::VariantClear(&value);
+  ASSERT_EQ(message->Get(L"__CLASS", 0, value.Receive(), nullptr, nullptr),
+            S_OK);
+  EXPECT_STREQ(V_BSTR(&value.Get()), L"CCM_Scheduler_ScheduledMessage");
 
   ComPtr<IWbemClassObject> policy =
       First(L"SELECT * FROM CCM_SoftwareDistribution");
-  ASSERT_EQ(policy->Get(L"PRG_PRF_Disabled", 0, &value, &type, nullptr), S_OK);
+  ASSERT_EQ(
+      policy->Get(L"PRG_PRF_Disabled", 0, value.Receive(), &type, nullptr),
+      S_OK);
   EXPECT_EQ(type, CIM_BOOLEAN);
-  EXPECT_EQ(V_VT(&value), VT_BOOL);
-  EXPECT_EQ(V_BOOL(&value), VARIANT_TRUE);
-  ASSERT_EQ(policy->Get(L"ADV_ExpirationTime", 0, &value, &type, nullptr),
-            S_OK);
+  EXPECT_EQ(value.Type(), VT_BOOL);
+  EXPECT_EQ(V_BOOL(&value.Get()), VARIANT_TRUE);
+  ASSERT_EQ(
+      policy->Get(L"ADV_ExpirationTime", 0, value.Receive(), &type, nullptr),
+      S_OK);
   EXPECT_EQ(type, CIM_DATETIME);
-  EXPECT_STREQ(V_BSTR(&value), L"20260101000000.000000+000");
-  ::VariantClear(&value);
+  EXPECT_STREQ(V_BSTR(&value.Get()), L"20260101000000.000000+000");
 }
 
 TEST_F(SimulatedClientTest, IntegerArraysUseWindowsElementTypes) {
@@ -150,25 +148,25 @@ TEST_F(SimulatedClientTest, IntegerArraysUseWindowsElementTypes) {
   ComPtr<IWbemClassObject> enclosure =
       First(L"SELECT * FROM Win32_SystemEnclosure");
   ASSERT_TRUE(enclosure);
-  VARIANT value;
+  ScopedVariant value;
   CIMTYPE type = 0;
   // uint16 travels as 32-bit integers, sint16 as 16-bit ones.
-  ASSERT_EQ(enclosure->Get(L"ChassisTypes", 0, &value, &type, nullptr), S_OK);
+  ASSERT_EQ(enclosure->Get(L"ChassisTypes", 0, value.Receive(), &type, nullptr),
+            S_OK);
   EXPECT_EQ(type, CIM_UINT16 | CIM_FLAG_ARRAY);
-  EXPECT_EQ(V_VT(&value), VT_ARRAY | VT_I4);
+  EXPECT_EQ(value.Type(), VT_ARRAY | VT_I4);
   LONG index = 1;
   LONG chassis = 0;
-  ASSERT_EQ(::SafeArrayGetElement(V_ARRAY(&value), &index, &chassis), S_OK);
+  ASSERT_EQ(::SafeArrayGetElement(V_ARRAY(&value.Get()), &index, &chassis),
+            S_OK);
   EXPECT_EQ(chassis, 9);
-  ::VariantClear(&value);
-  ASSERT_EQ(enclosure->Get(L"Small", 0, &value, &type, nullptr), S_OK);
+  ASSERT_EQ(enclosure->Get(L"Small", 0, value.Receive(), &type, nullptr), S_OK);
   EXPECT_EQ(type, CIM_SINT16 | CIM_FLAG_ARRAY);
-  EXPECT_EQ(V_VT(&value), VT_ARRAY | VT_I2);
+  EXPECT_EQ(value.Type(), VT_ARRAY | VT_I2);
   index = 0;
   SHORT small = 0;
-  ASSERT_EQ(::SafeArrayGetElement(V_ARRAY(&value), &index, &small), S_OK);
+  ASSERT_EQ(::SafeArrayGetElement(V_ARRAY(&value.Get()), &index, &small), S_OK);
   EXPECT_EQ(small, -2);
-  ::VariantClear(&value);
 }
 
 TEST_F(SimulatedClientTest, WrongTypedAndProjectedProperties) {
@@ -184,14 +182,15 @@ TEST_F(SimulatedClientTest, WrongTypedAndProjectedProperties) {
   EXPECT_EQ(results->Next(0, 2, objects[0].GetAddressOf(), &returned), S_OK);
   ASSERT_EQ(returned, 2u);
   // GetAddressOf on the first element only fills the array contiguously.
-  VARIANT value;
+  ScopedVariant value;
   CIMTYPE type = 0;
-  ASSERT_EQ(objects[1]->Get(L"ScheduledMessageID", 0, &value, &type, nullptr),
+  ASSERT_EQ(objects[1]->Get(L"ScheduledMessageID", 0, value.Receive(), &type,
+                            nullptr),
             S_OK);
   EXPECT_EQ(type, CIM_UINT32);
-  EXPECT_EQ(V_VT(&value), VT_I4);
-  EXPECT_EQ(V_I4(&value), 5);
-  EXPECT_EQ(objects[0]->Get(L"Triggers", 0, &value, &type, nullptr),
+  EXPECT_EQ(value.Type(), VT_I4);
+  EXPECT_EQ(V_I4(&value.Get()), 5);
+  EXPECT_EQ(objects[0]->Get(L"Triggers", 0, value.Receive(), &type, nullptr),
             WBEM_E_NOT_FOUND);
   ComPtr<IWbemClassObject> none;
   EXPECT_EQ(results->Next(0, 1, &none, &returned), WBEM_S_FALSE);
@@ -203,31 +202,33 @@ TEST_F(SimulatedClientTest, GetObjectFindsSingletonsAndKeys) {
   Install();
   ASSERT_EQ(Connect(L"root\\ccm"), S_OK);
   ComPtr<IWbemClassObject> client;
-  EXPECT_EQ(m_services->GetObject(BstrText(L"CCM_Client=@"), 0, nullptr,
+  EXPECT_EQ(m_services->GetObject(ScopedBstr(L"CCM_Client=@").Get(), 0, nullptr,
                                   &client, nullptr),
             S_OK);
   EXPECT_TRUE(client);
   client.Reset();
-  EXPECT_EQ(m_services->GetObject(BstrText(L"CCM_Client.ClientId=\"guid:1\""),
-                                  0, nullptr, &client, nullptr),
-            S_OK);
+  EXPECT_EQ(
+      m_services->GetObject(ScopedBstr(L"CCM_Client.ClientId=\"guid:1\"").Get(),
+                            0, nullptr, &client, nullptr),
+      S_OK);
   client.Reset();
-  EXPECT_EQ(m_services->GetObject(BstrText(L"CCM_Client.ClientId='other'"), 0,
-                                  nullptr, &client, nullptr),
-            WBEM_E_NOT_FOUND);
-  EXPECT_EQ(m_services->GetObject(BstrText(L"SMS_Client=@"), 0, nullptr,
+  EXPECT_EQ(
+      m_services->GetObject(ScopedBstr(L"CCM_Client.ClientId='other'").Get(), 0,
+                            nullptr, &client, nullptr),
+      WBEM_E_NOT_FOUND);
+  EXPECT_EQ(m_services->GetObject(ScopedBstr(L"SMS_Client=@").Get(), 0, nullptr,
                                   &client, nullptr),
             WBEM_E_INVALID_CLASS);
-  EXPECT_EQ(m_services->GetObject(BstrText(L"nonsense"), 0, nullptr, &client,
-                                  nullptr),
+  EXPECT_EQ(m_services->GetObject(ScopedBstr(L"nonsense").Get(), 0, nullptr,
+                                  &client, nullptr),
             WBEM_E_INVALID_OBJECT_PATH);
   EXPECT_FALSE(client);
 }
 
 TEST_F(SimulatedClientTest, InjectedFailuresHitTheChosenCallWithErrorObject) {
   Install();
-  m_sim->FailCall(SimMethod::kExecQuery, 2, WBEM_E_QUOTA_VIOLATION,
-                  L"Quota violation");
+  Sim().FailCall(SimMethod::kExecQuery, 2, WBEM_E_QUOTA_VIOLATION,
+                 L"Quota violation");
   ASSERT_EQ(Connect(L"root\\ccm"), S_OK);
   ComPtr<IEnumWbemClassObject> results;
   EXPECT_EQ(Query(L"SELECT * FROM CCM_Client", results), S_OK);
@@ -236,19 +237,18 @@ TEST_F(SimulatedClientTest, InjectedFailuresHitTheChosenCallWithErrorObject) {
             WBEM_E_QUOTA_VIOLATION);
   ComPtr<IErrorInfo> info;
   ASSERT_EQ(::GetErrorInfo(0, &info), S_OK);
-  BSTR description = nullptr;
-  ASSERT_EQ(info->GetDescription(&description), S_OK);
-  EXPECT_STREQ(description, L"Quota violation");
-  ::SysFreeString(description);
+  ScopedBstr description;
+  ASSERT_EQ(info->GetDescription(description.Receive()), S_OK);
+  EXPECT_STREQ(description.Get(), L"Quota violation");
   EXPECT_EQ(Query(L"SELECT * FROM CCM_Client", results), S_OK);
-  EXPECT_EQ(m_sim->CallCount(SimMethod::kExecQuery), 3);
+  EXPECT_EQ(Sim().CallCount(SimMethod::kExecQuery), 3);
 
-  m_sim->FailEveryCall(SimMethod::kGet, WBEM_E_ACCESS_DENIED);
+  Sim().FailEveryCall(SimMethod::kGet, WBEM_E_ACCESS_DENIED);
   ComPtr<IWbemClassObject> client = First(L"SELECT * FROM CCM_Client");
-  VARIANT value;
-  EXPECT_EQ(client->Get(L"ClientId", 0, &value, nullptr, nullptr),
+  ScopedVariant value;
+  EXPECT_EQ(client->Get(L"ClientId", 0, value.Receive(), nullptr, nullptr),
             WBEM_E_ACCESS_DENIED);
-  EXPECT_EQ(client->Get(L"ClientId", 0, &value, nullptr, nullptr),
+  EXPECT_EQ(client->Get(L"ClientId", 0, value.Receive(), nullptr, nullptr),
             WBEM_E_ACCESS_DENIED);
 }
 
@@ -263,14 +263,14 @@ TEST_F(SimulatedClientTest, CountsLiveObjectsUntilReleased) {
   ASSERT_EQ(results->Next(WBEM_INFINITE, 1, &client, &returned), S_OK);
   EXPECT_EQ(SimulatedClient::LiveObjects(), 3);
   // Objects outlive the simulation that made them.
-  m_sim.reset();
+  Unload();
   m_services.Reset();
   results.Reset();
   EXPECT_EQ(SimulatedClient::LiveObjects(), 1);
-  VARIANT value;
-  ASSERT_EQ(client->Get(L"ClientId", 0, &value, nullptr, nullptr), S_OK);
-  EXPECT_STREQ(V_BSTR(&value), L"GUID:1");
-  ::VariantClear(&value);
+  ScopedVariant value;
+  ASSERT_EQ(client->Get(L"ClientId", 0, value.Receive(), nullptr, nullptr),
+            S_OK);
+  EXPECT_STREQ(V_BSTR(&value.Get()), L"GUID:1");
 }
 
 TEST_F(SimulatedClientTest, OtherNamespacesReachThePlatform) {
@@ -280,13 +280,13 @@ TEST_F(SimulatedClientTest, OtherNamespacesReachThePlatform) {
   EXPECT_EQ(SimulatedClient::LiveObjects(), 0);
   ComPtr<IEnumWbemClassObject> results;
   EXPECT_EQ(Query(L"SELECT * FROM Win32_SystemEnclosure", results), S_OK);
-  EXPECT_EQ(m_sim->CallCount(SimMethod::kExecQuery), 0);
+  EXPECT_EQ(Sim().CallCount(SimMethod::kExecQuery), 0);
 }
 
 TEST_F(SimulatedClientTest, RevokesItsRegistrationAndAllowsOneAtATime) {
   Install();
   EXPECT_THROW(SimulatedClient("{}"), std::runtime_error);
-  m_sim.reset();
+  Unload();
   // Without the simulation the platform answers: Wine knows no root\ccm.
   EXPECT_EQ(Connect(L"root\\ccm"), WBEM_E_INVALID_NAMESPACE);
   EXPECT_EQ(SimulatedClient::LiveObjects(), 0);
@@ -312,7 +312,8 @@ TEST(SimulatedClientSampleTest, DefaultSampleAnswersThePluginsQueries) {
     };
     const Case cases[] = {
         {L"root\\CCM\\SoftMgmtAgent",
-         L"SELECT * FROM CCM_ExecutionRequestEx WHERE ((RunningState='Running') "
+         L"SELECT * FROM CCM_ExecutionRequestEx WHERE "
+         L"((RunningState='Running') "
          L"OR (RunningState='NotifyExecution'))",
          S_OK, 0},
         {L"root\\CCM\\SoftMgmtAgent",
@@ -338,18 +339,19 @@ TEST(SimulatedClientSampleTest, DefaultSampleAnswersThePluginsQueries) {
     };
     for (const Case& c : cases) {
       ComPtr<IWbemLocator> locator;
-      ASSERT_EQ(::CoCreateInstance(CLSID_WbemLocator, nullptr,
-                                   CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                                   &locator),
-                S_OK);
+      ASSERT_EQ(
+          ::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
+                             IID_PPV_ARGS(&locator)),
+          S_OK);
       ComPtr<IWbemServices> services;
-      ASSERT_EQ(locator->ConnectServer(BstrText(c.wmiNamespace), nullptr,
-                                       nullptr, nullptr, 0, nullptr, nullptr,
-                                       &services),
+      ASSERT_EQ(locator->ConnectServer(ScopedBstr(c.wmiNamespace).Get(),
+                                       nullptr, nullptr, nullptr, 0, nullptr,
+                                       nullptr, &services),
                 S_OK)
           << c.wmiNamespace;
       ComPtr<IEnumWbemClassObject> results;
-      EXPECT_EQ(services->ExecQuery(BstrText(L"WQL"), BstrText(c.query),
+      EXPECT_EQ(services->ExecQuery(ScopedBstr(L"WQL").Get(),
+                                    ScopedBstr(c.query).Get(),
                                     WBEM_FLAG_FORWARD_ONLY, nullptr, &results),
                 c.result)
           << c.query;
