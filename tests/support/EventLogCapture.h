@@ -1,12 +1,12 @@
-// Captures the first insertion string of each entry the plug-in writes to the
-// event log, for as long as the object lives (Wine's event log keeps
-// nothing). Unit tests only: the sink lives in the product code.
+// Captures the first insertion string of each event-log entry the plug-in
+// writes while the object lives (Wine's event log keeps nothing).
 #pragma once
 
 #include <windows.h>
 
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/EventLogSink.h"
@@ -25,30 +25,21 @@ class EventLogCapture {
 
   // The texts captured since the last call.
   static std::vector<std::string> Texts() {
-    std::vector<std::string> texts;
-    std::lock_guard<std::mutex> lock(Mutex());
-    texts.swap(Captured());
-    return texts;
+    std::lock_guard<std::mutex> lock(s_mutex);
+    return std::exchange(s_texts, {});
   }
 
  private:
-  // Only the plug-in's information entries with its one event id are kept.
-  static void Capture(WORD type, DWORD eventId,
-                      const char* const insertions[3]) {
-    std::lock_guard<std::mutex> lock(Mutex());
+  // Anything but an information entry with the plug-in's id and one text.
+  static void Capture(WORD type, DWORD id, const char* const insertions[3]) {
     const bool expected = type == EVENTLOG_INFORMATION_TYPE &&
-                          eventId == 0x00020001 && !*insertions[1] &&
+                          id == 0x00020001 && !*insertions[1] &&
                           !*insertions[2];
-    Captured().push_back(expected ? insertions[0] : "<unexpected entry>");
+    std::lock_guard<std::mutex> lock(s_mutex);
+    s_texts.push_back(expected ? insertions[0] : "<unexpected entry>");
   }
-  static std::mutex& Mutex() {
-    static std::mutex mutex;
-    return mutex;
-  }
-  static std::vector<std::string>& Captured() {
-    static std::vector<std::string> texts;
-    return texts;
-  }
+  static inline std::mutex s_mutex;
+  static inline std::vector<std::string> s_texts;
 };
 
 }  // namespace vpltest

@@ -1,17 +1,20 @@
 // What the auto power-down tests share: a machine hive of their own with the
-// settings key, DebugFlags 0, captured log and event log, the host doubles, a
-// timing that runs a minute in a millisecond, and at the end the checks that
-// the host's doubles are referenced by the test alone and no plug-in object
-// is left.
+// settings key, DebugFlags 0, captured logs, the host doubles, a minute per
+// millisecond, a scripted job detector, and the end-of-test reference checks.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "autopowerdown/AutoshutdownTiming.h"
+#include "common/HResultException.h"
+#include "jobs/ISMSJobsDetector.h"
 #include "plugin/Module.h"
 #include "tests/support/DebugFlagsScope.h"
 #include "tests/support/EventLogCapture.h"
@@ -29,6 +32,44 @@ inline std::string AttemptText(int retry) {
          ")";
 }
 
+// Sees a policy refresh from `refreshFromMinute` on (0: never) and raises
+// when asked about `raiseAtMinute`; records each minute asked, 0 for Init.
+class FakeJobsDetector : public ISMSJobsDetector {
+ public:
+  FakeJobsDetector() : ISMSJobsDetector(L"") {}
+  int refreshFromMinute = 0;
+  int raiseAtMinute = 0;
+  std::function<void(int minute)> onAsked;
+  std::function<void()> onInit;
+
+  HRESULT Init(DWORD window, wchar_t* jobs, wchar_t* updates) override {
+    Record(0);
+    if (onInit) onInit();
+    return ISMSJobsDetector::Init(window, jobs, updates);
+  }
+  bool SMSJobsAreRunning() override { return false; }
+  bool SMSPendingJobsFound() override { return false; }
+  bool SMSJobsRunningOrPending() override { return false; }
+  bool FoundRecentPolicyRefreshEvent(int minutes) override {
+    Record(minutes);
+    if (onAsked) onAsked(minutes);
+    if (minutes == raiseAtMinute) NTarn::ThrowHResult(E_UNEXPECTED);
+    return refreshFromMinute != 0 && minutes >= refreshFromMinute;
+  }
+  std::vector<int> Calls() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_calls;
+  }
+
+ private:
+  void Record(int minute) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_calls.push_back(minute);
+  }
+  mutable std::mutex m_mutex;
+  std::vector<int> m_calls;
+};
+
 class AutoPowerdownFixture : public ::testing::Test {
  protected:
   AutoPowerdownFixture() { settings_.SetString("LogOffAction", "FORCE"); }
@@ -38,25 +79,22 @@ class AutoPowerdownFixture : public ::testing::Test {
     EXPECT_EQ(0, Module().GetLockCount());
   }
 
-  // A minute per millisecond; a retry minute of 20 ms keeps a retry later
-  // than the 0.1 s the timer adds.
+  // A retry minute of 20 ms keeps a retry later than the 0.1 s the timer adds.
   static AutoshutdownTiming FastTiming() {
     AutoshutdownTiming timing;
     timing.minuteMilliseconds = 1;
     timing.retryTimerMinute = 200000;
     timing.setExecutionState = [](EXECUTION_STATE state) -> EXECUTION_STATE {
-      std::lock_guard<std::mutex> lock(StateMutex());
-      States().push_back(state);
+      std::lock_guard<std::mutex> lock(s_stateMutex);
+      s_states.push_back(state);
       return ES_CONTINUOUS;
     };
     return timing;
   }
   // The states the worker asked for, in order, since the last call.
   static std::vector<EXECUTION_STATE> TakeExecutionStates() {
-    std::vector<EXECUTION_STATE> taken;
-    std::lock_guard<std::mutex> lock(StateMutex());
-    taken.swap(States());
-    return taken;
+    std::lock_guard<std::mutex> lock(s_stateMutex);
+    return std::exchange(s_states, {});
   }
   static ULONGLONG LastAttemptTime() {
     ULONGLONG value = 0;
@@ -66,11 +104,10 @@ class AutoPowerdownFixture : public ::testing::Test {
     return value;
   }
   static int Count(const std::string& line) {
-    int count = 0;
-    for (const std::string& logged : LogCapture::Messages())
-      count += logged == line;
-    return count;
+    const Lines logged = LogCapture::Messages();
+    return static_cast<int>(std::count(logged.begin(), logged.end(), line));
   }
+  int Withdrawals() const { return host_.powerDownProvider->CallCount(11); }
 
   ScratchLocalMachine hive_;
   TestRegistryKey settings_{"Software\\Tarn\\Vesperline"};
@@ -79,14 +116,8 @@ class AutoPowerdownFixture : public ::testing::Test {
   FakeHost host_;
 
  private:
-  static std::mutex& StateMutex() {
-    static std::mutex mutex;
-    return mutex;
-  }
-  static std::vector<EXECUTION_STATE>& States() {
-    static std::vector<EXECUTION_STATE> states;
-    return states;
-  }
+  static inline std::mutex s_stateMutex;
+  static inline std::vector<EXECUTION_STATE> s_states;
 };
 
 }  // namespace vpltest

@@ -15,17 +15,14 @@ namespace {
 using Microsoft::WRL::ComPtr;
 using vpltest::AttemptText;
 using vpltest::EventLogCapture;
+using vpltest::Lines;
 using vpltest::LogCapture;
-using Lines = std::vector<std::string>;
 
 constexpr ULONGLONG kMinute = 600000000ULL;
 constexpr ULONGLONG kTenthOfASecond = 1000000ULL;
 constexpr char kInvalid[] =
     "[T]: Invalid power down context passed into the auto power down request; "
     "bailing...\n";
-
-constexpr char kUnknownAction[] =
-    "LogoffAction = 'Later'; this is not a valid setting; assuming 'NEVER'\n";
 
 std::string FireLine(ULONGLONG localDue) {
   return std::string("[T]: Setting auto power down to fire at ") +
@@ -36,8 +33,7 @@ class AutoPowerdownRequestTest : public vpltest::AutoPowerdownFixture {
  protected:
   void SetUp() override { NewRequest(); }
   void TearDown() override {
-    // As the thread does when it is done with a request.
-    if (request_) request_->ReleaseContext();
+    if (request_) request_->ReleaseContext();  // as the thread does
     request_.Reset();
     vpltest::AutoPowerdownFixture::TearDown();
   }
@@ -74,7 +70,7 @@ TEST_F(AutoPowerdownRequestTest, OneAttemptWithEachSetting) {
       // clang-format off
       {nullptr, 0, E_FAIL, 0, 1, {kInvalid}},
       {"NEVER", 0, E_FAIL, 0, 1, {kInvalid}},
-      {"Later", 0, E_FAIL, 0, 1, {kUnknownAction, kInvalid}},
+      {"Later", 0, E_FAIL, 0, 1, {"LogoffAction = 'Later'; this is not a valid setting; assuming 'NEVER'\n", kInvalid}},
       // The only attempt ends the cycle.
       {"fOrCe", 0, E_FAIL, 1, 0, {}},
       // No interval: the next attempt would be now, so it is a day later.
@@ -100,7 +96,7 @@ TEST_F(AutoPowerdownRequestTest, OneAttemptWithEachSetting) {
                   : test.lines,
               LogCapture::Messages());
     EXPECT_EQ(test.requests, host_.powerDownProvider->CallCount(3));
-    EXPECT_EQ(test.withdrawals, host_.powerDownProvider->CallCount(11));
+    EXPECT_EQ(test.withdrawals, Withdrawals());
     EXPECT_EQ(test.requests ? Lines{AttemptText(0)} : Lines{},
               EventLogCapture::Texts());
     EXPECT_EQ(test.result == S_OK || test.requests == 0, stateKey_.Exists());
@@ -125,13 +121,11 @@ TEST_F(AutoPowerdownRequestTest, RetriesFollowAFixedGridUntilTheyRunOut) {
   EXPECT_EQ((Lines{AttemptText(0), AttemptText(1), AttemptText(2)}),
             EventLogCapture::Texts());
   EXPECT_FALSE(stateKey_.Exists());
-  VARIANT_BOOL last = VARIANT_FALSE;
-  VARIANT_BOOL exhausted = VARIANT_FALSE;
+  VARIANT_BOOL last = VARIANT_FALSE, exhausted = VARIANT_FALSE;
   request_->IsLastAttempt(&last);
   request_->IsExhausted(&exhausted);
   EXPECT_EQ(3, RetryCount());
-  EXPECT_EQ(VARIANT_TRUE, last);
-  EXPECT_EQ(VARIANT_TRUE, exhausted);
+  EXPECT_TRUE(last == VARIANT_TRUE && exhausted == VARIANT_TRUE);
 }
 
 // A host that cancels the request from inside RequestPowerDown: the cancel

@@ -6,10 +6,8 @@
 #include <thread>
 #include <utility>
 
-#include "common/HResultException.h"
 #include "common/ScopedHandle.h"
 #include "tests/unit/autopowerdown/AutoPowerdownFixture.h"
-#include "tests/unit/autopowerdown/FakeJobsDetector.h"
 
 namespace {
 
@@ -41,8 +39,7 @@ class AutoshutdownEventTest : public vpltest::AutoPowerdownFixture {
                                        std::move(owned_)));
   }
   void TearDown() override {
-    // Destroying the handler stops and joins its thread.
-    event_.Reset();
+    event_.Reset();  // stops and joins its thread
     vpltest::AutoPowerdownFixture::TearDown();
   }
   void WaitFor(const NTarn::ScopedHandle& event) {
@@ -57,7 +54,6 @@ class AutoshutdownEventTest : public vpltest::AutoPowerdownFixture {
   ComPtr<AutoshutdownEvent> event_;
   std::unique_ptr<vpltest::FakeJobsDetector> owned_ =
       std::make_unique<vpltest::FakeJobsDetector>();
-  // Owned by the handler once attached.
   vpltest::FakeJobsDetector* const detector_ = owned_.get();
   NTarn::ScopedHandle requested_ = NewEvent();
 };
@@ -74,8 +70,7 @@ TEST_F(AutoshutdownEventTest, EventWhileRunningIsRefusedUntilStopped) {
                      "exiting...\n"));
 
   EXPECT_EQ(S_OK, host_.eventBroker->FirePowerStateChange(5));
-  // The completed request has no context left to withdraw.
-  EXPECT_EQ(0, host_.powerDownProvider->CallCount(11));
+  EXPECT_EQ(0, Withdrawals());  // the completed request has none to withdraw
   ASSERT_EQ(S_OK, event_->OnAutoshutdown());
   WaitFor(requested_);
   EXPECT_EQ(2, Inits());

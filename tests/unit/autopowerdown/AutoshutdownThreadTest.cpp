@@ -4,54 +4,43 @@
 
 #include <memory>
 #include <mutex>
+#include <numeric>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "autopowerdown/PowerStateChangeHandler.h"
+#include "autopowerdown/StoppableThread.h"
 #include "common/ScopedHandle.h"
 #include "tests/unit/autopowerdown/AutoPowerdownFixture.h"
-#include "tests/unit/autopowerdown/FakeJobsDetector.h"
 
 using NTarn::DebugFlags;
-namespace debug_flags = NTarn::debug_flags;
 
 namespace {
 
 using Microsoft::WRL::ComPtr;
 using vpltest::AttemptText;
-using vpltest::EventLogCapture;
+using vpltest::Lines;
 using vpltest::LogCapture;
 using Answer = vpltest::FakeTimeSinceLastInputProvider::Answer;
-using Lines = std::vector<std::string>;
+// Per request: the input calls made until then, and its power-down type.
+using Requests = std::vector<std::pair<int, int>>;
 
 constexpr char kKickOff[] =
     "[T]: Kicking off the SMS\\CMgr auto power down thread to monitor the "
     "CM/SMS Client policy evaluator\n";
 constexpr char kFiled[] = "[T]: Filed to kick off auto power down request\n";
-constexpr char kInputAtRetryLine[] =
-    "[T]: Autopowerdown thread: user input detected whilst in a power down "
-    "retry; bailing...\n";
-constexpr char kInputLine[] =
-    "[T]: Autopowerdown thread: user input detected whilst checking job "
-    "status; cancelling...\n";
 constexpr Answer kIdle{S_OK, 24 * 60 * 60 * 1000};
-
-std::vector<int> Minutes(int first, int last) {
-  std::vector<int> minutes;
-  for (int minute = first; minute <= last; ++minute) minutes.push_back(minute);
-  return minutes;
-}
 
 class AutoshutdownThreadTest : public vpltest::AutoPowerdownFixture {
  protected:
   void SetUp() override {
-    thread_ = std::make_shared<AutoshutdownThread>(FastTiming());
     ASSERT_EQ(S_OK, thread_->Initialize());
     thread_->SetTimeSinceLastInputProvider(host_.timeSinceLastInput);
     thread_->SetPowerDownProvider(host_.powerDownProvider);
     settings_.SetDword("RetryInterval", 600);
     detector_.refreshFromMinute = 1;
-    // Records the input calls made by each request, and its type.
     host_.powerDownProvider->OnRequest([this](IPowerDownContext* context) {
       int type = 0;
       context->GetPowerDownType(&type);
@@ -67,18 +56,17 @@ class AutoshutdownThreadTest : public vpltest::AutoPowerdownFixture {
     handler_.Reset();
     vpltest::AutoPowerdownFixture::TearDown();
   }
-  void Start(vpltest::FakeJobsDetector* detector = nullptr) {
+  void Start(vpltest::FakeJobsDetector* detector) {
     ASSERT_EQ(S_OK, thread_->ReserveStart());
-    ASSERT_EQ(S_OK, thread_->StartReserved(detector ? detector : &detector_));
+    ASSERT_EQ(S_OK, thread_->StartReserved(detector));
   }
-  void WaitForRequest() {
+  void StartAndWaitForRequest() {
+    Start(&detector_);
     ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(requested_.Get(), 10000));
   }
-  std::vector<std::pair<int, int>> TakeRequests() {
-    std::vector<std::pair<int, int>> taken;
+  Requests TakeRequests() {
     std::lock_guard<std::mutex> lock(mutex_);
-    taken.swap(requests_);
-    return taken;
+    return std::exchange(requests_, {});
   }
   void AttachHandler() {
     ComObject<PowerStateChangeHandler>* created = nullptr;
@@ -87,15 +75,15 @@ class AutoshutdownThreadTest : public vpltest::AutoPowerdownFixture {
     handler_ = created;
     ASSERT_EQ(S_OK, handler_->AttachThread(thread_));
   }
-  int Withdrawals() { return host_.powerDownProvider->CallCount(11); }
 
   vpltest::FakeJobsDetector detector_;
-  std::shared_ptr<AutoshutdownThread> thread_;
+  std::shared_ptr<AutoshutdownThread> thread_ =
+      std::make_shared<AutoshutdownThread>(FastTiming());
   ComPtr<PowerStateChangeHandler> handler_;
   NTarn::ScopedHandle requested_{
       ::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
   std::mutex mutex_;
-  std::vector<std::pair<int, int>> requests_;
+  Requests requests_;
 };
 
 TEST_F(AutoshutdownThreadTest, PolicyWaitEndsByInputStopOrItsCountDown) {
@@ -104,19 +92,19 @@ TEST_F(AutoshutdownThreadTest, PolicyWaitEndsByInputStopOrItsCountDown) {
     std::vector<Answer> input;
     int refreshFromMinute, raiseAtMinute, stopAtMinute;
     bool verbose;
-    std::vector<int> askedMinutes;
-    int inputCallsAtRequest;  // 0: no request
-    Lines lines;              // checked unless empty
+    int lastAskedMinute, inputCallsAtRequest;  // 0: no request
+    Lines lines;                               // checked unless empty
   } cases[] = {
       // clang-format off
-      {"InputInMinute5", {kIdle, kIdle, kIdle, kIdle, {S_OK, 59999}}, 0, 0, 0, false, Minutes(1, 4), 0, {kKickOff, kInputLine}},
-      {"NoRefresh", {}, 0, 0, 0, false, Minutes(1, 12), 25, {kKickOff, kFiled}},
-      {"RefreshInMinute3", {}, 3, 0, 0, false, Minutes(1, 3), 16, {kKickOff, kFiled}},
-      {"RaisingQuestionIsNoRefresh", {}, 0, 3, 0, false, Minutes(1, 12), 25, {}},
-      {"StopInMinute2", {}, 0, 0, 2, false, Minutes(1, 2), 0, {kKickOff}},
+      {"InputInMinute5", {kIdle, kIdle, kIdle, kIdle, {S_OK, 59999}}, 0, 0, 0, false, 4, 0,
+       {kKickOff, "[T]: Autopowerdown thread: user input detected whilst checking job status; cancelling...\n"}},
+      {"NoRefresh", {}, 0, 0, 0, false, 12, 25, {kKickOff, kFiled}},
+      {"RefreshInMinute3", {}, 3, 0, 0, false, 3, 16, {kKickOff, kFiled}},
+      {"RaisingQuestionIsNoRefresh", {}, 0, 3, 0, false, 12, 25, {}},
+      {"StopInMinute2", {}, 0, 0, 2, false, 2, 0, {kKickOff}},
       // The display state is chosen once: clearing the switch in minute 1
       // does not change it.
-      {"Verbose", {kIdle, kIdle, {S_OK, 10}}, 0, 0, 0, true, Minutes(1, 2), 0, {}},
+      {"Verbose", {kIdle, kIdle, {S_OK, 10}}, 0, 0, 0, true, 2, 0, {}},
       // clang-format on
   };
   for (const auto& test : cases) {
@@ -132,29 +120,29 @@ TEST_F(AutoshutdownThreadTest, PolicyWaitEndsByInputStopOrItsCountDown) {
         vpltest::MakeFake<vpltest::FakeTimeSinceLastInputProvider>();
     host_.timeSinceLastInput->Script(test.input);
     thread_->SetTimeSinceLastInputProvider(host_.timeSinceLastInput);
-    DebugFlags.store(test.verbose ? debug_flags::kVerbose : 0);
+    DebugFlags.store(test.verbose ? NTarn::debug_flags::kVerbose : 0);
     LogCapture::Clear();
 
     Start(&detector);
     thread_->Join();
 
-    EXPECT_EQ(test.askedMinutes, detector.Calls());
-    // The input calls made when the request was made, and its type.
-    using Requests = std::vector<std::pair<int, int>>;
-    const Requests expected = test.inputCallsAtRequest
-                                  ? Requests{{test.inputCallsAtRequest, 1}}
-                                  : Requests{};
-    EXPECT_EQ(expected, TakeRequests());
+    std::vector<int> asked(test.lastAskedMinute);
+    std::iota(asked.begin(), asked.end(), 1);
+    EXPECT_EQ(asked, detector.Calls());
+    EXPECT_EQ(
+        (test.inputCallsAtRequest ? Requests{{test.inputCallsAtRequest, 1}}
+                                  : Requests{}),
+        TakeRequests());
     if (!test.lines.empty()) {
       EXPECT_EQ(test.lines, LogCapture::Messages());
     }
     // Awake minute by minute; at the end the requirement is ended, not left.
-    std::vector<EXECUTION_STATE> states = TakeExecutionStates();
+    const std::vector<EXECUTION_STATE> states = TakeExecutionStates();
     ASSERT_LT(1u, states.size());
     EXPECT_EQ(ES_CONTINUOUS, states.back());
-    states.pop_back();
-    for (EXECUTION_STATE state : states)
-      EXPECT_EQ(test.verbose ? 0x80000003u : 0x80000001u, state);
+    const std::vector<EXECUTION_STATE> awake(
+        states.size() - 1, test.verbose ? 0x80000003u : 0x80000001u);
+    EXPECT_EQ(awake, decltype(awake)(states.begin(), states.end() - 1));
   }
   EXPECT_EQ(0, Withdrawals());
 }
@@ -174,7 +162,8 @@ TEST_F(AutoshutdownThreadTest, RetriesRunOnTheTimerUntilTheyEnd) {
       // clang-format off
       {"SingleAttempt", 0, 15, {kIdle}, 1, 0, {AttemptText(0)}, kFiled},
       {"TwoRetries", 2, 15, {kIdle}, 3, 0, {AttemptText(0), AttemptText(1), AttemptText(2)}, nullptr},
-      {"UserBackBeforeRetry", 3, 10, userBackAtRetry, 1, 1, {AttemptText(0)}, kInputAtRetryLine},
+      {"UserBackBeforeRetry", 3, 10, userBackAtRetry, 1, 1, {AttemptText(0)},
+       "[T]: Autopowerdown thread: user input detected whilst in a power down retry; bailing...\n"},
       // clang-format on
   };
   for (const auto& test : cases) {
@@ -185,12 +174,12 @@ TEST_F(AutoshutdownThreadTest, RetriesRunOnTheTimerUntilTheyEnd) {
     LogCapture::Clear();
     const int withdrawn = Withdrawals();
 
-    Start();
+    Start(&detector_);
     thread_->Join();
 
     EXPECT_EQ(test.requests, static_cast<int>(TakeRequests().size()));
     EXPECT_EQ(test.withdrawals, Withdrawals() - withdrawn);
-    EXPECT_EQ(test.events, EventLogCapture::Texts());
+    EXPECT_EQ(test.events, vpltest::EventLogCapture::Texts());
     if (test.line) {
       EXPECT_EQ(1, Count(test.line));
     }
@@ -208,10 +197,7 @@ TEST_F(AutoshutdownThreadTest, PowerStateStopsTheRunAndHandsOverTheType) {
     SCOPED_TRACE(test.nextPowerDownType);
     AttachHandler();
     const int withdrawn = Withdrawals();
-    if (test.running) {
-      Start();
-      WaitForRequest();
-    }
+    if (test.running) StartAndWaitForRequest();
     LogCapture::Clear();
     for (LONG code : test.codes)
       EXPECT_EQ(S_OK, handler_->OnPowerStateChange(code));
@@ -222,8 +208,7 @@ TEST_F(AutoshutdownThreadTest, PowerStateStopsTheRunAndHandsOverTheType) {
     // A run stopped while it waits for its retry withdraws its request.
     EXPECT_EQ(withdrawn + (test.running ? 1 : 0), Withdrawals());
 
-    Start();
-    WaitForRequest();
+    StartAndWaitForRequest();
     EXPECT_EQ(test.nextPowerDownType, TakeRequests().back().second);
     thread_->StopAndJoin();
     thread_->StopAndSetPowerDownType(1);
@@ -239,11 +224,53 @@ TEST_F(AutoshutdownThreadTest, PowerStateOnTheWorkersThreadStopsWithoutJoin) {
     handler_->OnPowerStateChange(3);
     reported = handler_->OnPowerStateChange(5);
   });
-  Start();
+  Start(&detector_);
   thread_->Join();
   EXPECT_EQ(S_OK, reported);
   EXPECT_EQ(5, thread_->PowerDownType());
   EXPECT_EQ(1, Withdrawals());
+}
+
+class TestThread final : public StoppableThread {
+ public:
+  explicit TestThread(bool waitForStop)
+      : StoppableThread("TestThread"), m_waitForStop(waitForStop) {}
+  ~TestThread() override { StopAndJoin(); }
+  unsigned Run() override {
+    if (m_waitForStop) ::WaitForSingleObject(StopEvent(), INFINITE);
+    return 0;
+  }
+  const bool m_waitForStop;
+};
+
+TEST(ThreadTest, EachStartAndEachJoinOfARunningThreadIsLoggedOnce) {
+  vpltest::DebugFlagsScope flags(0x40);
+  TestThread stopped(/*waitForStop=*/true);
+  ASSERT_EQ(S_OK, stopped.Initialize());
+  ASSERT_EQ(S_OK, stopped.Start());
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_SERVICE_ALREADY_RUNNING), stopped.Start());
+  // Controllers joining at once share the handle; one logs the end.
+  std::thread first([&stopped] { stopped.Join(); });
+  std::thread second([&stopped] { stopped.Join(); });
+  stopped.StopAndJoin();
+  first.join();
+  second.join();
+  EXPECT_FALSE(stopped.IsRunning(0));
+
+  // A body that returns by itself reads as not running; its join logs
+  // nothing, and the object starts again.
+  TestThread ended(/*waitForStop=*/false);
+  ASSERT_EQ(S_OK, ended.Initialize());
+  for (int run = 0; run < 2; ++run) {
+    ASSERT_EQ(S_OK, ended.Start());
+    EXPECT_FALSE(ended.IsRunning(INFINITE));
+    ended.Join();
+  }
+  Lines kinds;  // the last word of each of the thread's lines
+  for (const std::string& line : LogCapture::Messages())
+    if (line.rfind("[T]: Thread Name='TestThread', Handle=", 0) == 0)
+      kinds.push_back(line.substr(line.rfind(' ') + 1));
+  EXPECT_EQ((Lines{"started\n", "ended\n", "started\n", "started\n"}), kinds);
 }
 
 }  // namespace

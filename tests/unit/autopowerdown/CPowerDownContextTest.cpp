@@ -9,15 +9,14 @@
 
 #include "autopowerdown/AutoPowerdownRequest.h"
 #include "common/ScopedBstr.h"
-#include "tests/support/DebugFlagsScope.h"
-#include "tests/support/EventLogCapture.h"
+#include "tests/unit/autopowerdown/AutoPowerdownFixture.h"
 
 namespace {
 
 using Microsoft::WRL::ComPtr;
 using vpltest::EventLogCapture;
+using vpltest::Lines;
 using vpltest::LogCapture;
-using Lines = std::vector<std::string>;
 
 // Records what the context forwards; its name can be long or unavailable.
 class RecordingRequest : public AutoPowerdownRequest {
@@ -41,7 +40,7 @@ class RecordingRequest : public AutoPowerdownRequest {
   std::string forwarded;
 };
 
-class CPowerDownContextTest : public ::testing::Test {
+class CPowerDownContextTest : public vpltest::AutoPowerdownFixture {
  protected:
   void SetUp() override {
     ComObject<RecordingRequest>* created = nullptr;
@@ -53,7 +52,7 @@ class CPowerDownContextTest : public ::testing::Test {
   void TearDown() override {
     context_.Reset();
     request_.Reset();
-    EXPECT_EQ(0, Module().GetLockCount());
+    vpltest::AutoPowerdownFixture::TearDown();
   }
   int Outcome() {
     int outcome = 0;
@@ -61,8 +60,6 @@ class CPowerDownContextTest : public ::testing::Test {
     return outcome;
   }
 
-  vpltest::DebugFlagsScope flags_{0};
-  EventLogCapture events_;
   ComPtr<RecordingRequest> request_;
   ComPtr<IPowerDownContext> context_;
 };
@@ -136,39 +133,35 @@ TEST_F(CPowerDownContextTest, EventTextIsCutAndNamelessReportsStillCount) {
   EXPECT_EQ("C1U2", request_->forwarded);
 }
 
-TEST_F(CPowerDownContextTest, MessageIsCopiedInAndOut) {
+// The worker refills the message at a retry while the host still reads it:
+// the host gets a whole copy each time, and nothing once the message is gone.
+TEST_F(CPowerDownContextTest, HostReadsTheMessageWhileARetryRefillsIt) {
   BSTR out = reinterpret_cast<BSTR>(1);
   EXPECT_EQ(E_POINTER, context_->GetMessage(&out));
   EXPECT_EQ(nullptr, out);
-  const NTarn::ScopedBstr text(L"Shutting down");
-  ASSERT_EQ(S_OK, context_->PutMessage(text.Get()));
-  NTarn::ScopedBstr copy;
-  ASSERT_EQ(S_OK, context_->GetMessage(copy.Receive()));
-  EXPECT_STREQ(L"Shutting down", copy.Get());
-  EXPECT_EQ(S_OK, context_->PutMessage(nullptr));
-  EXPECT_EQ(E_POINTER, context_->GetMessage(copy.Receive()));
-}
-
-// The worker refills the message at a retry while the host still shows the
-// previous one.
-TEST_F(CPowerDownContextTest, HostReadsTheMessageWhileARetryRefillsIt) {
   const std::wstring texts[] = {std::wstring(1000, L'a'), L"b"};
-  std::atomic<bool> done{false};
+  std::atomic<int> putFailures{-1};
   std::thread worker([&] {
-    for (int i = 0; i < 20000; ++i) {
-      const NTarn::ScopedBstr text(texts[i % 2].c_str());
-      context_->PutMessage(text.Get());
-    }
-    done = true;
+    int failures = 0;
+    for (int i = 0; i < 20000; ++i)
+      failures += FAILED(
+          context_->PutMessage(NTarn::ScopedBstr(texts[i % 2].c_str()).Get()));
+    putFailures = failures;
   });
   int torn = 0;
-  while (!done) {
-    NTarn::ScopedBstr out;
-    if (FAILED(context_->GetMessage(out.Receive()))) continue;
-    torn += out.Get() != texts[0] && out.Get() != texts[1];
+  while (putFailures < 0) {
+    NTarn::ScopedBstr copy;
+    if (SUCCEEDED(context_->GetMessage(copy.Receive())))
+      torn += copy.Get() != texts[0] && copy.Get() != texts[1];
   }
   worker.join();
   EXPECT_EQ(0, torn);
+  EXPECT_EQ(0, putFailures);
+  NTarn::ScopedBstr copy;
+  ASSERT_EQ(S_OK, context_->GetMessage(copy.Receive()));
+  EXPECT_EQ(texts[1], copy.Get());
+  EXPECT_EQ(S_OK, context_->PutMessage(nullptr));
+  EXPECT_EQ(E_POINTER, context_->GetMessage(copy.Receive()));
 }
 
 }  // namespace
