@@ -1,12 +1,7 @@
 // vplhost: a console stand-in for the host service. It loads VplCMgr.dll the
 // way the service does, offers its services, and drives the plug-in.
 //
-//   vplhost [path\to\VplCMgr.dll]
-//       initialise the plug-in, print its name and version, let it go
-//   vplhost query --scenario file.json [--dll path] [--monitor TEXT]
-//                 [--window MINUTES] [--verbose]
-//       the same against a simulated ConfigMgr client, asking the registered
-//       power-down observer once and printing its decision
+// Its commands and exit codes are listed in kUsage (vplhost --help).
 #include <windows.h>
 #include <objbase.h>
 #include <wrl/client.h>
@@ -18,12 +13,16 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/ScopedBstr.h"
 #include "common/ScopedHandle.h"
 #include "plugin/HostContract.h"
 #include "tests/simclient/SimulatedClient.h"
+#include "jobs/Clock.h"
+#include "tools/vplhost/ExitCode.h"
 #include "tools/vplhost/HostServices.h"
+#include "tools/vplhost/ScheduleReport.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -57,8 +56,9 @@ std::string Narrow(const wchar_t* text) {
 }
 
 int Fail(const char* what, HRESULT hr) {
-  printf("vplhost: %s failed: 0x%08lx\n", what, static_cast<unsigned long>(hr));
-  return 1;
+  fprintf(stderr, "vplhost: %s failed: 0x%08lx\n", what,
+          static_cast<unsigned long>(hr));
+  return vplhost::kExitPlugin;
 }
 
 void PrintResult(const char* what, HRESULT hr) {
@@ -72,8 +72,8 @@ class PluginLibrary {
   explicit PluginLibrary(const std::wstring& path)
       : m_module(::LoadLibraryW(path.c_str())) {
     if (!m_module) {
-      printf("vplhost: cannot load %ls: error %lu\n", path.c_str(),
-             ::GetLastError());
+      fprintf(stderr, "vplhost: cannot load %ls: error %lu\n", path.c_str(),
+              ::GetLastError());
       return;
     }
     m_getClassObject = reinterpret_cast<DllGetClassObjectFunction>(
@@ -81,7 +81,7 @@ class PluginLibrary {
     m_canUnloadNow = reinterpret_cast<DllCanUnloadNowFunction>(
         ::GetProcAddress(m_module, "DllCanUnloadNow"));
     if (!m_getClassObject || !m_canUnloadNow) {
-      printf("vplhost: %ls is not a COM server\n", path.c_str());
+      fprintf(stderr, "vplhost: %ls is not a COM server\n", path.c_str());
     }
   }
   PluginLibrary(const PluginLibrary&) = delete;
@@ -91,6 +91,7 @@ class PluginLibrary {
   }
 
   bool IsUsable() const { return m_getClassObject && m_canUnloadNow; }
+  HMODULE Module() const { return m_module; }
   HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) const {
     return m_getClassObject(clsid, riid, ppv);
   }
@@ -144,7 +145,7 @@ class HostSession {
       printf("vplhost: plug-in \"%s\", version \"%s\"\n",
              Narrow(name.Get()).c_str(), Narrow(version.Get()).c_str());
     }
-    return 0;
+    return vplhost::kExitSuccess;
   }
 
   void Stop() {
@@ -152,38 +153,61 @@ class HostSession {
     m_plugin.Reset();
   }
 
-  // Asks every registered observer once, as before a shut-down.
+  // Asks every registered observer once, as before a shut-down; an
+  // objection from any of them makes the run's answer an objection.
   int AskObservers(DWORD settingsFlags) {
+    int result = vplhost::kExitSuccess;
+    const bool any =
+        ForEachObserver(settingsFlags, [&](IPowerDownObserver* observer) {
+          PowerDownResponse response = PowerDownResponse_NoObjection;
+          NTarn::ScopedBstr reason;
+          PrintResult("QueryPowerDown",
+                      observer->QueryPowerDown(m_services.Get(), &response,
+                                               reason.Receive()));
+          if (response == PowerDownResponse_Objection) {
+            printf("vplhost: decision: objection (%d), reason \"%s\"\n",
+                   static_cast<int>(response), Narrow(reason.Get()).c_str());
+            result = vplhost::kExitObjection;
+          } else {
+            printf("vplhost: decision: %s (%d)\n",
+                   response == PowerDownResponse_NoObjection
+                       ? "no objection"
+                       : "unknown response",
+                   static_cast<int>(response));
+          }
+        });
+    return any ? result : vplhost::kExitPlugin;
+  }
+
+  // Has every registered observer log its status.
+  int LogObserverStatus(DWORD settingsFlags) {
+    const bool any =
+        ForEachObserver(settingsFlags, [](IPowerDownObserver* observer) {
+          PrintResult("LogStatus", observer->LogStatus());
+        });
+    return any ? vplhost::kExitSuccess : vplhost::kExitPlugin;
+  }
+
+ private:
+  // Names each observer, loads its settings and hands it to `use`; false
+  // when the plug-in registered none.
+  template <typename Use>
+  bool ForEachObserver(DWORD settingsFlags, Use use) {
     const auto observers = m_powerDown->Observers();
     if (observers.empty()) {
-      printf("vplhost: no power-down observer is registered\n");
-      return 1;
+      fprintf(stderr, "vplhost: no power-down observer is registered\n");
+      return false;
     }
     for (const ComPtr<IPowerDownObserver>& observer : observers) {
       NTarn::ScopedBstr name;
       observer->GetObserverName(name.Receive());
       printf("vplhost: observer \"%s\"\n", Narrow(name.Get()).c_str());
-
       PrintResult("LoadSettings", observer->LoadSettings(settingsFlags));
-      PowerDownResponse response = PowerDownResponse_NoObjection;
-      NTarn::ScopedBstr reason;
-      const HRESULT hr = observer->QueryPowerDown(m_services.Get(), &response,
-                                                  reason.Receive());
-      PrintResult("QueryPowerDown", hr);
-      if (response == PowerDownResponse_Objection) {
-        printf("vplhost: decision: objection (%d), reason \"%s\"\n",
-               static_cast<int>(response), Narrow(reason.Get()).c_str());
-      } else {
-        printf("vplhost: decision: %s (%d)\n",
-               response == PowerDownResponse_NoObjection ? "no objection"
-                                                         : "unknown response",
-               static_cast<int>(response));
-      }
+      use(observer.Get());
     }
-    return 0;
+    return true;
   }
 
- private:
   // Host objects start with no reference; each ComPtr takes the first.
   ComPtr<vplhost::PowerDownProvider> m_powerDown;
   ComPtr<vplhost::EventBroker> m_broker;
@@ -232,91 +256,209 @@ class ScratchSettings {
   bool m_active = false;
 };
 
-int RunDetails(const std::wstring& path) {
-  PluginLibrary library(path);
-  if (!library.IsUsable()) return 1;
-  if (FAILED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 1;
-  int result = 0;
-  {
-    HostSession host;
-    result = host.Start(library);
-    if (result == 0) host.Stop();
-  }
-  const bool unloadable = library.ReportCanUnloadNow();
-  ::CoUninitialize();
-  return result != 0 ? result : (unloadable ? 0 : 1);
+// Where the class is registered: the InprocServer32 path of the CLSID, seen
+// through HKEY_CLASSES_ROOT as COM sees it (per-user over machine-wide).
+std::optional<std::wstring> RegisteredPluginPath() {
+  wchar_t path[MAX_PATH * 2];
+  DWORD size = sizeof(path);
+  const LSTATUS status = ::RegGetValueW(
+      HKEY_CLASSES_ROOT,
+      L"CLSID\\{7FAE74E0-D06E-4A5C-A4BB-5EDF2FB6A893}\\InprocServer32", nullptr,
+      RRF_RT_REG_SZ, nullptr, path, &size);
+  if (status != ERROR_SUCCESS) return std::nullopt;
+  return std::wstring(path);
 }
 
-struct QueryOptions {
+std::wstring ModulePath(HMODULE module) {
+  wchar_t path[MAX_PATH * 2];
+  const DWORD length = ::GetModuleFileNameW(module, path, MAX_PATH * 2);
+  return std::wstring(path, length);
+}
+
+struct Options {
+  std::wstring command;
   std::wstring scenario;
-  std::wstring dll = DefaultPluginPath();
+  std::optional<std::wstring> dll;
   std::string monitor = "ON";
   std::optional<DWORD> window;
   bool verbose = false;
+  bool json = false;
+  std::optional<__time64_t> at;
+  std::vector<std::wstring> operands;
 };
 
-int Usage() {
-  printf(
-      "usage: vplhost [path\\to\\VplCMgr.dll]\n"
-      "       vplhost query --scenario file.json [--dll path] [--monitor TEXT]"
-      " [--window MINUTES] [--verbose]\n");
-  return 2;
+const char kUsage[] =
+    "usage: vplhost [path\\to\\VplCMgr.dll]\n"
+    "       vplhost details [--dll PATH]\n"
+    "       vplhost query --scenario FILE [--dll PATH] [--monitor TEXT]\n"
+    "                     [--window MINUTES] [--verbose]\n"
+    "       vplhost status --scenario FILE [--dll PATH]\n"
+    "       vplhost schedule [--json] [--at \"YYYY-MM-DD HH:MM\"] TOKEN...\n"
+    "       vplhost --help\n"
+    "\n"
+    "The plug-in is loaded from --dll, else from where its class is\n"
+    "registered, else from beside vplhost.exe. A scenario's settings live in "
+    "a\n"
+    "scratch key standing in for HKEY_LOCAL_MACHINE during the run only.\n"
+    "\n"
+    "exit codes:\n"
+    "  0  no objection (query), or the command succeeded\n"
+    "  1  a Windows or COM call failed\n"
+    "  2  bad command line\n"
+    "  3  an observer objects to the power-down (query)\n"
+    "  4  the scenario file is missing or malformed\n"
+    "  5  the plug-in DLL will not load, create, register or unload\n"
+    "  6  a schedule token does not decode (schedule)\n";
+
+int UsageError(const std::string& problem) {
+  fprintf(stderr, "vplhost: %s\n%s", problem.c_str(), kUsage);
+  return vplhost::kExitUsage;
 }
 
-std::optional<QueryOptions> ParseQueryOptions(int argc, wchar_t** argv) {
-  QueryOptions options;
+// Reads the options after the command; an empty text means they are usable.
+std::string ParseOptions(int argc, wchar_t** argv, Options* options) {
   for (int i = 2; i < argc; ++i) {
     const std::wstring option = argv[i];
-    const bool hasValue = i + 1 < argc;
+    const auto value = [&]() -> const wchar_t* {
+      return i + 1 < argc ? argv[++i] : nullptr;
+    };
     if (option == L"--verbose") {
-      options.verbose = true;
-    } else if (option == L"--scenario" && hasValue) {
-      options.scenario = argv[++i];
-    } else if (option == L"--dll" && hasValue) {
-      options.dll = argv[++i];
-    } else if (option == L"--monitor" && hasValue) {
-      options.monitor = Narrow(argv[++i]);
-    } else if (option == L"--window" && hasValue) {
-      options.window = static_cast<DWORD>(std::wcstoul(argv[++i], nullptr, 10));
+      options->verbose = true;
+    } else if (option == L"--json") {
+      options->json = true;
+    } else if (option == L"--scenario" || option == L"--dll" ||
+               option == L"--monitor" || option == L"--window" ||
+               option == L"--at") {
+      const wchar_t* text = value();
+      if (!text) return Narrow(option.c_str()) + " needs a value";
+      if (option == L"--scenario") {
+        options->scenario = text;
+      } else if (option == L"--dll") {
+        options->dll = text;
+      } else if (option == L"--monitor") {
+        options->monitor = Narrow(text);
+      } else if (option == L"--window") {
+        wchar_t* stop = nullptr;
+        const unsigned long minutes = std::wcstoul(text, &stop, 10);
+        if (!*text || *stop || minutes > MAXDWORD)
+          return "--window needs a number of minutes";
+        options->window = static_cast<DWORD>(minutes);
+      } else {
+        __time64_t at = 0;
+        if (!vplhost::ParseLocalTime(text, &at))
+          return "--at needs a local time \"YYYY-MM-DD HH:MM\"";
+        options->at = at;
+      }
+    } else if (option.rfind(L"--", 0) == 0) {
+      return "unknown option " + Narrow(option.c_str());
     } else {
-      return std::nullopt;
+      options->operands.push_back(option);
     }
   }
-  if (options.scenario.empty()) return std::nullopt;
-  return options;
+  const std::wstring& command = options->command;
+  const bool needsScenario = command == L"query" || command == L"status";
+  if (needsScenario && options->scenario.empty())
+    return Narrow(command.c_str()) + " needs --scenario FILE";
+  if (command == L"schedule" && options->operands.empty())
+    return "schedule needs a token";
+  if (command != L"schedule" && !options->operands.empty())
+    return "unexpected argument " + Narrow(options->operands.front().c_str());
+  const bool allowed =
+      command == L"query" ||
+      ((command == L"status" || command == L"details") && !options->verbose &&
+       !options->window && options->monitor == "ON") ||
+      command == L"schedule";
+  if (!allowed) return "an option does not apply to " + Narrow(command.c_str());
+  if (options->json && command != L"schedule")
+    return "--json applies to schedule only";
+  if ((options->dll || !options->scenario.empty()) && command == L"schedule")
+    return "schedule takes no plug-in or scenario";
+  return std::string();
 }
 
-int RunQuery(const QueryOptions& options) {
+std::wstring PluginPath(const Options& options) {
+  if (options.dll) return *options.dll;
+  if (const auto registered = RegisteredPluginPath()) return *registered;
+  return DefaultPluginPath();
+}
+
+// What the plug-in says about itself and where it stands in the registry.
+int RunDetails(const std::wstring& path) {
+  const std::optional<std::wstring> registered = RegisteredPluginPath();
+  PluginLibrary library(path);
+  if (!library.IsUsable()) return vplhost::kExitPlugin;
+  printf("vplhost: module %ls\n", ModulePath(library.Module()).c_str());
+  if (registered) {
+    printf("vplhost: registered, InprocServer32 %ls\n", registered->c_str());
+  } else {
+    printf("vplhost: not registered\n");
+  }
+  if (FAILED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
+    return vplhost::kExitFailure;
+  int result = vplhost::kExitSuccess;
+  {
+    HostSession host;
+    result = host.Start(library);
+    if (result == vplhost::kExitSuccess) host.Stop();
+  }
+  const bool unloadable = library.ReportCanUnloadNow();
+  ::CoUninitialize();
+  if (result != vplhost::kExitSuccess) return result;
+  return unloadable ? vplhost::kExitSuccess : vplhost::kExitPlugin;
+}
+
+// Runs the plug-in against a scenario's simulated client, with the run's
+// settings in a scratch key, and asks its observers as `ask` says.
+int RunWithScenario(const Options& options, bool query) {
+  const std::wstring path = PluginPath(options);
   ScratchSettings settings;
   if (!settings.IsActive()) {
     printf("vplhost: cannot set up the run's settings key\n");
-    return 1;
+    return vplhost::kExitFailure;
   }
   settings.SetString("MonitorJobs", options.monitor);
   if (options.window)
     settings.SetDword("PendingSMSJobWindowMins", *options.window);
-  // The verbose switch of the plug-in's diagnostic lines.
-  settings.SetDword("debug", options.verbose ? 0x10 : 0);
+  // The verbose switch of the plug-in's diagnostic lines; status always
+  // explains itself.
+  settings.SetDword("debug", options.verbose || !query ? 0x10 : 0);
 
-  PluginLibrary library(options.dll);
-  if (!library.IsUsable()) return 1;
-  if (FAILED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 1;
-  int result = 0;
+  PluginLibrary library(path);
+  if (!library.IsUsable()) return vplhost::kExitPlugin;
+  if (FAILED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
+    return vplhost::kExitFailure;
+  int result = vplhost::kExitSuccess;
   try {
     vpltest::SimulatedClient client(Narrow(options.scenario.c_str()));
     printf("vplhost: simulated ConfigMgr client from %ls\n",
            options.scenario.c_str());
     HostSession host;
     result = host.Start(library);
-    if (result == 0) result = host.AskObservers(0);
-    if (result == 0) host.Stop();
+    if (result == vplhost::kExitSuccess)
+      result = query ? host.AskObservers(0) : host.LogObserverStatus(0);
+    if (result == vplhost::kExitSuccess || result == vplhost::kExitObjection)
+      host.Stop();
+  } catch (const vpltest::ScenarioError& error) {
+    // The simulator's message names the file, the position and the problem.
+    fprintf(stderr, "vplhost: scenario: %s\n", error.what());
+    result = vplhost::kExitScenario;
   } catch (const std::exception& error) {
-    printf("vplhost: %s\n", error.what());
-    result = 1;
+    fprintf(stderr, "vplhost: %s\n", error.what());
+    result = vplhost::kExitFailure;
   }
   const bool unloadable = library.ReportCanUnloadNow();
   ::CoUninitialize();
-  return result != 0 ? result : (unloadable ? 0 : 1);
+  if (result != vplhost::kExitSuccess) return result;
+  return unloadable ? vplhost::kExitSuccess : vplhost::kExitPlugin;
+}
+
+int RunSchedule(const Options& options) {
+  std::string text;
+  const int result = vplhost::DescribeSchedules(
+      options.operands, options.json, options.at ? *options.at : CurrentTime(),
+      &text);
+  fputs(text.c_str(), stdout);
+  return result;
 }
 
 }  // namespace
@@ -348,11 +490,24 @@ extern "C" __declspec(dllexport) int vLogPrintf(const char* format,
 }
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc > 1 && std::wcscmp(argv[1], L"query") == 0) {
-    const std::optional<QueryOptions> options = ParseQueryOptions(argc, argv);
-    if (!options) return Usage();
-    return RunQuery(*options);
+  const std::wstring first = argc > 1 ? argv[1] : L"";
+  if (first == L"--help" || first == L"-h" || first == L"/?") {
+    fputs(kUsage, stdout);
+    return vplhost::kExitSuccess;
   }
-  if (argc > 2) return Usage();
-  return RunDetails(argc > 1 ? argv[1] : DefaultPluginPath());
+  if (first != L"details" && first != L"query" && first != L"status" &&
+      first != L"schedule") {
+    // The plain run: initialise the plug-in at a path and let it go.
+    if (argc > 2) return UsageError("too many arguments");
+    if (first.rfind(L"--", 0) == 0)
+      return UsageError("unknown option " + Narrow(first.c_str()));
+    return RunDetails(argc > 1 ? first : DefaultPluginPath());
+  }
+  Options options;
+  options.command = first;
+  const std::string problem = ParseOptions(argc, argv, &options);
+  if (!problem.empty()) return UsageError(problem);
+  if (first == L"schedule") return RunSchedule(options);
+  if (first == L"details") return RunDetails(PluginPath(options));
+  return RunWithScenario(options, first == L"query");
 }

@@ -1,0 +1,117 @@
+#include "tools/vplhost/ScheduleReport.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "tools/vplhost/ExitCode.h"
+
+namespace {
+
+// Tokens laid out as ConfigMgr's published schedule token format states, with
+// the schedules its documentation uses as examples.
+struct DecodedCase {
+  const wchar_t* token;
+  const char* recurrence;  // the recurrence object, as JSON
+  const char* start;
+  bool utc;
+  int durationHours;
+  const char* next;  // around Sunday 15 February 2026, 12:00 local time
+  const char* nextEnd;
+  const char* last;
+};
+
+const DecodedCase kDecoded[] = {
+    // Every 10 days from 1 January 2026, 01:00.
+    {L"00211E0000100050",
+     R"({"type":"interval","days":10,"hours":0,"minutes":0})",
+     "2026-01-01 01:00", false, 0, "2026-02-20 01:00:00", nullptr,
+     "2026-02-10 01:00:00"},
+    // Every third week on Wednesday, 22:00 for two hours.
+    {L"02C71E00101C6000",
+     R"({"type":"weekly","weekday":"Wednesday","weeks":3})", "2026-01-07 22:00",
+     false, 2, "2026-02-18 22:00:00", "2026-02-19 00:00:00",
+     "2026-01-28 22:00:00"},
+    // The second Tuesday of every month, 03:00.
+    {L"00611E0000231400",
+     R"({"type":"monthly by weekday","week":"second","weekday":"Tuesday","months":1})",
+     "2026-01-01 03:00", false, 0, "2026-03-10 03:00:00", nullptr,
+     "2026-02-10 03:00:00"},
+    // The last day of every month, midnight.
+    {L"00011E0000280400", R"({"type":"monthly by date","day":0,"months":1})",
+     "2026-01-01 00:00", false, 0, "2026-02-28 00:00:00", nullptr,
+     "2026-01-31 00:00:00"},
+};
+
+__time64_t Reference() {
+  __time64_t reference = 0;
+  EXPECT_TRUE(vplhost::ParseLocalTime(L"2026-02-15 12:00", &reference));
+  return reference;
+}
+
+nlohmann::json Describe(const std::wstring& schedule, int expectedExit) {
+  std::string out;
+  EXPECT_EQ(vplhost::DescribeSchedules({schedule}, true, Reference(), &out),
+            expectedExit);
+  return nlohmann::json::parse(out);
+}
+
+TEST(ScheduleReport, DecodesDocumentedTokensWithTheirOccurrences) {
+  for (const DecodedCase& c : kDecoded) {
+    const nlohmann::json token =
+        Describe(c.token, vplhost::kExitSuccess)["tokens"][0];
+    SCOPED_TRACE(token.dump());
+    EXPECT_TRUE(token["valid"].get<bool>());
+    EXPECT_EQ(token["recurrence"], nlohmann::json::parse(c.recurrence));
+    EXPECT_EQ(token["start"], c.start);
+    EXPECT_EQ(token["utc"], c.utc);
+    EXPECT_EQ(token["duration"]["hours"], c.durationHours);
+    EXPECT_EQ(token["next"], c.next);
+    EXPECT_EQ(token["next_end"],
+              c.nextEnd ? nlohmann::json(c.nextEnd) : nlohmann::json());
+    EXPECT_EQ(token["last"], c.last);
+  }
+}
+
+TEST(ScheduleReport, SplitsASchedulesTokensAndReadsTheUtcFlag) {
+  // A non-recurring UTC start for an hour, then a token with an invalid month.
+  const nlohmann::json tokens = Describe(L"79213E00080800010001DE0000080000",
+                                         vplhost::kExitInvalidToken)["tokens"];
+  ASSERT_EQ(tokens.size(), 2u);
+  EXPECT_EQ(tokens[0]["start"], "2026-03-01 09:30");
+  EXPECT_EQ(tokens[0]["utc"], true);
+  EXPECT_EQ(tokens[0]["recurrence"]["type"], "none");
+  EXPECT_EQ(tokens[0]["duration"]["hours"], 1);
+  EXPECT_EQ(tokens[0]["last"], nullptr);
+  EXPECT_EQ(tokens[1]["valid"], false);
+  EXPECT_EQ(tokens[1]["error"], "start month 13 is out of range");
+}
+
+TEST(ScheduleReport, NamesWhyATokenIsInvalid) {
+  const struct {
+    const wchar_t* token;
+    const char* error;
+  } cases[] = {
+      {L"00011E0000300000", "recurrence type 6 is unknown"},
+      {L"00011E00002804", "14 characters instead of 16"},
+      {L"00011E00002804Z0", "character 15 is not a hexadecimal digit"},
+  };
+  for (const auto& c : cases) {
+    std::string text;
+    EXPECT_EQ(vplhost::DescribeSchedules({c.token}, false, Reference(), &text),
+              vplhost::kExitInvalidToken);
+    EXPECT_NE(text.find(std::string("invalid: ") + c.error), std::string::npos)
+        << text;
+  }
+}
+
+TEST(ScheduleReport, ReadsOnlyWholeLocalTimes) {
+  __time64_t time = 0;
+  EXPECT_TRUE(vplhost::ParseLocalTime(L"2026-02-15 12:00:30", &time));
+  EXPECT_FALSE(vplhost::ParseLocalTime(L"2026-02-30 12:00", &time));
+  EXPECT_FALSE(vplhost::ParseLocalTime(L"2026-02-15 12:00x", &time));
+  EXPECT_FALSE(vplhost::ParseLocalTime(L"tomorrow", &time));
+}
+
+}  // namespace
