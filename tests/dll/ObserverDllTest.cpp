@@ -33,39 +33,34 @@ std::string Desktop(const std::string& requests,
          requests + "]}}}";
 }
 
-// The DLL reads the real clock: times are built from it.
-tm LocalFields(__time64_t time) {
+// The DLL reads the real clock: times are local fields `minutes` from now.
+tm In(int minutes) {
   tm fields{};
+  const __time64_t time = _time64(nullptr) + minutes * 60;
   _localtime64_s(&fields, &time);
   return fields;
 }
-
-// A job of advertisement A1 whose one-time schedule starts `minutes` from
-// now (whole minutes, so a little earlier), with its advertisement policy.
-std::string JobDueIn(int minutes, const std::string& expiry, bool disabled) {
-  const tm due = LocalFields(_time64(nullptr) + minutes * 60);
-  vpltest::TokenFields token;
-  token.year = due.tm_year + 1900;
-  token.month = due.tm_mon + 1;
-  token.day = due.tm_mday;
-  token.hour = due.tm_hour;
-  token.minute = due.tm_min;
-  const std::wstring text = vpltest::TokenText(token);
-  return R"("CCM_Scheduler_ScheduledMessage": [{"ScheduledMessageID": "A1-P1-R1",
-      "TriggerMessage": "", "Triggers": ["SMSSchedule=)" +
-         std::string(text.begin(), text.end()) +
-         R"("]}], "CCM_SoftwareDistribution": [{"ADV_AdvertisementID": "A1",
-      "ADV_ExpirationTime": )" +
-         expiry + R"(, "PRG_PRF_Disabled": )" + (disabled ? "true" : "false") +
-         "}]";
-}
-
 // Expiry digits as the client writes them: local clock time.
 std::string ExpiryIn(int minutes) {
-  const tm expiry = LocalFields(_time64(nullptr) + minutes * 60);
   char text[64];
+  const tm expiry = In(minutes);
   strftime(text, sizeof(text), "\"%Y%m%d%H%M%S.000000+000\"", &expiry);
   return text;
+}
+// A job of advertisement A1 due `minutes` from now (whole minutes, so a little
+// earlier), with its advertisement policy.
+std::string JobDueIn(int minutes, const std::string& expiry, bool disabled) {
+  const tm due = In(minutes);
+  vpltest::TokenFields f;
+  f.year = due.tm_year + 1900, f.month = due.tm_mon + 1, f.day = due.tm_mday;
+  f.hour = due.tm_hour, f.minute = due.tm_min;
+  const std::wstring text = vpltest::TokenText(f);
+  // clang-format off
+  return R"("CCM_Scheduler_ScheduledMessage": [{"ScheduledMessageID": "A1-P1-R1", "TriggerMessage": "",
+      "Triggers": ["SMSSchedule=)" + std::string(text.begin(), text.end()) + R"("]}],
+      "CCM_SoftwareDistribution": [{"ADV_AdvertisementID": "A1", "ADV_ExpirationTime": )" + expiry +
+      R"(, "PRG_PRF_Disabled": )" + (disabled ? "true" : "false") + "}]";
+  // clang-format on
 }
 
 // Initializes a plug-in against `host` and lets it go; the host keeps what it
@@ -88,24 +83,18 @@ TEST(ObserverDllTest, HostAsksTheRegisteredObserver) {
                DWORD{30});
   const std::string running = R"({"ContentID": "C", "AdvertID": "A",
       "State": "Running", "RunningState": "Running"})";
-  const struct {
-    const char* name;
-    std::string scenario;
-    PowerDownResponse response;
-    const wchar_t* reason;
-  } cases[] = {
-      {"deployment running", Desktop(running), PowerDownResponse_Objection,
-       L"SMS\\CMgr jobs in progress"},
-      {"idle", Desktop(""), PowerDownResponse_NoObjection, nullptr},
-      {"due in 20 minutes", Desktop("", JobDueIn(20, "null", false)),
-       PowerDownResponse_Objection, L"SMS\\CMgr jobs pending in 30 minutes"},
-      {"due in 40 minutes", Desktop("", JobDueIn(40, "null", false)),
-       PowerDownResponse_NoObjection, nullptr},
-      {"expired", Desktop("", JobDueIn(20, ExpiryIn(-1), false)),
-       PowerDownResponse_NoObjection, nullptr},
-      {"disabled", Desktop("", JobDueIn(20, ExpiryIn(60), true)),
-       PowerDownResponse_NoObjection, nullptr},
+  constexpr auto kNo = PowerDownResponse_NoObjection;
+  // clang-format off
+  const struct { const char* name; std::string scenario; PowerDownResponse response; const wchar_t* reason; } cases[] = {
+      {"deployment running", Desktop(running), PowerDownResponse_Objection, L"SMS\\CMgr jobs in progress"},
+      {"idle", Desktop(""), kNo, nullptr},
+      {"due in 20 minutes", Desktop("", JobDueIn(20, "null", false)), PowerDownResponse_Objection,
+       L"SMS\\CMgr jobs pending in 30 minutes"},
+      {"due in 40 minutes", Desktop("", JobDueIn(40, "null", false)), kNo, nullptr},
+      {"expired", Desktop("", JobDueIn(20, ExpiryIn(-1), false)), kNo, nullptr},
+      {"disabled", Desktop("", JobDueIn(20, ExpiryIn(60), true)), kNo, nullptr},
   };
+  // clang-format on
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name);
     vpltest::FakeHost host;

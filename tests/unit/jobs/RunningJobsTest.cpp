@@ -52,51 +52,38 @@ TEST(SMSJobsDetectorInitTest, SettingsOnlyAddToTheDefaults) {
   DebugFlags.store(debug_flags::kVerbose);
   std::wstring held = L"Held", installing = L"Installing";
   detector.Init(0, held.data(), installing.data());
-  Lines expected = {"[T]: Ignored states for SMS running deployments:\t"};
-  for (auto state : Plus(kJobs, {L"Held"})) {
-    expected.push_back(std::string(state.begin(), state.end()) + "\t");
-  }
-  expected.push_back("\n");
-  expected.push_back("[T]: Ignored states for SMS running software updates:\t");
-  for (auto state : {"None", "Available", "PendingSoftReboot",
-                     "PendingHardReboot", "WaitReboot", "InstallComplete",
-                     "Error", "WaitingServiceWindow", "Installing"}) {
-    expected.push_back(std::string(state) + "\t");
-  }
-  expected.push_back("\n");
-  EXPECT_EQ(LogCapture::Messages(), expected);
+  // clang-format off
+  EXPECT_EQ(LogCapture::Messages(), (Lines{
+      "[T]: Ignored states for SMS running deployments:\t", "WaitingDisabled\t", "WaitingEnvironment\t",
+      "ReportStatusAtReboot\t", "AdvancedDownload\t", "Held\t", "\n",
+      "[T]: Ignored states for SMS running software updates:\t", "None\t", "Available\t", "PendingSoftReboot\t",
+      "PendingHardReboot\t", "WaitReboot\t", "InstallComplete\t", "Error\t", "WaitingServiceWindow\t", "Installing\t", "\n"}));
 }
 
+// Builders of the simulated client's data and of the lines logged about it.
 std::string Client(const std::string& ns, const std::string& classes) {
-  return R"({"namespaces": {"root\\ccm": {}, "root\\ccm\\)" + ns + R"(": {)" +
-         classes + "}}}";
+  return R"({"namespaces": {"root\\ccm": {}, "root\\ccm\\)" + ns + R"(": {)" + classes + "}}}";
 }
 std::string Requests(const std::string& cls, const std::string& requests) {
   return Client("SoftMgmtAgent", "\"" + cls + "\": [" + requests + "]");
 }
 std::string Request(const std::string& id, const std::string& state) {
-  return R"({"ContentID": ")" + id + R"(", "AdvertID": "A", "State": )" +
-         state + R"(, "RunningState": "Running"})";
+  return R"({"ContentID": ")" + id + R"(", "AdvertID": "A", "State": )" + state + R"(, "RunningState": "Running"})";
 }
-std::string Job(const char* verb, const std::string& id,
-                const std::string& state) {
+std::string Job(const char* verb, const std::string& id, const std::string& state) {
   return std::string("[T]: ") + verb + " running SMS job \"" + id +
-         "\" (AdvertID=\"A\", RunningState=\"Running\", State=\"" + state +
-         "\")\n";
+         "\" (AdvertID=\"A\", RunningState=\"Running\", State=\"" + state + "\")\n";
 }
 std::string Updates(const std::string& status1, const std::string& status2) {
-  return Client(
-      "SoftwareUpdates\\\\DeploymentAgent",
-      R"("CCM_TargetedUpdateEx1": [{"UpdateId": "U1", "UpdateState": 0,
-                "UpdateStatus": )" +
-          status1 + R"(}, {"UpdateId": "U2",
-                "UpdateState": 0, "UpdateStatus": )" +
-          status2 + "}]");
+  return Client("SoftwareUpdates\\\\DeploymentAgent",
+                R"("CCM_TargetedUpdateEx1": [{"UpdateId": "U1", "UpdateState": 0, "UpdateStatus": )" + status1 +
+                    R"(}, {"UpdateId": "U2", "UpdateState": 0, "UpdateStatus": )" + status2 + "}]");
 }
 std::string Update(const char* verb, const std::string& id, int status) {
   return std::string("[T]: ") + verb + " running SCCM software update \"" + id +
          "\" (UpdateStatus=" + std::to_string(status) + ")\n";
 }
+// clang-format on
 const std::string kTry = "[T]: CSMSJobsDetector::SMSDeploymentsAreRunning: ";
 const std::string kEx = kTry + "Trying 'CCM_ExecutionRequestEx'...\n";
 

@@ -34,37 +34,37 @@ const std::string kRequest = R"({"ContentID": "C", "AdvertID": "A",
     "State": "Running", "RunningState": "Running"})";
 const std::string kRunning = Client(R"("CCM_Client": {})", kRequest);
 
-// What the scripted detector answers and what it was given.
+// What the scripted detector answers, and a trace of its life and questions.
 struct {
   bool running, pending, raise;
-  int alive, pendingAsked;
-  DWORD window;
+  std::string trace;
 } g_detector;
 
 class ScriptedDetector final : public ISMSJobsDetector {
  public:
-  ScriptedDetector() : ISMSJobsDetector(L"") { ++g_detector.alive; }
-  ~ScriptedDetector() override { --g_detector.alive; }
+  explicit ScriptedDetector(DWORD window) : ISMSJobsDetector(L"") {
+    g_detector.trace += "new " + std::to_string(window) + ";";
+  }
+  ~ScriptedDetector() override { g_detector.trace += "delete;"; }
   bool SMSJobsAreRunning() override {
+    g_detector.trace += "running;";
     if (g_detector.raise) NTarn::ThrowHResult(WBEM_E_OUT_OF_MEMORY);
     return g_detector.running;
   }
   bool SMSPendingJobsFound() override {
-    ++g_detector.pendingAsked;
+    g_detector.trace += "pending;";
     return g_detector.pending;
   }
   bool SMSJobsRunningOrPending() override { return false; }
   bool FoundRecentPolicyRefreshEvent(int) override { return false; }
 };
 std::unique_ptr<ISMSJobsDetector> Scripted(DWORD window, wchar_t*, wchar_t*) {
-  g_detector.window = window;
-  return std::make_unique<ScriptedDetector>();
+  return std::make_unique<ScriptedDetector>(window);
 }
 
 class PendingJobsObserverTest : public vpltest::SimClientFixture {
  protected:
   void TearDown() override {
-    EXPECT_EQ(g_detector.alive, 0);
     EXPECT_EQ(host_->RefCount(), 1);
     SimClientFixture::TearDown();
   }
@@ -133,18 +133,18 @@ TEST_F(PendingJobsObserverTest, Decisions) {
 TEST_F(PendingJobsObserverTest, ScriptedDetection) {
   // The window goes from the key before a second LoadSettings with `flags`.
   // clang-format off
-  const struct { const char* name; bool running, pending, raise; DWORD flags; std::string answer; DWORD window; int pendingAsked; } cases[] = {
-      {"running and pending", true, true, false, 0x10, kInProgress, 30, 0},
-      {"pending only", false, true, false, 0x10, "3 SMS\\CMgr jobs pending in 30 minutes", 30, 1},
-      {"window cleared, still asked", false, false, false, 0, kNone, 0, 1},
-      {"raised in detection", false, true, true, 0x10, kNone, 30, 0},
+  const struct { const char* name; bool running, pending, raise; DWORD flags; std::string answer, trace; } cases[] = {
+      {"running and pending", true, true, false, 0x10, kInProgress, "new 30;running;delete;"},
+      {"pending only", false, true, false, 0x10, "3 SMS\\CMgr jobs pending in 30 minutes", "new 30;running;pending;delete;"},
+      {"window cleared, still asked", false, false, false, 0, kNone, "new 0;running;pending;delete;"},
+      {"raised in detection", false, true, true, 0x10, kNone, "new 30;running;delete;"},
   };
   // clang-format on
   Load(Client(R"("CCM_Client": {})", ""));
   Registry::Set(kKey, "MonitorJobs", "ON");
   for (auto test : cases) {
     SCOPED_TRACE(test.name);
-    g_detector = {test.running, test.pending, test.raise, 0, 0, 0};
+    g_detector = {test.running, test.pending, test.raise, ""};
     Registry::Set(kKey, "PendingSMSJobWindowMins", 30);
     Create(/*scripted=*/true);
     EXPECT_EQ(S_OK, observer_->LoadSettings(0));
@@ -152,9 +152,7 @@ TEST_F(PendingJobsObserverTest, ScriptedDetection) {
     EXPECT_EQ(S_OK, observer_->LoadSettings(test.flags));
     vpltest::LogCapture::Clear();
     EXPECT_EQ(Query(), test.answer);
-    EXPECT_EQ(g_detector.window, test.window);
-    EXPECT_EQ(g_detector.pendingAsked, test.pendingAsked);
-    EXPECT_EQ(g_detector.alive, 0);
+    EXPECT_EQ(g_detector.trace, test.trace);
     EXPECT_EQ(vpltest::LogCapture::Contains(
                   "[T] INFO: Catching and handling HRESULT exception "
                   ".\\PendingJobsPowerDownObserver:"),
@@ -191,11 +189,9 @@ TEST_F(PendingJobsObserverTest, WithdrawnPolicyTakesEffect) {
 
 TEST_F(PendingJobsObserverTest, NameAndNullArguments) {
   Create();
-  BSTR name = reinterpret_cast<BSTR>(1);
-  EXPECT_EQ(S_OK, observer_->GetObserverName(&name));
-  NTarn::ScopedBstr owner;
-  owner.Reset(name);
-  EXPECT_STREQ(name, L"Pending (or) running jobs power down observer");
+  NTarn::ScopedBstr name;
+  EXPECT_EQ(S_OK, observer_->GetObserverName(name.Receive()));
+  EXPECT_STREQ(name.Get(), L"Pending (or) running jobs power down observer");
   constexpr HRESULT kNull = HRESULT_FROM_WIN32(ERROR_INVALID_ADDRESS);
   EXPECT_EQ(kNull, observer_->GetObserverName(nullptr));
   PowerDownResponse response = PowerDownResponse_Objection;
