@@ -78,10 +78,11 @@ build
 start_wine
 case "$1" in
   run)
-    # The plug-in against the bundled idle client, asked once by the host.
+    # The plug-in against the bundled idle client, asked once by the host,
+    # with its verbose lines explaining the decision.
     "$here/scripts/wine-run" "$build_dir/bin/vplhost.exe" query \
       --scenario "Z:$here/samples/default.json" \
-      --dll "$build_dir/bin/VplCMgr.dll"
+      --dll "$build_dir/bin/VplCMgr.dll" --verbose
     ;;
   test)
     ctest --test-dir "$build_dir" --output-on-failure
