@@ -84,6 +84,10 @@ TEST(VplHost, EachBundledScenarioGivesItsDecision) {
        "vplhost: decision: no objection (0)"},
       {L"job-disabled.json\" --window \"30", 0,
        "vplhost: decision: no objection (0)"},
+      {L"update-installing.json", 3,
+       "vplhost: decision: objection (3), reason \"SMS\\CMgr jobs in "
+       "progress\""},
+      {L"no-client.json", 0, "vplhost: decision: no objection (0)"},
   };
   for (const auto& c : cases) {
     const HostRun run = RunVplHost(L"query " + Sample(c.arguments));
