@@ -34,9 +34,9 @@ std::wstring WindowsPath(std::wstring path) {
   return path;
 }
 
-std::wstring PackagePath(const wchar_t* version) {
-  return std::wstring(version) == L"current" ? WindowsPath(VPL_MSI_CURRENT)
-                                             : WindowsPath(VPL_MSI_OLDER);
+std::wstring StepFile(const std::wstring& name) {
+  if (name == L"dll") return std::wstring(kInstallFolder) + L"VplCMgr.dll";
+  return WindowsPath(name == L"current" ? VPL_MSI_CURRENT : VPL_MSI_OLDER);
 }
 
 std::vector<std::wstring> PackageFiles() {
@@ -100,15 +100,14 @@ std::wstring ProductVersion(const std::wstring& product) {
   return version;
 }
 
-// Runs msiexec with `arguments`; returns its exit code.
-DWORD RunMsiexec(const std::wstring& arguments) {
-  std::wstring commandLine = L"msiexec.exe " + arguments;
+// Runs `commandLine`; returns the program's exit code.
+DWORD RunProgram(std::wstring commandLine) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
   if (!::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0,
                         nullptr, nullptr, &startup, &process)) {
-    ADD_FAILURE() << "msiexec did not start: " << ::GetLastError();
+    ADD_FAILURE() << "the program did not start: " << ::GetLastError();
     return ~0u;
   }
   const ScopedHandle thread(process.hThread);
@@ -185,7 +184,7 @@ class MsiPackageTest : public ::testing::Test {
   // Leaves the prefix without the package whatever the test did.
   void TearDown() override {
     for (const std::wstring& product : InstalledProducts()) {
-      EXPECT_EQ(0u, RunMsiexec(L"/x " + product + L" /qn"));
+      EXPECT_EQ(0u, RunProgram(L"msiexec.exe /x " + product + L" /qn"));
     }
     ExpectNothingInstalled();
   }
@@ -193,23 +192,30 @@ class MsiPackageTest : public ::testing::Test {
 
 struct Step {
   const char* what;
-  const wchar_t* arguments;  // "%s" stands for the package
-  const wchar_t* package;    // "current" or "older"
+  const wchar_t* command;  // followed by the quoted file
+  const wchar_t* file;     // "current" or "older" package, or the installed DLL
   bool succeeds;
   const wchar_t* installedVersion;  // empty: nothing installed afterwards
 };
 
 TEST_F(MsiPackageTest, InstallUpgradeRefusedDowngradeAndUninstall) {
   const Step kSteps[] = {
-      {"older build installs", L"/i", L"older", true, L"6.0.400.0"},
-      {"current build upgrades it", L"/i", L"current", true, L"6.0.500.167"},
-      {"older build is refused", L"/i", L"older", false, L"6.0.500.167"},
-      {"uninstall removes everything", L"/x", L"current", true, L""},
+      {"older build installs", L"msiexec /qn /i", L"older", true, L"6.0.400.0"},
+      {"current build upgrades it", L"msiexec /qn /i", L"current", true,
+       L"6.0.500.167"},
+      // Registering the installed file writes nothing the package did not,
+      // so uninstall still leaves nothing behind.
+      {"regsvr32 changes nothing", L"regsvr32 /s", L"dll", true,
+       L"6.0.500.167"},
+      {"older build is refused", L"msiexec /qn /i", L"older", false,
+       L"6.0.500.167"},
+      {"uninstall removes everything", L"msiexec /qn /x", L"current", true,
+       L""},
   };
   for (const Step& step : kSteps) {
     SCOPED_TRACE(step.what);
-    const DWORD exitCode = RunMsiexec(std::wstring(step.arguments) + L" \"" +
-                                      PackagePath(step.package) + L"\" /qn");
+    const DWORD exitCode = RunProgram(std::wstring(step.command) + L" \"" +
+                                      StepFile(step.file) + L"\"");
     EXPECT_EQ(step.succeeds, exitCode == 0) << "exit code " << exitCode;
 
     const std::vector<std::wstring> products = InstalledProducts();
