@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+#include <regex>
 #include <string>
 
 #include "common/ScopedHandle.h"
@@ -24,7 +26,8 @@ struct HostRun {
 };
 
 // Runs vplhost.exe from the test program's folder with the plug-in beside it.
-HostRun RunVplHost(const std::wstring& arguments) {
+// With `outputOnly` the run's errors go to the test's own standard error.
+HostRun RunVplHost(const std::wstring& arguments, bool outputOnly = false) {
   const std::wstring folder = ProgramFolder();
   std::wstring commandLine = L"\"" + folder + L"vplhost.exe\" " + arguments;
   SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
@@ -40,7 +43,8 @@ HostRun RunVplHost(const std::wstring& arguments) {
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdOutput = writeEnd.Get();
-  startup.hStdError = writeEnd.Get();
+  startup.hStdError =
+      outputOnly ? ::GetStdHandle(STD_ERROR_HANDLE) : writeEnd.Get();
   startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
   PROCESS_INFORMATION process{};
   if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
@@ -88,6 +92,14 @@ TEST(VplHost, EachBundledScenarioGivesItsDecision) {
        "vplhost: decision: objection (3), reason \"SMS\\CMgr jobs in "
        "progress\""},
       {L"no-client.json", 0, "vplhost: decision: no objection (0)"},
+      // Settings the scenario carries, and the command line over them.
+      {L"job-pending-window.json", 3,
+       "vplhost: decision: objection (3), reason \"SMS\\CMgr jobs pending in "
+       "30 minutes\""},
+      {L"job-pending-window.json\" --window \"45", 3,
+       "vplhost: decision: objection (3), reason \"SMS\\CMgr jobs pending in "
+       "45 minutes\""},
+      {L"deployment-policy-off.json", 0, "vplhost: decision: no objection (0)"},
   };
   for (const auto& c : cases) {
     const HostRun run = RunVplHost(L"query " + Sample(c.arguments));
@@ -99,6 +111,60 @@ TEST(VplHost, EachBundledScenarioGivesItsDecision) {
   }
 }
 
+// With --json standard output is one document and nothing else: the decision
+// as a script reads it, and the plug-in's log lines with their time stamps.
+TEST(VplHost, JsonDocumentCarriesTheDecisionAndTheLog) {
+  const struct {
+    std::wstring arguments;
+    DWORD exitCode;
+    const char* decision;  // null for status, which decides nothing
+    int response;
+    const char* reason;
+  } cases[] = {
+      {L"query --json --verbose " + Sample(L"deployment-running.json"), 3,
+       "objection", 3, "SMS\\CMgr jobs in progress"},
+      {L"query --json " + Sample(L"default.json"), 0, "no objection", 0,
+       nullptr},
+      {L"status --json " + Sample(L"default.json"), 0, nullptr, 0, nullptr},
+  };
+  for (const auto& c : cases) {
+    const HostRun run = RunVplHost(c.arguments, true);
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
+    const auto document = nlohmann::json::parse(run.output, nullptr, false);
+    ASSERT_TRUE(document.is_object()) << run.output;
+    EXPECT_EQ(document["exitCode"], c.exitCode);
+    EXPECT_EQ(document["dllCanUnloadNow"], "S_OK");
+    EXPECT_EQ(document["observers"].size(), 1u) << run.output;
+    EXPECT_FALSE(document["observers"][0]["name"].get<std::string>().empty());
+    if (c.decision) {
+      EXPECT_EQ(document["decision"], c.decision);
+      EXPECT_EQ(document["response"], c.response);
+      EXPECT_EQ(document["observer"], document["observers"][0]["name"]);
+      if (c.reason) {
+        EXPECT_EQ(document["reason"], c.reason);
+      } else {
+        EXPECT_TRUE(document["reason"].is_null());
+      }
+    } else {
+      EXPECT_FALSE(document.contains("decision"));
+    }
+    // The verbose runs explain themselves, one line an element; the
+    // query's lines each carry their time stamp (status adds plain ones).
+    ASSERT_TRUE(document["log"].is_array());
+    if (c.arguments.find(L"--verbose") != std::wstring::npos || !c.decision) {
+      EXPECT_FALSE(document["log"].empty()) << run.output;
+    }
+    const std::regex stamped(
+        R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3}: [^\n]*)");
+    const std::regex oneLine(R"([^\n]+)");
+    for (const auto& line : document["log"]) {
+      EXPECT_TRUE(std::regex_match(line.get<std::string>(),
+                                   c.decision ? stamped : oneLine))
+          << line;
+    }
+  }
+}
+
 TEST(VplHost, ErrorsHaveTheirOwnExitCodes) {
   const struct {
     std::wstring arguments;
@@ -106,6 +172,8 @@ TEST(VplHost, ErrorsHaveTheirOwnExitCodes) {
     const char* message;
   } cases[] = {
       {L"query", 2, "vplhost: query needs --scenario FILE"},
+      {L"details --json", 2,
+       "vplhost: --json applies to query, status and schedule"},
       {L"query --scenario x.json --window soon", 2,
        "vplhost: --window needs a number of minutes"},
       {L"query " + Sample(L"no-such-scenario.json"), 4,

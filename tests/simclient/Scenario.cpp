@@ -234,6 +234,61 @@ std::string LineAndColumn(const std::string& text, size_t byteOffset) {
   return "line " + std::to_string(line) + ", column " + std::to_string(column);
 }
 
+// A registry value: a text, or a number that fits a REG_DWORD.
+RegistryValue ParseRegistryValue(Parser& parser, const Json& json,
+                                 const std::wstring& key,
+                                 const std::string& name,
+                                 const std::string& where) {
+  RegistryValue value;
+  value.key = key;
+  value.name = Utf8ToWide(name);
+  if (json.is_string()) {
+    value.text = Utf8ToWide(json.get<std::string>());
+  } else if (json.is_number_unsigned() && json.get<uint64_t>() <= UINT32_MAX) {
+    value.number = static_cast<unsigned long>(json.get<uint64_t>());
+  } else if (json.is_number_integer() && json.get<int64_t>() >= 0 &&
+             json.get<int64_t>() <= UINT32_MAX) {
+    value.number = static_cast<unsigned long>(json.get<int64_t>());
+  } else {
+    parser.Fail(where, "expected a text or a number from 0 to 4294967295");
+  }
+  return value;
+}
+
+void ParseRegistryKey(Parser& parser, const Json& values,
+                      const std::string& keyName, const std::string& where,
+                      std::vector<RegistryValue>& into) {
+  if (!values.is_object()) parser.Fail(where, "expected an object of values");
+  const std::wstring key = Utf8ToWide(keyName);
+  if (key.empty()) parser.Fail(where, "empty key name");
+  for (auto item = values.begin(); item != values.end(); ++item) {
+    into.push_back(ParseRegistryValue(parser, item.value(), key, item.key(),
+                                      Pointer(where, item.key())));
+  }
+}
+
+HostFacts ParseHostFacts(Parser& parser, const Json& host) {
+  if (!host.is_object()) parser.Fail("/host", "expected an object");
+  HostFacts facts;
+  for (auto item = host.begin(); item != host.end(); ++item) {
+    const std::string where = Pointer("/host", item.key());
+    const Json& value = item.value();
+    if (item.key() == "idleMilliseconds") {
+      if (!value.is_number_unsigned() || value.get<uint64_t>() > UINT32_MAX)
+        parser.Fail(where, "expected a number from 0 to 4294967295");
+      facts.idleMilliseconds =
+          static_cast<unsigned long>(value.get<uint64_t>());
+    } else if (item.key() == "portable" || item.key() == "onAcWithBattery") {
+      if (!value.is_boolean()) parser.Fail(where, "expected true or false");
+      (item.key() == "portable" ? facts.portable : facts.onAcWithBattery) =
+          value.get<bool>();
+    } else {
+      parser.Fail(where, "unknown key");
+    }
+  }
+  return facts;
+}
+
 bool IsPowerShellKey(const std::string& key) {
   for (const char* known : kPowerShellKeys) {
     if (key == known) return true;
@@ -334,7 +389,8 @@ Scenario Scenario::Parse(const std::string& text,
   if (!root.is_object()) parser.Fail("/", "the scenario must be a JSON object");
   for (auto item = root.begin(); item != root.end(); ++item) {
     if (item.key() != "namespaces" && item.key() != "absentNamespaces" &&
-        item.key() != "comment") {
+        item.key() != "comment" && item.key() != "registry" &&
+        item.key() != "policy" && item.key() != "host") {
       parser.Fail("/" + item.key(), "unknown key");
     }
   }
@@ -351,9 +407,42 @@ Scenario Scenario::Parse(const std::string& text,
           Normalize(Utf8ToWide(absent[i].get<std::string>())));
     }
   }
-  if (!root.contains("namespaces")) return scenario;
-  const Json& namespaces = root["namespaces"];
+  if (root.contains("registry")) {
+    const Json& registry = root["registry"];
+    if (!registry.is_object())
+      parser.Fail("/registry", "expected an object of keys");
+    for (auto key = registry.begin(); key != registry.end(); ++key) {
+      ParseRegistryKey(parser, key.value(), key.key(),
+                       Pointer("/registry", key.key()), scenario.m_registry);
+    }
+  }
+  if (root.contains("policy")) {
+    ParseRegistryKey(parser, root["policy"], kPolicyKey, "/policy",
+                     scenario.m_registry);
+  }
+  if (root.contains("host"))
+    scenario.m_host = ParseHostFacts(parser, root["host"]);
+  Json namespaces =
+      root.contains("namespaces") ? root["namespaces"] : Json::object();
   if (!namespaces.is_object()) parser.Fail("/namespaces", "expected an object");
+  if (scenario.m_host.portable) {
+    // The chassis as WMI tells it: Notebook (10) or Desktop (3).
+    for (auto ns = namespaces.begin(); ns != namespaces.end(); ++ns) {
+      if (Normalize(Utf8ToWide(ns.key())) != L"root\\cimv2" ||
+          !ns.value().is_object())
+        continue;
+      for (auto cls = ns.value().begin(); cls != ns.value().end(); ++cls) {
+        if (ToLower(Utf8ToWide(cls.key())) == L"win32_systemenclosure") {
+          parser.Fail("/host/portable",
+                      "the scenario's own Win32_SystemEnclosure states the "
+                      "chassis already");
+        }
+      }
+    }
+    namespaces["root\\cimv2"]["Win32_SystemEnclosure"] = {
+        {"Tag", "System Enclosure 0"},
+        {"ChassisTypes", Json::array({*scenario.m_host.portable ? 10 : 3})}};
+  }
 
   for (auto ns = namespaces.begin(); ns != namespaces.end(); ++ns) {
     const std::string nsWhere = Pointer("/namespaces", ns.key());

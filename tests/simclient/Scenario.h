@@ -6,7 +6,11 @@
 //     "root\\ccm": { "CCM_Client": { "ClientId": "GUID:..." } },
 //     "root\\ccm\\Scheduler": { "CCM_Scheduler_History": [ {...}, {...} ] }
 //   },
-//   "absentNamespaces": [ "root\\cimv2" ]
+//   "absentNamespaces": [ "root\\cimv2" ],
+//   "registry": { "Software\\Tarn\\Vesperline": { "MonitorJobs": "ON" } },
+//   "policy": { "PendingSMSJobWindowMins": 30 },
+//   "host": { "idleMilliseconds": 60000, "portable": true,
+//             "onAcWithBattery": false }
 // }
 //
 // A class holds an array of instances or a single one, as PowerShell's
@@ -14,9 +18,16 @@
 // schema, else from the JSON value; {"cimType": "uint16[]", "value": [...]}
 // gives any type explicitly. Dates may be CIM_DATETIME text, ISO 8601 or
 // "/Date(ms)/".
+//
+// "registry" holds values below HKEY_LOCAL_MACHINE by key, "policy" the
+// plug-in's policy values; a text is REG_SZ, a number REG_DWORD. The WMI
+// simulation ignores both and the host facts; a host such as vplhost writes
+// and offers them. "portable" stands for a Win32_SystemEnclosure in
+// root\cimv2 (Notebook or Desktop), so it cannot go with one of its own.
 #pragma once
 
 #include <map>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -54,8 +65,26 @@ struct SimNamespace {
   const SimClass* FindClass(const std::wstring& name) const;
 };
 
+// A registry value the scenario sets: REG_SZ when `text` holds one, else
+// REG_DWORD `number`.
+struct RegistryValue {
+  std::wstring key;  // below HKEY_LOCAL_MACHINE
+  std::wstring name;
+  std::optional<std::wstring> text;
+  unsigned long number = 0;
+};
+
+// What the scenario states about the machine beyond WMI.
+struct HostFacts {
+  std::optional<unsigned long> idleMilliseconds;
+  std::optional<bool> portable;
+  std::optional<bool> onAcWithBattery;
+};
+
 class Scenario {
  public:
+  static constexpr char kPolicyKey[] = "Software\\Policies\\Tarn\\Vesperline";
+
   // Parses JSON text; `sourceName` names it in error messages.
   static Scenario Parse(const std::string& json, const std::string& sourceName);
   static Scenario Load(const std::string& path);
@@ -67,9 +96,17 @@ class Scenario {
 
   static std::wstring Normalize(const std::wstring& name);
 
+  // "registry" values, then "policy" values, in file order within each key.
+  const std::vector<RegistryValue>& RegistryValues() const {
+    return m_registry;
+  }
+  const HostFacts& Host() const { return m_host; }
+
  private:
   std::map<std::wstring, SimNamespace> m_namespaces;  // by lower-case name
   std::set<std::wstring> m_absent;
+  std::vector<RegistryValue> m_registry;
+  HostFacts m_host;
 };
 
 // Lower-case copy, for case-insensitive keys.

@@ -1,12 +1,30 @@
 #include "tools/vplhost/HostServices.h"
 
+#include <cstdarg>
 #include <cstdio>
 
+#include "tools/vplhost/RunReport.h"
+
 namespace vplhost {
+namespace {
+
+// The host's own lines go where the run's report sends them.
+void HostLine(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  if (RunReport* report = RunReport::Current()) {
+    report->LineV(format, args);
+  } else {
+    vprintf(format, args);
+  }
+  va_end(args);
+}
+
+}  // namespace
 
 STDMETHODIMP PowerDownProvider::RequestPowerDown(IPowerDownContext* context) {
-  printf("host: power-down requested (context %p)\n",
-         static_cast<void*>(context));
+  HostLine("host: power-down requested (context %p)\n",
+           static_cast<void*>(context));
   return S_OK;
 }
 
@@ -14,13 +32,13 @@ STDMETHODIMP PowerDownProvider::RegisterObserver(IPowerDownObserver* observer) {
   if (!observer) return E_POINTER;
   std::lock_guard<std::mutex> lock(m_mutex);
   m_observers.emplace_back(observer);
-  printf("host: power-down observer registered\n");
+  HostLine("host: power-down observer registered\n");
   return S_OK;
 }
 
 STDMETHODIMP PowerDownProvider::WithdrawRequest(IPowerDownContext* context) {
-  printf("host: power-down request withdrawn (context %p)\n",
-         static_cast<void*>(context));
+  HostLine("host: power-down request withdrawn (context %p)\n",
+           static_cast<void*>(context));
   return S_OK;
 }
 
@@ -39,10 +57,10 @@ STDMETHODIMP EventBroker::Subscribe(REFGUID eventId, IUnknown* handler) {
   if (!handler) return E_POINTER;
   std::lock_guard<std::mutex> lock(m_mutex);
   m_subscriptions.push_back({eventId, handler});
-  printf("host: %s handler subscribed\n",
-         eventId == EVENTID_Autoshutdown       ? "auto-shutdown"
-         : eventId == EVENTID_PowerStateChange ? "power-state-change"
-                                               : "unknown event");
+  HostLine("host: %s handler subscribed\n",
+           eventId == EVENTID_Autoshutdown       ? "auto-shutdown"
+           : eventId == EVENTID_PowerStateChange ? "power-state-change"
+                                                 : "unknown event");
   return S_OK;
 }
 
@@ -72,6 +90,10 @@ void EventBroker::ReleaseAll() {
 STDMETHODIMP TimeSinceLastInputProvider::GetTimeSinceLastInput(
     DWORD* milliseconds) {
   if (!milliseconds) return E_POINTER;
+  if (m_stated) {
+    *milliseconds = *m_stated;
+    return S_OK;
+  }
   LASTINPUTINFO info{sizeof(info), 0};
   if (!::GetLastInputInfo(&info)) return HRESULT_FROM_WIN32(::GetLastError());
   *milliseconds = ::GetTickCount() - info.dwTime;

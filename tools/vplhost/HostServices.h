@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "plugin/HostContract.h"
@@ -81,11 +82,16 @@ class EventBroker final : public HostObject<IEventBroker> {
   std::vector<Subscription> m_subscriptions;
 };
 
-// The real idle time of this session.
+// The idle time of this session, or the one a scenario states.
 class TimeSinceLastInputProvider final
     : public HostObject<ITimeSinceLastInputProvider> {
  public:
+  explicit TimeSinceLastInputProvider(std::optional<DWORD> stated)
+      : m_stated(stated) {}
   STDMETHOD(GetTimeSinceLastInput)(DWORD* milliseconds) override;
+
+ private:
+  const std::optional<DWORD> m_stated;
 };
 
 class ServiceProvider final : public HostObject<IServiceProvider> {

@@ -22,6 +22,7 @@
 #include "jobs/Clock.h"
 #include "tools/vplhost/ExitCode.h"
 #include "tools/vplhost/HostServices.h"
+#include "tools/vplhost/RunReport.h"
 #include "tools/vplhost/ScheduleReport.h"
 
 using Microsoft::WRL::ComPtr;
@@ -33,7 +34,8 @@ using DllGetClassObjectFunction = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID,
 using DllCanUnloadNowFunction = HRESULT(STDAPICALLTYPE*)();
 
 constexpr char kSettingsKey[] = "Software\\Tarn\\Vesperline";
-// Where a query run keeps its settings instead of the machine's own.
+// Where a query run keeps its settings instead of the machine's own, below
+// a key of its process's own so that runs side by side keep theirs apart.
 constexpr char kScratchKey[] = "Software\\VplHost\\Settings";
 
 std::wstring DefaultPluginPath() {
@@ -55,25 +57,28 @@ std::string Narrow(const wchar_t* text) {
   return narrow;
 }
 
-int Fail(const char* what, HRESULT hr) {
-  fprintf(stderr, "vplhost: %s failed: 0x%08lx\n", what,
-          static_cast<unsigned long>(hr));
+int Fail(vplhost::RunReport& report, const char* what, HRESULT hr) {
+  char text[128];
+  sprintf_s(text, sizeof(text), "vplhost: %s failed: 0x%08lx", what,
+            static_cast<unsigned long>(hr));
+  report.Error(text);
   return vplhost::kExitPlugin;
 }
 
-void PrintResult(const char* what, HRESULT hr) {
-  printf("vplhost: %s returned 0x%08lx\n", what,
-         static_cast<unsigned long>(hr));
+void PrintResult(vplhost::RunReport& report, const char* what, HRESULT hr) {
+  report.Line("vplhost: %s returned 0x%08lx\n", what,
+              static_cast<unsigned long>(hr));
 }
 
 // The plug-in DLL, loaded from a path and reached through its exports.
 class PluginLibrary {
  public:
-  explicit PluginLibrary(const std::wstring& path)
+  PluginLibrary(const std::wstring& path, vplhost::RunReport& report)
       : m_module(::LoadLibraryW(path.c_str())) {
     if (!m_module) {
-      fprintf(stderr, "vplhost: cannot load %ls: error %lu\n", path.c_str(),
-              ::GetLastError());
+      const DWORD error = ::GetLastError();
+      report.Error("vplhost: cannot load " + Narrow(path.c_str()) + ": error " +
+                   std::to_string(error));
       return;
     }
     m_getClassObject = reinterpret_cast<DllGetClassObjectFunction>(
@@ -81,7 +86,7 @@ class PluginLibrary {
     m_canUnloadNow = reinterpret_cast<DllCanUnloadNowFunction>(
         ::GetProcAddress(m_module, "DllCanUnloadNow"));
     if (!m_getClassObject || !m_canUnloadNow) {
-      fprintf(stderr, "vplhost: %ls is not a COM server\n", path.c_str());
+      report.Error("vplhost: " + Narrow(path.c_str()) + " is not a COM server");
     }
   }
   PluginLibrary(const PluginLibrary&) = delete;
@@ -96,10 +101,11 @@ class PluginLibrary {
     return m_getClassObject(clsid, riid, ppv);
   }
   // Reports DllCanUnloadNow; true when the DLL may go.
-  bool ReportCanUnloadNow() const {
+  bool ReportCanUnloadNow(vplhost::RunReport& report) const {
     const HRESULT unload = m_canUnloadNow();
-    printf("vplhost: DllCanUnloadNow returned %s\n",
-           unload == S_OK ? "S_OK" : "S_FALSE");
+    report.Line("vplhost: DllCanUnloadNow returned %s\n",
+                unload == S_OK ? "S_OK" : "S_FALSE");
+    report.CanUnloadNow(unload == S_OK);
     return unload == S_OK;
   }
 
@@ -112,10 +118,14 @@ class PluginLibrary {
 // The host's side of one plug-in: its services and the plug-in object.
 class HostSession {
  public:
-  HostSession()
-      : m_powerDown(new vplhost::PowerDownProvider),
+  // `idleMilliseconds` is the idle time the host reports, when not the
+  // session's own.
+  explicit HostSession(vplhost::RunReport& report,
+                       std::optional<DWORD> idleMilliseconds = std::nullopt)
+      : m_report(report),
+        m_powerDown(new vplhost::PowerDownProvider),
         m_broker(new vplhost::EventBroker),
-        m_idle(new vplhost::TimeSinceLastInputProvider),
+        m_idle(new vplhost::TimeSinceLastInputProvider(idleMilliseconds)),
         m_services(new vplhost::ServiceProvider(
             m_powerDown.Get(), m_broker.Get(), m_idle.Get())) {}
   HostSession(const HostSession&) = delete;
@@ -132,24 +142,25 @@ class HostSession {
     ComPtr<IClassFactory> factory;
     HRESULT hr =
         library.GetClassObject(CLSID_ConfigMgrPlugin, IID_PPV_ARGS(&factory));
-    if (FAILED(hr)) return Fail("DllGetClassObject", hr);
+    if (FAILED(hr)) return Fail(m_report, "DllGetClassObject", hr);
     hr = factory->CreateInstance(nullptr, IID_PPV_ARGS(&m_plugin));
-    if (FAILED(hr)) return Fail("CreateInstance", hr);
+    if (FAILED(hr)) return Fail(m_report, "CreateInstance", hr);
 
-    PrintResult("Initialize", m_plugin->Initialize(m_services.Get()));
+    PrintResult(m_report, "Initialize", m_plugin->Initialize(m_services.Get()));
 
     NTarn::ScopedBstr name;
     NTarn::ScopedBstr version;
     if (SUCCEEDED(
             m_plugin->GetPluginDetails(name.Receive(), version.Receive()))) {
-      printf("vplhost: plug-in \"%s\", version \"%s\"\n",
-             Narrow(name.Get()).c_str(), Narrow(version.Get()).c_str());
+      m_report.Line("vplhost: plug-in \"%s\", version \"%s\"\n",
+                    Narrow(name.Get()).c_str(), Narrow(version.Get()).c_str());
+      m_report.SetPlugin(Narrow(name.Get()), Narrow(version.Get()));
     }
     return vplhost::kExitSuccess;
   }
 
   void Stop() {
-    PrintResult("Uninitialize", m_plugin->Uninitialize());
+    PrintResult(m_report, "Uninitialize", m_plugin->Uninitialize());
     m_plugin.Reset();
   }
 
@@ -161,19 +172,24 @@ class HostSession {
         ForEachObserver(settingsFlags, [&](IPowerDownObserver* observer) {
           PowerDownResponse response = PowerDownResponse_NoObjection;
           NTarn::ScopedBstr reason;
-          PrintResult("QueryPowerDown",
+          PrintResult(m_report, "QueryPowerDown",
                       observer->QueryPowerDown(m_services.Get(), &response,
                                                reason.Receive()));
+          std::optional<std::string> reasonText;
+          if (reason.Get()) reasonText = Narrow(reason.Get());
           if (response == PowerDownResponse_Objection) {
-            printf("vplhost: decision: objection (%d), reason \"%s\"\n",
-                   static_cast<int>(response), Narrow(reason.Get()).c_str());
+            m_report.Line("vplhost: decision: objection (%d), reason \"%s\"\n",
+                          static_cast<int>(response),
+                          Narrow(reason.Get()).c_str());
+            m_report.Decision(response, "objection", reasonText);
             result = vplhost::kExitObjection;
           } else {
-            printf("vplhost: decision: %s (%d)\n",
-                   response == PowerDownResponse_NoObjection
-                       ? "no objection"
-                       : "unknown response",
-                   static_cast<int>(response));
+            const char* decision = response == PowerDownResponse_NoObjection
+                                       ? "no objection"
+                                       : "unknown response";
+            m_report.Line("vplhost: decision: %s (%d)\n", decision,
+                          static_cast<int>(response));
+            m_report.Decision(response, decision, reasonText);
           }
         });
     return any ? result : vplhost::kExitPlugin;
@@ -182,8 +198,8 @@ class HostSession {
   // Has every registered observer log its status.
   int LogObserverStatus(DWORD settingsFlags) {
     const bool any =
-        ForEachObserver(settingsFlags, [](IPowerDownObserver* observer) {
-          PrintResult("LogStatus", observer->LogStatus());
+        ForEachObserver(settingsFlags, [this](IPowerDownObserver* observer) {
+          PrintResult(m_report, "LogStatus", observer->LogStatus());
         });
     return any ? vplhost::kExitSuccess : vplhost::kExitPlugin;
   }
@@ -195,19 +211,22 @@ class HostSession {
   bool ForEachObserver(DWORD settingsFlags, Use use) {
     const auto observers = m_powerDown->Observers();
     if (observers.empty()) {
-      fprintf(stderr, "vplhost: no power-down observer is registered\n");
+      m_report.Error("vplhost: no power-down observer is registered");
       return false;
     }
     for (const ComPtr<IPowerDownObserver>& observer : observers) {
       NTarn::ScopedBstr name;
       observer->GetObserverName(name.Receive());
-      printf("vplhost: observer \"%s\"\n", Narrow(name.Get()).c_str());
-      PrintResult("LoadSettings", observer->LoadSettings(settingsFlags));
+      m_report.Line("vplhost: observer \"%s\"\n", Narrow(name.Get()).c_str());
+      m_report.Observer(Narrow(name.Get()));
+      PrintResult(m_report, "LoadSettings",
+                  observer->LoadSettings(settingsFlags));
       use(observer.Get());
     }
     return true;
   }
 
+  vplhost::RunReport& m_report;
   // Host objects start with no reference; each ComPtr takes the first.
   ComPtr<vplhost::PowerDownProvider> m_powerDown;
   ComPtr<vplhost::EventBroker> m_broker;
@@ -220,10 +239,13 @@ class HostSession {
 // the run's settings, so that a query run never changes the machine's own.
 class ScratchSettings {
  public:
-  ScratchSettings() {
-    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, kScratchKey);
+  ScratchSettings()
+      : m_key(std::string(kScratchKey) + "\\" +
+              std::to_string(::GetCurrentProcessId())) {
+    // What a run that ended without cleaning up left under this number.
+    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, m_key.c_str());
     NTarn::ScopedRegKey scratch;
-    if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kScratchKey, 0, nullptr, 0,
+    if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, m_key.c_str(), 0, nullptr, 0,
                           KEY_ALL_ACCESS, nullptr, scratch.Receive(),
                           nullptr) != ERROR_SUCCESS) {
       return;
@@ -237,22 +259,38 @@ class ScratchSettings {
   ~ScratchSettings() {
     if (!m_active) return;
     ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
-    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, kScratchKey);
+    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, m_key.c_str());
+    ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, m_key.c_str());
+    // The parents go with the last run; another run's key keeps them.
     ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kScratchKey);
     ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\VplHost");
   }
 
   bool IsActive() const { return m_active; }
-  void SetString(const char* name, const std::string& text) const {
-    ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, kSettingsKey, name, REG_SZ,
-                      text.c_str(), static_cast<DWORD>(text.size() + 1));
+  LSTATUS SetString(const char* name, const std::string& text) const {
+    return ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, kSettingsKey, name, REG_SZ,
+                             text.c_str(), static_cast<DWORD>(text.size() + 1));
   }
-  void SetDword(const char* name, DWORD value) const {
-    ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, kSettingsKey, name, REG_DWORD, &value,
-                      sizeof(value));
+  LSTATUS SetDword(const char* name, DWORD value) const {
+    return ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, kSettingsKey, name, REG_DWORD,
+                             &value, sizeof(value));
+  }
+  // A value a scenario states, below the stand-in HKEY_LOCAL_MACHINE.
+  LSTATUS Set(const vpltest::sim::RegistryValue& value) const {
+    if (value.text) {
+      return ::RegSetKeyValueW(
+          HKEY_LOCAL_MACHINE, value.key.c_str(), value.name.c_str(), REG_SZ,
+          value.text->c_str(),
+          static_cast<DWORD>((value.text->size() + 1) * sizeof(wchar_t)));
+    }
+    const DWORD number = value.number;
+    return ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, value.key.c_str(),
+                             value.name.c_str(), REG_DWORD, &number,
+                             sizeof(number));
   }
 
  private:
+  const std::string m_key;
   bool m_active = false;
 };
 
@@ -279,7 +317,7 @@ struct Options {
   std::wstring command;
   std::wstring scenario;
   std::optional<std::wstring> dll;
-  std::string monitor = "ON";
+  std::optional<std::string> monitor;
   std::optional<DWORD> window;
   bool verbose = false;
   bool json = false;
@@ -291,8 +329,8 @@ const char kUsage[] =
     "usage: vplhost [path\\to\\VplCMgr.dll]\n"
     "       vplhost details [--dll PATH]\n"
     "       vplhost query --scenario FILE [--dll PATH] [--monitor TEXT]\n"
-    "                     [--window MINUTES] [--verbose]\n"
-    "       vplhost status --scenario FILE [--dll PATH]\n"
+    "                     [--window MINUTES] [--verbose] [--json]\n"
+    "       vplhost status --scenario FILE [--dll PATH] [--json]\n"
     "       vplhost schedule [--json] [--at \"YYYY-MM-DD HH:MM\"] TOKEN...\n"
     "       vplhost --help\n"
     "\n"
@@ -366,11 +404,11 @@ std::string ParseOptions(int argc, wchar_t** argv, Options* options) {
   const bool allowed =
       command == L"query" ||
       ((command == L"status" || command == L"details") && !options->verbose &&
-       !options->window && options->monitor == "ON") ||
+       !options->window && !options->monitor) ||
       command == L"schedule";
   if (!allowed) return "an option does not apply to " + Narrow(command.c_str());
-  if (options->json && command != L"schedule")
-    return "--json applies to schedule only";
+  if (options->json && command == L"details")
+    return "--json applies to query, status and schedule";
   if ((options->dll || !options->scenario.empty()) && command == L"schedule")
     return "schedule takes no plug-in or scenario";
   return std::string();
@@ -385,7 +423,8 @@ std::wstring PluginPath(const Options& options) {
 // What the plug-in says about itself and where it stands in the registry.
 int RunDetails(const std::wstring& path) {
   const std::optional<std::wstring> registered = RegisteredPluginPath();
-  PluginLibrary library(path);
+  vplhost::RunReport report(false, "details");
+  PluginLibrary library(path, report);
   if (!library.IsUsable()) return vplhost::kExitPlugin;
   printf("vplhost: module %ls\n", ModulePath(library.Module()).c_str());
   if (registered) {
@@ -397,42 +436,99 @@ int RunDetails(const std::wstring& path) {
     return vplhost::kExitFailure;
   int result = vplhost::kExitSuccess;
   {
-    HostSession host;
+    HostSession host(report);
     result = host.Start(library);
     if (result == vplhost::kExitSuccess) host.Stop();
   }
-  const bool unloadable = library.ReportCanUnloadNow();
+  const bool unloadable = library.ReportCanUnloadNow(report);
   ::CoUninitialize();
   if (result != vplhost::kExitSuccess) return result;
   return unloadable ? vplhost::kExitSuccess : vplhost::kExitPlugin;
 }
 
-// Runs the plug-in against a scenario's simulated client, with the run's
-// settings in a scratch key, and asks its observers as `ask` says.
-int RunWithScenario(const Options& options, bool query) {
-  const std::wstring path = PluginPath(options);
-  ScratchSettings settings;
-  if (!settings.IsActive()) {
-    printf("vplhost: cannot set up the run's settings key\n");
-    return vplhost::kExitFailure;
+bool ScenarioSets(const vpltest::sim::Scenario& scenario, const char* name) {
+  for (const vpltest::sim::RegistryValue& value : scenario.RegistryValues()) {
+    if (_wcsicmp(value.key.c_str(), L"Software\\Tarn\\Vesperline") == 0 &&
+        _wcsicmp(value.name.c_str(), vpltest::sim::Utf8ToWide(name).c_str()) ==
+            0)
+      return true;
   }
-  settings.SetString("MonitorJobs", options.monitor);
+  return false;
+}
+
+// The run's settings: the scenario's registry and policy values, then what
+// the command line says over them. Monitoring is on unless something says
+// otherwise.
+bool WriteSettings(const Options& options, bool query,
+                   const vpltest::sim::Scenario& scenario,
+                   const ScratchSettings& settings,
+                   vplhost::RunReport& report) {
+  const auto failed = [&](const std::string& name, LSTATUS status) {
+    report.Error("vplhost: cannot write " + name + ": error " +
+                 std::to_string(status));
+    return false;
+  };
+  for (const vpltest::sim::RegistryValue& value : scenario.RegistryValues()) {
+    const LSTATUS status = settings.Set(value);
+    if (status != ERROR_SUCCESS)
+      return failed(vpltest::sim::WideToUtf8(value.key + L"\\" + value.name),
+                    status);
+  }
+  LSTATUS status = ERROR_SUCCESS;
+  if (options.monitor || !ScenarioSets(scenario, "MonitorJobs"))
+    status = settings.SetString("MonitorJobs", options.monitor.value_or("ON"));
+  if (status != ERROR_SUCCESS) return failed("MonitorJobs", status);
   if (options.window)
-    settings.SetDword("PendingSMSJobWindowMins", *options.window);
+    status = settings.SetDword("PendingSMSJobWindowMins", *options.window);
+  if (status != ERROR_SUCCESS) return failed("PendingSMSJobWindowMins", status);
   // The verbose switch of the plug-in's diagnostic lines; status always
   // explains itself.
-  settings.SetDword("debug", options.verbose || !query ? 0x10 : 0);
+  if (options.verbose || !query || !ScenarioSets(scenario, "debug"))
+    status = settings.SetDword("debug", options.verbose || !query ? 0x10 : 0);
+  if (status != ERROR_SUCCESS) return failed("debug", status);
+  return true;
+}
 
-  PluginLibrary library(path);
+// Runs the plug-in against a scenario's simulated client, with the run's
+// settings in a scratch key, and asks its observers (query) or has them log
+// their status.
+int RunScenario(const Options& options, bool query,
+                vplhost::RunReport& report) {
+  const std::wstring path = PluginPath(options);
+  std::optional<vpltest::sim::Scenario> scenario;
+  try {
+    scenario = vpltest::sim::Scenario::Load(Narrow(options.scenario.c_str()));
+  } catch (const vpltest::ScenarioError& error) {
+    // The simulator's message names the file, the position and the problem.
+    report.Error(std::string("vplhost: scenario: ") + error.what());
+    return vplhost::kExitScenario;
+  }
+  ScratchSettings settings;
+  if (!settings.IsActive()) {
+    report.Error("vplhost: cannot set up the run's settings key");
+    return vplhost::kExitFailure;
+  }
+  if (!WriteSettings(options, query, *scenario, settings, report))
+    return vplhost::kExitFailure;
+  const vpltest::sim::HostFacts& facts = scenario->Host();
+  if (facts.onAcWithBattery) {
+    report.Line(
+        "vplhost: the scenario's onAcWithBattery is not simulated; the "
+        "plug-in reads this machine's own battery state\n");
+  }
+
+  PluginLibrary library(path, report);
   if (!library.IsUsable()) return vplhost::kExitPlugin;
   if (FAILED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
     return vplhost::kExitFailure;
   int result = vplhost::kExitSuccess;
   try {
     vpltest::SimulatedClient client(Narrow(options.scenario.c_str()));
-    printf("vplhost: simulated ConfigMgr client from %ls\n",
-           options.scenario.c_str());
-    HostSession host;
+    report.Line("vplhost: simulated ConfigMgr client from %s\n",
+                Narrow(options.scenario.c_str()).c_str());
+    std::optional<DWORD> idle;
+    if (facts.idleMilliseconds) idle = *facts.idleMilliseconds;
+    HostSession host(report, idle);
     result = host.Start(library);
     if (result == vplhost::kExitSuccess)
       result = query ? host.AskObservers(0) : host.LogObserverStatus(0);
@@ -440,16 +536,31 @@ int RunWithScenario(const Options& options, bool query) {
       host.Stop();
   } catch (const vpltest::ScenarioError& error) {
     // The simulator's message names the file, the position and the problem.
-    fprintf(stderr, "vplhost: scenario: %s\n", error.what());
+    report.Error(std::string("vplhost: scenario: ") + error.what());
     result = vplhost::kExitScenario;
   } catch (const std::exception& error) {
-    fprintf(stderr, "vplhost: %s\n", error.what());
+    report.Error(std::string("vplhost: ") + error.what());
     result = vplhost::kExitFailure;
   }
-  const bool unloadable = library.ReportCanUnloadNow();
+  const bool unloadable = library.ReportCanUnloadNow(report);
   ::CoUninitialize();
   if (result != vplhost::kExitSuccess) return result;
   return unloadable ? vplhost::kExitSuccess : vplhost::kExitPlugin;
+}
+
+// The run with its report: as text while it happens, or with --json one
+// document on standard output at the end, whatever the outcome.
+int RunWithScenario(const Options& options, bool query) {
+  vplhost::RunReport report(options.json, query ? "query" : "status");
+  report.SetScenario(Narrow(options.scenario.c_str()));
+  vplhost::RunReport::SetCurrent(&report);
+  const int result = RunScenario(options, query, report);
+  vplhost::RunReport::SetCurrent(nullptr);
+  if (report.IsJson()) {
+    fputs(report.Json(result).c_str(), stdout);
+    fflush(stdout);
+  }
+  return result;
 }
 
 int RunSchedule(const Options& options) {
@@ -484,9 +595,22 @@ extern "C" __declspec(dllexport) int vLogPrintf(const char* format,
       expanded += *p;
     }
   }
-  const int written = vfprintf(stdout, expanded.c_str(), args);
-  fflush(stdout);
-  return written;
+  vplhost::RunReport* report = vplhost::RunReport::Current();
+  if (!report) {
+    const int written = vfprintf(stdout, expanded.c_str(), args);
+    fflush(stdout);
+    return written;
+  }
+  va_list copy;
+  va_copy(copy, args);
+  const int length = vsnprintf(nullptr, 0, expanded.c_str(), copy);
+  va_end(copy);
+  if (length < 0) return length;
+  std::string text(static_cast<size_t>(length) + 1, '\0');
+  vsnprintf(text.data(), text.size(), expanded.c_str(), args);
+  text.resize(static_cast<size_t>(length));
+  report->PluginLog(text);
+  return length;
 }
 
 int wmain(int argc, wchar_t** argv) {

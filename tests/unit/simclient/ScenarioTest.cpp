@@ -161,6 +161,58 @@ TEST(ScenarioTest, StructuralErrorsNameThePlaceAndProblem) {
             "\"cimType\" text and a \"value\"");
 }
 
+TEST(ScenarioTest, RegistryPolicyAndHostFactsAreKept) {
+  const Scenario scenario = Scenario::Parse(
+      R"({"registry": {"Software\\Tarn\\Vesperline": {"MonitorJobs": "ON",
+                        "PendingSMSJobWindowMins": 30}},
+          "policy": {"MonitorJobs": "OFF"},
+          "host": {"idleMilliseconds": 4294967295, "portable": true,
+                   "onAcWithBattery": false}})",
+      "s");
+  const auto& values = scenario.RegistryValues();
+  ASSERT_EQ(values.size(), 3u);
+  EXPECT_EQ(values[0].key, L"Software\\Tarn\\Vesperline");
+  EXPECT_EQ(values[0].name, L"MonitorJobs");
+  EXPECT_EQ(values[0].text, L"ON");
+  EXPECT_EQ(values[1].name, L"PendingSMSJobWindowMins");
+  EXPECT_FALSE(values[1].text);
+  EXPECT_EQ(values[1].number, 30u);
+  EXPECT_EQ(values[2].key, L"Software\\Policies\\Tarn\\Vesperline");
+  EXPECT_EQ(values[2].text, L"OFF");
+  EXPECT_EQ(scenario.Host().idleMilliseconds, 4294967295u);
+  EXPECT_EQ(scenario.Host().onAcWithBattery, false);
+  // The portable fact is the chassis WMI reports: a Notebook.
+  const SimInstance& enclosure =
+      Only(scenario, L"root\\cimv2", L"Win32_SystemEnclosure");
+  EXPECT_EQ(enclosure.Find(L"ChassisTypes")->cimType,
+            CIM_UINT16 | CIM_FLAG_ARRAY);
+  EXPECT_EQ(enclosure.Find(L"ChassisTypes")->numbers, std::vector<int64_t>{10});
+}
+
+TEST(ScenarioTest, RegistryAndHostErrorsNameThePlace) {
+  const struct {
+    const char* json;
+    const char* error;
+  } cases[] = {
+      {R"({"registry": {"K": {"V": -1}}})",
+       "case.json: at /registry/K/V: expected a text or a number from 0 to "
+       "4294967295"},
+      {R"({"policy": {"V": [1]}})",
+       "case.json: at /policy/V: expected a text or a number from 0 to "
+       "4294967295"},
+      {R"({"registry": {"K": 5}})",
+       "case.json: at /registry/K: expected an object of values"},
+      {R"({"host": {"idle": 5}})", "case.json: at /host/idle: unknown key"},
+      {R"({"host": {"portable": "yes"}})",
+       "case.json: at /host/portable: expected true or false"},
+      {R"({"host": {"portable": false}, "namespaces": {"ROOT\\CIMV2":
+           {"Win32_SystemEnclosure": {"ChassisTypes": [3]}}}})",
+       "case.json: at /host/portable: the scenario's own "
+       "Win32_SystemEnclosure states the chassis already"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ErrorOf(c.json), c.error) << c.json;
+}
+
 TEST(ScenarioTest, MissingFileIsReported) {
   try {
     Scenario::Load(VPL_SCENARIO_DIR "/no-such-file.json");

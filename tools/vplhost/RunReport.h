@@ -1,0 +1,70 @@
+// What one query or status run tells its caller: as text, line by line while
+// it happens, or with --json as one document written at the end, so that a
+// script reads the decision without parsing prose.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdarg>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vplhost {
+
+class RunReport {
+ public:
+  RunReport(bool json, std::string command);
+  RunReport(const RunReport&) = delete;
+  RunReport& operator=(const RunReport&) = delete;
+
+  bool IsJson() const { return m_json; }
+
+  // One of vplhost's own lines; printed at once as text, kept for the
+  // document's "host" array with --json.
+  void Line(const char* format, ...);
+  void LineV(const char* format, va_list args);
+  // Text the plug-in logged, its time stamps already expanded.
+  void PluginLog(const std::string& text);
+
+  void SetScenario(const std::string& path);
+  void SetPlugin(const std::string& name, const std::string& version);
+  void Observer(const std::string& name);
+  // `decision` is the response in words ("no objection", "objection").
+  void Decision(int response, const std::string& decision,
+                const std::optional<std::string>& reason);
+  void CanUnloadNow(bool unloadable);
+  void Error(const std::string& text);
+
+  // The whole document, one line, for the run's exit code.
+  std::string Json(int exitCode) const;
+
+  // The report the plug-in's log entry point writes to; null outside a run.
+  static RunReport* Current();
+  static void SetCurrent(RunReport* report);
+
+ private:
+  struct ObserverAnswer {
+    std::string name;
+    std::optional<int> response;
+    std::string decision;
+    std::optional<std::string> reason;
+  };
+
+  const bool m_json;
+  const std::string m_command;
+  // The plug-in may log from its own threads.
+  mutable std::mutex m_mutex;
+  std::string m_scenario;
+  std::optional<std::string> m_pluginName;
+  std::optional<std::string> m_pluginVersion;
+  std::vector<ObserverAnswer> m_observers;
+  std::vector<std::string> m_log;
+  std::string m_partialLog;  // logged text not yet ended by a line feed
+  std::vector<std::string> m_host;
+  std::optional<bool> m_canUnloadNow;
+  std::vector<std::string> m_errors;
+};
+
+}  // namespace vplhost
