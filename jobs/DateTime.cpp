@@ -28,6 +28,19 @@ int64_t FloorDivide(int64_t value, int64_t divisor) {
   return quotient * divisor > value ? quotient - 1 : quotient;
 }
 
+// The runtime's broken-down time of calendar fields (month 1-12).
+tm CalendarFields(int year, int month, int day, int hour, int minute,
+                  int second) {
+  tm fields{};
+  fields.tm_year = year - 1900;
+  fields.tm_mon = month - 1;
+  fields.tm_mday = day;
+  fields.tm_hour = hour;
+  fields.tm_min = minute;
+  fields.tm_sec = second;
+  return fields;
+}
+
 }  // namespace
 
 __time64_t MakeLocalTime(int year, int month, int day, int hour, int minute,
@@ -36,13 +49,7 @@ __time64_t MakeLocalTime(int year, int month, int day, int hour, int minute,
       hour > 23 || minute > 59 || second > 59) {
     ThrowHResult(E_FAIL);
   }
-  tm fields{};
-  fields.tm_year = year - 1900;
-  fields.tm_mon = month - 1;
-  fields.tm_mday = day;
-  fields.tm_hour = hour;
-  fields.tm_min = minute;
-  fields.tm_sec = second;
+  tm fields = CalendarFields(year, month, day, hour, minute, second);
   fields.tm_isdst = daylightSaving;
   const __time64_t time = _mktime64(&fields);
   if (time == -1) ThrowHResult(E_INVALIDARG);
@@ -51,13 +58,7 @@ __time64_t MakeLocalTime(int year, int month, int day, int hour, int minute,
 
 __time64_t MakeUtcTime(int year, int month, int day, int hour, int minute,
                        int second) {
-  tm fields{};
-  fields.tm_year = year - 1900;
-  fields.tm_mon = month - 1;
-  fields.tm_mday = day;
-  fields.tm_hour = hour;
-  fields.tm_min = minute;
-  fields.tm_sec = second;
+  tm fields = CalendarFields(year, month, day, hour, minute, second);
   const __time64_t time = _mkgmtime64(&fields);
   if (time == -1) ThrowHResult(E_INVALIDARG);
   return time;
