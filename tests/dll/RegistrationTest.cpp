@@ -14,12 +14,12 @@
 #include "plugin/HostContract.h"
 #include "tests/support/RegistrationTables.h"
 #include "tests/support/RegistryTree.h"
+#include "tests/support/RunProgram.h"
 
 namespace {
 
 using Microsoft::WRL::ComPtr;
 using NTarn::ScopedBstr;
-using NTarn::ScopedHandle;
 using NTarn::ScopedRegKey;
 using vpltest::ExpectedRegistration;
 using vpltest::ReadRegistryTrees;
@@ -92,22 +92,8 @@ class RegistrationTest : public ::testing::Test {
 
   // Runs regsvr32 silently on the DLL; returns its exit code.
   DWORD RunRegsvr32(const std::wstring& options) const {
-    std::wstring commandLine =
-        L"regsvr32.exe /s " + options + L" \"" + m_dllPath + L"\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0,
-                          nullptr, nullptr, &startup, &process)) {
-      ADD_FAILURE() << "regsvr32 did not start: " << ::GetLastError();
-      return ~0u;
-    }
-    const ScopedHandle thread(process.hThread);
-    const ScopedHandle child(process.hProcess);
-    ::WaitForSingleObject(child.Get(), INFINITE);
-    DWORD exitCode = ~0u;
-    ::GetExitCodeProcess(child.Get(), &exitCode);
-    return exitCode;
+    return vpltest::RunProgram(L"regsvr32.exe /s " + options + L" \"" +
+                               m_dllPath + L"\"");
   }
 
   std::wstring m_dllPath;

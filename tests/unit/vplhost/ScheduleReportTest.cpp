@@ -9,20 +9,15 @@
 
 namespace {
 
-// Tokens laid out as ConfigMgr's published schedule token format states, with
-// the schedules its documentation uses as examples.
-struct DecodedCase {
+// Documented example tokens; occurrences around Sun 15 Feb 2026, 12:00 local.
+const struct {
   const wchar_t* token;
-  const char* recurrence;  // the recurrence object, as JSON
+  const char* recurrence;  // as JSON
   const char* start;
   bool utc;
   int durationHours;
-  const char* next;  // around Sunday 15 February 2026, 12:00 local time
-  const char* nextEnd;
-  const char* last;
-};
-
-const DecodedCase kDecoded[] = {
+  const char *next, *nextEnd, *last;
+} kDecoded[] = {
     // Every 10 days from 1 January 2026, 01:00.
     {L"00211E0000100050",
      R"({"type":"interval","days":10,"hours":0,"minutes":0})",
@@ -58,7 +53,7 @@ nlohmann::json Describe(const std::wstring& schedule, int expectedExit) {
 }
 
 TEST(ScheduleReport, DecodesDocumentedTokensWithTheirOccurrences) {
-  for (const DecodedCase& c : kDecoded) {
+  for (const auto& c : kDecoded) {
     const nlohmann::json token =
         Describe(c.token, vplhost::kExitSuccess)["tokens"][0];
     SCOPED_TRACE(token.dump());
@@ -109,9 +104,10 @@ TEST(ScheduleReport, NamesWhyATokenIsInvalid) {
 TEST(ScheduleReport, ReadsOnlyWholeLocalTimes) {
   __time64_t time = 0;
   EXPECT_TRUE(vplhost::ParseLocalTime(L"2026-02-15 12:00:30", &time));
-  EXPECT_FALSE(vplhost::ParseLocalTime(L"2026-02-30 12:00", &time));
-  EXPECT_FALSE(vplhost::ParseLocalTime(L"2026-02-15 12:00x", &time));
-  EXPECT_FALSE(vplhost::ParseLocalTime(L"tomorrow", &time));
+  for (const wchar_t* text :
+       {L"2026-02-30 12:00", L"2026-02-15 12:00x", L"tomorrow"}) {
+    EXPECT_FALSE(vplhost::ParseLocalTime(text, &time)) << text;
+  }
 }
 
 }  // namespace

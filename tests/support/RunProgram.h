@@ -1,0 +1,16 @@
+// Runs a program to its end, as an administrator's command line would.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace vpltest {
+
+// Runs `commandLine` and returns its exit code (~0u when it did not start).
+// With `output` the program's standard output, and its standard error unless
+// `errorsToConsole`, are read into `*output`.
+DWORD RunProgram(std::wstring commandLine, std::string* output = nullptr,
+                 bool errorsToConsole = false);
+
+}  // namespace vpltest
