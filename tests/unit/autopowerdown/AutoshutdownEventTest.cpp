@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <thread>
 #include <utility>
@@ -45,10 +46,9 @@ class AutoshutdownEventTest : public vpltest::AutoPowerdownFixture {
   void WaitFor(const NTarn::ScopedHandle& event) {
     ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(event.Get(), 10000));
   }
-  int Inits() {
-    int inits = 0;
-    for (int call : detector_->Calls()) inits += call == 0;
-    return inits;
+  long Inits() {
+    const auto calls = detector_->Calls();
+    return std::count(calls.begin(), calls.end(), 0);
   }
 
   ComPtr<AutoshutdownEvent> event_;
@@ -68,7 +68,6 @@ TEST_F(AutoshutdownEventTest, EventWhileRunningIsRefusedUntilStopped) {
   EXPECT_EQ(kAlreadyRunning, event_->OnAutoshutdown());
   EXPECT_EQ(1, Count("[T]: Auto power down thread is already running; "
                      "exiting...\n"));
-
   EXPECT_EQ(S_OK, host_.eventBroker->FirePowerStateChange(5));
   EXPECT_EQ(0, Withdrawals());  // the completed request has none to withdraw
   ASSERT_EQ(S_OK, event_->OnAutoshutdown());

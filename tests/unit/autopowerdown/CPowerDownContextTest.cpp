@@ -35,8 +35,7 @@ class RecordingRequest : public AutoPowerdownRequest {
     forwarded += what + std::to_string(code);
     return S_FALSE;  // handed back unchanged
   }
-  bool nameFails = false;
-  bool longName = false;
+  bool nameFails = false, longName = false;
   std::string forwarded;
 };
 
@@ -56,8 +55,7 @@ class CPowerDownContextTest : public vpltest::AutoPowerdownFixture {
   }
   int Outcome() {
     int outcome = 0;
-    context_->GetOutcome(&outcome);
-    return outcome;
+    return context_->GetOutcome(&outcome), outcome;
   }
 
   ComPtr<RecordingRequest> request_;
@@ -66,24 +64,16 @@ class CPowerDownContextTest : public vpltest::AutoPowerdownFixture {
 
 TEST_F(CPowerDownContextTest, ReportsAreLoggedRecordedAndForwarded) {
   using Report = HRESULT (STDMETHODCALLTYPE IPowerDownContext::*)(LONG);
-  const struct {
-    Report report;  // null: Complete
-    int logoffAction;
-    const char* line;
-    int outcome;
-    const char* forwarded;
-  } cases[] = {
-      {&IPowerDownContext::Cancel, kLogoffNever, "Canceling", kOutcomeCancelled,
-       "C7"},
-      // A forced logoff goes ahead: the outcome stays.
-      {&IPowerDownContext::UserCancel, kLogoffForce, "User cancels",
-       kOutcomeOpen, "U7"},
-      {&IPowerDownContext::LogoffFailed, kLogoffActive, "Logoff failed for",
-       kOutcomeCancelled, "L7"},
-      {&IPowerDownContext::ObserverCancel, kLogoffPassive, "Observer canceled.",
-       kOutcomeCancelled, "U7"},
-      {nullptr, kLogoffForce, nullptr, kOutcomeCompleted, "C0"},
+  // A forced logoff goes ahead on a user cancel: the outcome stays open.
+  // clang-format off
+  const struct { Report report; int logoffAction; const char* line; int outcome; const char* forwarded; } cases[] = {
+      {&IPowerDownContext::Cancel, kLogoffNever, "Canceling", kOutcomeCancelled, "C7"},
+      {&IPowerDownContext::UserCancel, kLogoffForce, "User cancels", kOutcomeOpen, "U7"},
+      {&IPowerDownContext::LogoffFailed, kLogoffActive, "Logoff failed for", kOutcomeCancelled, "L7"},
+      {&IPowerDownContext::ObserverCancel, kLogoffPassive, "Observer canceled.", kOutcomeCancelled, "U7"},
+      {nullptr, kLogoffForce, nullptr, kOutcomeCompleted, "C0"},  // Complete
   };
+  // clang-format on
   for (const auto& test : cases) {
     SCOPED_TRACE(test.forwarded);
     auto send = [&] {

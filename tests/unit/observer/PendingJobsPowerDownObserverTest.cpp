@@ -40,8 +40,7 @@ struct {
   std::string trace;
 } g_detector;
 
-class ScriptedDetector final : public ISMSJobsDetector {
- public:
+struct ScriptedDetector final : ISMSJobsDetector {
   explicit ScriptedDetector(DWORD window) : ISMSJobsDetector(L"") {
     g_detector.trace += "new " + std::to_string(window) + ";";
   }
@@ -58,9 +57,6 @@ class ScriptedDetector final : public ISMSJobsDetector {
   bool SMSJobsRunningOrPending() override { return false; }
   bool FoundRecentPolicyRefreshEvent(int) override { return false; }
 };
-std::unique_ptr<ISMSJobsDetector> Scripted(DWORD window, wchar_t*, wchar_t*) {
-  return std::make_unique<ScriptedDetector>(window);
-}
 
 class PendingJobsObserverTest : public vpltest::SimClientFixture {
  protected:
@@ -70,11 +66,15 @@ class PendingJobsObserverTest : public vpltest::SimClientFixture {
   }
 
   void Create(bool scripted = false) {
+    auto scriptedMaker = [](DWORD window, wchar_t*,
+                            wchar_t*) -> std::unique_ptr<ISMSJobsDetector> {
+      return std::make_unique<ScriptedDetector>(window);
+    };
     ComObject<PendingJobsPowerDownObserver>* created = nullptr;
     ASSERT_EQ(
         S_OK,
         ComObject<PendingJobsPowerDownObserver>::CreateInstance(
-            &created, scripted ? &Scripted
+            &created, scripted ? +scriptedMaker
                                : &PendingJobsPowerDownObserver::MakeDetector));
     observer_ = created;
   }
@@ -122,9 +122,7 @@ TEST_F(PendingJobsObserverTest, Decisions) {
     Registry::Set(kKey, "MonitorJobs",
                   test.monitorJobs ? test.monitorJobs : "ON");
     Create();
-    if (test.monitorJobs) {
-      EXPECT_EQ(S_OK, observer_->LoadSettings(0));
-    }
+    EXPECT_EQ(S_OK, test.monitorJobs ? observer_->LoadSettings(0) : S_OK);
     EXPECT_EQ(Query(), test.answer);
     Release();
   }
@@ -196,11 +194,11 @@ TEST_F(PendingJobsObserverTest, NameAndNullArguments) {
   EXPECT_EQ(kNull, observer_->GetObserverName(nullptr));
   PowerDownResponse response = PowerDownResponse_Objection;
   BSTR reason = reinterpret_cast<BSTR>(1);
-  EXPECT_EQ(S_OK, observer_->QueryPowerDown2(host_.Get(), &response, &reason));
+  IPowerDownObserver* o = observer_.Get();
+  EXPECT_EQ(S_OK, o->QueryPowerDown2(host_.Get(), &response, &reason));
   EXPECT_TRUE(response == PowerDownResponse_NoObjection && reason == nullptr);
   for (auto query : {&IPowerDownObserver::QueryPowerDown,
                      &IPowerDownObserver::QueryPowerDown2}) {
-    IPowerDownObserver* o = observer_.Get();
     EXPECT_EQ(kNull, (o->*query)(nullptr, &response, &reason));
     EXPECT_EQ(kNull, (o->*query)(host_.Get(), nullptr, &reason));
     EXPECT_EQ(kNull, (o->*query)(host_.Get(), &response, nullptr));

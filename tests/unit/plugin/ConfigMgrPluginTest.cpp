@@ -70,7 +70,6 @@ TEST_F(ConfigMgrPluginTest, InitializeSubscribesBothHandlersGivesBrokerBack) {
   m_host = FakeHost();
   const LONG providerRefs = m_host.powerDownProvider->RefCount();
   const LONG brokerRefs = m_host.eventBroker->RefCount();
-
   EXPECT_EQ(S_OK, m_plugin->Initialize(m_host.serviceProvider.Get()));
   EXPECT_TRUE(LogCapture::Messages().empty());
   EXPECT_EQ(1, m_host.eventBroker->SubscriptionCount(EVENTID_Autoshutdown));
@@ -84,7 +83,6 @@ TEST_F(ConfigMgrPluginTest, InitializeSubscribesBothHandlersGivesBrokerBack) {
 TEST_F(ConfigMgrPluginTest, HandlerThatCannotAttachFailsInitialize) {
   m_host = FakeHost();
   m_host.serviceProvider->Fail(SID_TimeSinceLastInputProvider, E_NOINTERFACE);
-
   EXPECT_EQ(E_NOINTERFACE, m_plugin->Initialize(m_host.serviceProvider.Get()));
   EXPECT_THAT(LogCapture::Messages(),
               ElementsAre("[T]: Time since last user input provider has not "
