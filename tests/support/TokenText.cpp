@@ -34,4 +34,16 @@ std::wstring TokenText(const TokenFields& f) {
   return TokenTextFromHalves(high, low);
 }
 
+TokenFields TokenStart(uint32_t year, uint32_t month, uint32_t day,
+                       uint32_t hour, uint32_t minute, uint32_t type) {
+  TokenFields fields;
+  fields.year = year;
+  fields.month = month;
+  fields.day = day;
+  fields.hour = hour;
+  fields.minute = minute;
+  fields.type = type;
+  return fields;
+}
+
 }  // namespace vpltest

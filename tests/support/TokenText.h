@@ -28,6 +28,11 @@ struct TokenFields {
   bool utc = false;
 };
 
+// A token of recurrence `type` starting at the given local (or UTC) time;
+// tests set the type's own fields on the result.
+TokenFields TokenStart(uint32_t year, uint32_t month, uint32_t day,
+                       uint32_t hour, uint32_t minute, uint32_t type);
+
 // Places each field at its bits; fields of other recurrence types are left
 // out, as the client writes them.
 std::wstring TokenText(const TokenFields& fields);

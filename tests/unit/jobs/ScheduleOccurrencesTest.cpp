@@ -12,6 +12,7 @@
 namespace {
 
 using vpltest::TokenFields;
+using vpltest::TokenStart;
 using vpltest::TokenText;
 
 constexpr __time64_t kUnset = -7;
@@ -39,19 +40,8 @@ Occurrences Evaluate(const std::wstring& text, __time64_t reference) {
   return result;
 }
 
-TokenFields At(int year, int month, int day, int hour, int minute, int type) {
-  TokenFields fields;
-  fields.year = year;
-  fields.month = month;
-  fields.day = day;
-  fields.hour = hour;
-  fields.minute = minute;
-  fields.type = type;
-  return fields;
-}
-
 TokenFields Hourly() {
-  TokenFields fields = At(2012, 6, 5, 10, 0, Interval);
+  TokenFields fields = TokenStart(2012, 6, 5, 10, 0, Interval);
   fields.interval_hours = 1;
   return fields;
 }
@@ -88,7 +78,7 @@ TEST(ScheduleOccurrences, NextStartsBeyond2038) {
 }
 
 TEST(ScheduleOccurrences, IntervalOfMixedPartsAndOfNothing) {
-  TokenFields fields = At(2012, 6, 5, 10, 0, Interval);
+  TokenFields fields = TokenStart(2012, 6, 5, 10, 0, Interval);
   fields.interval_days = 1;
   fields.interval_hours = 2;
   fields.interval_minutes = 30;
@@ -115,7 +105,7 @@ TEST(ScheduleOccurrences, EndFollowsTheDuration) {
 
 TEST(ScheduleOccurrences, WeeklyFromAStartOffTheWeekday) {
   // Mondays, from Wednesday 6 June 2012 08:00.
-  TokenFields fields = At(2012, 6, 6, 8, 0, Weekly);
+  TokenFields fields = TokenStart(2012, 6, 6, 8, 0, Weekly);
   fields.weekday = 2;
   fields.weeks = 1;
   Occurrences r = Evaluate(TokenText(fields), Local(2012, 6, 6, 8));
@@ -133,7 +123,7 @@ TEST(ScheduleOccurrences, WeeklyFromAStartOffTheWeekday) {
 }
 
 TEST(ScheduleOccurrences, WeeklyEverySoManyWeeks) {
-  TokenFields fields = At(2012, 6, 6, 8, 0, Weekly);
+  TokenFields fields = TokenStart(2012, 6, 6, 8, 0, Weekly);
   fields.weekday = 4;  // Wednesday, the start's own weekday
   fields.weeks = 2;
   const Occurrences r = Evaluate(TokenText(fields), Local(2012, 6, 10, 0));
@@ -143,7 +133,7 @@ TEST(ScheduleOccurrences, WeeklyEverySoManyWeeks) {
 
 TEST(ScheduleOccurrences, MonthlyByWeekdayWeeks) {
   // Last Friday of each month.
-  TokenFields fields = At(2012, 6, 1, 9, 30, MonthlyByWeekday);
+  TokenFields fields = TokenStart(2012, 6, 1, 9, 30, MonthlyByWeekday);
   fields.weekday = 6;
   fields.week_order = 0;
   fields.months = 1;
@@ -152,7 +142,7 @@ TEST(ScheduleOccurrences, MonthlyByWeekdayWeeks) {
   EXPECT_EQ(Local(2012, 6, 29, 9, 30), r.last);
 
   // Second Tuesday of April 2012, which starts on a Sunday.
-  fields = At(2012, 4, 1, 8, 0, MonthlyByWeekday);
+  fields = TokenStart(2012, 4, 1, 8, 0, MonthlyByWeekday);
   fields.weekday = 3;
   fields.week_order = 2;
   fields.months = 1;
@@ -160,7 +150,7 @@ TEST(ScheduleOccurrences, MonthlyByWeekdayWeeks) {
   EXPECT_EQ(Local(2012, 4, 10, 8), r.next);
 
   // First Monday of October 2012, which starts on a Monday.
-  fields = At(2012, 9, 1, 8, 0, MonthlyByWeekday);
+  fields = TokenStart(2012, 9, 1, 8, 0, MonthlyByWeekday);
   fields.weekday = 2;
   fields.week_order = 1;
   fields.months = 1;
@@ -168,7 +158,7 @@ TEST(ScheduleOccurrences, MonthlyByWeekdayWeeks) {
   EXPECT_EQ(Local(2012, 10, 1, 8), r.next);
 
   // A fifth Sunday of February 2012 runs on into March.
-  fields = At(2012, 2, 1, 8, 0, MonthlyByWeekday);
+  fields = TokenStart(2012, 2, 1, 8, 0, MonthlyByWeekday);
   fields.weekday = 1;
   fields.week_order = 5;
   fields.months = 1;
@@ -179,7 +169,7 @@ TEST(ScheduleOccurrences, MonthlyByWeekdayWeeks) {
 TEST(ScheduleOccurrences, MonthlyByWeekdayCountsFromTheStart) {
   // First Monday, every third month, from 20 June 2012: 4 June lies before
   // the start and does not count.
-  TokenFields fields = At(2012, 6, 20, 7, 0, MonthlyByWeekday);
+  TokenFields fields = TokenStart(2012, 6, 20, 7, 0, MonthlyByWeekday);
   fields.weekday = 2;
   fields.week_order = 1;
   fields.months = 3;
@@ -191,7 +181,7 @@ TEST(ScheduleOccurrences, MonthlyByWeekdayCountsFromTheStart) {
 }
 
 TEST(ScheduleOccurrences, MonthlyByDateSkipsShortMonths) {
-  TokenFields fields = At(2012, 5, 31, 9, 0, MonthlyByDate);
+  TokenFields fields = TokenStart(2012, 5, 31, 9, 0, MonthlyByDate);
   fields.month_day = 31;
   fields.months = 1;
   Occurrences r = Evaluate(TokenText(fields), Local(2012, 6, 1, 0));
@@ -199,7 +189,7 @@ TEST(ScheduleOccurrences, MonthlyByDateSkipsShortMonths) {
   EXPECT_EQ(Local(2012, 5, 31, 9), r.last);
 
   // The last day of each month.
-  fields = At(2012, 6, 15, 9, 0, MonthlyByDate);
+  fields = TokenStart(2012, 6, 15, 9, 0, MonthlyByDate);
   fields.month_day = 0;
   fields.months = 1;
   r = Evaluate(TokenText(fields), Local(2012, 7, 1, 0));
@@ -208,7 +198,7 @@ TEST(ScheduleOccurrences, MonthlyByDateSkipsShortMonths) {
 }
 
 TEST(ScheduleOccurrences, FebruaryOfCenturyYearsHas28Days) {
-  TokenFields lastDay = At(2033, 2, 10, 9, 0, MonthlyByDate);
+  TokenFields lastDay = TokenStart(2033, 2, 10, 9, 0, MonthlyByDate);
   lastDay.month_day = 0;
   lastDay.months = 12;
   Occurrences r = Evaluate(TokenText(lastDay), Local(2100, 3, 15, 0));
@@ -218,7 +208,7 @@ TEST(ScheduleOccurrences, FebruaryOfCenturyYearsHas28Days) {
   r = Evaluate(TokenText(lastDay), Local(2096, 3, 1, 0));
   EXPECT_EQ(Local(2096, 2, 29, 9), r.last);
 
-  TokenFields leapDay = At(2032, 2, 29, 9, 0, MonthlyByDate);
+  TokenFields leapDay = TokenStart(2032, 2, 29, 9, 0, MonthlyByDate);
   leapDay.month_day = 29;
   leapDay.months = 12;
   r = Evaluate(TokenText(leapDay), Local(2104, 1, 1, 0));
@@ -232,7 +222,7 @@ TEST(ScheduleOccurrences, FebruaryOfCenturyYearsHas28Days) {
 
 TEST(ScheduleOccurrences, MonthlyTokensThatNeverAdvanceFinish) {
   // No month between occurrences: the start month only.
-  TokenFields byDate = At(2012, 6, 5, 9, 0, MonthlyByDate);
+  TokenFields byDate = TokenStart(2012, 6, 5, 9, 0, MonthlyByDate);
   byDate.month_day = 20;
   byDate.months = 0;
   Occurrences r = Evaluate(TokenText(byDate), Local(2012, 6, 1, 0));
@@ -243,7 +233,7 @@ TEST(ScheduleOccurrences, MonthlyTokensThatNeverAdvanceFinish) {
   EXPECT_EQ(kUnset, r.next);
   EXPECT_EQ(Local(2012, 6, 20, 9), r.last);
 
-  TokenFields byWeekday = At(2012, 6, 1, 9, 0, MonthlyByWeekday);
+  TokenFields byWeekday = TokenStart(2012, 6, 1, 9, 0, MonthlyByWeekday);
   byWeekday.weekday = 2;
   byWeekday.week_order = 1;
   byWeekday.months = 0;
@@ -259,7 +249,7 @@ TEST(ScheduleOccurrences, MonthlyTokensThatNeverAdvanceFinish) {
 TEST(ScheduleOccurrences, MonthlyTokensWithoutAnyOccurrence) {
   // More than twelve months between occurrences.
   for (int type : {MonthlyByWeekday, MonthlyByDate}) {
-    TokenFields fields = At(2012, 6, 1, 9, 0, type);
+    TokenFields fields = TokenStart(2012, 6, 1, 9, 0, type);
     fields.weekday = 2;
     fields.week_order = 1;
     fields.month_day = 10;
@@ -274,7 +264,7 @@ TEST(ScheduleOccurrences, MonthlyTokensWithoutAnyOccurrence) {
     int day;
   } const never[] = {{4, 31}, {6, 31}, {9, 31}, {11, 31}, {2, 30}, {2, 31}};
   for (const auto& c : never) {
-    TokenFields fields = At(2012, c.month, 1, 9, 0, MonthlyByDate);
+    TokenFields fields = TokenStart(2012, c.month, 1, 9, 0, MonthlyByDate);
     fields.month_day = c.day;
     fields.months = 12;
     const Occurrences r = Evaluate(TokenText(fields), Local(2020, 6, 1, 0));
@@ -282,7 +272,7 @@ TEST(ScheduleOccurrences, MonthlyTokensWithoutAnyOccurrence) {
     EXPECT_EQ(kUnset, r.last);
   }
   // Every six months from April reaches October's 31st.
-  TokenFields fields = At(2012, 4, 1, 9, 0, MonthlyByDate);
+  TokenFields fields = TokenStart(2012, 4, 1, 9, 0, MonthlyByDate);
   fields.month_day = 31;
   fields.months = 6;
   EXPECT_EQ(Local(2012, 10, 31, 9),
@@ -290,7 +280,7 @@ TEST(ScheduleOccurrences, MonthlyTokensWithoutAnyOccurrence) {
 }
 
 TEST(ScheduleOccurrences, OneTimeAtAndBeforeTheReference) {
-  TokenFields fields = At(2012, 6, 5, 10, 0, OneTime);
+  TokenFields fields = TokenStart(2012, 6, 5, 10, 0, OneTime);
   fields.duration_hours = 2;
   const __time64_t start = Local(2012, 6, 5, 10);
   Occurrences r = Evaluate(TokenText(fields), start);
@@ -307,12 +297,12 @@ TEST(ScheduleOccurrences, OneTimeAtAndBeforeTheReference) {
 }
 
 TEST(ScheduleOccurrences, TokensCombine) {
-  TokenFields first = At(2012, 6, 5, 10, 0, OneTime);
+  TokenFields first = TokenStart(2012, 6, 5, 10, 0, OneTime);
   first.duration_hours = 1;
   TokenFields second = first;
   second.duration_hours = 2;
-  TokenFields earlier = At(2012, 6, 3, 10, 0, OneTime);
-  TokenFields later = At(2012, 6, 9, 10, 0, OneTime);
+  TokenFields earlier = TokenStart(2012, 6, 3, 10, 0, OneTime);
+  TokenFields later = TokenStart(2012, 6, 9, 10, 0, OneTime);
   const __time64_t reference = Local(2012, 6, 4, 0);
 
   // Equal next starts: the end belongs to the first token in the list.
@@ -359,16 +349,16 @@ TEST(ScheduleOccurrences, OptionalOutputs) {
 }
 
 TEST(ScheduleOccurrences, TokensThatCannotBeEvaluatedDropOut) {
-  const TokenFields past = At(2012, 6, 5, 10, 0, OneTime);
+  const TokenFields past = TokenStart(2012, 6, 5, 10, 0, OneTime);
   // Day 0 has no local start.
-  const TokenFields noStart = At(2012, 6, 0, 10, 0, OneTime);
+  const TokenFields noStart = TokenStart(2012, 6, 0, 10, 0, OneTime);
   Occurrences r =
       Evaluate(TokenText(noStart) + TokenText(past), Local(2012, 7, 1, 0));
   EXPECT_FALSE(r.found);
   EXPECT_EQ(Local(2012, 6, 5, 10), r.last);
 
   // Past the runtime's last representable year the monthly walk fails.
-  TokenFields monthly = At(2012, 6, 5, 10, 0, MonthlyByDate);
+  TokenFields monthly = TokenStart(2012, 6, 5, 10, 0, MonthlyByDate);
   monthly.month_day = 5;
   monthly.months = 1;
   const __time64_t farFuture = 33000000000LL;  // in the year 3015

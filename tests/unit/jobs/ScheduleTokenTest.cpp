@@ -16,27 +16,16 @@ using namespace NTarn;
 
 using vpltest::PinnedClock;
 using vpltest::TokenFields;
+using vpltest::TokenStart;
 using vpltest::TokenText;
 using vpltest::TokenTextFromHalves;
 
 constexpr __time64_t kNow = 1340000000;  // 2012-06-18
 
-TokenFields Start(uint32_t year, uint32_t month, uint32_t day, uint32_t hour,
-                  uint32_t minute, uint32_t type) {
-  TokenFields fields;
-  fields.year = year;
-  fields.month = month;
-  fields.day = day;
-  fields.hour = hour;
-  fields.minute = minute;
-  fields.type = type;
-  return fields;
-}
-
 TEST(ScheduleTokenDecode, StartAndDurationOfEveryType) {
   PinnedClock clock(kNow);
   for (uint32_t type = 1; type <= 5; ++type) {
-    TokenFields fields = Start(2033, 12, 31, 23, 59, type);
+    TokenFields fields = TokenStart(2033, 12, 31, 23, 59, type);
     fields.duration_days = 31;
     fields.duration_hours = 17;
     fields.duration_minutes = 45;
@@ -62,7 +51,7 @@ TEST(ScheduleTokenDecode, StartAndDurationOfEveryType) {
 
 TEST(ScheduleTokenDecode, RecurrenceFieldsOfEachType) {
   CScheduleToken token;
-  TokenFields interval = Start(2012, 6, 1, 8, 0, Interval);
+  TokenFields interval = TokenStart(2012, 6, 1, 8, 0, Interval);
   interval.interval_days = 31;
   interval.interval_hours = 23;
   interval.interval_minutes = 59;
@@ -73,7 +62,7 @@ TEST(ScheduleTokenDecode, RecurrenceFieldsOfEachType) {
   EXPECT_EQ(0, token.weekday + token.weeks + token.months + token.week_order +
                    token.month_day);
 
-  TokenFields weekly = Start(2012, 6, 1, 8, 0, Weekly);
+  TokenFields weekly = TokenStart(2012, 6, 1, 8, 0, Weekly);
   weekly.weekday = 7;
   weekly.weeks = 5;
   ASSERT_TRUE(token.Decode(TokenText(weekly).c_str()));
@@ -81,7 +70,7 @@ TEST(ScheduleTokenDecode, RecurrenceFieldsOfEachType) {
   EXPECT_EQ(5, token.weeks);
   EXPECT_EQ(0, token.interval_minutes + token.months + token.week_order);
 
-  TokenFields byWeekday = Start(2012, 6, 1, 8, 0, MonthlyByWeekday);
+  TokenFields byWeekday = TokenStart(2012, 6, 1, 8, 0, MonthlyByWeekday);
   byWeekday.weekday = 6;
   byWeekday.months = 12;
   byWeekday.week_order = 3;
@@ -91,7 +80,7 @@ TEST(ScheduleTokenDecode, RecurrenceFieldsOfEachType) {
   EXPECT_EQ(3, token.week_order);
   EXPECT_EQ(0, token.weeks + token.month_day + token.interval_days);
 
-  TokenFields byDate = Start(2012, 6, 1, 8, 0, MonthlyByDate);
+  TokenFields byDate = TokenStart(2012, 6, 1, 8, 0, MonthlyByDate);
   byDate.month_day = 31;
   byDate.months = 15;
   ASSERT_TRUE(token.Decode(TokenText(byDate).c_str()));
@@ -120,7 +109,7 @@ TEST(ScheduleTokenDecode, BitsOutsideTheTypeAreIgnored) {
 }
 
 TEST(ScheduleTokenDecode, LowerCaseDigitsReadAlike) {
-  TokenFields fields = Start(2019, 11, 27, 22, 45, MonthlyByWeekday);
+  TokenFields fields = TokenStart(2019, 11, 27, 22, 45, MonthlyByWeekday);
   fields.weekday = 5;
   fields.months = 3;
   fields.week_order = 2;
@@ -141,19 +130,19 @@ TEST(ScheduleTokenDecode, LowerCaseDigitsReadAlike) {
 TEST(ScheduleTokenDecode, RejectsLengthAndStartFields) {
   PinnedClock clock(kNow);
   CScheduleToken token;
-  const std::wstring good = TokenText(Start(2012, 6, 1, 8, 0, OneTime));
+  const std::wstring good = TokenText(TokenStart(2012, 6, 1, 8, 0, OneTime));
   EXPECT_TRUE(token.Decode(good.c_str()));
   EXPECT_FALSE(token.Decode(nullptr));
   EXPECT_FALSE(token.Decode(good.substr(0, 15).c_str()));
   EXPECT_FALSE(token.Decode((good + L"0").c_str()));
   EXPECT_FALSE(
-      token.Decode(TokenText(Start(2012, 6, 1, 8, 60, OneTime)).c_str()));
+      token.Decode(TokenText(TokenStart(2012, 6, 1, 8, 60, OneTime)).c_str()));
   EXPECT_FALSE(
-      token.Decode(TokenText(Start(2012, 6, 1, 24, 0, OneTime)).c_str()));
+      token.Decode(TokenText(TokenStart(2012, 6, 1, 24, 0, OneTime)).c_str()));
   EXPECT_FALSE(
-      token.Decode(TokenText(Start(2012, 0, 1, 8, 0, OneTime)).c_str()));
+      token.Decode(TokenText(TokenStart(2012, 0, 1, 8, 0, OneTime)).c_str()));
   EXPECT_FALSE(
-      token.Decode(TokenText(Start(2012, 13, 1, 8, 0, OneTime)).c_str()));
+      token.Decode(TokenText(TokenStart(2012, 13, 1, 8, 0, OneTime)).c_str()));
   // A failed decode starts from a fresh record: now as nominal start.
   EXPECT_EQ(kNow, token.nominal_start);
   EXPECT_EQ(0, token.year);
@@ -162,7 +151,7 @@ TEST(ScheduleTokenDecode, RejectsLengthAndStartFields) {
 
 TEST(ScheduleTokenDecode, UnknownTypesFailWithFieldsFilled) {
   for (uint32_t type : {0u, 6u, 7u}) {
-    TokenFields fields = Start(2012, 6, 1, 8, 15, type);
+    TokenFields fields = TokenStart(2012, 6, 1, 8, 15, type);
     fields.duration_hours = 2;
     CScheduleToken token;
     EXPECT_FALSE(token.Decode(TokenText(fields).c_str())) << type;
@@ -178,7 +167,7 @@ TEST(ScheduleTokenDecode, UnknownTypesFailWithFieldsFilled) {
 TEST(ScheduleTokenDecode, FirstDayOf1970MovesToTheSecond) {
   CScheduleToken token;
   ASSERT_TRUE(
-      token.Decode(TokenText(Start(1970, 1, 1, 14, 0, Interval)).c_str()));
+      token.Decode(TokenText(TokenStart(1970, 1, 1, 14, 0, Interval)).c_str()));
   EXPECT_EQ(2, token.day);
   EXPECT_TRUE(token.has_start);
   EXPECT_EQ(MakeLocalTime(1970, 1, 2, 14, 0, 0, kDstAutomatic),
@@ -189,7 +178,7 @@ TEST(ScheduleTokenDecode, FirstDayOf1970MovesToTheSecond) {
 
   // Other days of 1970 are taken as stated.
   ASSERT_TRUE(
-      token.Decode(TokenText(Start(1970, 2, 1, 14, 0, Interval)).c_str()));
+      token.Decode(TokenText(TokenStart(1970, 2, 1, 14, 0, Interval)).c_str()));
   EXPECT_EQ(1, token.day);
   EXPECT_EQ(token.nominal_start, token.effective_start);
 }
@@ -199,7 +188,7 @@ TEST(ScheduleTokenDecode, DayZeroHasNoStart) {
   CScheduleToken token;
   // Decodes (the day is not range-tested), but has no local start.
   ASSERT_TRUE(
-      token.Decode(TokenText(Start(2012, 6, 0, 8, 0, OneTime)).c_str()));
+      token.Decode(TokenText(TokenStart(2012, 6, 0, 8, 0, OneTime)).c_str()));
   EXPECT_FALSE(token.has_start);
   EXPECT_EQ(0, token.effective_start);
   EXPECT_EQ(0, token.day);
@@ -207,7 +196,7 @@ TEST(ScheduleTokenDecode, DayZeroHasNoStart) {
 
 TEST(ScheduleTokenDecode, UnreadableHalfIsLoggedWhenVerbose) {
   vpltest::DebugFlagsScope flags;
-  const std::wstring good = TokenText(Start(2012, 6, 1, 8, 0, OneTime));
+  const std::wstring good = TokenText(TokenStart(2012, 6, 1, 8, 0, OneTime));
   std::wstring bad = good;
   bad[12] = L'x';
   CScheduleToken token;

@@ -22,6 +22,7 @@ namespace {
 using vpltest::PinnedClock;
 using vpltest::TimeZone;
 using vpltest::TokenFields;
+using vpltest::TokenStart;
 using vpltest::TokenText;
 using vpltest::UtcTime;
 
@@ -38,32 +39,21 @@ std::wstring Text(__time64_t time) {
   return FormatLocalTime(time, kLogTimePattern);
 }
 
-TokenFields At(int year, int month, int day, int hour, int minute, int type) {
-  TokenFields fields;
-  fields.year = year;
-  fields.month = month;
-  fields.day = day;
-  fields.hour = hour;
-  fields.minute = minute;
-  fields.type = type;
-  return fields;
-}
-
 TokenFields Daily(int year, int month, int day, int hour) {
-  TokenFields fields = At(year, month, day, hour, 0, Interval);
+  TokenFields fields = TokenStart(year, month, day, hour, 0, Interval);
   fields.interval_days = 1;
   return fields;
 }
 
 TokenFields Weekly(int year, int month, int day, int hour, int weekday) {
-  TokenFields fields = At(year, month, day, hour, 0, ::Weekly);
+  TokenFields fields = TokenStart(year, month, day, hour, 0, ::Weekly);
   fields.weekday = weekday;
   fields.weeks = 1;
   return fields;
 }
 
 TokenFields MonthlyOnDay(int year, int month, int day, int hour) {
-  TokenFields fields = At(year, month, day, hour, 0, MonthlyByDate);
+  TokenFields fields = TokenStart(year, month, day, hour, 0, MonthlyByDate);
   fields.month_day = day;
   fields.months = 1;
   return fields;
@@ -93,7 +83,7 @@ __time64_t EffectiveStart(const TokenFields& fields) {
 TEST_F(UTCZone, LocalIsUtc) {
   EXPECT_EQ(L"01/01/1970 00:00:00", Text(0));
   EXPECT_EQ(UtcTime(2012, 7, 1, 12, 0), Local(2012, 7, 1, 12));
-  TokenFields utc = At(2012, 8, 1, 12, 0, OneTime);
+  TokenFields utc = TokenStart(2012, 8, 1, 12, 0, OneTime);
   utc.utc = true;
   PinnedClock clock(UtcTime(2012, 7, 1, 0, 0));
   EXPECT_EQ(UtcTime(2012, 8, 1, 12, 0), EffectiveStart(utc));
@@ -101,7 +91,8 @@ TEST_F(UTCZone, LocalIsUtc) {
 
 TEST_F(UTCZone, FirstDayOf1970AtMidnight) {
   CScheduleToken token;
-  ASSERT_TRUE(token.Decode(TokenText(At(1970, 1, 1, 0, 0, OneTime)).c_str()));
+  ASSERT_TRUE(
+      token.Decode(TokenText(TokenStart(1970, 1, 1, 0, 0, OneTime)).c_str()));
   EXPECT_TRUE(token.has_start);
   EXPECT_EQ(0, token.nominal_start);
   EXPECT_EQ(86400, token.effective_start);
@@ -135,7 +126,7 @@ TEST_F(LondonZone, MonthlyKeepsTheClockTime) {
   EXPECT_EQ(L"20/11/2012 09:00:00", byDate.next);
   EXPECT_EQ(L"20/10/2012 09:00:00", byDate.last);
 
-  TokenFields lastFriday = At(2012, 2, 1, 9, 0, MonthlyByWeekday);
+  TokenFields lastFriday = TokenStart(2012, 2, 1, 9, 0, MonthlyByWeekday);
   lastFriday.weekday = 6;
   lastFriday.months = 1;
   const Texts byWeekday = Evaluate(lastFriday, Local(2012, 3, 28, 0));
@@ -145,7 +136,7 @@ TEST_F(LondonZone, MonthlyKeepsTheClockTime) {
 
 TEST_F(LondonZone, WeekOrderDaysAreCalendarDays) {
   // The fourth Sunday is the day of the change itself.
-  TokenFields fourthSunday = At(2012, 3, 1, 9, 0, MonthlyByWeekday);
+  TokenFields fourthSunday = TokenStart(2012, 3, 1, 9, 0, MonthlyByWeekday);
   fourthSunday.weekday = 1;
   fourthSunday.week_order = 4;
   fourthSunday.months = 1;
@@ -154,7 +145,7 @@ TEST_F(LondonZone, WeekOrderDaysAreCalendarDays) {
 }
 
 TEST_F(LondonZone, UtcTokensStartAtTheirUtcInstant) {
-  TokenFields utc = At(2012, 8, 1, 12, 0, OneTime);
+  TokenFields utc = TokenStart(2012, 8, 1, 12, 0, OneTime);
   utc.utc = true;
   for (const __time64_t now :
        {UtcTime(2012, 1, 15, 12, 0), UtcTime(2012, 7, 15, 12, 0)}) {
@@ -191,7 +182,7 @@ TEST_F(SydneyZone, DaysWeeksAndMonthsKeepTheClockTime) {
 }
 
 TEST_F(SydneyZone, UtcTokensStartAtTheirUtcInstant) {
-  TokenFields utc = At(2012, 8, 1, 12, 0, OneTime);
+  TokenFields utc = TokenStart(2012, 8, 1, 12, 0, OneTime);
   utc.utc = true;
   for (const __time64_t now :
        {UtcTime(2012, 1, 15, 12, 0), UtcTime(2012, 7, 15, 12, 0)}) {
@@ -214,7 +205,7 @@ TEST_F(SydneyZone, FirstDayOf1970BeforeTheEpochKeepsTheSecondDay) {
   EXPECT_EQ(3600 + 86400, token.effective_start);
 
   const std::wstring text = TokenText(Daily(1970, 1, 1, 8)) +
-                            TokenText(At(2012, 6, 5, 10, 0, OneTime));
+                            TokenText(TokenStart(2012, 6, 5, 10, 0, OneTime));
   CSchedule schedule(text.c_str());
   ASSERT_EQ(2u, schedule.tokens().size());
   const __time64_t reference = Local(2012, 6, 1, 0);
@@ -243,7 +234,7 @@ TEST_F(SydneyZone, MonthBeforeTheEpochFailsBothWalks) {
 
 TEST_F(NewYorkZone, SecondTuesdayOfMarchKeepsTheClockTime) {
   // Clocks go forward on Sunday 11 March 2012, two days before.
-  TokenFields local = At(2012, 2, 1, 10, 0, MonthlyByWeekday);
+  TokenFields local = TokenStart(2012, 2, 1, 10, 0, MonthlyByWeekday);
   local.weekday = 3;
   local.week_order = 2;
   local.months = 1;
