@@ -161,7 +161,7 @@ std::string TriggerMessage(const std::string& advert,
 
 }  // namespace
 
-std::string MakeBenchScenario(int messages, __time64_t now) {
+std::string MakeBenchScenario(int messages, __time64_t now, bool dueLeftOut) {
   Json scheduled = Json::array();
   Json policies = Json::array();
   for (int number = 0; number < messages; ++number) {
@@ -196,14 +196,14 @@ std::string MakeBenchScenario(int messages, __time64_t now) {
          {"Triggers", triggers}});
     if (!message.withPolicy) continue;
     Json expiration = nullptr;
-    if (message.expired) expiration = CimDateTime(now - kDay);
+    if (message.expired && dueLeftOut) expiration = CimDateTime(now - kDay);
     if (kind == 19) expiration = CimDateTime(now + 200 * kDay);
     policies.push_back({{"ADV_AdvertisementID", advert},
                         {"ADV_ActiveTime", CimDateTime(now - 500 * kDay)},
                         {"ADV_ExpirationTime", expiration},
                         {"PKG_PackageID", package},
                         {"PRG_ProgramID", "Install"},
-                        {"PRG_PRF_Disabled", message.disabled}});
+                        {"PRG_PRF_Disabled", message.disabled && dueLeftOut}});
   }
 
   Json requests = Json::array();

@@ -14,6 +14,9 @@ namespace vplbench {
 // updates. Schedules are placed around `now` so that the answer is no
 // objection after a walk over every message: the messages due within half an
 // hour belong to expired or disabled advertisements, or are the client's own.
-std::string MakeBenchScenario(int messages, __time64_t now);
+// With `dueLeftOut` false those advertisements are live, and the answer is an
+// objection: a check that the schedules are what they claim.
+std::string MakeBenchScenario(int messages, __time64_t now,
+                              bool dueLeftOut = true);
 
 }  // namespace vplbench

@@ -174,6 +174,15 @@ UsageSource ChooseUsageSource() {
 }  // namespace
 
 bool RunQuestionBench(BenchHost& host, int runs) {
+  {
+    // The due messages are due: with their advertisements live, the
+    // question objects.
+    SimulatedClient client(MakeBenchScenario(100, _time64(nullptr), false));
+    if (host.Ask() != PowerDownResponse_Objection) {
+      std::printf("the due messages of the scenario are not due\n");
+      return false;
+    }
+  }
   std::printf(
       "QueryPowerDown through VplCMgr.dll, median of the timed runs\n\n");
   std::printf("%8s %5s %11s %13s %8s %12s %8s %7s\n", "messages", "runs",
