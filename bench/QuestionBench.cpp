@@ -41,7 +41,7 @@ bool AskExpectingNoObjection(BenchHost& host) {
 
 int RunsFor(int messages, int runs) {
   if (runs > 0) return runs;
-  return messages <= 100 ? 21 : (messages <= 1000 ? 9 : 5);
+  return messages <= 100 ? 21 : (messages <= 1000 ? 15 : 9);
 }
 
 double Median(std::vector<double> values) {
