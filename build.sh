@@ -5,6 +5,9 @@
 #   ./build.sh run     build, then run vplhost with the built plug-in against
 #                      the bundled sample client
 #   ./build.sh test    build, then run every test under Wine
+#   ./build.sh bench [vplbench arguments]
+#                      build, then run the benchmark vplbench under Wine
+#                      (docs/performance.md)
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -18,7 +21,7 @@ packages=(cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools wine64
           libwine-dev googletest nlohmann-json3-dev python3 wixl)
 
 usage() {
-  echo "usage: $0 run|test" >&2
+  echo "usage: $0 run|test|bench [vplbench arguments]" >&2
   exit 2
 }
 
@@ -67,16 +70,19 @@ stop_wine() {
   wineserver_pid=
 }
 
-[ $# -eq 1 ] || usage
-case "$1" in
-  run | test) ;;
+[ $# -ge 1 ] || usage
+command=$1
+shift
+case "$command" in
+  run | test) [ $# -eq 0 ] || usage ;;
+  bench) ;;
   *) usage ;;
 esac
 
 install_packages
 build
 start_wine
-case "$1" in
+case "$command" in
   run)
     # The plug-in against the bundled idle client, asked once by the host,
     # with its verbose lines explaining the decision.
@@ -86,5 +92,9 @@ case "$1" in
     ;;
   test)
     ctest --test-dir "$build_dir" --output-on-failure
+    ;;
+  bench)
+    # Timings depend on the machine and on what else runs on it.
+    "$here/scripts/wine-run" "$build_dir/bin/vplbench.exe" "$@"
     ;;
 esac

@@ -3,8 +3,8 @@
 // the reference. The monthly rules jump ahead to the reference, so their cost
 // should not grow with the token's age; the plain month-by-month walk is
 // shown beside them for comparison.
-#include <stdlib.h>
-#include <time.h>
+#include "bench/ScheduleBench.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -79,12 +79,9 @@ double MicrosecondsPerCall(const std::function<void()>& call) {
 
 }  // namespace
 
-int main() {
-  // Zones are chosen with the Unix TZ, which Wine maps to the Windows zone;
-  // the runtime would misread the same text in Windows syntax.
-  _putenv("TZ=");
-  ::SetEnvironmentVariableA("TZ", nullptr);
-  _tzset();
+namespace vplbench {
+
+bool RunScheduleBench() {
   const int refYear = 2026;
   const int refMonth = 6;
   const __time64_t reference =
@@ -108,7 +105,7 @@ int main() {
       CSchedule schedule(TokenText(year, month, 10, type).c_str());
       if (schedule.tokens().size() != 1) {
         std::printf("token for %s did not decode\n", type.name);
-        return 1;
+        return false;
       }
       __time64_t next = 0;
       __time64_t end = 0;
@@ -135,5 +132,7 @@ int main() {
                   plain[2] / plain[0]);
     }
   }
-  return 0;
+  return true;
 }
+
+}  // namespace vplbench

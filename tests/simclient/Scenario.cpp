@@ -502,6 +502,15 @@ Scenario Scenario::Parse(const std::string& text,
     SimNamespace& added = scenario.m_namespaces[parent];
     if (added.name.empty()) added.name = parent;
   }
+
+  for (auto& ns : scenario.m_namespaces) {
+    for (auto& entry : ns.second.classes) {
+      SimClass& simClass = entry.second;
+      std::wstring key;
+      if (SchemaKeyProperty(simClass.name, key))
+        simClass.keyIndex.Build(key, simClass.instances);
+    }
+  }
   return scenario;
 }
 

@@ -34,6 +34,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/simclient/SimKeyIndex.h"
 #include "tests/simclient/SimValue.h"
 
 namespace vpltest::sim {
@@ -56,6 +57,8 @@ struct SimInstance {
 struct SimClass {
   std::wstring name;
   std::vector<SimInstance> instances;
+  // Built once the instances are in; unusable for classes without a key.
+  SimKeyIndex keyIndex;
 };
 
 struct SimNamespace {

@@ -14,6 +14,9 @@ struct ClassEntry {
   const wchar_t* name;
   const PropertyEntry* properties;
   size_t count;
+  // The key property the repository finds instances by (the first one of a
+  // compound key); null for a singleton.
+  const wchar_t* key;
 };
 
 constexpr PropertyEntry kClient[] = {
@@ -67,19 +70,21 @@ constexpr PropertyEntry kSystemEnclosure[] = {
     {L"Tag", CIM_STRING},
 };
 
-#define VPL_CLASS(name, table) \
-  { name, table, sizeof(table) / sizeof(table[0]) }
+#define VPL_CLASS(name, table, key) \
+  { name, table, sizeof(table) / sizeof(table[0]), key }
 constexpr ClassEntry kClasses[] = {
-    VPL_CLASS(L"CCM_Client", kClient),
-    VPL_CLASS(L"CCM_ExecutionRequestEx", kExecutionRequest),
-    VPL_CLASS(L"CCM_ExecutionRequest", kExecutionRequest),
-    VPL_CLASS(L"ExecutionRequest", kExecutionRequest),
-    VPL_CLASS(L"CCM_TSExecutionRequest", kExecutionRequest),
-    VPL_CLASS(L"CCM_TargetedUpdateEx1", kTargetedUpdate),
-    VPL_CLASS(L"CCM_Scheduler_History", kSchedulerHistory),
-    VPL_CLASS(L"CCM_SoftwareDistribution", kSoftwareDistribution),
-    VPL_CLASS(L"CCM_Scheduler_ScheduledMessage", kScheduledMessage),
-    VPL_CLASS(L"Win32_SystemEnclosure", kSystemEnclosure),
+    VPL_CLASS(L"CCM_Client", kClient, nullptr),
+    VPL_CLASS(L"CCM_ExecutionRequestEx", kExecutionRequest, L"RequestID"),
+    VPL_CLASS(L"CCM_ExecutionRequest", kExecutionRequest, L"RequestID"),
+    VPL_CLASS(L"ExecutionRequest", kExecutionRequest, L"RequestID"),
+    VPL_CLASS(L"CCM_TSExecutionRequest", kExecutionRequest, L"RequestID"),
+    VPL_CLASS(L"CCM_TargetedUpdateEx1", kTargetedUpdate, L"UpdateId"),
+    VPL_CLASS(L"CCM_Scheduler_History", kSchedulerHistory, L"ScheduleID"),
+    VPL_CLASS(L"CCM_SoftwareDistribution", kSoftwareDistribution,
+              L"ADV_AdvertisementID"),
+    VPL_CLASS(L"CCM_Scheduler_ScheduledMessage", kScheduledMessage,
+              L"ScheduledMessageID"),
+    VPL_CLASS(L"Win32_SystemEnclosure", kSystemEnclosure, L"Tag"),
 };
 #undef VPL_CLASS
 
@@ -107,6 +112,13 @@ bool SchemaPropertyType(const std::wstring& className,
     }
   }
   return false;
+}
+
+bool SchemaKeyProperty(const std::wstring& className, std::wstring& key) {
+  const ClassEntry* entry = FindClass(className);
+  if (!entry || !entry->key) return false;
+  key = entry->key;
+  return true;
 }
 
 bool SchemaAllowsProperty(const std::wstring& className,

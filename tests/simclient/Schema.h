@@ -14,6 +14,10 @@ bool SchemaHasClass(const std::wstring& className);
 // The CIM type of a described property; false when it is not described.
 bool SchemaPropertyType(const std::wstring& className,
                         const std::wstring& property, CIMTYPE& type);
+// The property a described class's instances are found by (the first of a
+// compound key); false for a singleton or a class the schema does not
+// describe.
+bool SchemaKeyProperty(const std::wstring& className, std::wstring& key);
 // Whether `property` belongs to a described class; true for any property of
 // a class the schema does not describe.
 bool SchemaAllowsProperty(const std::wstring& className,

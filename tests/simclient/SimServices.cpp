@@ -50,6 +50,21 @@ bool ParseObjectPath(const std::wstring& path, std::wstring& className,
   return !className.empty() && !key.empty();
 }
 
+// The first instance whose `key` reads as `keyValue`, walking them all.
+const SimInstance* FindByKey(const SimClass& simClass, const std::wstring& key,
+                             const std::wstring& keyValue) {
+  for (const SimInstance& instance : simClass.instances) {
+    const SimValue* value = instance.Find(key);
+    if (!value || value->isNull || value->IsArray()) continue;
+    const std::wstring text =
+        KindOf(value->ElementType()) == ValueKind::kText
+            ? value->texts[0]
+            : std::to_wstring(value->numbers.empty() ? 0 : value->numbers[0]);
+    if (_wcsicmp(text.c_str(), keyValue.c_str()) == 0) return &instance;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 SimServices::SimServices(std::shared_ptr<SimState> state,
@@ -81,8 +96,8 @@ STDMETHODIMP SimServices::ExecQuery(const BSTR language, const BSTR query,
     if (!ClassHasProperty(*simClass, property)) return WBEM_E_INVALID_QUERY;
   }
   std::vector<SimInstance> results;
-  for (const SimInstance& instance : simClass->instances) {
-    if (parsed.Matches(instance)) results.push_back(instance);
+  for (const SimInstance* instance : parsed.Select(*simClass)) {
+    results.push_back(*instance);
   }
   *enumerator = new SimEnumerator(m_state, std::move(results),
                                   parsed.SelectedProperties(),
@@ -109,22 +124,15 @@ STDMETHODIMP SimServices::GetObject(const BSTR path, LONG /*flags*/,
   const SimClass* simClass = m_namespace->FindClass(className);
   if (!simClass) return WBEM_E_INVALID_CLASS;
   const SimInstance* found = nullptr;
-  for (const SimInstance& instance : simClass->instances) {
-    if (singleton) {
-      found = &instance;
-      break;
-    }
-    const SimValue* value = instance.Find(key);
-    if (value && !value->isNull && !value->IsArray()) {
-      const std::wstring text =
-          KindOf(value->ElementType()) == ValueKind::kText
-              ? value->texts[0]
-              : std::to_wstring(value->numbers.empty() ? 0 : value->numbers[0]);
-      if (_wcsicmp(text.c_str(), keyValue.c_str()) == 0) {
-        found = &instance;
-        break;
-      }
-    }
+  const SimKeyIndex& index = simClass->keyIndex;
+  if (singleton) {
+    if (!simClass->instances.empty()) found = &simClass->instances.front();
+  } else if (index.IsUsable() &&
+             _wcsicmp(key.c_str(), index.Property().c_str()) == 0) {
+    const std::vector<size_t>& positions = index.Find(keyValue);
+    if (!positions.empty()) found = &simClass->instances[positions.front()];
+  } else {
+    found = FindByKey(*simClass, key, keyValue);
   }
   if (!found) return WBEM_E_NOT_FOUND;
   if (object) *object = new SimClassObject(m_state, *found, {});

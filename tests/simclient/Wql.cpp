@@ -383,6 +383,32 @@ void CollectProperties(const WqlCondition* condition,
   }
 }
 
+bool IsProperty(const WqlOperand& operand, const std::wstring& property) {
+  return operand.kind == WqlOperand::Kind::kProperty &&
+         _wcsicmp(operand.text.c_str(), property.c_str()) == 0;
+}
+
+std::optional<std::wstring> RequiredTextOf(const WqlCondition* condition,
+                                           const std::wstring& property) {
+  if (!condition) return std::nullopt;
+  if (condition->kind == WqlCondition::Kind::kAnd) {
+    if (auto text = RequiredTextOf(condition->left.get(), property))
+      return text;
+    return RequiredTextOf(condition->right.get(), property);
+  }
+  if (condition->kind != WqlCondition::Kind::kCompare || condition->op != L"=")
+    return std::nullopt;
+  if (IsProperty(condition->first, property) &&
+      condition->second.kind == WqlOperand::Kind::kText) {
+    return condition->second.text;
+  }
+  if (IsProperty(condition->second, property) &&
+      condition->first.kind == WqlOperand::Kind::kText) {
+    return condition->first.text;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 HRESULT WqlQuery::Parse(const std::wstring& text, WqlQuery& query) {
@@ -405,6 +431,31 @@ std::vector<std::wstring> WqlQuery::ReferencedProperties() const {
 
 bool WqlQuery::Matches(const SimInstance& instance) const {
   return !m_where || Evaluate(*m_where, instance);
+}
+
+std::optional<std::wstring> WqlQuery::RequiredText(
+    const std::wstring& property) const {
+  return RequiredTextOf(m_where.get(), property);
+}
+
+std::vector<const SimInstance*> WqlQuery::Select(
+    const SimClass& simClass) const {
+  std::vector<const SimInstance*> selected;
+  const SimKeyIndex& index = simClass.keyIndex;
+  const std::optional<std::wstring> key =
+      index.IsUsable() ? RequiredText(index.Property()) : std::nullopt;
+  if (key) {
+    // The rest of the condition still applies to the key's instances.
+    for (size_t position : index.Find(*key)) {
+      const SimInstance& instance = simClass.instances[position];
+      if (Matches(instance)) selected.push_back(&instance);
+    }
+    return selected;
+  }
+  for (const SimInstance& instance : simClass.instances) {
+    if (Matches(instance)) selected.push_back(&instance);
+  }
+  return selected;
 }
 
 }  // namespace vpltest::sim

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,15 @@ class WqlQuery {
   std::vector<std::wstring> ReferencedProperties() const;
 
   bool Matches(const SimInstance& instance) const;
+
+  // The text `property` must equal for the condition to hold, when the
+  // condition demands one: `property = 'text'` alone or as a term of an AND.
+  std::optional<std::wstring> RequiredText(const std::wstring& property) const;
+
+  // The instances of `simClass` the query selects, in the class's order:
+  // through the class's key index when the condition fixes the key, else by
+  // testing every instance.
+  std::vector<const SimInstance*> Select(const SimClass& simClass) const;
 
  private:
   std::wstring m_className;

@@ -114,6 +114,54 @@ TEST(WqlTest, LogicPrecedenceAndParentheses) {
       (Ids{L"U1", L"u2"}));
 }
 
+// A query naming the key goes through the class's index; it must select
+// what testing every instance selects, in the same order.
+TEST(WqlTest, KeyIndexSelectsWhatAWalkSelects) {
+  const Scenario scenario = Scenario::Parse(R"({"namespaces": {"root\\x": {
+    "CCM_SoftwareDistribution": [
+      {"ADV_AdvertisementID": "A1", "PRG_PRF_Disabled": false},
+      {"ADV_AdvertisementID": "B2"},
+      {"ADV_AdvertisementID": "a1", "PRG_PRF_Disabled": true},
+      {"ADV_AdvertisementID": null}, {"PKG_PackageID": "P"},
+      {"ADV_AdvertisementID": "A1", "PRG_PRF_Disabled": true}],
+    "CCM_TargetedUpdateEx1": [{"UpdateId": "1"},
+      {"UpdateId": {"cimType": "uint32", "value": 1}}]}}})",
+                                            "test");
+  const auto* ns = scenario.FindNamespace(L"root\\x");
+  const auto& adverts = *ns->FindClass(L"CCM_SoftwareDistribution");
+  const auto& updates = *ns->FindClass(L"CCM_TargetedUpdateEx1");
+  ASSERT_TRUE(adverts.keyIndex.IsUsable());
+  // A number compares by value, so that class is walked.
+  EXPECT_FALSE(updates.keyIndex.IsUsable());
+  const struct {
+    const vpltest::sim::SimClass& simClass;
+    const wchar_t* query;
+    size_t expected;
+  } kCases[] = {
+      {adverts, L"SELECT * FROM C WHERE ADV_AdvertisementID = 'A1'", 3},
+      {adverts, L"SELECT * FROM C WHERE adv_advertisementid = 'a1'", 3},
+      {adverts, L"SELECT * FROM C WHERE 'b2' = ADV_AdvertisementID", 1},
+      {adverts, L"SELECT * FROM C WHERE ADV_AdvertisementID = 'C3'", 0},
+      {adverts, L"SELECT * FROM C WHERE ADV_AdvertisementID = ''", 0},
+      {adverts,
+       L"SELECT * FROM C WHERE PRG_PRF_Disabled = TRUE AND "
+       L"ADV_AdvertisementID = 'A1'",
+       2},
+      {adverts, L"SELECT * FROM C WHERE ADV_AdvertisementID <> 'A1'", 1},
+      {updates, L"SELECT * FROM C WHERE UpdateId = '1'", 2},
+  };
+  for (const auto& c : kCases) {
+    WqlQuery query;
+    ASSERT_EQ(WqlQuery::Parse(c.query, query), S_OK) << c.query;
+    std::vector<const SimInstance*> walked;
+    for (const SimInstance& instance : c.simClass.instances) {
+      if (query.Matches(instance)) walked.push_back(&instance);
+    }
+    EXPECT_EQ(query.Select(c.simClass), walked) << c.query;
+    EXPECT_EQ(walked.size(), c.expected) << c.query;
+  }
+}
+
 TEST(WqlTest, MalformedQueriesAreInvalid) {
   for (const wchar_t* text : {
            L"",
