@@ -1,0 +1,190 @@
+// Host threads racing each other and the worker: nothing torn, nothing left
+// behind (references, module lock, threads, handles).
+#include <gtest/gtest.h>
+#include <wrl/client.h>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "autopowerdown/AutoshutdownEvent.h"
+#include "common/ScopedBstr.h"
+#include "observer/PendingJobsPowerDownObserver.h"
+#include "tests/simclient/SimulatedClient.h"
+#include "tests/support/ProcessCounts.h"
+#include "tests/support/SystemCapabilitiesScope.h"
+#include "tests/unit/autopowerdown/AutoPowerdownFixture.h"
+
+namespace {
+
+using Microsoft::WRL::ComPtr;
+
+constexpr int kHostThreads = 8;
+// Reloads while eight threads ask: each question costs a WMI connection and
+// registry reads, so a thousand reloads would take half a minute under Wine.
+constexpr int kReloads = 300;
+// Events against a stream of power-state changes; the worker's wait for the
+// policy is cut to two steps so that it reaches its requests.
+constexpr int kEvents = 200;
+
+// Joins every thread it started, also when an assertion ends the test early.
+class Threads {
+ public:
+  template <typename Function>
+  void Start(Function function) {
+    m_threads.emplace_back([function] {
+      ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+      function();
+      ::CoUninitialize();
+    });
+  }
+  ~Threads() {
+    for (std::thread& thread : m_threads) thread.join();
+  }
+
+ private:
+  std::vector<std::thread> m_threads;
+};
+
+// A detector that always finds a job due: the answer then shows the window.
+struct DueDetector final : ISMSJobsDetector {
+  DueDetector() : ISMSJobsDetector(L"") {}
+  bool SMSJobsAreRunning() override { return false; }
+  bool SMSPendingJobsFound() override { return true; }
+  bool SMSJobsRunningOrPending() override { return true; }
+  bool FoundRecentPolicyRefreshEvent(int) override { return false; }
+};
+
+class StressTest : public vpltest::AutoPowerdownFixture {
+ protected:
+  void SetUp() override {
+    threads_ = vpltest::ThreadCount();
+    handles_ = vpltest::HandleCount();
+  }
+  // Checked after the fixture's own checks have released the host.
+  void ExpectNothingLeft() {
+    host_.ReleaseHeld();
+    EXPECT_TRUE(host_.OnlyTestReferencesRemain());
+    EXPECT_EQ(0, Module().GetLockCount());
+    EXPECT_EQ(threads_, vpltest::ThreadCount());
+    EXPECT_EQ(handles_, vpltest::HandleCount());
+  }
+
+  int threads_ = 0;
+  int handles_ = 0;
+};
+
+// Settings A (monitoring on, 30 minutes) object with the 30-minute text and
+// settings B (off, 45 minutes) do not object; a question that mixed the two
+// would object with the 45-minute text.
+TEST_F(StressTest, QuestionsWhileSettingsAreReloaded) {
+  vpltest::SystemCapabilitiesScope desktop(
+      false, vpltest::SystemCapabilitiesScope::Power::kAcWithBattery);
+  {
+    vpltest::SimulatedClient sim(
+        R"({"namespaces": {"root\\ccm": {"CCM_Client": {}}}})");
+    ComObject<PendingJobsPowerDownObserver>* created = nullptr;
+    ASSERT_EQ(S_OK, ComObject<PendingJobsPowerDownObserver>::CreateInstance(
+                        &created, [](DWORD, wchar_t*, wchar_t*) {
+                          return std::unique_ptr<ISMSJobsDetector>(
+                              std::make_unique<DueDetector>());
+                        }));
+    ComPtr<IPowerDownObserver> observer = created;
+    std::atomic<bool> reloading{true};
+    std::atomic<int> objections{0}, torn{0};
+    {
+      Threads threads;
+      threads.Start([&] {
+        for (int round = 0; round < kReloads; ++round) {
+          const bool a = round % 2 == 0;
+          settings_.SetString("MonitorJobs", a ? "ON" : "OFF");
+          settings_.SetDword("PendingSMSJobWindowMins", a ? 30 : 45);
+          observer->LoadSettings(0);
+        }
+        reloading = false;
+      });
+      for (int i = 0; i < kHostThreads; ++i) {
+        threads.Start([&] {
+          do {
+            PowerDownResponse response = PowerDownResponse_NoObjection;
+            NTarn::ScopedBstr reason;
+            observer->QueryPowerDown(host_.serviceProvider.Get(), &response,
+                                     reason.Receive());
+            const std::wstring text = reason.Get() ? reason.Get() : L"";
+            if (response == PowerDownResponse_NoObjection && text.empty()) {
+              continue;
+            }
+            if (response == PowerDownResponse_Objection &&
+                text == L"SMS\\CMgr jobs pending in 30 minutes") {
+              ++objections;
+            } else {
+              ++torn;
+            }
+          } while (reloading);
+        });
+      }
+    }
+    EXPECT_EQ(0, torn);
+    EXPECT_EQ(0u, observer.Reset());
+  }
+  EXPECT_EQ(0, vpltest::SimulatedClient::LiveObjects());
+  ExpectNothingLeft();
+}
+
+// Auto-shutdown events and power-state changes from two host threads while
+// the worker runs its sequence on the shortened clock: every accepted event
+// starts exactly one worker, and releasing the handler ends it.
+TEST_F(StressTest, AutoshutdownAndPowerStateRaceTheWorker) {
+  settings_.SetDword("RetryAttempts", 2);
+  settings_.SetDword("RetryInterval", 1);
+  std::atomic<int> accepted{0}, refused{0}, failed{0};
+  {
+    ComObject<AutoshutdownEvent>* created = nullptr;
+    AutoshutdownTiming timing = FastTiming();
+    timing.policyWaitMinutes = 2;
+    ASSERT_EQ(S_OK,
+              ComObject<AutoshutdownEvent>::CreateInstance(&created, timing));
+    ComPtr<AutoshutdownEvent> event = created;
+    auto owned = std::make_unique<vpltest::FakeJobsDetector>();
+    vpltest::FakeJobsDetector* detector = owned.get();
+    detector->refreshFromMinute = 1;
+    // The host answers every other request at once, from within the request.
+    std::atomic<int> requests{0};
+    host_.powerDownProvider->OnRequest([&](IPowerDownContext* context) {
+      if (++requests % 2) context->Complete();
+    });
+    ASSERT_EQ(S_OK,
+              event->AttachHost(host_.serviceProvider.Get(), std::move(owned)));
+    {
+      Threads threads;
+      std::atomic<bool> firing{true};
+      threads.Start([&] {
+        for (int round = 0; round < kEvents; ++round) {
+          const HRESULT hr = event->OnAutoshutdown();
+          ++(hr == S_OK ? accepted
+             : hr == HRESULT_FROM_WIN32(ERROR_SERVICE_ALREADY_RUNNING)
+                 ? refused
+                 : failed);
+        }
+        firing = false;
+      });
+      threads.Start([&] {
+        for (LONG state = 0; firing; state = (state + 1) % 6)
+          host_.eventBroker->FirePowerStateChange(state);
+      });
+    }
+    EXPECT_EQ(0, failed);
+    EXPECT_EQ(kEvents, accepted + refused);
+    EXPECT_GT(accepted, 0);
+    // Only an accepted event initialises the detector.
+    const std::vector<int> calls = detector->Calls();
+    EXPECT_EQ(accepted, std::count(calls.begin(), calls.end(), 0));
+    EXPECT_EQ(0u, event.Reset());  // stops and joins the worker
+  }
+  ExpectNothingLeft();
+}
+
+}  // namespace
