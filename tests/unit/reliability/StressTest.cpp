@@ -63,6 +63,8 @@ class StressTest : public vpltest::AutoPowerdownFixture {
   void SetUp() override {
     threads_ = vpltest::ThreadCount();
     handles_ = vpltest::HandleCount();
+    ASSERT_GT(threads_, 0);
+    ASSERT_GT(handles_, 0);
   }
   // Checked after the fixture's own checks have released the host.
   void ExpectNothingLeft() {
