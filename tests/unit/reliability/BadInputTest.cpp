@@ -14,9 +14,11 @@
 #include "common/HResultException.h"
 #include "common/Logging.h"
 #include "common/ScopedBstr.h"
+#include "autopowerdown/AutoPowerdownRequest.h"
 #include "jobs/Schedule.h"
 #include "observer/PendingJobsPowerDownObserver.h"
 #include "tests/support/DebugFlagsScope.h"
+#include "tests/support/EventLogCapture.h"
 #include "tests/support/HostDoubles.h"
 #include "tests/support/ScratchLocalMachine.h"
 #include "tests/support/SimClientFixture.h"
@@ -57,6 +59,7 @@ class BadInputTest : public vpltest::SimClientFixture {
   vpltest::ScratchLocalMachine registry_;
   vpltest::TestRegistryKey settings_{"Software\\Tarn\\Vesperline"};
   vpltest::DebugFlagsScope flags_{0};
+  vpltest::EventLogCapture events_;
   vpltest::SystemCapabilitiesScope desktop_{
       false, vpltest::SystemCapabilitiesScope::Power::kAcWithBattery};
   ComPtr<vpltest::FakeServiceProvider> host_ =
@@ -80,18 +83,11 @@ TEST_F(BadInputTest, ScenarioData) {
           "PRG_PRF_Disabled": false}}},
       "absentNamespaces": ["root\\cimv2"], "registry": {"Software\\X": {"V": 1}},
       "policy": {"MonitorJobs": "ON"}, "host": {"idleMilliseconds": 1, "portable": false}})");
-  const Json kinds[] = {nullptr,
-                        true,
-                        -1,
-                        4294967296.5,
-                        "",
-                        std::string(65536, 'x'),
-                        Json::array(),
-                        Json::array({1, "x", nullptr}),
-                        Json::object(),
-                        Json{{"cimType", "bogus"}, {"value", 1}},
-                        Json{{"cimType", "uint8"}, {"value", "x"}},
-                        Json{{"cimType", "string[]"}, {"value", 5}}};
+  // clang-format off
+  const Json kinds[] = {nullptr, true, -1, 4294967296.5, "", std::string(65536, 'x'), Json::array(),
+                        Json::array({1, "x", nullptr}), Json::object(), Json{{"cimType", "bogus"}, {"value", 1}},
+                        Json{{"cimType", "uint8"}, {"value", "x"}}, Json{{"cimType", "string[]"}, {"value", 5}}};
+  // clang-format on
   std::vector<std::string> texts;
   const Json leaves = busy.flatten();
   for (const auto& leaf : leaves.items()) {
@@ -139,33 +135,41 @@ TEST_F(BadInputTest, ScenarioData) {
   EXPECT_GT(served, 0);
 }
 
-// Every setting the observer reads, stored with each wrong type or size after
-// a load of good values (monitoring on, 30 minutes): the text setting keeps
-// its text and is rewritten as text when the type is foreign, the read-only
-// number keeps its value unless a text holds digits, an oversize value is not
-// read, and the stored lists are left as they are.
+// Every setting, stored with each wrong type or size after a load of good
+// values (monitoring on, 30 minutes): a text setting read for writing keeps
+// its text and is rewritten as text when the type is foreign, a read-only one
+// takes only text; a read-only number takes only a number or digits; an
+// oversize value is not read; read-only values are left as they are. A
+// power-down request then goes out with what the read-only countdown and
+// message became, and none goes out with a broken logoff action.
 TEST_F(BadInputTest, RegistrySettings) {
   Load(R"({"namespaces": {"root\\ccm": {"CCM_Client": {}}}})");
   const std::string big(65536, '4');
   const DWORD number = 45;
   const char multi[] = "45\0\0";
   // clang-format off
-  const struct { const char* name; DWORD type; std::string data; const char* monitor; int window; DWORD storedType; } cases[] = {
-      {"number", REG_DWORD, std::string(reinterpret_cast<const char*>(&number), 4), "ON", 45, REG_SZ},
-      {"digits", REG_SZ, "45", "45", 45, REG_SZ},
-      {"empty text", REG_SZ, std::string("", 1), "", 0, REG_SZ},
-      {"64 KB text", REG_SZ, big + '\0', "ON", 30, REG_SZ},
-      {"binary", REG_BINARY, std::string(reinterpret_cast<const char*>(&number), 4), "ON", 30, REG_SZ},
-      {"empty binary", REG_BINARY, "", "ON", 30, REG_SZ},
-      {"64 KB binary", REG_BINARY, big, "ON", 30, REG_BINARY},
-      {"multi-string", REG_MULTI_SZ, std::string(multi, sizeof(multi)), "ON", 30, REG_SZ},
-      {"expandable", REG_EXPAND_SZ, std::string("45", 3), "ON", 30, REG_SZ},
-      {"quad word", REG_QWORD, std::string(8, '\1'), "ON", 30, REG_SZ},
+  const struct { const char* name; DWORD type; std::string data; const char* monitor; const wchar_t* message; int window; DWORD storedType; } cases[] = {
+      {"number", REG_DWORD, std::string(reinterpret_cast<const char*>(&number), 4), "ON", L"", 45, REG_SZ},
+      {"digits", REG_SZ, "45", "45", L"45", 45, REG_SZ},
+      {"empty text", REG_SZ, std::string("", 1), "", L"", 0, REG_SZ},
+      {"64 KB text", REG_SZ, big + '\0', "ON", L"", 30, REG_SZ},
+      {"binary", REG_BINARY, std::string(reinterpret_cast<const char*>(&number), 4), "ON", L"", 30, REG_SZ},
+      {"empty binary", REG_BINARY, "", "ON", L"", 30, REG_SZ},
+      {"64 KB binary", REG_BINARY, big, "ON", L"", 30, REG_BINARY},
+      {"multi-string", REG_MULTI_SZ, std::string(multi, sizeof(multi)), "ON", L"", 30, REG_SZ},
+      {"expandable", REG_EXPAND_SZ, std::string("45", 3), "ON", L"", 30, REG_SZ},
+      {"quad word", REG_QWORD, std::string(8, '\1'), "ON", L"", 30, REG_SZ},
   };
   // clang-format on
-  const char* const names[] = {"MonitorJobs", "PendingSMSJobWindowMins",
-                               "debug", "AllowedShutdownJobStates",
-                               "AllowedShutdownUpdateStates"};
+  const char* const names[] = {"MonitorJobs",
+                               "PendingSMSJobWindowMins",
+                               "debug",
+                               "AllowedShutdownJobStates",
+                               "AllowedShutdownUpdateStates",
+                               "RetryAttempts",
+                               "RetryInterval",
+                               "CountdownSecs",
+                               "ShutdownMsg"};
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name);
     settings_.SetString("MonitorJobs", "ON");
@@ -200,6 +204,32 @@ TEST_F(BadInputTest, RegistrySettings) {
     // The question copes with whatever the lists hold.
     EXPECT_EQ(Ask(observer), PowerDownResponse_NoObjection);
     EXPECT_EQ(0u, observer.Reset());
+    for (const bool brokenAction : {false, true}) {
+      if (brokenAction) {
+        settings_.SetRaw("LogOffAction", test.type, test.data.data(),
+                         static_cast<DWORD>(test.data.size()));
+      } else {
+        settings_.SetString("LogOffAction", "FORCE");
+      }
+      auto provider = vpltest::MakeFake<vpltest::FakePowerDownProvider>();
+      ComObject<AutoPowerdownRequest>* request = nullptr;
+      ASSERT_EQ(S_OK, ComObject<AutoPowerdownRequest>::CreateInstance(
+                          &request, 600000000ULL));
+      ComPtr<AutoPowerdownRequest> owner = request;
+      request->IssueRequest(provider.Get(), 1);
+      ASSERT_EQ(brokenAction ? 0u : 1u, provider->RequestedContexts().size());
+      if (!brokenAction) {
+        int countdown = -1;
+        NTarn::ScopedBstr message;
+        provider->RequestedContexts()[0]->GetCountdownSecs(&countdown);
+        provider->RequestedContexts()[0]->GetMessage(message.Receive());
+        EXPECT_EQ(countdown, test.window == 30 ? 0 : test.window);
+        EXPECT_STREQ(message.Get() ? message.Get() : L"", test.message);
+      }
+      request->ReleaseContext();
+      provider->ReleaseHeld();
+      EXPECT_EQ(0u, owner.Reset());
+    }
   }
 }
 
