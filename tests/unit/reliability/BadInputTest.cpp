@@ -6,15 +6,14 @@
 #include <wrl/client.h>
 
 #include <cstdint>
-#include <functional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "autopowerdown/AutoPowerdownRequest.h"
 #include "common/HResultException.h"
 #include "common/Logging.h"
 #include "common/ScopedBstr.h"
-#include "autopowerdown/AutoPowerdownRequest.h"
 #include "jobs/Schedule.h"
 #include "observer/PendingJobsPowerDownObserver.h"
 #include "tests/support/DebugFlagsScope.h"
@@ -34,20 +33,17 @@ using vpltest::LogCapture;
 
 class BadInputTest : public vpltest::SimClientFixture {
  protected:
-  void SetUp() override {
-    SimClientFixture::SetUp();
-    settings_.SetString("MonitorJobs", "ON");
+  // An observer after LoadSettings(0) of whatever the registry holds.
+  static ComPtr<IPowerDownObserver> Observer() {
+    ComObject<PendingJobsPowerDownObserver>* created = nullptr;
+    EXPECT_EQ(S_OK, ComObject<PendingJobsPowerDownObserver>::CreateInstance(
+                        &created));
+    const ComPtr<IPowerDownObserver> observer = created;
+    EXPECT_EQ(S_OK, observer->LoadSettings(0));
+    return observer;
   }
-  // One power-down question; the response, after checking the call went
-  // through and left nothing behind.
-  PowerDownResponse Ask(ComPtr<IPowerDownObserver> observer = nullptr) {
-    if (!observer) {
-      ComObject<PendingJobsPowerDownObserver>* created = nullptr;
-      EXPECT_EQ(S_OK, ComObject<PendingJobsPowerDownObserver>::CreateInstance(
-                          &created));
-      observer = created;
-      EXPECT_EQ(S_OK, observer->LoadSettings(0));
-    }
+  // One question; the response, after checking the call went through.
+  PowerDownResponse Ask(IPowerDownObserver* observer) {
     PowerDownResponse response = static_cast<PowerDownResponse>(7);
     NTarn::ScopedBstr reason;
     EXPECT_EQ(S_OK, observer->QueryPowerDown(host_.Get(), &response,
@@ -67,23 +63,22 @@ class BadInputTest : public vpltest::SimClientFixture {
 };
 
 // Every value of a busy scenario replaced by each kind of JSON value, every
-// cut of its text and seeded byte changes: the simulated client refuses the
-// text with a ScenarioError or serves it, and a question against what it
-// serves goes through.
+// cut of its text, seeded byte changes, deep nesting and many objects: the
+// simulated client refuses the text with a ScenarioError or serves it, and a
+// question against what it serves goes through.
 TEST_F(BadInputTest, ScenarioData) {
-  const Json busy = Json::parse(R"({"namespaces": {
-      "root\\ccm": {"CCM_Client": {"ClientId": "GUID:1"}},
-      "root\\ccm\\SoftMgmtAgent": {"CCM_ExecutionRequestEx": [{"ContentID": "C",
-          "AdvertID": "A", "State": "Running", "RunningState": "Running"}]},
-      "root\\ccm\\SoftwareUpdates\\DeploymentAgent": {"CCM_TargetedUpdateEx1":
-          {"UpdateId": "U", "UpdateState": 0, "UpdateStatus": {"cimType": "uint32", "value": 7}}},
-      "root\\ccm\\Policy\\Machine\\ActualConfig": {"CCM_Scheduler_ScheduledMessage": [
-          {"ScheduledMessageID": "A1-P-R", "TriggerMessage": "", "Triggers": ["SMSSchedule=00A4A8C000100008"]}],
-        "CCM_SoftwareDistribution": {"ADV_AdvertisementID": "A1", "ADV_ExpirationTime": "/Date(0)/",
-          "PRG_PRF_Disabled": false}}},
-      "absentNamespaces": ["root\\cimv2"], "registry": {"Software\\X": {"V": 1}},
-      "policy": {"MonitorJobs": "ON"}, "host": {"idleMilliseconds": 1, "portable": false}})");
+  settings_.SetString("MonitorJobs", "ON");
   // clang-format off
+  const Json busy = Json::parse(R"({"namespaces": {"root\\ccm": {"CCM_Client": {"ClientId": "GUID:1"}},
+      "root\\ccm\\SoftMgmtAgent": {"CCM_ExecutionRequestEx": [{"ContentID": "C", "AdvertID": "A", "State": "Running",
+          "RunningState": "Running"}]},
+      "root\\ccm\\SoftwareUpdates\\DeploymentAgent": {"CCM_TargetedUpdateEx1": {"UpdateId": "U", "UpdateState": 0,
+          "UpdateStatus": {"cimType": "uint32", "value": 7}}},
+      "root\\ccm\\Policy\\Machine\\ActualConfig": {"CCM_Scheduler_ScheduledMessage": [{"ScheduledMessageID": "A1-P-R",
+          "TriggerMessage": "", "Triggers": ["SMSSchedule=00A4A8C000100008"]}], "CCM_SoftwareDistribution":
+          {"ADV_AdvertisementID": "A1", "ADV_ExpirationTime": "/Date(0)/", "PRG_PRF_Disabled": false}}},
+      "absentNamespaces": ["root\\cimv2"], "registry": {"Software\\X": {"V": 1}}, "policy": {"MonitorJobs": "ON"},
+      "host": {"idleMilliseconds": 1, "portable": false}})");
   const Json kinds[] = {nullptr, true, -1, 4294967296.5, "", std::string(65536, 'x'), Json::array(),
                         Json::array({1, "x", nullptr}), Json::object(), Json{{"cimType", "bogus"}, {"value", 1}},
                         Json{{"cimType", "uint8"}, {"value", "x"}}, Json{{"cimType", "string[]"}, {"value", 5}}};
@@ -102,17 +97,16 @@ TEST_F(BadInputTest, ScenarioData) {
     texts.push_back(text.substr(0, cut));
   std::mt19937 random(15);
   for (int i = 0; i < 300; ++i) {
-    std::string changed = text;
+    texts.push_back(text);
     for (int n = 0; n < 3; ++n)
-      changed[random() % changed.size()] = static_cast<char>(random() % 128);
-    texts.push_back(changed);
+      texts.back()[random() % text.size()] = static_cast<char>(random() % 128);
   }
-  // Nested ten thousand deep, as a whole section and as one value.
+  // Ten thousand deep, as a whole section and as one value. (A hundred
+  // thousand overflow the stack of the simulator's reader.)
   const std::string deep = std::string(10000, '[') + std::string(10000, ']');
   texts.push_back(R"({"namespaces": )" + deep + "}");
-  texts.push_back(
-      R"({"namespaces": {"root\\ccm": {"CCM_Client": {"ClientId": )" + deep +
-      "}}}}");
+  texts.push_back(R"({"namespaces": {"root\\ccm": {"C": {"P": )" + deep +
+                  "}}}}");
   std::string many = R"({"namespaces": {"root\\ccm": {"CCM_Client": [{})";
   for (int i = 0; i < 1000; ++i) many += R"(, {"ClientId": 1})";
   texts.push_back(many + "]}}}");
@@ -123,66 +117,53 @@ TEST_F(BadInputTest, ScenarioData) {
       Load(scenario);
     } catch (const vpltest::ScenarioError&) {
       continue;
-    } catch (const std::exception& error) {
-      ADD_FAILURE() << "not a ScenarioError: " << error.what();
-      continue;
     }
     ++served;
-    Ask();
+    Ask(Observer().Get());
     Unload();
     EXPECT_EQ(vpltest::SimulatedClient::LiveObjects(), 0);
   }
   EXPECT_GT(served, 0);
 }
 
-// Every setting, stored with each wrong type or size after a load of good
-// values (monitoring on, 30 minutes): a text setting read for writing keeps
-// its text and is rewritten as text when the type is foreign, a read-only one
-// takes only text; a read-only number takes only a number or digits; an
-// oversize value is not read; read-only values are left as they are. A
-// power-down request then goes out with what the read-only countdown and
-// message became, and none goes out with a broken logoff action.
+// Every setting stored with each wrong type or size after good values
+// (monitoring on, 30 minutes, debug 0x10): a text read for writing keeps its
+// text and is rewritten as text when the type is foreign; a read-only text
+// takes only text, a read-only number only a number or digits; an oversize
+// value is not read; read-only values stay as stored. A power-down request
+// then carries what the countdown and message became; a broken logoff action
+// sends none.
 TEST_F(BadInputTest, RegistrySettings) {
   Load(R"({"namespaces": {"root\\ccm": {"CCM_Client": {}}}})");
   const std::string big(65536, '4');
-  const DWORD number = 45;
-  const char multi[] = "45\0\0";
+  const char number[] = "\x2d\0\0", multi[] = "45\0\0";
   // clang-format off
   const struct { const char* name; DWORD type; std::string data; const char* monitor; const wchar_t* message; int window; DWORD storedType; } cases[] = {
-      {"number", REG_DWORD, std::string(reinterpret_cast<const char*>(&number), 4), "ON", L"", 45, REG_SZ},
+      {"number", REG_DWORD, std::string(number, 4), "ON", L"", 45, REG_SZ},
       {"digits", REG_SZ, "45", "45", L"45", 45, REG_SZ},
       {"empty text", REG_SZ, std::string("", 1), "", L"", 0, REG_SZ},
       {"64 KB text", REG_SZ, big + '\0', "ON", L"", 30, REG_SZ},
-      {"binary", REG_BINARY, std::string(reinterpret_cast<const char*>(&number), 4), "ON", L"", 30, REG_SZ},
+      {"binary", REG_BINARY, std::string(number, 4), "ON", L"", 30, REG_SZ},
       {"empty binary", REG_BINARY, "", "ON", L"", 30, REG_SZ},
       {"64 KB binary", REG_BINARY, big, "ON", L"", 30, REG_BINARY},
       {"multi-string", REG_MULTI_SZ, std::string(multi, sizeof(multi)), "ON", L"", 30, REG_SZ},
       {"expandable", REG_EXPAND_SZ, std::string("45", 3), "ON", L"", 30, REG_SZ},
       {"quad word", REG_QWORD, std::string(8, '\1'), "ON", L"", 30, REG_SZ},
   };
-  // clang-format on
-  const char* const names[] = {"MonitorJobs",
-                               "PendingSMSJobWindowMins",
-                               "debug",
-                               "AllowedShutdownJobStates",
-                               "AllowedShutdownUpdateStates",
-                               "RetryAttempts",
-                               "RetryInterval",
-                               "CountdownSecs",
+  const char* const names[] = {"MonitorJobs", "PendingSMSJobWindowMins", "debug", "AllowedShutdownJobStates",
+                               "AllowedShutdownUpdateStates", "RetryAttempts", "RetryInterval", "CountdownSecs",
                                "ShutdownMsg"};
+  // clang-format on
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name);
     settings_.SetString("MonitorJobs", "ON");
     settings_.SetDword("PendingSMSJobWindowMins", 30);
     settings_.SetDword("debug", 0x10);
-    ComObject<PendingJobsPowerDownObserver>* created = nullptr;
-    ASSERT_EQ(S_OK, ComObject<PendingJobsPowerDownObserver>::CreateInstance(
-                        &created));
-    ComPtr<IPowerDownObserver> observer = created;
-    ASSERT_EQ(S_OK, observer->LoadSettings(0));
-    for (const char* name : names)
+    ComPtr<IPowerDownObserver> observer = Observer();
+    for (const char* name : names) {
       settings_.SetRaw(name, test.type, test.data.data(),
                        static_cast<DWORD>(test.data.size()));
+    }
     EXPECT_EQ(S_OK, observer->LoadSettings(0));
     // The debug word is read like the window, from its last value 0x10.
     EXPECT_EQ(NTarn::DebugFlags.load(),
@@ -190,43 +171,39 @@ TEST_F(BadInputTest, RegistrySettings) {
     NTarn::DebugFlags = 0x10;
     LogCapture::Clear();
     EXPECT_EQ(S_OK, observer->LogStatus());
-    const std::vector<std::string> expected = {
-        "[T]: Connecting to \\\\.\\root\\ccm\n",
-        "[T]: PowerDown Observer Name = Pending (or) running jobs power down "
-        "observer.\n",
-        "Management Client exists = YES.\n",
-        std::string("Monitor Job = ") + test.monitor + ".\n",
-        "Pending Job Window Minutes. = " + std::to_string(test.window) + "\n"};
-    EXPECT_EQ(LogCapture::Messages(), expected);
+    EXPECT_TRUE(LogCapture::Contains(std::string("Monitor Job = ") +
+                                     test.monitor + ".\n"));
+    EXPECT_TRUE(LogCapture::Contains(
+        "Pending Job Window Minutes. = " + std::to_string(test.window) + "\n"));
     EXPECT_EQ(settings_.TypeOf("MonitorJobs"), test.storedType);
     EXPECT_EQ(settings_.TypeOf("PendingSMSJobWindowMins"), test.type);
     EXPECT_EQ(settings_.TypeOf("AllowedShutdownJobStates"), test.type);
     // The question copes with whatever the lists hold.
-    EXPECT_EQ(Ask(observer), PowerDownResponse_NoObjection);
+    EXPECT_EQ(Ask(observer.Get()), PowerDownResponse_NoObjection);
     EXPECT_EQ(0u, observer.Reset());
     for (const bool brokenAction : {false, true}) {
-      if (brokenAction) {
+      settings_.SetString("LogOffAction", "FORCE");
+      if (brokenAction)
         settings_.SetRaw("LogOffAction", test.type, test.data.data(),
                          static_cast<DWORD>(test.data.size()));
-      } else {
-        settings_.SetString("LogOffAction", "FORCE");
-      }
       auto provider = vpltest::MakeFake<vpltest::FakePowerDownProvider>();
       ComObject<AutoPowerdownRequest>* request = nullptr;
       ASSERT_EQ(S_OK, ComObject<AutoPowerdownRequest>::CreateInstance(
                           &request, 600000000ULL));
       ComPtr<AutoPowerdownRequest> owner = request;
       request->IssueRequest(provider.Get(), 1);
-      ASSERT_EQ(brokenAction ? 0u : 1u, provider->RequestedContexts().size());
+      auto requested = provider->RequestedContexts();
+      ASSERT_EQ(brokenAction ? 0u : 1u, requested.size());
+      int countdown = -1;
+      NTarn::ScopedBstr message;
       if (!brokenAction) {
-        int countdown = -1;
-        NTarn::ScopedBstr message;
-        provider->RequestedContexts()[0]->GetCountdownSecs(&countdown);
-        provider->RequestedContexts()[0]->GetMessage(message.Receive());
+        requested[0]->GetCountdownSecs(&countdown);
+        requested[0]->GetMessage(message.Receive());
         EXPECT_EQ(countdown, test.window == 30 ? 0 : test.window);
         EXPECT_STREQ(message.Get() ? message.Get() : L"", test.message);
       }
       request->ReleaseContext();
+      requested.clear();
       provider->ReleaseHeld();
       EXPECT_EQ(0u, owner.Reset());
     }
@@ -235,9 +212,9 @@ TEST_F(BadInputTest, RegistrySettings) {
 
 // Seeded random schedule texts: mutated valid tokens and noise of random
 // length and characters. A text of hexadecimal digits decodes exactly when
-// each of its whole tokens has a minute, hour, month and recurrence type in
-// range; a failed text leaves the schedule empty; occurrences found lie on
-// the right side of the reference.
+// each whole token has a minute, hour, month and recurrence type in range; a
+// failed text leaves the schedule empty; occurrences found lie on the right
+// side of the reference.
 TEST(BadScheduleTextTest, RandomTexts) {
   vpltest::DebugFlagsScope flags(0);
   std::mt19937 random(15);
@@ -275,9 +252,7 @@ TEST(BadScheduleTextTest, RandomTexts) {
     }
     CSchedule schedule;
     const bool parsed = schedule.Parse(text.c_str());
-    if (allHex) {
-      EXPECT_EQ(parsed, valid);
-    }
+    EXPECT_TRUE(!allHex || parsed == valid);
     EXPECT_EQ(schedule.tokens().size(), parsed ? text.size() / 16 : 0u);
     __time64_t next = -1, end = -1, last = -1;
     try {
