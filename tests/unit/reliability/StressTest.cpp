@@ -79,7 +79,10 @@ class StressTest : public vpltest::AutoPowerdownFixture {
     EXPECT_EQ(0, Module().GetLockCount());
     EXPECT_EQ(0, vpltest::SimulatedClient::LiveObjects());
     EXPECT_EQ(threads, vpltest::ThreadCount());
-    EXPECT_EQ(handles, vpltest::HandleCount());
+    // Wine's own background work now and then holds a handle more for a
+    // while; a leak per question, reload or event would be hundreds.
+    EXPECT_LE(vpltest::HandleCount(), handles + 2);
+    TakeExecutionStates();  // the workers' states are no later test's
   }
 };
 
