@@ -30,23 +30,19 @@ constexpr int kReloads = 300;
 // policy is cut to two steps so that it reaches its requests.
 constexpr int kEvents = 200;
 
-// Joins every thread it started, also when an assertion ends the test early.
-class Threads {
- public:
+// Host threads in the multithreaded apartment, joined however the test ends.
+struct Threads : std::vector<std::thread> {
   template <typename Function>
   void Start(Function function) {
-    m_threads.emplace_back([function] {
+    emplace_back([function] {
       ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
       function();
       ::CoUninitialize();
     });
   }
   ~Threads() {
-    for (std::thread& thread : m_threads) thread.join();
+    for (std::thread& thread : *this) thread.join();
   }
-
- private:
-  std::vector<std::thread> m_threads;
 };
 
 // A detector that always finds a job due: the answer then shows the window.
