@@ -296,6 +296,9 @@ bool IsPowerShellKey(const std::string& key) {
   return false;
 }
 
+// Deeper than any scenario needs; see Scenario::Parse.
+constexpr int kMaxNesting = 64;
+
 }  // namespace
 
 std::wstring ToLower(const std::wstring& text) {
@@ -373,7 +376,15 @@ Scenario Scenario::Parse(const std::string& text,
                          const std::string& sourceName) {
   Json root;
   try {
-    root = Json::parse(text);
+    // Scenarios nest a handful of levels; a limit keeps the reader's
+    // recursive copies from overflowing the stack on a hostile file.
+    root = Json::parse(text, [&](int depth, Json::parse_event_t, Json&) {
+      if (depth > kMaxNesting) {
+        throw ScenarioError(sourceName + ": nested deeper than " +
+                            std::to_string(kMaxNesting) + " levels");
+      }
+      return true;
+    });
   } catch (const Json::parse_error& error) {
     std::string problem = error.what();
     // Drop nlohmann's own "[json.exception.parse_error.101] parse error at

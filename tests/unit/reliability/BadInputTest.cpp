@@ -101,9 +101,8 @@ TEST_F(BadInputTest, ScenarioData) {
     for (int n = 0; n < 3; ++n)
       texts.back()[random() % text.size()] = static_cast<char>(random() % 128);
   }
-  // Ten thousand deep, as a whole section and as one value. (A hundred
-  // thousand overflow the stack of the simulator's reader.)
-  const std::string deep = std::string(10000, '[') + std::string(10000, ']');
+  // A hundred thousand deep, as a whole section and as one value.
+  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
   texts.push_back(R"({"namespaces": )" + deep + "}");
   texts.push_back(R"({"namespaces": {"root\\ccm": {"C": {"P": )" + deep +
                   "}}}}");
