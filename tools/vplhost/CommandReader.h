@@ -3,11 +3,13 @@
 // next minute and Ctrl+C at once. Works the same on a console and a pipe.
 //
 // The reader hands over one line at a time and reads the next only once
-// that one is taken, so it blocks in a read only while a command is awaited.
+// asked to, so it is in a read only while a command is awaited. A pipe is
+// read only as far as it holds data, so the reader always ends when told.
 #pragma once
 
 #include <windows.h>
 
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -21,13 +23,15 @@ class CommandReader {
   CommandReader() = default;
   CommandReader(const CommandReader&) = delete;
   CommandReader& operator=(const CommandReader&) = delete;
-  // Stops the reader and joins it; a read still blocked is cancelled.
+  // Stops the reader and joins it. A console read that neither Ctrl+C nor a
+  // cancellation ends is left to the process's end; the thread shares its
+  // state, so nothing it touches goes away under it.
   ~CommandReader();
 
   // Starts reading `input`; the handle stays the caller's.
   HRESULT Start(HANDLE input);
   // Signalled while a line, or the end of the input, waits to be taken.
-  HANDLE Available() const { return m_available.Get(); }
+  HANDLE Available() const;
   // The waiting line, trimmed of blanks; nullopt once the input has ended
   // (or cannot be read). Call only when Available() is signalled.
   std::optional<std::string> Take();
@@ -36,19 +40,24 @@ class CommandReader {
   void ReadNext();
 
  private:
-  static unsigned __stdcall ThreadMain(void* self);
-  void ReadLines();
-  // The next line of the input; false at its end.
-  bool ReadLine(std::string* line);
+  struct State {
+    HANDLE input = nullptr;
+    bool isPipe = false;
+    NTarn::ScopedHandle available;  // manual reset
+    NTarn::ScopedHandle readNext;   // auto reset
+    NTarn::ScopedHandle stop;       // manual reset
+    std::string buffer;             // read but not yet handed over
+    std::mutex mutex;
+    std::optional<std::string> line;  // under mutex
+  };
 
-  HANDLE m_input = nullptr;
-  NTarn::ScopedHandle m_available;  // manual reset
-  NTarn::ScopedHandle m_taken;      // auto reset
-  NTarn::ScopedHandle m_stop;       // manual reset
+  static unsigned __stdcall ThreadMain(void* state);
+  static void ReadLines(State& state);
+  // The next line of the input; false at its end or when told to stop.
+  static bool ReadLine(State& state, std::string* line);
+
+  std::shared_ptr<State> m_state;
   NTarn::ScopedHandle m_thread;
-  std::string m_buffer;  // read but not yet handed over; the reader's own
-  std::mutex m_mutex;
-  std::optional<std::string> m_line;  // under m_mutex
 };
 
 }  // namespace vplhost
