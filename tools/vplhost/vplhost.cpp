@@ -98,8 +98,10 @@ class PluginLibrary {
       : m_path(Narrow(path.c_str())), m_module(::LoadLibraryW(path.c_str())) {
     if (!m_module) {
       const DWORD error = ::GetLastError();
+      const std::string text = SystemText(error);
       report.Error("vplhost: cannot load " + m_path + origin + ": error " +
-                   std::to_string(error) + " (" + SystemText(error) + ")");
+                   std::to_string(error) +
+                   (text.empty() ? std::string() : " (" + text + ")"));
       return;
     }
     m_getClassObject = reinterpret_cast<DllGetClassObjectFunction>(
