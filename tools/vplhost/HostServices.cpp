@@ -55,18 +55,20 @@ void PrintRequest(int number, IPowerDownContext* context) {
   int countdown = 0;
   int outcome = 0;
   short flagA = 0;
+  short flagB = 0;
   context->GetPowerDownType(&type);
   context->GetLogoffAction(&action);
   context->GetCountdownSecs(&countdown);
   context->GetOutcome(&outcome);
   context->GetFlagA(&flagA);
+  context->GetFlagB(&flagB);
   NTarn::ScopedBstr message;
   const bool hasMessage = SUCCEEDED(context->GetMessage(message.Receive()));
   HostLine(
       "host: power-down request %d: type %d (%s), logoff action %d (%s), "
-      "count-down %d s, flag A %d, outcome %d\n",
+      "count-down %d s, flags A %d and B %d, outcome %d\n",
       number, type, PowerDownTypeName(type), action, LogoffActionName(action),
-      countdown, static_cast<int>(flagA), outcome);
+      countdown, static_cast<int>(flagA), static_cast<int>(flagB), outcome);
   HostLine("host:   message %s%s%s\n", hasMessage ? "\"" : "",
            hasMessage ? Narrow(message.Get()).c_str() : "(none)",
            hasMessage ? "\"" : "");

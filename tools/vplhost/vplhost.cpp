@@ -566,7 +566,7 @@ const char* CommandName(Command command) {
   return "";
 }
 
-bool WriteSettings(const Options& options, bool query,
+bool WriteSettings(const Options& options, Command command,
                    const vpltest::sim::Scenario& scenario,
                    const ScratchSettings& settings,
                    vplhost::RunReport& report) {
@@ -589,9 +589,12 @@ bool WriteSettings(const Options& options, bool query,
     status = settings.SetDword("PendingSMSJobWindowMins", *options.window);
   if (status != ERROR_SUCCESS) return failed("PendingSMSJobWindowMins", status);
   // The verbose switch of the plug-in's diagnostic lines; status always
-  // explains itself.
-  if (options.verbose || !query || !ScenarioSets(scenario, "debug"))
-    status = settings.SetDword("debug", options.verbose || !query ? 0x10 : 0);
+  // explains itself. An auto-shutdown run also shows every attempt and its
+  // completion.
+  const bool verbose = options.verbose || command == Command::kStatus;
+  const DWORD verboseBits = command == Command::kAutoshutdown ? 0x111 : 0x10;
+  if (verbose || !ScenarioSets(scenario, "debug"))
+    status = settings.SetDword("debug", verbose ? verboseBits : 0);
   if (status != ERROR_SUCCESS) return failed("debug", status);
   return true;
 }
@@ -617,8 +620,7 @@ int RunScenario(const Options& options, Command command,
       report.Error("vplhost: cannot set up the run's settings key");
       return vplhost::kExitFailure;
     }
-    if (!WriteSettings(options, command != Command::kStatus, *scenario,
-                       *settings, report))
+    if (!WriteSettings(options, command, *scenario, *settings, report))
       return vplhost::kExitFailure;
   }
   const vpltest::sim::HostFacts facts =
