@@ -125,6 +125,7 @@ STDMETHODIMP PowerDownProvider::RequestPowerDown(IPowerDownContext* context) {
   }
   // Shown before it is marked, so that what the plug-in filled in is seen.
   PrintRequest(number, context);
+  AskObservers();
   context->MarkInProgress();
   ComPtr<IPowerDownContext> previous;
   {
@@ -153,6 +154,26 @@ STDMETHODIMP PowerDownProvider::WithdrawRequest(IPowerDownContext* context) {
   HostLine("host: power-down request withdrawn%s\n",
            withdrawn ? "" : " (not open)");
   return S_OK;
+}
+
+// As the host does before it powers down; the administrator, who plays the
+// host, weighs the answers.
+void PowerDownProvider::AskObservers() {
+  for (const ComPtr<IPowerDownObserver>& observer : Observers()) {
+    PowerDownResponse response = PowerDownResponse_NoObjection;
+    NTarn::ScopedBstr reason;
+    const HRESULT hr = observer->QueryPowerDown(
+        static_cast<IPowerDownProvider*>(this), &response, reason.Receive());
+    if (FAILED(hr)) {
+      HostLine("host:   an observer's QueryPowerDown failed: 0x%08lx\n",
+               static_cast<unsigned long>(hr));
+    } else if (response == PowerDownResponse_Objection) {
+      HostLine("host:   an observer objects: \"%s\"\n",
+               reason.Get() ? Narrow(reason.Get()).c_str() : "");
+    } else {
+      HostLine("host:   an observer has no objection\n");
+    }
+  }
 }
 
 ComPtr<IPowerDownContext> PowerDownProvider::OpenRequest() {

@@ -62,8 +62,9 @@ enum PowerState : LONG {
 const char* PowerDownTypeName(int type);
 const char* PowerStateName(LONG state);
 
-// Keeps registered observers and the power-down requests handed over, and
-// prints what the plug-in asks for.
+// Keeps registered observers and the power-down requests handed over,
+// prints what the plug-in asks for and asks the observers about each
+// request.
 class PowerDownProvider final : public HostObject<IPowerDownProvider> {
  public:
   STDMETHOD(RequestPowerDown)(IPowerDownContext* context) override;
@@ -85,6 +86,8 @@ class PowerDownProvider final : public HostObject<IPowerDownProvider> {
   void ReleaseAll();
 
  private:
+  void AskObservers();
+
   std::mutex m_mutex;
   std::vector<ComPtr<IPowerDownObserver>> m_observers;
   ComPtr<IPowerDownContext> m_open;
