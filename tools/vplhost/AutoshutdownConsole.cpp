@@ -1,6 +1,7 @@
 #include "tools/vplhost/AutoshutdownConsole.h"
 
 #include <atomic>
+#include <cctype>
 
 #include "common/ScopedHandle.h"
 #include "tools/vplhost/CommandReader.h"
@@ -123,7 +124,11 @@ int AutoshutdownConsole::Run() {
   return kExitSuccess;
 }
 
-bool AutoshutdownConsole::Execute(const std::string& command) {
+bool AutoshutdownConsole::Execute(const std::string& line) {
+  // Commands are read in any letter case.
+  std::string command = line;
+  for (char& c : command)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (command.empty()) return true;
   if (command == "quit" || command == "exit") {
     m_report.Line("vplhost: stopping\n");

@@ -33,7 +33,7 @@ class AutoshutdownConsole {
 
  private:
   // Carries out one command line; false when it ends the run.
-  bool Execute(const std::string& command);
+  bool Execute(const std::string& line);
   void Answer(bool complete);
   void ReportPowerState(LONG state);
   void ReportMinute(int minute);
