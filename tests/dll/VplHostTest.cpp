@@ -24,11 +24,12 @@ struct HostRun {
 };
 
 // Runs vplhost.exe from the test program's folder with the plug-in beside it.
-HostRun RunVplHost(const std::wstring& arguments, bool errorsApart = false) {
+HostRun RunVplHost(const std::wstring& arguments, bool errorsApart = false,
+                   const std::string* input = nullptr) {
   HostRun run{};
   run.exitCode = vpltest::RunProgram(
       L"\"" + ProgramFolder() + L"vplhost.exe\" " + arguments, &run.output,
-      errorsApart);
+      errorsApart, input);
   return run;
 }
 
@@ -61,6 +62,9 @@ TEST(VplHost, EachBundledScenarioGivesItsDecision) {
       {L"job-pending-window.json", 3, PENDING("30")},
       {L"job-pending-window.json\" --window \"45", 3, PENDING("45")},
       {L"deployment-policy-off.json", 0, kNone},
+      // The stated battery, which the plug-in reads from the power manager.
+      {L"portable-on-battery.json", 0, kNone},
+      {L"portable-on-ac.json", 3, kRunning},
   };
   for (const auto& c : cases) {
     const HostRun run = RunVplHost(L"query " + Sample(c.arguments));
@@ -135,6 +139,10 @@ TEST(VplHost, ErrorsHaveTheirOwnExitCodes) {
       {L"query " + Sample(L"no-such-scenario.json"), 4,
        "no-such-scenario.json: cannot be opened"},
       {L"details --dll Z:\\no\\such\\VplCMgr.dll", 5, "vplhost: cannot load"},
+      // Loads, but has no such class.
+      {L"details --dll oleaut32.dll", 5,
+       "oleaut32.dll cannot create class {7FAE74E0-D06E-4A5C-A4BB-"
+       "5EDF2FB6A893}: DllGetClassObject returned 0x80040111"},
       {L"schedule 00011E0000300000", 6,
        "invalid: recurrence type 6 is unknown"},
   };
@@ -142,6 +150,45 @@ TEST(VplHost, ErrorsHaveTheirOwnExitCodes) {
     const HostRun run = RunVplHost(c.arguments);
     EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
     EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
+  }
+}
+
+// A script asking for JSON gets one document even when the run fails.
+TEST(VplHost, JsonErrorsAreOneDocumentWithTheExitCode) {
+  const struct {
+    std::wstring arguments;
+    DWORD exitCode;
+  } cases[] = {
+      {L"query --json --window soon", 2},
+      {L"query --json " + Sample(L"default.json") + L" --dll oleaut32.dll", 5},
+  };
+  for (const auto& c : cases) {
+    const HostRun run = RunVplHost(c.arguments, true);
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
+    const auto document = nlohmann::json::parse(run.output, nullptr, false);
+    ASSERT_TRUE(document.is_object()) << run.output;
+    EXPECT_EQ(document["error"]["exitCode"], c.exitCode) << run.output;
+    EXPECT_EQ(document["exitCode"], c.exitCode) << run.output;
+    EXPECT_NE(document["error"]["message"].get<std::string>().find("vplhost: "),
+              std::string::npos)
+        << run.output;
+  }
+}
+
+// The auto-shutdown run starts the plug-in's sequence and, told to quit,
+// stops its thread, lets everything go and unloads the DLL.
+TEST(VplHost, AutoshutdownStartsTheSequenceAndStopsCleanly) {
+  const std::string input = "quit\n";
+  const HostRun run = RunVplHost(
+      L"autoshutdown --verbose " + Sample(L"default.json"), false, &input);
+  EXPECT_EQ(run.exitCode, 0u) << run.output;
+  for (const char* line :
+       {": Kicking off the SMS\\CMgr auto power down thread to monitor the "
+        "CM/SMS Client policy evaluator",
+        ": Exiting the SMS\\CMgr auto-powerdown thread",
+        "vplhost: Uninitialize returned 0x00000000",
+        "vplhost: DllCanUnloadNow returned S_OK"}) {
+    EXPECT_NE(run.output.find(line), std::string::npos) << line << run.output;
   }
 }
 

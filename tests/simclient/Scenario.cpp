@@ -278,10 +278,21 @@ HostFacts ParseHostFacts(Parser& parser, const Json& host) {
         parser.Fail(where, "expected a number from 0 to 4294967295");
       facts.idleMilliseconds =
           static_cast<unsigned long>(value.get<uint64_t>());
-    } else if (item.key() == "portable" || item.key() == "onAcWithBattery") {
+    } else if (item.key() == "portable") {
       if (!value.is_boolean()) parser.Fail(where, "expected true or false");
-      (item.key() == "portable" ? facts.portable : facts.onAcWithBattery) =
-          value.get<bool>();
+      facts.portable = value.get<bool>();
+    } else if (item.key() == "battery") {
+      const std::string state =
+          value.is_string() ? value.get<std::string>() : "";
+      if (state == "ac") {
+        facts.battery = HostFacts::Battery::kAc;
+      } else if (state == "discharging") {
+        facts.battery = HostFacts::Battery::kDischarging;
+      } else if (state == "none") {
+        facts.battery = HostFacts::Battery::kNone;
+      } else {
+        parser.Fail(where, "expected \"ac\", \"discharging\" or \"none\"");
+      }
     } else {
       parser.Fail(where, "unknown key");
     }

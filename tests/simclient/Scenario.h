@@ -10,7 +10,7 @@
 //   "registry": { "Software\\Tarn\\Vesperline": { "MonitorJobs": "ON" } },
 //   "policy": { "PendingSMSJobWindowMins": 30 },
 //   "host": { "idleMilliseconds": 60000, "portable": true,
-//             "onAcWithBattery": false }
+//             "battery": "discharging" }
 // }
 //
 // A class holds an array of instances or a single one, as PowerShell's
@@ -79,9 +79,12 @@ struct RegistryValue {
 
 // What the scenario states about the machine beyond WMI.
 struct HostFacts {
+  enum class Battery { kAc, kDischarging, kNone };
   std::optional<unsigned long> idleMilliseconds;
   std::optional<bool> portable;
-  std::optional<bool> onAcWithBattery;
+  // "ac": on AC with a battery present; "discharging": running on the
+  // battery; "none": on AC without a battery.
+  std::optional<Battery> battery;
 };
 
 class Scenario {

@@ -2,7 +2,9 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <string>
 
+#include "common/ScopedBstr.h"
 #include "tools/vplhost/RunReport.h"
 
 namespace vplhost {
@@ -20,11 +22,118 @@ void HostLine(const char* format, ...) {
   va_end(args);
 }
 
+const char* LogoffActionName(int action) {
+  switch (action) {
+    case 0:
+      return "NEVER";
+    case 1:
+      return "PASSIVE";
+    case 2:
+      return "ACTIVE";
+    case 3:
+      return "FORCE";
+  }
+  return "unknown";
+}
+
+std::string Narrow(const wchar_t* text) {
+  const int length =
+      ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return std::string();
+  std::string narrow(static_cast<size_t>(length), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow.data(), length, nullptr,
+                        nullptr);
+  narrow.resize(narrow.size() - 1);
+  return narrow;
+}
+
+// Everything the context offers about a request, as the host would show it
+// to the logged-on users and in its own log.
+void PrintRequest(int number, IPowerDownContext* context) {
+  int type = 0;
+  int action = 0;
+  int countdown = 0;
+  int outcome = 0;
+  short flagA = 0;
+  short flagB = 0;
+  context->GetPowerDownType(&type);
+  context->GetLogoffAction(&action);
+  context->GetCountdownSecs(&countdown);
+  context->GetOutcome(&outcome);
+  context->GetFlagA(&flagA);
+  context->GetFlagB(&flagB);
+  NTarn::ScopedBstr message;
+  const bool hasMessage = SUCCEEDED(context->GetMessage(message.Receive()));
+  HostLine(
+      "host: power-down request %d: type %d (%s), logoff action %d (%s), "
+      "count-down %d s, flags A %d and B %d, outcome %d\n",
+      number, type, PowerDownTypeName(type), action, LogoffActionName(action),
+      countdown, static_cast<int>(flagA), static_cast<int>(flagB), outcome);
+  HostLine("host:   message %s%s%s\n", hasMessage ? "\"" : "",
+           hasMessage ? Narrow(message.Get()).c_str() : "(none)",
+           hasMessage ? "\"" : "");
+  // The request is lent, not given: no reference to release.
+  IPowerDownRequest* request = nullptr;
+  if (FAILED(context->GetRequest(&request)) || !request) return;
+  NTarn::ScopedBstr name;
+  int retry = 0;
+  VARIANT_BOOL last = VARIANT_FALSE;
+  request->GetName(name.Receive());
+  request->GetRetryCount(&retry);
+  request->IsLastAttempt(&last);
+  HostLine("host:   request \"%s\", attempts before this one %d%s\n",
+           name.Get() ? Narrow(name.Get()).c_str() : "", retry,
+           last == VARIANT_TRUE ? ", the last attempt" : "");
+}
+
 }  // namespace
 
+const char* PowerDownTypeName(int type) {
+  switch (type) {
+    case kPowerDownShutDown:
+      return "shut down";
+    case kPowerDownSleep:
+      return "sleep";
+    case kPowerDownHibernate:
+      return "hibernate";
+  }
+  return "unknown";
+}
+
+const char* PowerStateName(LONG state) {
+  switch (state) {
+    case kPowerStateOnAc:
+      return "on AC power";
+    case kPowerStateOnBattery:
+      return "on battery";
+    case kPowerStateHibernating:
+      return "hibernating";
+    case kPowerStateSleeping:
+      return "going to sleep";
+    case kPowerStateResumed:
+      return "resumed";
+  }
+  return "unknown";
+}
+
 STDMETHODIMP PowerDownProvider::RequestPowerDown(IPowerDownContext* context) {
-  HostLine("host: power-down requested (context %p)\n",
-           static_cast<void*>(context));
+  if (!context) return E_POINTER;
+  int number = 0;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    number = ++m_requestCount;
+  }
+  // Shown before it is marked, so that what the plug-in filled in is seen.
+  PrintRequest(number, context);
+  AskObservers();
+  context->MarkInProgress();
+  ComPtr<IPowerDownContext> previous;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    previous = std::move(m_open);
+    m_open = context;
+  }
+  HostLine("host:   answer with \"complete\" or \"cancel\"\n");
   return S_OK;
 }
 
@@ -37,9 +146,49 @@ STDMETHODIMP PowerDownProvider::RegisterObserver(IPowerDownObserver* observer) {
 }
 
 STDMETHODIMP PowerDownProvider::WithdrawRequest(IPowerDownContext* context) {
-  HostLine("host: power-down request withdrawn (context %p)\n",
-           static_cast<void*>(context));
+  ComPtr<IPowerDownContext> withdrawn;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (context && m_open.Get() == context) withdrawn = std::move(m_open);
+  }
+  HostLine("host: power-down request withdrawn%s\n",
+           withdrawn ? "" : " (not open)");
   return S_OK;
+}
+
+// As the host does before it powers down; the administrator, who plays the
+// host, weighs the answers.
+void PowerDownProvider::AskObservers() {
+  for (const ComPtr<IPowerDownObserver>& observer : Observers()) {
+    PowerDownResponse response = PowerDownResponse_NoObjection;
+    NTarn::ScopedBstr reason;
+    const HRESULT hr = observer->QueryPowerDown(
+        static_cast<IPowerDownProvider*>(this), &response, reason.Receive());
+    if (FAILED(hr)) {
+      HostLine("host:   an observer's QueryPowerDown failed: 0x%08lx\n",
+               static_cast<unsigned long>(hr));
+    } else if (response == PowerDownResponse_Objection) {
+      HostLine("host:   an observer objects: \"%s\"\n",
+               reason.Get() ? Narrow(reason.Get()).c_str() : "");
+    } else {
+      HostLine("host:   an observer has no objection\n");
+    }
+  }
+}
+
+ComPtr<IPowerDownContext> PowerDownProvider::OpenRequest() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_open;
+}
+
+ComPtr<IPowerDownContext> PowerDownProvider::TakeOpenRequest() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return std::move(m_open);
+}
+
+int PowerDownProvider::RequestCount() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_requestCount;
 }
 
 std::vector<ComPtr<IPowerDownObserver>> PowerDownProvider::Observers() {
@@ -49,8 +198,10 @@ std::vector<ComPtr<IPowerDownObserver>> PowerDownProvider::Observers() {
 
 void PowerDownProvider::ReleaseAll() {
   std::vector<ComPtr<IPowerDownObserver>> observers;
+  ComPtr<IPowerDownContext> open;
   std::lock_guard<std::mutex> lock(m_mutex);
   observers.swap(m_observers);
+  open = std::move(m_open);
 }
 
 STDMETHODIMP EventBroker::Subscribe(REFGUID eventId, IUnknown* handler) {
@@ -64,19 +215,32 @@ STDMETHODIMP EventBroker::Subscribe(REFGUID eventId, IUnknown* handler) {
   return S_OK;
 }
 
-HRESULT EventBroker::RaiseAutoshutdown() {
+std::vector<ComPtr<IUnknown>> EventBroker::Handlers(REFGUID eventId) {
   std::vector<ComPtr<IUnknown>> handlers;
-  {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    for (const auto& subscription : m_subscriptions) {
-      if (subscription.eventId == EVENTID_Autoshutdown) {
-        handlers.push_back(subscription.handler);
-      }
+  std::lock_guard<std::mutex> lock(m_mutex);
+  for (const auto& subscription : m_subscriptions) {
+    if (subscription.eventId == eventId) {
+      handlers.push_back(subscription.handler);
     }
   }
+  return handlers;
+}
+
+// The subscribed pointer is the event's own interface; the host calls its
+// slot 3 without asking for it again.
+HRESULT EventBroker::RaiseAutoshutdown() {
   HRESULT hr = S_OK;
-  for (const auto& handler : handlers) {
+  for (const auto& handler : Handlers(EVENTID_Autoshutdown)) {
     hr = static_cast<IAutoshutdownEvent*>(handler.Get())->OnAutoshutdown();
+  }
+  return hr;
+}
+
+HRESULT EventBroker::RaisePowerStateChange(LONG state) {
+  HRESULT hr = S_OK;
+  for (const auto& handler : Handlers(EVENTID_PowerStateChange)) {
+    hr = static_cast<IPowerStateChangeEvent*>(handler.Get())
+             ->OnPowerStateChange(state);
   }
   return hr;
 }
@@ -90,6 +254,10 @@ void EventBroker::ReleaseAll() {
 STDMETHODIMP TimeSinceLastInputProvider::GetTimeSinceLastInput(
     DWORD* milliseconds) {
   if (!milliseconds) return E_POINTER;
+  if (m_inputReported.load()) {
+    *milliseconds = static_cast<DWORD>(::GetTickCount64() - m_inputTick.load());
+    return S_OK;
+  }
   if (m_stated) {
     *milliseconds = *m_stated;
     return S_OK;
@@ -98,6 +266,11 @@ STDMETHODIMP TimeSinceLastInputProvider::GetTimeSinceLastInput(
   if (!::GetLastInputInfo(&info)) return HRESULT_FROM_WIN32(::GetLastError());
   *milliseconds = ::GetTickCount() - info.dwTime;
   return S_OK;
+}
+
+void TimeSinceLastInputProvider::ReportInput() {
+  m_inputTick.store(::GetTickCount64());
+  m_inputReported.store(true);
 }
 
 ServiceProvider::ServiceProvider(PowerDownProvider* powerDown,

@@ -44,7 +44,27 @@ class HostObject : public Interface {
   std::atomic<ULONG> m_refCount{0};
 };
 
-// Keeps registered observers and logs what the plug-in asks for.
+// vplhost's meaning of the codes that the plug-in passes on (power-down
+// types) or reacts to (power states); the codes are the host's to define.
+enum PowerDownType : int {
+  kPowerDownShutDown = 1,
+  kPowerDownSleep = 4,
+  kPowerDownHibernate = 5,
+};
+enum PowerState : LONG {
+  kPowerStateOnAc = 1,
+  kPowerStateOnBattery = 2,
+  kPowerStateHibernating = 3,
+  kPowerStateSleeping = 4,
+  // The machine is back from a power-down.
+  kPowerStateResumed = 5,
+};
+const char* PowerDownTypeName(int type);
+const char* PowerStateName(LONG state);
+
+// Keeps registered observers and the power-down requests handed over,
+// prints what the plug-in asks for and asks the observers about each
+// request.
 class PowerDownProvider final : public HostObject<IPowerDownProvider> {
  public:
   STDMETHOD(RequestPowerDown)(IPowerDownContext* context) override;
@@ -58,11 +78,20 @@ class PowerDownProvider final : public HostObject<IPowerDownProvider> {
   STDMETHOD(WithdrawRequest)(IPowerDownContext* context) override;
 
   std::vector<ComPtr<IPowerDownObserver>> Observers();
+  // The request most recently handed over and not yet answered or
+  // withdrawn; null when there is none. Answering it forgets it.
+  ComPtr<IPowerDownContext> OpenRequest();
+  ComPtr<IPowerDownContext> TakeOpenRequest();
+  int RequestCount();
   void ReleaseAll();
 
  private:
+  void AskObservers();
+
   std::mutex m_mutex;
   std::vector<ComPtr<IPowerDownObserver>> m_observers;
+  ComPtr<IPowerDownContext> m_open;
+  int m_requestCount = 0;
 };
 
 // Keeps subscriptions so that events can be raised.
@@ -71,9 +100,12 @@ class EventBroker final : public HostObject<IEventBroker> {
   STDMETHOD(Subscribe)(REFGUID eventId, IUnknown* handler) override;
 
   HRESULT RaiseAutoshutdown();
+  HRESULT RaisePowerStateChange(LONG state);
   void ReleaseAll();
 
  private:
+  std::vector<ComPtr<IUnknown>> Handlers(REFGUID eventId);
+
   struct Subscription {
     GUID eventId;
     ComPtr<IUnknown> handler;
@@ -82,7 +114,8 @@ class EventBroker final : public HostObject<IEventBroker> {
   std::vector<Subscription> m_subscriptions;
 };
 
-// The idle time of this session, or the one a scenario states.
+// The idle time of this session, or the one a scenario states; from a
+// reported input on, the time since that input.
 class TimeSinceLastInputProvider final
     : public HostObject<ITimeSinceLastInputProvider> {
  public:
@@ -90,8 +123,13 @@ class TimeSinceLastInputProvider final
       : m_stated(stated) {}
   STDMETHOD(GetTimeSinceLastInput)(DWORD* milliseconds) override;
 
+  // A user touches the machine now.
+  void ReportInput();
+
  private:
   const std::optional<DWORD> m_stated;
+  std::atomic<bool> m_inputReported{false};
+  std::atomic<ULONGLONG> m_inputTick{0};
 };
 
 class ServiceProvider final : public HostObject<IServiceProvider> {

@@ -54,8 +54,19 @@ void RunReport::Line(const char* format, ...) {
   va_end(args);
 }
 
+std::string RunReport::TimeStamp() {
+  SYSTEMTIME now;
+  ::GetLocalTime(&now);
+  char stamp[32];
+  snprintf(stamp, sizeof(stamp), "%04d-%02d-%02d %02d:%02d:%02d.%03d",
+           now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
+           now.wMilliseconds);
+  return stamp;
+}
+
 void RunReport::LineV(const char* format, va_list args) {
-  const std::string text = Format(format, args);
+  std::string text = Format(format, args);
+  if (m_stamp) text = TimeStamp() + " " + text;
   if (!m_json) {
     fputs(text.c_str(), stdout);
     fflush(stdout);
@@ -154,9 +165,28 @@ std::string RunReport::Json(int exitCode) const {
   document["dllCanUnloadNow"] =
       m_canUnloadNow ? Json(*m_canUnloadNow ? "S_OK" : "S_FALSE") : Json();
   document["errors"] = m_errors;
+  if (exitCode != 0 && exitCode != 3) {
+    document["error"] = {
+        {"exitCode", exitCode},
+        {"message", m_errors.empty() ? std::string() : m_errors.front()}};
+  }
   document["exitCode"] = exitCode;
   // Texts from the plug-in are not promised to be UTF-8; replace rather than
   // lose the whole document.
+  return document.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace vplhost
+
+namespace vplhost {
+
+std::string RunReport::ErrorJson(const std::string& command, int exitCode,
+                                 const std::string& message) {
+  using Json = nlohmann::ordered_json;
+  const Json document = {
+      {"command", command.empty() ? Json() : Json(command)},
+      {"error", {{"exitCode", exitCode}, {"message", message}}},
+      {"exitCode", exitCode}};
   return document.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 

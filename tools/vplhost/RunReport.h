@@ -20,6 +20,10 @@ class RunReport {
   RunReport& operator=(const RunReport&) = delete;
 
   bool IsJson() const { return m_json; }
+  // Time-stamps vplhost's own text lines from now on, as a long run's log.
+  void StampLines() { m_stamp = true; }
+  // The local time as the plug-in's lines carry it: "2026-03-02 09:15:30.000".
+  static std::string TimeStamp();
 
   // One of vplhost's own lines; printed at once as text, kept for the
   // document's "host" array with --json.
@@ -37,8 +41,14 @@ class RunReport {
   void CanUnloadNow(bool unloadable);
   void Error(const std::string& text);
 
-  // The whole document, one line, for the run's exit code.
+  // The whole document, one line, for the run's exit code. A run that
+  // failed (any code but 0 and 3) carries "error" with the code and the
+  // first error's text.
   std::string Json(int exitCode) const;
+  // The document of a run that never started, such as for a bad command
+  // line: the command, "error" and "exitCode".
+  static std::string ErrorJson(const std::string& command, int exitCode,
+                               const std::string& message);
 
   // The report the plug-in's log entry point writes to; null outside a run.
   static RunReport* Current();
@@ -54,6 +64,7 @@ class RunReport {
 
   const bool m_json;
   const std::string m_command;
+  bool m_stamp = false;
   // The plug-in may log from its own threads.
   mutable std::mutex m_mutex;
   std::string m_scenario;

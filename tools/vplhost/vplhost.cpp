@@ -20,10 +20,12 @@
 #include "plugin/HostContract.h"
 #include "tests/simclient/SimulatedClient.h"
 #include "jobs/Clock.h"
+#include "tools/vplhost/AutoshutdownConsole.h"
 #include "tools/vplhost/ExitCode.h"
 #include "tools/vplhost/HostServices.h"
 #include "tools/vplhost/RunReport.h"
 #include "tools/vplhost/ScheduleReport.h"
+#include "tools/vplhost/StatedBattery.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -34,6 +36,7 @@ using DllGetClassObjectFunction = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID,
 using DllCanUnloadNowFunction = HRESULT(STDAPICALLTYPE*)();
 
 constexpr char kSettingsKey[] = "Software\\Tarn\\Vesperline";
+constexpr char kPluginClass[] = "{7FAE74E0-D06E-4A5C-A4BB-5EDF2FB6A893}";
 // Where a query run keeps its settings instead of the machine's own, below
 // a key of its process's own so that runs side by side keep theirs apart.
 constexpr char kScratchKey[] = "Software\\VplHost\\Settings";
@@ -57,12 +60,28 @@ std::string Narrow(const wchar_t* text) {
   return narrow;
 }
 
-int Fail(vplhost::RunReport& report, const char* what, HRESULT hr) {
-  char text[128];
-  sprintf_s(text, sizeof(text), "vplhost: %s failed: 0x%08lx", what,
-            static_cast<unsigned long>(hr));
-  report.Error(text);
-  return vplhost::kExitPlugin;
+// The system's text for an error code, without its line break; empty when
+// the system has none.
+std::string SystemText(DWORD code) {
+  char* buffer = nullptr;
+  const DWORD length = ::FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+          FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
+  const NTarn::ScopedLocalMemory owner(buffer);
+  std::string text(buffer ? buffer : "", length);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' ||
+                           text.back() == ' ' || text.back() == '.'))
+    text.pop_back();
+  return text;
+}
+
+std::string HResultText(HRESULT hr) {
+  char code[16];
+  sprintf_s(code, sizeof(code), "0x%08lx", static_cast<unsigned long>(hr));
+  const std::string text = SystemText(static_cast<DWORD>(hr));
+  return text.empty() ? std::string(code)
+                      : std::string(code) + " (" + text + ")";
 }
 
 void PrintResult(vplhost::RunReport& report, const char* what, HRESULT hr) {
@@ -73,12 +92,16 @@ void PrintResult(vplhost::RunReport& report, const char* what, HRESULT hr) {
 // The plug-in DLL, loaded from a path and reached through its exports.
 class PluginLibrary {
  public:
-  PluginLibrary(const std::wstring& path, vplhost::RunReport& report)
-      : m_module(::LoadLibraryW(path.c_str())) {
+  // `origin` says why this path, for the message when it does not load.
+  PluginLibrary(const std::wstring& path, vplhost::RunReport& report,
+                const std::string& origin = std::string())
+      : m_path(Narrow(path.c_str())), m_module(::LoadLibraryW(path.c_str())) {
     if (!m_module) {
       const DWORD error = ::GetLastError();
-      report.Error("vplhost: cannot load " + Narrow(path.c_str()) + ": error " +
-                   std::to_string(error));
+      const std::string text = SystemText(error);
+      report.Error("vplhost: cannot load " + m_path + origin + ": error " +
+                   std::to_string(error) +
+                   (text.empty() ? std::string() : " (" + text + ")"));
       return;
     }
     m_getClassObject = reinterpret_cast<DllGetClassObjectFunction>(
@@ -86,7 +109,9 @@ class PluginLibrary {
     m_canUnloadNow = reinterpret_cast<DllCanUnloadNowFunction>(
         ::GetProcAddress(m_module, "DllCanUnloadNow"));
     if (!m_getClassObject || !m_canUnloadNow) {
-      report.Error("vplhost: " + Narrow(path.c_str()) + " is not a COM server");
+      report.Error(
+          "vplhost: " + m_path + " is not a COM server: it does not export " +
+          (m_getClassObject ? "DllCanUnloadNow" : "DllGetClassObject"));
     }
   }
   PluginLibrary(const PluginLibrary&) = delete;
@@ -97,6 +122,7 @@ class PluginLibrary {
 
   bool IsUsable() const { return m_getClassObject && m_canUnloadNow; }
   HMODULE Module() const { return m_module; }
+  const std::string& Path() const { return m_path; }
   HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) const {
     return m_getClassObject(clsid, riid, ppv);
   }
@@ -110,6 +136,7 @@ class PluginLibrary {
   }
 
  private:
+  const std::string m_path;
   HMODULE m_module;
   DllGetClassObjectFunction m_getClassObject = nullptr;
   DllCanUnloadNowFunction m_canUnloadNow = nullptr;
@@ -131,6 +158,8 @@ class HostSession {
   HostSession(const HostSession&) = delete;
   HostSession& operator=(const HostSession&) = delete;
   // As the service does on shut-down: let go of what the plug-in gave us.
+  // Releasing the auto-shutdown subscription stops the plug-in's worker
+  // thread, which withdraws a request still open.
   ~HostSession() {
     m_plugin.Reset();
     m_broker->ReleaseAll();
@@ -139,12 +168,20 @@ class HostSession {
 
   // Creates and initialises the plug-in, then prints its details.
   int Start(const PluginLibrary& library) {
+    const auto cannotCreate = [&](const char* call, HRESULT hr) {
+      m_report.Error("vplhost: " + library.Path() + " cannot create class " +
+                     kPluginClass + ": " + call + " returned " +
+                     HResultText(hr));
+      return vplhost::kExitPlugin;
+    };
     ComPtr<IClassFactory> factory;
     HRESULT hr =
         library.GetClassObject(CLSID_ConfigMgrPlugin, IID_PPV_ARGS(&factory));
-    if (FAILED(hr)) return Fail(m_report, "DllGetClassObject", hr);
+    if (SUCCEEDED(hr) && !factory) hr = E_POINTER;
+    if (FAILED(hr)) return cannotCreate("DllGetClassObject", hr);
     hr = factory->CreateInstance(nullptr, IID_PPV_ARGS(&m_plugin));
-    if (FAILED(hr)) return Fail(m_report, "CreateInstance", hr);
+    if (SUCCEEDED(hr) && !m_plugin) hr = E_POINTER;
+    if (FAILED(hr)) return cannotCreate("CreateInstance", hr);
 
     PrintResult(m_report, "Initialize", m_plugin->Initialize(m_services.Get()));
 
@@ -193,6 +230,21 @@ class HostSession {
           }
         });
     return any ? result : vplhost::kExitPlugin;
+  }
+
+  // Has every registered observer load its settings, as the host does once
+  // it has initialised the plug-in.
+  void LoadObserverSettings(DWORD settingsFlags) {
+    ForEachObserver(settingsFlags, [](IPowerDownObserver*) {});
+  }
+
+  // Plays the host's part in an auto-shutdown run until the administrator
+  // stops it.
+  int RunAutoshutdown(bool batteryStated) {
+    vplhost::AutoshutdownConsole console(m_report, m_powerDown.Get(),
+                                         m_broker.Get(), m_idle.Get(),
+                                         batteryStated);
+    return console.Run();
   }
 
   // Has every registered observer log its status.
@@ -331,6 +383,9 @@ const char kUsage[] =
     "       vplhost query --scenario FILE [--dll PATH] [--monitor TEXT]\n"
     "                     [--window MINUTES] [--verbose] [--json]\n"
     "       vplhost status --scenario FILE [--dll PATH] [--json]\n"
+    "       vplhost autoshutdown [--scenario FILE] [--dll PATH] [--monitor "
+    "TEXT]\n"
+    "                            [--window MINUTES] [--verbose]\n"
     "       vplhost schedule [--json] [--at \"YYYY-MM-DD HH:MM\"] TOKEN...\n"
     "       vplhost --help\n"
     "\n"
@@ -338,6 +393,14 @@ const char kUsage[] =
     "registered, else from beside vplhost.exe. A scenario's settings live in "
     "a\n"
     "scratch key standing in for HKEY_LOCAL_MACHINE during the run only.\n"
+    "With --json, errors too are one JSON document on standard output:\n"
+    "{\"error\": {\"exitCode\": N, \"message\": \"...\"}, ...}.\n"
+    "\n"
+    "autoshutdown raises the host's auto-shutdown event and plays the host's\n"
+    "part in real time; without --scenario the machine's own settings and\n"
+    "client apply (--monitor, --window and --verbose need a scenario). It\n"
+    "reads commands, one a line, from standard input:\n"
+    "%s"
     "\n"
     "exit codes:\n"
     "  0  no objection (query), or the command succeeded\n"
@@ -346,10 +409,28 @@ const char kUsage[] =
     "  3  an observer objects to the power-down (query)\n"
     "  4  the scenario file is missing or malformed\n"
     "  5  the plug-in DLL will not load, create, register or unload\n"
+    "     (the message names the DLL, the class and the HRESULT)\n"
     "  6  a schedule token does not decode (schedule)\n";
 
-int UsageError(const std::string& problem) {
-  fprintf(stderr, "vplhost: %s\n%s", problem.c_str(), kUsage);
+void PrintUsage(FILE* stream) {
+  fprintf(stream, kUsage, vplhost::AutoshutdownConsole::kCommands);
+}
+
+// With --json the error is the one document on standard output; the text
+// goes to standard error as without it.
+int UsageError(const std::string& problem, bool json = false,
+               const std::wstring& command = std::wstring()) {
+  if (json) {
+    fprintf(stderr, "vplhost: %s\n", problem.c_str());
+    fputs(
+        vplhost::RunReport::ErrorJson(
+            Narrow(command.c_str()), vplhost::kExitUsage, "vplhost: " + problem)
+            .c_str(),
+        stdout);
+    return vplhost::kExitUsage;
+  }
+  fprintf(stderr, "vplhost: %s\n", problem.c_str());
+  PrintUsage(stderr);
   return vplhost::kExitUsage;
 }
 
@@ -402,13 +483,16 @@ std::string ParseOptions(int argc, wchar_t** argv, Options* options) {
   if (command != L"schedule" && !options->operands.empty())
     return "unexpected argument " + Narrow(options->operands.front().c_str());
   const bool allowed =
-      command == L"query" ||
+      command == L"query" || command == L"autoshutdown" ||
       ((command == L"status" || command == L"details") && !options->verbose &&
        !options->window && !options->monitor) ||
       command == L"schedule";
   if (!allowed) return "an option does not apply to " + Narrow(command.c_str());
-  if (options->json && command == L"details")
+  if (options->json && (command == L"details" || command == L"autoshutdown"))
     return "--json applies to query, status and schedule";
+  if (command == L"autoshutdown" && options->scenario.empty() &&
+      (options->verbose || options->window || options->monitor))
+    return "--monitor, --window and --verbose need --scenario FILE";
   if ((options->dll || !options->scenario.empty()) && command == L"schedule")
     return "schedule takes no plug-in or scenario";
   return std::string();
@@ -420,11 +504,20 @@ std::wstring PluginPath(const Options& options) {
   return DefaultPluginPath();
 }
 
+// Why the plug-in is looked for where it is, for a load failure's message.
+std::string PluginOrigin(const Options& options) {
+  if (options.dll) return std::string();
+  if (const auto registered = RegisteredPluginPath())
+    return std::string(", where class ") + kPluginClass + " is registered";
+  return std::string(" beside vplhost.exe: class ") + kPluginClass +
+         " is not registered";
+}
+
 // What the plug-in says about itself and where it stands in the registry.
-int RunDetails(const std::wstring& path) {
+int RunDetails(const std::wstring& path, const std::string& origin) {
   const std::optional<std::wstring> registered = RegisteredPluginPath();
   vplhost::RunReport report(false, "details");
-  PluginLibrary library(path, report);
+  PluginLibrary library(path, report, origin);
   if (!library.IsUsable()) return vplhost::kExitPlugin;
   printf("vplhost: module %ls\n", ModulePath(library.Module()).c_str());
   if (registered) {
@@ -459,7 +552,21 @@ bool ScenarioSets(const vpltest::sim::Scenario& scenario, const char* name) {
 // The run's settings: the scenario's registry and policy values, then what
 // the command line says over them. Monitoring is on unless something says
 // otherwise.
-bool WriteSettings(const Options& options, bool query,
+enum class Command { kQuery, kStatus, kAutoshutdown };
+
+const char* CommandName(Command command) {
+  switch (command) {
+    case Command::kQuery:
+      return "query";
+    case Command::kStatus:
+      return "status";
+    case Command::kAutoshutdown:
+      return "autoshutdown";
+  }
+  return "";
+}
+
+bool WriteSettings(const Options& options, Command command,
                    const vpltest::sim::Scenario& scenario,
                    const ScratchSettings& settings,
                    vplhost::RunReport& report) {
@@ -482,58 +589,92 @@ bool WriteSettings(const Options& options, bool query,
     status = settings.SetDword("PendingSMSJobWindowMins", *options.window);
   if (status != ERROR_SUCCESS) return failed("PendingSMSJobWindowMins", status);
   // The verbose switch of the plug-in's diagnostic lines; status always
-  // explains itself.
-  if (options.verbose || !query || !ScenarioSets(scenario, "debug"))
-    status = settings.SetDword("debug", options.verbose || !query ? 0x10 : 0);
+  // explains itself. An auto-shutdown run also shows every attempt and its
+  // completion.
+  const bool verbose = options.verbose || command == Command::kStatus;
+  const DWORD verboseBits = command == Command::kAutoshutdown ? 0x111 : 0x10;
+  if (verbose || !ScenarioSets(scenario, "debug"))
+    status = settings.SetDword("debug", verbose ? verboseBits : 0);
   if (status != ERROR_SUCCESS) return failed("debug", status);
   return true;
 }
 
-// Runs the plug-in against a scenario's simulated client, with the run's
-// settings in a scratch key, and asks its observers (query) or has them log
-// their status.
-int RunScenario(const Options& options, bool query,
+// Runs the plug-in, against a scenario's simulated client with the run's
+// settings in a scratch key when there is one, and asks its observers
+// (query), has them log their status, or plays an auto-shutdown run.
+int RunScenario(const Options& options, Command command,
                 vplhost::RunReport& report) {
   const std::wstring path = PluginPath(options);
   std::optional<vpltest::sim::Scenario> scenario;
-  try {
-    scenario = vpltest::sim::Scenario::Load(Narrow(options.scenario.c_str()));
-  } catch (const vpltest::ScenarioError& error) {
-    // The simulator's message names the file, the position and the problem.
-    report.Error(std::string("vplhost: scenario: ") + error.what());
-    return vplhost::kExitScenario;
+  std::optional<ScratchSettings> settings;
+  if (!options.scenario.empty()) {
+    try {
+      scenario = vpltest::sim::Scenario::Load(Narrow(options.scenario.c_str()));
+    } catch (const vpltest::ScenarioError& error) {
+      // The simulator's message names the file, the position and the problem.
+      report.Error(std::string("vplhost: scenario: ") + error.what());
+      return vplhost::kExitScenario;
+    }
+    settings.emplace();
+    if (!settings->IsActive()) {
+      report.Error("vplhost: cannot set up the run's settings key");
+      return vplhost::kExitFailure;
+    }
+    if (!WriteSettings(options, command, *scenario, *settings, report))
+      return vplhost::kExitFailure;
   }
-  ScratchSettings settings;
-  if (!settings.IsActive()) {
-    report.Error("vplhost: cannot set up the run's settings key");
-    return vplhost::kExitFailure;
-  }
-  if (!WriteSettings(options, query, *scenario, settings, report))
-    return vplhost::kExitFailure;
-  const vpltest::sim::HostFacts& facts = scenario->Host();
-  if (facts.onAcWithBattery) {
-    report.Line(
-        "vplhost: the scenario's onAcWithBattery is not simulated; the "
-        "plug-in reads this machine's own battery state\n");
-  }
+  const vpltest::sim::HostFacts facts =
+      scenario ? scenario->Host() : vpltest::sim::HostFacts{};
 
-  PluginLibrary library(path, report);
+  PluginLibrary library(path, report, PluginOrigin(options));
   if (!library.IsUsable()) return vplhost::kExitPlugin;
+  // Goes before the library does: the patched table lives in the module.
+  vplhost::StatedBattery battery;
+  if (facts.battery) {
+    const HRESULT hr = battery.Install(library.Module(), *facts.battery);
+    if (FAILED(hr)) {
+      report.Error(
+          "vplhost: cannot show the plug-in the scenario's battery "
+          "(its import of CallNtPowerInformation): " +
+          HResultText(hr));
+      return vplhost::kExitFailure;
+    }
+    report.Line("vplhost: the plug-in sees the scenario's battery: %s\n",
+                vplhost::BatteryStateName(*facts.battery));
+  }
   if (FAILED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
     return vplhost::kExitFailure;
   int result = vplhost::kExitSuccess;
   try {
-    vpltest::SimulatedClient client(Narrow(options.scenario.c_str()));
-    report.Line("vplhost: simulated ConfigMgr client from %s\n",
-                Narrow(options.scenario.c_str()).c_str());
+    std::optional<vpltest::SimulatedClient> client;
+    if (scenario) {
+      client.emplace(Narrow(options.scenario.c_str()));
+      report.Line("vplhost: simulated ConfigMgr client from %s\n",
+                  Narrow(options.scenario.c_str()).c_str());
+    }
     std::optional<DWORD> idle;
     if (facts.idleMilliseconds) idle = *facts.idleMilliseconds;
     HostSession host(report, idle);
     result = host.Start(library);
-    if (result == vplhost::kExitSuccess)
-      result = query ? host.AskObservers(0) : host.LogObserverStatus(0);
+    if (result == vplhost::kExitSuccess) {
+      switch (command) {
+        case Command::kQuery:
+          result = host.AskObservers(0);
+          break;
+        case Command::kStatus:
+          result = host.LogObserverStatus(0);
+          break;
+        case Command::kAutoshutdown:
+          host.LoadObserverSettings(0);
+          result = host.RunAutoshutdown(battery.IsInstalled());
+          break;
+      }
+    }
     if (result == vplhost::kExitSuccess || result == vplhost::kExitObjection)
       host.Stop();
+    if (command == Command::kAutoshutdown) {
+      report.Line("vplhost: releasing the plug-in and its subscriptions\n");
+    }
   } catch (const vpltest::ScenarioError& error) {
     // The simulator's message names the file, the position and the problem.
     report.Error(std::string("vplhost: scenario: ") + error.what());
@@ -550,11 +691,13 @@ int RunScenario(const Options& options, bool query,
 
 // The run with its report: as text while it happens, or with --json one
 // document on standard output at the end, whatever the outcome.
-int RunWithScenario(const Options& options, bool query) {
-  vplhost::RunReport report(options.json, query ? "query" : "status");
+int RunWithScenario(const Options& options, Command command) {
+  vplhost::RunReport report(options.json, CommandName(command));
   report.SetScenario(Narrow(options.scenario.c_str()));
+  // A long run is read as a log: every line says when.
+  if (command == Command::kAutoshutdown) report.StampLines();
   vplhost::RunReport::SetCurrent(&report);
-  const int result = RunScenario(options, query, report);
+  const int result = RunScenario(options, command, report);
   vplhost::RunReport::SetCurrent(nullptr);
   if (report.IsJson()) {
     fputs(report.Json(result).c_str(), stdout);
@@ -577,12 +720,7 @@ int RunSchedule(const Options& options) {
 // The host's logging entry point, found by the plug-in by name.
 extern "C" __declspec(dllexport) int vLogPrintf(const char* format,
                                                 va_list args) {
-  SYSTEMTIME now;
-  ::GetLocalTime(&now);
-  char stamp[32];
-  sprintf_s(stamp, sizeof(stamp), "%04d-%02d-%02d %02d:%02d:%02d.%03d",
-            now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
-            now.wSecond, now.wMilliseconds);
+  const std::string stamp = vplhost::RunReport::TimeStamp();
   std::string expanded;
   for (const char* p = format; *p; ++p) {
     if (p[0] == '%' && p[1] == '%') {
@@ -616,22 +754,35 @@ extern "C" __declspec(dllexport) int vLogPrintf(const char* format,
 int wmain(int argc, wchar_t** argv) {
   const std::wstring first = argc > 1 ? argv[1] : L"";
   if (first == L"--help" || first == L"-h" || first == L"/?") {
-    fputs(kUsage, stdout);
+    PrintUsage(stdout);
     return vplhost::kExitSuccess;
   }
   if (first != L"details" && first != L"query" && first != L"status" &&
-      first != L"schedule") {
+      first != L"schedule" && first != L"autoshutdown") {
     // The plain run: initialise the plug-in at a path and let it go.
     if (argc > 2) return UsageError("too many arguments");
     if (first.rfind(L"--", 0) == 0)
       return UsageError("unknown option " + Narrow(first.c_str()));
-    return RunDetails(argc > 1 ? first : DefaultPluginPath());
+    return RunDetails(argc > 1 ? first : DefaultPluginPath(), std::string());
   }
   Options options;
   options.command = first;
   const std::string problem = ParseOptions(argc, argv, &options);
-  if (!problem.empty()) return UsageError(problem);
+  if (!problem.empty()) {
+    // A script that asked for JSON gets it even for a command line that is
+    // wrong elsewhere.
+    bool json = false;
+    for (int i = 2; i < argc; ++i)
+      json = json || std::wstring(argv[i]) == L"--json";
+    const bool takesJson =
+        first == L"query" || first == L"status" || first == L"schedule";
+    return UsageError(problem, json && takesJson, first);
+  }
   if (first == L"schedule") return RunSchedule(options);
-  if (first == L"details") return RunDetails(PluginPath(options));
-  return RunWithScenario(options, first == L"query");
+  if (first == L"details")
+    return RunDetails(PluginPath(options), PluginOrigin(options));
+  if (first == L"autoshutdown")
+    return RunWithScenario(options, Command::kAutoshutdown);
+  return RunWithScenario(
+      options, first == L"query" ? Command::kQuery : Command::kStatus);
 }

@@ -8,6 +8,7 @@
 
 namespace {
 
+using vpltest::sim::HostFacts;
 using vpltest::sim::Scenario;
 using vpltest::sim::ScenarioError;
 using vpltest::sim::SimInstance;
@@ -167,7 +168,7 @@ TEST(ScenarioTest, RegistryPolicyAndHostFactsAreKept) {
                         "PendingSMSJobWindowMins": 30}},
           "policy": {"MonitorJobs": "OFF"},
           "host": {"idleMilliseconds": 4294967295, "portable": true,
-                   "onAcWithBattery": false}})",
+                   "battery": "discharging"}})",
       "s");
   const auto& values = scenario.RegistryValues();
   ASSERT_EQ(values.size(), 3u);
@@ -180,7 +181,7 @@ TEST(ScenarioTest, RegistryPolicyAndHostFactsAreKept) {
   EXPECT_EQ(values[2].key, L"Software\\Policies\\Tarn\\Vesperline");
   EXPECT_EQ(values[2].text, L"OFF");
   EXPECT_EQ(scenario.Host().idleMilliseconds, 4294967295u);
-  EXPECT_EQ(scenario.Host().onAcWithBattery, false);
+  EXPECT_EQ(scenario.Host().battery, HostFacts::Battery::kDischarging);
   // The portable fact is the chassis WMI reports: a Notebook.
   const SimInstance& enclosure =
       Only(scenario, L"root\\cimv2", L"Win32_SystemEnclosure");
@@ -205,6 +206,9 @@ TEST(ScenarioTest, RegistryAndHostErrorsNameThePlace) {
       {R"({"host": {"idle": 5}})", "case.json: at /host/idle: unknown key"},
       {R"({"host": {"portable": "yes"}})",
        "case.json: at /host/portable: expected true or false"},
+      {R"({"host": {"battery": true}})",
+       "case.json: at /host/battery: expected \"ac\", \"discharging\" or "
+       "\"none\""},
       {R"({"host": {"portable": false}, "namespaces": {"ROOT\\CIMV2":
            {"Win32_SystemEnclosure": {"ChassisTypes": [3]}}}})",
        "case.json: at /host/portable: the scenario's own "
