@@ -6,10 +6,12 @@
 #include <windows.h>
 #include <wrl/client.h>
 
-#include <string>
+#include <memory>
 
 #include "plugin/HostContract.h"
-#include "tools/vplhost/HostServices.h"
+#include "tools/vplhost/HostSession.h"
+#include "tools/vplhost/PluginLibrary.h"
+#include "tools/vplhost/RunReport.h"
 
 namespace vplbench {
 
@@ -29,17 +31,11 @@ class BenchHost {
   PowerDownResponse Ask();
 
  private:
-  void Start();
-  void Release();
-
-  HMODULE m_module = nullptr;
-  HRESULT(STDAPICALLTYPE* m_getClassObject)(REFCLSID, REFIID, void**) = nullptr;
-  HRESULT(STDAPICALLTYPE* m_canUnloadNow)() = nullptr;
-  Microsoft::WRL::ComPtr<vplhost::PowerDownProvider> m_powerDown;
-  Microsoft::WRL::ComPtr<vplhost::EventBroker> m_broker;
-  Microsoft::WRL::ComPtr<vplhost::TimeSinceLastInputProvider> m_idle;
-  Microsoft::WRL::ComPtr<vplhost::ServiceProvider> m_services;
-  Microsoft::WRL::ComPtr<IVesperlinePlugin> m_plugin;
+  // The host's own lines ("observer registered") go to a report nobody
+  // prints, so that they do not break up the tables.
+  vplhost::RunReport m_quiet{true, "bench"};
+  std::unique_ptr<vplhost::PluginLibrary> m_library;
+  std::unique_ptr<vplhost::HostSession> m_session;
   Microsoft::WRL::ComPtr<IPowerDownObserver> m_observer;
 };
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/ScopedBstr.h"
+#include "tools/vplhost/ConsoleText.h"
 #include "tools/vplhost/RunReport.h"
 
 namespace vplhost {
@@ -34,17 +35,6 @@ const char* LogoffActionName(int action) {
       return "FORCE";
   }
   return "unknown";
-}
-
-std::string Narrow(const wchar_t* text) {
-  const int length =
-      ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (length <= 0) return std::string();
-  std::string narrow(static_cast<size_t>(length), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow.data(), length, nullptr,
-                        nullptr);
-  narrow.resize(narrow.size() - 1);
-  return narrow;
 }
 
 // Everything the context offers about a request, as the host would show it

@@ -4,42 +4,35 @@
 // Its commands and exit codes are listed in kUsage (vplhost --help).
 #include <windows.h>
 #include <objbase.h>
-#include <wrl/client.h>
 
 #include <cstdarg>
 #include <cstdio>
 #include <cwchar>
 #include <exception>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "common/ScopedBstr.h"
-#include "common/ScopedHandle.h"
-#include "plugin/HostContract.h"
-#include "tests/simclient/SimulatedClient.h"
 #include "jobs/Clock.h"
+#include "tests/simclient/SimulatedClient.h"
 #include "tools/vplhost/AutoshutdownConsole.h"
+#include "tools/vplhost/ConsoleText.h"
 #include "tools/vplhost/ExitCode.h"
-#include "tools/vplhost/HostServices.h"
+#include "tools/vplhost/HostSession.h"
+#include "tools/vplhost/PluginLibrary.h"
 #include "tools/vplhost/RunReport.h"
 #include "tools/vplhost/ScheduleReport.h"
+#include "tools/vplhost/ScratchSettings.h"
 #include "tools/vplhost/StatedBattery.h"
 
-using Microsoft::WRL::ComPtr;
+using vplhost::HostSession;
+using vplhost::HResultText;
+using vplhost::kPluginClass;
+using vplhost::Narrow;
+using vplhost::PluginLibrary;
+using vplhost::ScratchSettings;
 
 namespace {
-
-using DllGetClassObjectFunction = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID,
-                                                           void**);
-using DllCanUnloadNowFunction = HRESULT(STDAPICALLTYPE*)();
-
-constexpr char kSettingsKey[] = "Software\\Tarn\\Vesperline";
-constexpr char kPluginClass[] = "{7FAE74E0-D06E-4A5C-A4BB-5EDF2FB6A893}";
-// Where a query run keeps its settings instead of the machine's own, below
-// a key of its process's own so that runs side by side keep theirs apart.
-constexpr char kScratchKey[] = "Software\\VplHost\\Settings";
 
 std::wstring DefaultPluginPath() {
   wchar_t path[MAX_PATH];
@@ -48,303 +41,6 @@ std::wstring DefaultPluginPath() {
   folder.resize(folder.find_last_of(L"\\/") + 1);
   return folder + L"VplCMgr.dll";
 }
-
-std::string Narrow(const wchar_t* text) {
-  if (!text) return "(null)";
-  const int length =
-      ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<size_t>(length), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow.data(), length, nullptr,
-                        nullptr);
-  narrow.resize(narrow.size() - 1);
-  return narrow;
-}
-
-// The system's text for an error code, without its line break; empty when
-// the system has none.
-std::string SystemText(DWORD code) {
-  char* buffer = nullptr;
-  const DWORD length = ::FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-          FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
-  const NTarn::ScopedLocalMemory owner(buffer);
-  std::string text(buffer ? buffer : "", length);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' ||
-                           text.back() == ' ' || text.back() == '.'))
-    text.pop_back();
-  return text;
-}
-
-std::string HResultText(HRESULT hr) {
-  char code[16];
-  sprintf_s(code, sizeof(code), "0x%08lx", static_cast<unsigned long>(hr));
-  const std::string text = SystemText(static_cast<DWORD>(hr));
-  return text.empty() ? std::string(code)
-                      : std::string(code) + " (" + text + ")";
-}
-
-void PrintResult(vplhost::RunReport& report, const char* what, HRESULT hr) {
-  report.Line("vplhost: %s returned 0x%08lx\n", what,
-              static_cast<unsigned long>(hr));
-}
-
-// The plug-in DLL, loaded from a path and reached through its exports.
-class PluginLibrary {
- public:
-  // `origin` says why this path, for the message when it does not load.
-  PluginLibrary(const std::wstring& path, vplhost::RunReport& report,
-                const std::string& origin = std::string())
-      : m_path(Narrow(path.c_str())), m_module(::LoadLibraryW(path.c_str())) {
-    if (!m_module) {
-      const DWORD error = ::GetLastError();
-      const std::string text = SystemText(error);
-      report.Error("vplhost: cannot load " + m_path + origin + ": error " +
-                   std::to_string(error) +
-                   (text.empty() ? std::string() : " (" + text + ")"));
-      return;
-    }
-    m_getClassObject = reinterpret_cast<DllGetClassObjectFunction>(
-        ::GetProcAddress(m_module, "DllGetClassObject"));
-    m_canUnloadNow = reinterpret_cast<DllCanUnloadNowFunction>(
-        ::GetProcAddress(m_module, "DllCanUnloadNow"));
-    if (!m_getClassObject || !m_canUnloadNow) {
-      report.Error(
-          "vplhost: " + m_path + " is not a COM server: it does not export " +
-          (m_getClassObject ? "DllCanUnloadNow" : "DllGetClassObject"));
-    }
-  }
-  PluginLibrary(const PluginLibrary&) = delete;
-  PluginLibrary& operator=(const PluginLibrary&) = delete;
-  ~PluginLibrary() {
-    if (m_module) ::FreeLibrary(m_module);
-  }
-
-  bool IsUsable() const { return m_getClassObject && m_canUnloadNow; }
-  HMODULE Module() const { return m_module; }
-  const std::string& Path() const { return m_path; }
-  HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) const {
-    return m_getClassObject(clsid, riid, ppv);
-  }
-  // Reports DllCanUnloadNow; true when the DLL may go.
-  bool ReportCanUnloadNow(vplhost::RunReport& report) const {
-    const HRESULT unload = m_canUnloadNow();
-    report.Line("vplhost: DllCanUnloadNow returned %s\n",
-                unload == S_OK ? "S_OK" : "S_FALSE");
-    report.CanUnloadNow(unload == S_OK);
-    return unload == S_OK;
-  }
-
- private:
-  const std::string m_path;
-  HMODULE m_module;
-  DllGetClassObjectFunction m_getClassObject = nullptr;
-  DllCanUnloadNowFunction m_canUnloadNow = nullptr;
-};
-
-// The host's side of one plug-in: its services and the plug-in object.
-class HostSession {
- public:
-  // `idleMilliseconds` is the idle time the host reports, when not the
-  // session's own.
-  explicit HostSession(vplhost::RunReport& report,
-                       std::optional<DWORD> idleMilliseconds = std::nullopt)
-      : m_report(report),
-        m_powerDown(new vplhost::PowerDownProvider),
-        m_broker(new vplhost::EventBroker),
-        m_idle(new vplhost::TimeSinceLastInputProvider(idleMilliseconds)),
-        m_services(new vplhost::ServiceProvider(
-            m_powerDown.Get(), m_broker.Get(), m_idle.Get())) {}
-  HostSession(const HostSession&) = delete;
-  HostSession& operator=(const HostSession&) = delete;
-  // As the service does on shut-down: let go of what the plug-in gave us.
-  // Releasing the auto-shutdown subscription stops the plug-in's worker
-  // thread, which withdraws a request still open.
-  ~HostSession() {
-    m_plugin.Reset();
-    m_broker->ReleaseAll();
-    m_powerDown->ReleaseAll();
-  }
-
-  // Creates and initialises the plug-in, then prints its details.
-  int Start(const PluginLibrary& library) {
-    const auto cannotCreate = [&](const char* call, HRESULT hr) {
-      m_report.Error("vplhost: " + library.Path() + " cannot create class " +
-                     kPluginClass + ": " + call + " returned " +
-                     HResultText(hr));
-      return vplhost::kExitPlugin;
-    };
-    ComPtr<IClassFactory> factory;
-    HRESULT hr =
-        library.GetClassObject(CLSID_ConfigMgrPlugin, IID_PPV_ARGS(&factory));
-    if (SUCCEEDED(hr) && !factory) hr = E_POINTER;
-    if (FAILED(hr)) return cannotCreate("DllGetClassObject", hr);
-    hr = factory->CreateInstance(nullptr, IID_PPV_ARGS(&m_plugin));
-    if (SUCCEEDED(hr) && !m_plugin) hr = E_POINTER;
-    if (FAILED(hr)) return cannotCreate("CreateInstance", hr);
-
-    PrintResult(m_report, "Initialize", m_plugin->Initialize(m_services.Get()));
-
-    NTarn::ScopedBstr name;
-    NTarn::ScopedBstr version;
-    if (SUCCEEDED(
-            m_plugin->GetPluginDetails(name.Receive(), version.Receive()))) {
-      m_report.Line("vplhost: plug-in \"%s\", version \"%s\"\n",
-                    Narrow(name.Get()).c_str(), Narrow(version.Get()).c_str());
-      m_report.SetPlugin(Narrow(name.Get()), Narrow(version.Get()));
-    }
-    return vplhost::kExitSuccess;
-  }
-
-  void Stop() {
-    PrintResult(m_report, "Uninitialize", m_plugin->Uninitialize());
-    m_plugin.Reset();
-  }
-
-  // Asks every registered observer once, as before a shut-down; an
-  // objection from any of them makes the run's answer an objection.
-  int AskObservers(DWORD settingsFlags) {
-    int result = vplhost::kExitSuccess;
-    const bool any =
-        ForEachObserver(settingsFlags, [&](IPowerDownObserver* observer) {
-          PowerDownResponse response = PowerDownResponse_NoObjection;
-          NTarn::ScopedBstr reason;
-          PrintResult(m_report, "QueryPowerDown",
-                      observer->QueryPowerDown(m_services.Get(), &response,
-                                               reason.Receive()));
-          std::optional<std::string> reasonText;
-          if (reason.Get()) reasonText = Narrow(reason.Get());
-          if (response == PowerDownResponse_Objection) {
-            m_report.Line("vplhost: decision: objection (%d), reason \"%s\"\n",
-                          static_cast<int>(response),
-                          Narrow(reason.Get()).c_str());
-            m_report.Decision(response, "objection", reasonText);
-            result = vplhost::kExitObjection;
-          } else {
-            const char* decision = response == PowerDownResponse_NoObjection
-                                       ? "no objection"
-                                       : "unknown response";
-            m_report.Line("vplhost: decision: %s (%d)\n", decision,
-                          static_cast<int>(response));
-            m_report.Decision(response, decision, reasonText);
-          }
-        });
-    return any ? result : vplhost::kExitPlugin;
-  }
-
-  // Has every registered observer load its settings, as the host does once
-  // it has initialised the plug-in.
-  void LoadObserverSettings(DWORD settingsFlags) {
-    ForEachObserver(settingsFlags, [](IPowerDownObserver*) {});
-  }
-
-  // Plays the host's part in an auto-shutdown run until the administrator
-  // stops it.
-  int RunAutoshutdown(bool batteryStated) {
-    vplhost::AutoshutdownConsole console(m_report, m_powerDown.Get(),
-                                         m_broker.Get(), m_idle.Get(),
-                                         batteryStated);
-    return console.Run();
-  }
-
-  // Has every registered observer log its status.
-  int LogObserverStatus(DWORD settingsFlags) {
-    const bool any =
-        ForEachObserver(settingsFlags, [this](IPowerDownObserver* observer) {
-          PrintResult(m_report, "LogStatus", observer->LogStatus());
-        });
-    return any ? vplhost::kExitSuccess : vplhost::kExitPlugin;
-  }
-
- private:
-  // Names each observer, loads its settings and hands it to `use`; false
-  // when the plug-in registered none.
-  template <typename Use>
-  bool ForEachObserver(DWORD settingsFlags, Use use) {
-    const auto observers = m_powerDown->Observers();
-    if (observers.empty()) {
-      m_report.Error("vplhost: no power-down observer is registered");
-      return false;
-    }
-    for (const ComPtr<IPowerDownObserver>& observer : observers) {
-      NTarn::ScopedBstr name;
-      observer->GetObserverName(name.Receive());
-      m_report.Line("vplhost: observer \"%s\"\n", Narrow(name.Get()).c_str());
-      m_report.Observer(Narrow(name.Get()));
-      PrintResult(m_report, "LoadSettings",
-                  observer->LoadSettings(settingsFlags));
-      use(observer.Get());
-    }
-    return true;
-  }
-
-  vplhost::RunReport& m_report;
-  // Host objects start with no reference; each ComPtr takes the first.
-  ComPtr<vplhost::PowerDownProvider> m_powerDown;
-  ComPtr<vplhost::EventBroker> m_broker;
-  ComPtr<vplhost::TimeSinceLastInputProvider> m_idle;
-  ComPtr<vplhost::ServiceProvider> m_services;
-  ComPtr<IVesperlinePlugin> m_plugin;
-};
-
-// HKEY_LOCAL_MACHINE redirected, for this process, to a scratch key holding
-// the run's settings, so that a query run never changes the machine's own.
-class ScratchSettings {
- public:
-  ScratchSettings()
-      : m_key(std::string(kScratchKey) + "\\" +
-              std::to_string(::GetCurrentProcessId())) {
-    // What a run that ended without cleaning up left under this number.
-    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, m_key.c_str());
-    NTarn::ScopedRegKey scratch;
-    if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, m_key.c_str(), 0, nullptr, 0,
-                          KEY_ALL_ACCESS, nullptr, scratch.Receive(),
-                          nullptr) != ERROR_SUCCESS) {
-      return;
-    }
-    // The system keeps its own duplicate of the key while it stands in.
-    m_active = ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, scratch.Get()) ==
-               ERROR_SUCCESS;
-  }
-  ScratchSettings(const ScratchSettings&) = delete;
-  ScratchSettings& operator=(const ScratchSettings&) = delete;
-  ~ScratchSettings() {
-    if (!m_active) return;
-    ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
-    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, m_key.c_str());
-    ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, m_key.c_str());
-    // The parents go with the last run; another run's key keeps them.
-    ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kScratchKey);
-    ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\VplHost");
-  }
-
-  bool IsActive() const { return m_active; }
-  LSTATUS SetString(const char* name, const std::string& text) const {
-    return ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, kSettingsKey, name, REG_SZ,
-                             text.c_str(), static_cast<DWORD>(text.size() + 1));
-  }
-  LSTATUS SetDword(const char* name, DWORD value) const {
-    return ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, kSettingsKey, name, REG_DWORD,
-                             &value, sizeof(value));
-  }
-  // A value a scenario states, below the stand-in HKEY_LOCAL_MACHINE.
-  LSTATUS Set(const vpltest::sim::RegistryValue& value) const {
-    if (value.text) {
-      return ::RegSetKeyValueW(
-          HKEY_LOCAL_MACHINE, value.key.c_str(), value.name.c_str(), REG_SZ,
-          value.text->c_str(),
-          static_cast<DWORD>((value.text->size() + 1) * sizeof(wchar_t)));
-    }
-    const DWORD number = value.number;
-    return ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, value.key.c_str(),
-                             value.name.c_str(), REG_DWORD, &number,
-                             sizeof(number));
-  }
-
- private:
-  const std::string m_key;
-  bool m_active = false;
-};
 
 // Where the class is registered: the InprocServer32 path of the CLSID, seen
 // through HKEY_CLASSES_ROOT as COM sees it (per-user over machine-wide).
