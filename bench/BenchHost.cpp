@@ -17,19 +17,11 @@ std::string Failed(const char* what, HRESULT hr) {
   return text;
 }
 
-std::wstring PluginBesideProgram() {
-  wchar_t path[MAX_PATH];
-  const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring dll(path, length);
-  dll.resize(dll.find_last_of(L"\\/") + 1);
-  return dll + L"VplCMgr.dll";
-}
-
 }  // namespace
 
 BenchHost::BenchHost()
-    : m_library(std::make_unique<vplhost::PluginLibrary>(PluginBesideProgram(),
-                                                         m_quiet)) {
+    : m_library(std::make_unique<vplhost::PluginLibrary>(
+          vplhost::PluginBesideProgram(), m_quiet)) {
   if (!m_library->IsUsable())
     throw std::runtime_error(
         "VplCMgr.dll does not load or is not a COM server");

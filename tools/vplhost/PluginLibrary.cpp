@@ -4,6 +4,14 @@
 
 namespace vplhost {
 
+std::wstring PluginBesideProgram() {
+  wchar_t path[MAX_PATH];
+  const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring folder(path, length);
+  folder.resize(folder.find_last_of(L"\\/") + 1);
+  return folder + L"VplCMgr.dll";
+}
+
 PluginLibrary::PluginLibrary(const std::wstring& path, RunReport& report,
                              const std::string& origin)
     : m_path(Narrow(path.c_str())), m_module(::LoadLibraryW(path.c_str())) {

@@ -13,6 +13,9 @@ namespace vplhost {
 // The plug-in's class, as messages and the registry name it.
 inline constexpr char kPluginClass[] = "{7FAE74E0-D06E-4A5C-A4BB-5EDF2FB6A893}";
 
+// VplCMgr.dll in the folder of the running program.
+std::wstring PluginBesideProgram();
+
 class PluginLibrary {
  public:
   // Loads `path`; a failure is reported and leaves the library unusable.

@@ -34,14 +34,6 @@ using vplhost::ScratchSettings;
 
 namespace {
 
-std::wstring DefaultPluginPath() {
-  wchar_t path[MAX_PATH];
-  const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path, length);
-  folder.resize(folder.find_last_of(L"\\/") + 1);
-  return folder + L"VplCMgr.dll";
-}
-
 // Where the class is registered: the InprocServer32 path of the CLSID, seen
 // through HKEY_CLASSES_ROOT as COM sees it (per-user over machine-wide).
 std::optional<std::wstring> RegisteredPluginPath() {
@@ -197,7 +189,7 @@ std::string ParseOptions(int argc, wchar_t** argv, Options* options) {
 std::wstring PluginPath(const Options& options) {
   if (options.dll) return *options.dll;
   if (const auto registered = RegisteredPluginPath()) return *registered;
-  return DefaultPluginPath();
+  return vplhost::PluginBesideProgram();
 }
 
 // Why the plug-in is looked for where it is, for a load failure's message.
@@ -459,7 +451,8 @@ int wmain(int argc, wchar_t** argv) {
     if (argc > 2) return UsageError("too many arguments");
     if (first.rfind(L"--", 0) == 0)
       return UsageError("unknown option " + Narrow(first.c_str()));
-    return RunDetails(argc > 1 ? first : DefaultPluginPath(), std::string());
+    return RunDetails(argc > 1 ? first : vplhost::PluginBesideProgram(),
+                      std::string());
   }
   Options options;
   options.command = first;
