@@ -15,10 +15,11 @@ namespace vpltest {
 class ScratchLocalMachine {
  public:
   ScratchLocalMachine() {
-    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, kPath);  // an interrupted run's
+    // An interrupted run's, of the same process number.
+    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, m_path.c_str());
     NTarn::ScopedRegKey scratch;
-    ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kPath, 0, nullptr, 0, KEY_ALL_ACCESS,
-                      nullptr, scratch.Receive(), nullptr);
+    ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, m_path.c_str(), 0, nullptr, 0,
+                      KEY_ALL_ACCESS, nullptr, scratch.Receive(), nullptr);
     // The system keeps a duplicate of the handle.
     ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, scratch.Get());
   }
@@ -26,8 +27,9 @@ class ScratchLocalMachine {
   ScratchLocalMachine& operator=(const ScratchLocalMachine&) = delete;
   ~ScratchLocalMachine() {
     ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
-    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, kPath);
-    ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kPath);
+    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, m_path.c_str());
+    ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, m_path.c_str());
+    ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kParent);  // once no run has its key
   }
 
   // Below the redirected HKEY_LOCAL_MACHINE; the key is created.
@@ -53,7 +55,10 @@ class ScratchLocalMachine {
   }
 
  private:
-  static constexpr char kPath[] = "Software\\VplCMgrTestsScratchMachine";
+  static constexpr char kParent[] = "Software\\VplCMgrTestsScratchMachine";
+  // One key per process, so that test programs run side by side keep apart.
+  const std::string m_path =
+      std::string(kParent) + "\\" + std::to_string(::GetCurrentProcessId());
 };
 
 }  // namespace vpltest
