@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <mutex>
 
+#include "tools/vplhost/ConsoleText.h"
+
 namespace vplbench {
 namespace {
 
@@ -29,16 +31,7 @@ std::string LastLogged() {
 extern "C" __declspec(dllexport) int vLogPrintf(const char* format,
                                                 va_list args) {
   ++vplbench::g_calls;
-  // "%T" is the host's time stamp, no directive of the runtime's.
-  std::string expanded;
-  for (const char* p = format; *p; ++p) {
-    if (p[0] == '%' && (p[1] == '%' || p[1] == 'T')) {
-      expanded += p[1] == 'T' ? "[T]" : "%%";
-      ++p;
-    } else {
-      expanded += *p;
-    }
-  }
+  const std::string expanded = vplhost::ExpandTimeStamp(format, "[T]");
   char text[512];
   const int length = vsnprintf(text, sizeof(text), expanded.c_str(), args);
   std::lock_guard<std::mutex> lock(vplbench::g_lastMutex);

@@ -40,4 +40,21 @@ std::string HResultText(HRESULT hr) {
                       : std::string(code) + " (" + text + ")";
 }
 
+std::string ExpandTimeStamp(const char* format, const std::string& stamp) {
+  std::string expanded;
+  for (const char* p = format; *p; ++p) {
+    if (p[0] == '%' && p[1] == '%') {
+      expanded += "%%";
+      ++p;
+    } else if (p[0] == '%' && p[1] == 'T') {
+      for (const char c : stamp)
+        expanded += c == '%' ? "%%" : std::string(1, c);
+      ++p;
+    } else {
+      expanded += *p;
+    }
+  }
+  return expanded;
+}
+
 }  // namespace vplhost

@@ -15,4 +15,8 @@ std::string SystemText(DWORD code);
 // "0x80070005 (Access is denied)", or the code alone without a system text.
 std::string HResultText(HRESULT hr);
 
+// The host's log format with its "%T" directive (no directive of the
+// runtime's) replaced by `stamp`, ready for the runtime's formatting.
+std::string ExpandTimeStamp(const char* format, const std::string& stamp);
+
 }  // namespace vplhost

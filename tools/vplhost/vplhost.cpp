@@ -408,19 +408,8 @@ int RunSchedule(const Options& options) {
 // The host's logging entry point, found by the plug-in by name.
 extern "C" __declspec(dllexport) int vLogPrintf(const char* format,
                                                 va_list args) {
-  const std::string stamp = vplhost::RunReport::TimeStamp();
-  std::string expanded;
-  for (const char* p = format; *p; ++p) {
-    if (p[0] == '%' && p[1] == '%') {
-      expanded += "%%";
-      ++p;
-    } else if (p[0] == '%' && p[1] == 'T') {
-      expanded += stamp;
-      ++p;
-    } else {
-      expanded += *p;
-    }
-  }
+  const std::string expanded =
+      vplhost::ExpandTimeStamp(format, vplhost::RunReport::TimeStamp());
   vplhost::RunReport* report = vplhost::RunReport::Current();
   if (!report) {
     const int written = vfprintf(stdout, expanded.c_str(), args);
