@@ -87,15 +87,9 @@ class AutoshutdownThreadTest : public vpltest::AutoPowerdownFixture {
 };
 
 TEST_F(AutoshutdownThreadTest, PolicyWaitEndsByInputStopOrItsCountDown) {
-  const struct {
-    const char* name;
-    std::vector<Answer> input;
-    int refreshFromMinute, raiseAtMinute, stopAtMinute;
-    bool verbose;
-    int lastAskedMinute, inputCallsAtRequest;  // 0: no request
-    Lines lines;                               // checked unless empty
-  } cases[] = {
-      // clang-format off
+  // inputCallsAtRequest 0: no request; lines are checked unless empty.
+  // clang-format off
+  const struct { const char* name; std::vector<Answer> input; int refreshFromMinute, raiseAtMinute, stopAtMinute; bool verbose; int lastAskedMinute, inputCallsAtRequest; Lines lines; } cases[] = {
       {"InputInMinute5", {kIdle, kIdle, kIdle, kIdle, {S_OK, 59999}}, 0, 0, 0, false, 4, 0,
        {kKickOff, "[T]: Autopowerdown thread: user input detected whilst checking job status; cancelling...\n"}},
       {"NoRefresh", {}, 0, 0, 0, false, 12, 25, {kKickOff, kFiled}},
@@ -105,8 +99,8 @@ TEST_F(AutoshutdownThreadTest, PolicyWaitEndsByInputStopOrItsCountDown) {
       // The display state is chosen once: clearing the switch in minute 1
       // does not change it.
       {"Verbose", {kIdle, kIdle, {S_OK, 10}}, 0, 0, 0, true, 2, 0, {}},
-      // clang-format on
   };
+  // clang-format on
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name);
     vpltest::FakeJobsDetector detector;
@@ -133,9 +127,7 @@ TEST_F(AutoshutdownThreadTest, PolicyWaitEndsByInputStopOrItsCountDown) {
         (test.inputCallsAtRequest ? Requests{{test.inputCallsAtRequest, 1}}
                                   : Requests{}),
         TakeRequests());
-    if (!test.lines.empty()) {
-      EXPECT_EQ(test.lines, LogCapture::Messages());
-    }
+    if (!test.lines.empty()) EXPECT_EQ(test.lines, LogCapture::Messages());
     // Awake minute by minute; at the end the requirement is ended, not left.
     const std::vector<EXECUTION_STATE> states = TakeExecutionStates();
     ASSERT_LT(1u, states.size());
@@ -150,22 +142,15 @@ TEST_F(AutoshutdownThreadTest, PolicyWaitEndsByInputStopOrItsCountDown) {
 TEST_F(AutoshutdownThreadTest, RetriesRunOnTheTimerUntilTheyEnd) {
   std::vector<Answer> userBackAtRetry(14, kIdle);  // 13 minutes, the request
   userBackAtRetry.push_back({S_OK, 5 * 60000});
-  const struct {
-    const char* name;
-    DWORD retryAttempts, retryInterval;
-    std::vector<Answer> input;
-    int requests, withdrawals;
-    Lines events;
-    const char* line;
-  } cases[] = {
-      // The one attempt and the last retry are under way, not withdrawn.
-      // clang-format off
+  // The one attempt and the last retry are under way, not withdrawn.
+  // clang-format off
+  const struct { const char* name; DWORD retryAttempts, retryInterval; std::vector<Answer> input; int requests, withdrawals; Lines events; const char* line; } cases[] = {
       {"SingleAttempt", 0, 15, {kIdle}, 1, 0, {AttemptText(0)}, kFiled},
       {"TwoRetries", 2, 15, {kIdle}, 3, 0, {AttemptText(0), AttemptText(1), AttemptText(2)}, nullptr},
       {"UserBackBeforeRetry", 3, 10, userBackAtRetry, 1, 1, {AttemptText(0)},
        "[T]: Autopowerdown thread: user input detected whilst in a power down retry; bailing...\n"},
-      // clang-format on
   };
+  // clang-format on
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name);
     settings_.SetDword("RetryAttempts", test.retryAttempts);
@@ -180,18 +165,14 @@ TEST_F(AutoshutdownThreadTest, RetriesRunOnTheTimerUntilTheyEnd) {
     EXPECT_EQ(test.requests, static_cast<int>(TakeRequests().size()));
     EXPECT_EQ(test.withdrawals, Withdrawals() - withdrawn);
     EXPECT_EQ(test.events, vpltest::EventLogCapture::Texts());
-    if (test.line) {
-      EXPECT_EQ(1, Count(test.line));
-    }
+    if (test.line) EXPECT_EQ(1, Count(test.line));
   }
 }
 
 TEST_F(AutoshutdownThreadTest, PowerStateStopsTheRunAndHandsOverTheType) {
-  const struct {
-    bool running;
-    std::vector<LONG> codes;
-    int nextPowerDownType;
-  } cases[] = {{true, {3, 5}, 5}, {true, {4, 5, 5}, 4}, {false, {5}, 1}};
+  // clang-format off
+  const struct { bool running; std::vector<LONG> codes; int nextPowerDownType; } cases[] = {{true, {3, 5}, 5}, {true, {4, 5, 5}, 4}, {false, {5}, 1}};
+  // clang-format on
   settings_.SetDword("RetryAttempts", 1);
   for (const auto& test : cases) {
     SCOPED_TRACE(test.nextPowerDownType);
