@@ -63,17 +63,6 @@ std::string JobDueIn(int minutes, const std::string& expiry, bool disabled) {
   // clang-format on
 }
 
-// Initializes a plug-in against `host` and lets it go; the host keeps what it
-// was given.
-HRESULT InitializePlugin(vpltest::FakeHost& host) {
-  ComPtr<IClassFactory> factory;
-  ComPtr<IVesperlinePlugin> plugin;
-  EXPECT_EQ(S_OK, PluginDll::Get().GetClassObject(CLSID_ConfigMgrPlugin,
-                                                  IID_PPV_ARGS(&factory)));
-  EXPECT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&plugin)));
-  return plugin->Initialize(host.serviceProvider.Get());
-}
-
 // A host that switched monitoring on with a window of 30 minutes asks the
 // observer Initialize registered.
 TEST(ObserverDllTest, HostAsksTheRegisteredObserver) {
@@ -100,7 +89,8 @@ TEST(ObserverDllTest, HostAsksTheRegisteredObserver) {
     vpltest::FakeHost host;
     {
       vpltest::SimulatedClient sim(test.scenario);
-      ASSERT_EQ(S_OK, InitializePlugin(host));
+      ASSERT_EQ(S_OK, PluginDll::Get().CreatePlugin()->Initialize(
+                          host.serviceProvider.Get()));
       ASSERT_EQ(1u, host.powerDownProvider->Observers().size());
       ComPtr<IPowerDownObserver> observer =
           host.powerDownProvider->Observers()[0];
@@ -114,9 +104,7 @@ TEST(ObserverDllTest, HostAsksTheRegisteredObserver) {
       // The host still holds the observer.
       EXPECT_EQ(S_FALSE, PluginDll::Get().CanUnloadNow());
     }
-    host.ReleaseHeld();
-    EXPECT_TRUE(host.OnlyTestReferencesRemain());
-    EXPECT_EQ(S_OK, PluginDll::Get().CanUnloadNow());
+    PluginDll::Get().ExpectReleased(host);
     EXPECT_EQ(vpltest::SimulatedClient::LiveObjects(), 0);
   }
 }
@@ -125,14 +113,13 @@ TEST(ObserverDllTest, FailedRegistrationIsLogged) {
   vpltest::FakeHost host;
   host.powerDownProvider->SetResult(5, E_ACCESSDENIED);
   vpltest::LogCapture::Clear();
-  EXPECT_EQ(E_ACCESSDENIED, InitializePlugin(host));
+  EXPECT_EQ(E_ACCESSDENIED, PluginDll::Get().CreatePlugin()->Initialize(
+                                host.serviceProvider.Get()));
   EXPECT_THAT(vpltest::LogCapture::Messages(),
               ::testing::ElementsAre("[T]: Failed to register the CM\\SMS "
                                      "pending jobs power down observer; "
                                      "bailing...\n"));
-  host.ReleaseHeld();
-  EXPECT_TRUE(host.OnlyTestReferencesRemain());
-  EXPECT_EQ(S_OK, PluginDll::Get().CanUnloadNow());
+  PluginDll::Get().ExpectReleased(host);
 }
 
 }  // namespace

@@ -27,21 +27,12 @@ class PluginDllTest : public ::testing::Test {
     ASSERT_NE(nullptr, PluginDll::Get().Handle());
     LogCapture::Clear();
   }
-  void TearDown() override {
-    m_host.ReleaseHeld();
-    EXPECT_TRUE(m_host.OnlyTestReferencesRemain());
-    EXPECT_EQ(S_OK, PluginDll::Get().CanUnloadNow());
-  }
+  void TearDown() override { PluginDll::Get().ExpectReleased(m_host); }
   ComPtr<IClassFactory> Factory() {
     ComPtr<IClassFactory> factory;
     EXPECT_EQ(S_OK, PluginDll::Get().GetClassObject(CLSID_ConfigMgrPlugin,
                                                     IID_PPV_ARGS(&factory)));
     return factory;
-  }
-  ComPtr<IVesperlinePlugin> CreatePlugin() {
-    ComPtr<IVesperlinePlugin> plugin;
-    EXPECT_EQ(S_OK, Factory()->CreateInstance(nullptr, IID_PPV_ARGS(&plugin)));
-    return plugin;
   }
 
   FakeHost m_host{FakeHost::Offers::NoServices};
@@ -113,8 +104,8 @@ TEST_F(PluginDllTest, InitializeWithoutAServiceLogsThroughTheHost) {
                                     m_host.powerDownProvider.Get());
     m_host.serviceProvider->Fail(SID_EventBroker, E_ACCESSDENIED);
     LogCapture::Clear();
-    EXPECT_EQ(test.result,
-              CreatePlugin()->Initialize(m_host.serviceProvider.Get()));
+    EXPECT_EQ(test.result, PluginDll::Get().CreatePlugin()->Initialize(
+                               m_host.serviceProvider.Get()));
     EXPECT_THAT(LogCapture::Messages(), ElementsAre(test.line));
     TearDown();  // each host is left with its own references only
   }
@@ -133,7 +124,7 @@ TEST_F(PluginDllTest, AutoshutdownEventRunsOneWorkerUntilPowerStateStopsIt) {
   vpltest::ScratchLocalMachine settings;
   settings.Set("Software\\Tarn\\Vesperline", "debug", DWORD{0x40});
   m_host = FakeHost();
-  ComPtr<IVesperlinePlugin> plugin = CreatePlugin();
+  ComPtr<IVesperlinePlugin> plugin = PluginDll::Get().CreatePlugin();
   ASSERT_EQ(S_OK, plugin->Initialize(m_host.serviceProvider.Get()));
   EXPECT_EQ(1, m_host.eventBroker->SubscriptionCount(EVENTID_Autoshutdown));
   EXPECT_EQ(1, m_host.eventBroker->SubscriptionCount(EVENTID_PowerStateChange));
