@@ -51,10 +51,9 @@ std::string ExpiryIn(int minutes) {
 // earlier), with its advertisement policy.
 std::string JobDueIn(int minutes, const std::string& expiry, bool disabled) {
   const tm due = In(minutes);
-  vpltest::TokenFields f;
-  f.year = due.tm_year + 1900, f.month = due.tm_mon + 1, f.day = due.tm_mday;
-  f.hour = due.tm_hour, f.minute = due.tm_min;
-  const std::wstring text = vpltest::TokenText(f);
+  const std::wstring text = vpltest::TokenText(
+      vpltest::TokenStart(due.tm_year + 1900, due.tm_mon + 1, due.tm_mday,
+                          due.tm_hour, due.tm_min, 1));
   // clang-format off
   return R"("CCM_Scheduler_ScheduledMessage": [{"ScheduledMessageID": "A1-P1-R1", "TriggerMessage": "",
       "Triggers": ["SMSSchedule=)" + std::string(text.begin(), text.end()) + R"("]}],
@@ -77,8 +76,7 @@ TEST(ObserverDllTest, HostAsksTheRegisteredObserver) {
   const struct { const char* name; std::string scenario; PowerDownResponse response; const wchar_t* reason; } cases[] = {
       {"deployment running", Desktop(running), PowerDownResponse_Objection, L"SMS\\CMgr jobs in progress"},
       {"idle", Desktop(""), kNo, nullptr},
-      {"due in 20 minutes", Desktop("", JobDueIn(20, "null", false)), PowerDownResponse_Objection,
-       L"SMS\\CMgr jobs pending in 30 minutes"},
+      {"due in 20 minutes", Desktop("", JobDueIn(20, "null", false)), PowerDownResponse_Objection, L"SMS\\CMgr jobs pending in 30 minutes"},
       {"due in 40 minutes", Desktop("", JobDueIn(40, "null", false)), kNo, nullptr},
       {"expired", Desktop("", JobDueIn(20, ExpiryIn(-1), false)), kNo, nullptr},
       {"disabled", Desktop("", JobDueIn(20, ExpiryIn(60), true)), kNo, nullptr},

@@ -12,7 +12,6 @@
 
 #include "autopowerdown/PowerStateChangeHandler.h"
 #include "autopowerdown/StoppableThread.h"
-#include "common/ScopedHandle.h"
 #include "tests/unit/autopowerdown/AutoPowerdownFixture.h"
 
 using NTarn::DebugFlags;
@@ -62,7 +61,7 @@ class AutoshutdownThreadTest : public vpltest::AutoPowerdownFixture {
   }
   void StartAndWaitForRequest() {
     Start(&detector_);
-    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(requested_.Get(), 10000));
+    WaitFor(requested_);
   }
   Requests TakeRequests() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -80,8 +79,7 @@ class AutoshutdownThreadTest : public vpltest::AutoPowerdownFixture {
   std::shared_ptr<AutoshutdownThread> thread_ =
       std::make_shared<AutoshutdownThread>(FastTiming());
   ComPtr<PowerStateChangeHandler> handler_;
-  NTarn::ScopedHandle requested_{
-      ::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+  NTarn::ScopedHandle requested_ = NewEvent();
   std::mutex mutex_;
   Requests requests_;
 };
