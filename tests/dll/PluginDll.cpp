@@ -39,8 +39,7 @@ Microsoft::WRL::ComPtr<IVesperlinePlugin> PluginDll::CreatePlugin() const {
   Microsoft::WRL::ComPtr<IVesperlinePlugin> plugin;
   EXPECT_EQ(S_OK,
             GetClassObject(CLSID_ConfigMgrPlugin, IID_PPV_ARGS(&factory)));
-  if (factory)
-    EXPECT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&plugin)));
+  EXPECT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&plugin)));
   return plugin;
 }
 

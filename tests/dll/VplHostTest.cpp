@@ -104,8 +104,9 @@ TEST(VplHost, JsonDocumentCarriesTheDecisionAndTheLog) {
     }
     // Verbose runs log, one line an element, queries' lines time-stamped.
     ASSERT_TRUE(document["log"].is_array());
-    if (c.arguments.find(L"--verbose") != std::wstring::npos || !c.decision)
+    if (c.arguments.find(L"--verbose") != std::wstring::npos || !c.decision) {
       EXPECT_FALSE(document["log"].empty()) << run.output;
+    }
     const std::regex stamped(
         R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3}: [^\n]*)");
     const std::regex oneLine(R"([^\n]+)");

@@ -125,7 +125,9 @@ TEST_F(AutoshutdownThreadTest, PolicyWaitEndsByInputStopOrItsCountDown) {
         (test.inputCallsAtRequest ? Requests{{test.inputCallsAtRequest, 1}}
                                   : Requests{}),
         TakeRequests());
-    if (!test.lines.empty()) EXPECT_EQ(test.lines, LogCapture::Messages());
+    if (!test.lines.empty()) {
+      EXPECT_EQ(test.lines, LogCapture::Messages());
+    }
     // Awake minute by minute; at the end the requirement is ended, not left.
     const std::vector<EXECUTION_STATE> states = TakeExecutionStates();
     ASSERT_LT(1u, states.size());
@@ -163,7 +165,9 @@ TEST_F(AutoshutdownThreadTest, RetriesRunOnTheTimerUntilTheyEnd) {
     EXPECT_EQ(test.requests, static_cast<int>(TakeRequests().size()));
     EXPECT_EQ(test.withdrawals, Withdrawals() - withdrawn);
     EXPECT_EQ(test.events, vpltest::EventLogCapture::Texts());
-    if (test.line) EXPECT_EQ(1, Count(test.line));
+    if (test.line) {
+      EXPECT_EQ(1, Count(test.line));
+    }
   }
 }
 
