@@ -51,27 +51,15 @@ std::string ExpiryIn(int minutes) {
 // earlier), with its advertisement policy.
 std::string JobDueIn(int minutes, const std::string& expiry, bool disabled) {
   const tm due = In(minutes);
-  vpltest::TokenFields f;
-  f.year = due.tm_year + 1900, f.month = due.tm_mon + 1, f.day = due.tm_mday;
-  f.hour = due.tm_hour, f.minute = due.tm_min;
-  const std::wstring text = vpltest::TokenText(f);
+  const std::wstring text = vpltest::TokenText(
+      vpltest::TokenStart(due.tm_year + 1900, due.tm_mon + 1, due.tm_mday,
+                          due.tm_hour, due.tm_min, 1));
   // clang-format off
   return R"("CCM_Scheduler_ScheduledMessage": [{"ScheduledMessageID": "A1-P1-R1", "TriggerMessage": "",
       "Triggers": ["SMSSchedule=)" + std::string(text.begin(), text.end()) + R"("]}],
       "CCM_SoftwareDistribution": [{"ADV_AdvertisementID": "A1", "ADV_ExpirationTime": )" + expiry +
       R"(, "PRG_PRF_Disabled": )" + (disabled ? "true" : "false") + "}]";
   // clang-format on
-}
-
-// Initializes a plug-in against `host` and lets it go; the host keeps what it
-// was given.
-HRESULT InitializePlugin(vpltest::FakeHost& host) {
-  ComPtr<IClassFactory> factory;
-  ComPtr<IVesperlinePlugin> plugin;
-  EXPECT_EQ(S_OK, PluginDll::Get().GetClassObject(CLSID_ConfigMgrPlugin,
-                                                  IID_PPV_ARGS(&factory)));
-  EXPECT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&plugin)));
-  return plugin->Initialize(host.serviceProvider.Get());
 }
 
 // A host that switched monitoring on with a window of 30 minutes asks the
@@ -88,8 +76,7 @@ TEST(ObserverDllTest, HostAsksTheRegisteredObserver) {
   const struct { const char* name; std::string scenario; PowerDownResponse response; const wchar_t* reason; } cases[] = {
       {"deployment running", Desktop(running), PowerDownResponse_Objection, L"SMS\\CMgr jobs in progress"},
       {"idle", Desktop(""), kNo, nullptr},
-      {"due in 20 minutes", Desktop("", JobDueIn(20, "null", false)), PowerDownResponse_Objection,
-       L"SMS\\CMgr jobs pending in 30 minutes"},
+      {"due in 20 minutes", Desktop("", JobDueIn(20, "null", false)), PowerDownResponse_Objection, L"SMS\\CMgr jobs pending in 30 minutes"},
       {"due in 40 minutes", Desktop("", JobDueIn(40, "null", false)), kNo, nullptr},
       {"expired", Desktop("", JobDueIn(20, ExpiryIn(-1), false)), kNo, nullptr},
       {"disabled", Desktop("", JobDueIn(20, ExpiryIn(60), true)), kNo, nullptr},
@@ -100,7 +87,8 @@ TEST(ObserverDllTest, HostAsksTheRegisteredObserver) {
     vpltest::FakeHost host;
     {
       vpltest::SimulatedClient sim(test.scenario);
-      ASSERT_EQ(S_OK, InitializePlugin(host));
+      ASSERT_EQ(S_OK, PluginDll::Get().CreatePlugin()->Initialize(
+                          host.serviceProvider.Get()));
       ASSERT_EQ(1u, host.powerDownProvider->Observers().size());
       ComPtr<IPowerDownObserver> observer =
           host.powerDownProvider->Observers()[0];
@@ -114,9 +102,7 @@ TEST(ObserverDllTest, HostAsksTheRegisteredObserver) {
       // The host still holds the observer.
       EXPECT_EQ(S_FALSE, PluginDll::Get().CanUnloadNow());
     }
-    host.ReleaseHeld();
-    EXPECT_TRUE(host.OnlyTestReferencesRemain());
-    EXPECT_EQ(S_OK, PluginDll::Get().CanUnloadNow());
+    PluginDll::Get().ExpectReleased(host);
     EXPECT_EQ(vpltest::SimulatedClient::LiveObjects(), 0);
   }
 }
@@ -125,14 +111,13 @@ TEST(ObserverDllTest, FailedRegistrationIsLogged) {
   vpltest::FakeHost host;
   host.powerDownProvider->SetResult(5, E_ACCESSDENIED);
   vpltest::LogCapture::Clear();
-  EXPECT_EQ(E_ACCESSDENIED, InitializePlugin(host));
+  EXPECT_EQ(E_ACCESSDENIED, PluginDll::Get().CreatePlugin()->Initialize(
+                                host.serviceProvider.Get()));
   EXPECT_THAT(vpltest::LogCapture::Messages(),
               ::testing::ElementsAre("[T]: Failed to register the CM\\SMS "
                                      "pending jobs power down observer; "
                                      "bailing...\n"));
-  host.ReleaseHeld();
-  EXPECT_TRUE(host.OnlyTestReferencesRemain());
-  EXPECT_EQ(S_OK, PluginDll::Get().CanUnloadNow());
+  PluginDll::Get().ExpectReleased(host);
 }
 
 }  // namespace

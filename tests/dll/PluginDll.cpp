@@ -34,4 +34,19 @@ HRESULT PluginDll::CanUnloadNow() const {
   return m_canUnloadNow();
 }
 
+Microsoft::WRL::ComPtr<IVesperlinePlugin> PluginDll::CreatePlugin() const {
+  Microsoft::WRL::ComPtr<IClassFactory> factory;
+  Microsoft::WRL::ComPtr<IVesperlinePlugin> plugin;
+  EXPECT_EQ(S_OK,
+            GetClassObject(CLSID_ConfigMgrPlugin, IID_PPV_ARGS(&factory)));
+  EXPECT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&plugin)));
+  return plugin;
+}
+
+void PluginDll::ExpectReleased(FakeHost& host) const {
+  host.ReleaseHeld();
+  EXPECT_TRUE(host.OnlyTestReferencesRemain());
+  EXPECT_EQ(S_OK, CanUnloadNow());
+}
+
 }  // namespace vpltest

@@ -5,7 +5,11 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <wrl/client.h>
+
 #include <string>
+
+#include "tests/support/HostDoubles.h"
 
 namespace vpltest {
 
@@ -18,6 +22,11 @@ class PluginDll {
   std::wstring Path() const { return m_path; }
   HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) const;
   HRESULT CanUnloadNow() const;
+  // A new plug-in from the DLL's class factory.
+  Microsoft::WRL::ComPtr<IVesperlinePlugin> CreatePlugin() const;
+  // The host lets go of what it holds: only the test's references remain and
+  // the DLL can be unloaded.
+  void ExpectReleased(FakeHost& host) const;
 
  private:
   PluginDll();

@@ -27,23 +27,12 @@ class PluginDllTest : public ::testing::Test {
     ASSERT_NE(nullptr, PluginDll::Get().Handle());
     LogCapture::Clear();
   }
-  void TearDown() override {
-    m_host.ReleaseHeld();
-    EXPECT_TRUE(m_host.OnlyTestReferencesRemain());
-    EXPECT_EQ(S_OK, PluginDll::Get().CanUnloadNow());
-  }
-
+  void TearDown() override { PluginDll::Get().ExpectReleased(m_host); }
   ComPtr<IClassFactory> Factory() {
     ComPtr<IClassFactory> factory;
     EXPECT_EQ(S_OK, PluginDll::Get().GetClassObject(CLSID_ConfigMgrPlugin,
                                                     IID_PPV_ARGS(&factory)));
     return factory;
-  }
-
-  ComPtr<IVesperlinePlugin> CreatePlugin() {
-    ComPtr<IVesperlinePlugin> plugin;
-    EXPECT_EQ(S_OK, Factory()->CreateInstance(nullptr, IID_PPV_ARGS(&plugin)));
-    return plugin;
   }
 
   FakeHost m_host{FakeHost::Offers::NoServices};
@@ -60,19 +49,18 @@ TEST_F(PluginDllTest, UnknownClassIsNotAvailable) {
 TEST_F(PluginDllTest, HeldFactoryOrLiveInstanceKeepsTheDllLoaded) {
   ComPtr<IClassFactory> factory = Factory();
   EXPECT_EQ(S_FALSE, PluginDll::Get().CanUnloadNow());
-
   ComPtr<IVesperlinePlugin> plugin;
   ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&plugin)));
   factory.Reset();
   EXPECT_EQ(S_FALSE, PluginDll::Get().CanUnloadNow());
   plugin.Reset();
   EXPECT_EQ(S_OK, PluginDll::Get().CanUnloadNow());
-
   ASSERT_EQ(S_OK, Factory()->LockServer(TRUE));
   EXPECT_EQ(S_FALSE, PluginDll::Get().CanUnloadNow());
   ASSERT_EQ(S_OK, Factory()->LockServer(FALSE));
 }
 
+// The aggregated plug-in answers as the plain one does: its name and version.
 TEST_F(PluginDllTest, AggregationIsOfferedOnlyThroughIUnknown) {
   ComPtr<vpltest::FakeOuterObject> outer =
       vpltest::MakeFake<vpltest::FakeOuterObject>();
@@ -82,58 +70,45 @@ TEST_F(PluginDllTest, AggregationIsOfferedOnlyThroughIUnknown) {
       CLASS_E_NOAGGREGATION,
       factory->CreateInstance(outer.Get(), IID_IVesperlinePlugin, &object));
   EXPECT_EQ(nullptr, object);
-
   ComPtr<IUnknown> inner;
   ASSERT_EQ(S_OK, factory->CreateInstance(outer.Get(), IID_PPV_ARGS(&inner)));
   factory.Reset();
   outer->SetInner(inner.Get());
   inner.Reset();
-
   ComPtr<IVesperlinePlugin> plugin;
   ASSERT_EQ(S_OK, outer.As(&plugin));
-  ScopedBstr name;
-  ScopedBstr version;
-  EXPECT_EQ(S_OK, plugin->GetPluginDetails(name.Receive(), version.Receive()));
+  ScopedBstr name, version;
+  ASSERT_EQ(S_OK, plugin->GetPluginDetails(name.Receive(), version.Receive()));
+  EXPECT_STREQ(L"Vesperline Microsoft ConfigMgr\\SMS Plugin", name.Get());
+  EXPECT_STREQ(L"6.0.500.167 r134132 (x64)", version.Get());
   plugin.Reset();
   EXPECT_EQ(S_FALSE, PluginDll::Get().CanUnloadNow());
   outer->ReleaseInner();
   EXPECT_EQ(1, outer->RefCount());
 }
 
-TEST_F(PluginDllTest, ReportsItsNameAndVersion) {
-  ComPtr<IVesperlinePlugin> plugin = CreatePlugin();
-  ScopedBstr name;
-  ScopedBstr version;
-  ASSERT_EQ(S_OK, plugin->GetPluginDetails(name.Receive(), version.Receive()));
-  EXPECT_STREQ(L"Vesperline Microsoft ConfigMgr\\SMS Plugin", name.Get());
-  EXPECT_STREQ(L"6.0.500.167 r134132 (x64)", version.Get());
-}
-
-TEST_F(PluginDllTest, InitializeWithoutProviderLogsThroughTheHost) {
-  ComPtr<IVesperlinePlugin> plugin = CreatePlugin();
-  m_host.serviceProvider->Fail(SID_PowerDownProvider, E_NOINTERFACE);
-  EXPECT_EQ(E_NOINTERFACE, plugin->Initialize(m_host.serviceProvider.Get()));
-  EXPECT_THAT(LogCapture::Messages(),
-              ElementsAre("[T]: Power down provider has not been registered "
-                          "with the service provider; bailing...\n"));
-}
-
-TEST_F(PluginDllTest, InitializeWithoutBrokerLogsThroughTheHost) {
-  ComPtr<IVesperlinePlugin> plugin = CreatePlugin();
-  m_host.serviceProvider->Offer(SID_PowerDownProvider,
-                                m_host.powerDownProvider.Get());
-  m_host.serviceProvider->Fail(SID_EventBroker, E_ACCESSDENIED);
-  EXPECT_EQ(E_ACCESSDENIED, plugin->Initialize(m_host.serviceProvider.Get()));
-  EXPECT_THAT(LogCapture::Messages(),
-              ElementsAre("[T]: Failed to query for event broker whilst "
-                          "initializing the CM\\SMS plugin.\n"));
-}
-
-TEST_F(PluginDllTest, InitializeAgainstFullHostSucceeds) {
-  m_host = FakeHost();
-  ComPtr<IVesperlinePlugin> plugin = CreatePlugin();
-  EXPECT_EQ(S_OK, plugin->Initialize(m_host.serviceProvider.Get()));
-  EXPECT_EQ(S_OK, plugin->Uninitialize());
+// A host without the provider, or whose broker refuses, hears why.
+TEST_F(PluginDllTest, InitializeWithoutAServiceLogsThroughTheHost) {
+  // clang-format off
+  const struct { bool offerProvider; HRESULT result; const char* line; } cases[] = {
+      {false, E_NOINTERFACE, "[T]: Power down provider has not been registered with the service provider; bailing...\n"},
+      {true, E_ACCESSDENIED, "[T]: Failed to query for event broker whilst initializing the CM\\SMS plugin.\n"},
+  };
+  // clang-format on
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.line);
+    m_host = FakeHost(FakeHost::Offers::NoServices);
+    m_host.serviceProvider->Fail(SID_PowerDownProvider, E_NOINTERFACE);
+    if (test.offerProvider)
+      m_host.serviceProvider->Offer(SID_PowerDownProvider,
+                                    m_host.powerDownProvider.Get());
+    m_host.serviceProvider->Fail(SID_EventBroker, E_ACCESSDENIED);
+    LogCapture::Clear();
+    EXPECT_EQ(test.result, PluginDll::Get().CreatePlugin()->Initialize(
+                               m_host.serviceProvider.Get()));
+    EXPECT_THAT(LogCapture::Messages(), ElementsAre(test.line));
+    TearDown();  // each host is left with its own references only
+  }
 }
 
 int CountContaining(const std::string& text) {
@@ -149,11 +124,10 @@ TEST_F(PluginDllTest, AutoshutdownEventRunsOneWorkerUntilPowerStateStopsIt) {
   vpltest::ScratchLocalMachine settings;
   settings.Set("Software\\Tarn\\Vesperline", "debug", DWORD{0x40});
   m_host = FakeHost();
-  ComPtr<IVesperlinePlugin> plugin = CreatePlugin();
+  ComPtr<IVesperlinePlugin> plugin = PluginDll::Get().CreatePlugin();
   ASSERT_EQ(S_OK, plugin->Initialize(m_host.serviceProvider.Get()));
   EXPECT_EQ(1, m_host.eventBroker->SubscriptionCount(EVENTID_Autoshutdown));
   EXPECT_EQ(1, m_host.eventBroker->SubscriptionCount(EVENTID_PowerStateChange));
-
   EXPECT_EQ(S_OK, m_host.eventBroker->FireAutoshutdown());
   EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_SERVICE_ALREADY_RUNNING),
             m_host.eventBroker->FireAutoshutdown());
@@ -197,24 +171,12 @@ TEST(PluginDllResourcesTest, StringTableReadsBackThroughWindows) {
                             MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)));
 }
 
-std::wstring VersionString(const std::vector<BYTE>& info, const wchar_t* name) {
-  std::wstring query = L"\\StringFileInfo\\080904B0\\";
-  query += name;
-  void* value = nullptr;
-  UINT length = 0;
-  if (!VerQueryValueW(info.data(), query.c_str(), &value, &length) || !value) {
-    return L"<missing>";
-  }
-  return static_cast<const wchar_t*>(value);
-}
-
 TEST(PluginDllResourcesTest, VersionResourceReadsBackThroughWindows) {
   const std::wstring path = PluginDll::Get().Path();
   const DWORD size = GetFileVersionInfoSizeW(path.c_str(), nullptr);
   ASSERT_NE(0u, size);
   std::vector<BYTE> info(size);
   ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, info.data()));
-
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT length = 0;
   ASSERT_TRUE(VerQueryValueW(info.data(), L"\\",
@@ -223,48 +185,37 @@ TEST(PluginDllResourcesTest, VersionResourceReadsBackThroughWindows) {
   EXPECT_EQ(MAKELONG(167, 500), fixed->dwFileVersionLS);
   EXPECT_EQ(fixed->dwFileVersionMS, fixed->dwProductVersionMS);
   EXPECT_EQ(fixed->dwFileVersionLS, fixed->dwProductVersionLS);
-
   DWORD* translation = nullptr;
   ASSERT_TRUE(VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation",
                              reinterpret_cast<void**>(&translation), &length));
   EXPECT_EQ(MAKELONG(0x0809, 1200), translation[0]);
-
-  EXPECT_EQ(L"6.0.500.167 r134132", VersionString(info, L"FileVersion"));
-  EXPECT_EQ(L"6.0.500.167 r134132", VersionString(info, L"ProductVersion"));
-  EXPECT_EQ(L"Microsoft ConfigMgr Plugin for Vesperline",
-            VersionString(info, L"FileDescription"));
-  EXPECT_EQ(L"Vesperline", VersionString(info, L"ProductName"));
-  EXPECT_EQ(L"VplCMgr.dll", VersionString(info, L"InternalName"));
-  EXPECT_EQ(L"VplSvc.exe", VersionString(info, L"OriginalFilename"));
-  EXPECT_EQ(L"Automated Shutdown service for Microsoft Windows",
-            VersionString(info, L"Comments"));
+  // clang-format off
+  const std::pair<const wchar_t*, const wchar_t*> strings[] = {
+      {L"FileVersion", L"6.0.500.167 r134132"}, {L"ProductVersion", L"6.0.500.167 r134132"},
+      {L"FileDescription", L"Microsoft ConfigMgr Plugin for Vesperline"}, {L"ProductName", L"Vesperline"},
+      {L"InternalName", L"VplCMgr.dll"}, {L"OriginalFilename", L"VplSvc.exe"},
+      {L"Comments", L"Automated Shutdown service for Microsoft Windows"},
+  };
+  // clang-format on
+  for (const auto& [name, text] : strings) {
+    void* value = nullptr;
+    const std::wstring query =
+        std::wstring(L"\\StringFileInfo\\080904B0\\") + name;
+    ASSERT_TRUE(VerQueryValueW(info.data(), query.c_str(), &value, &length))
+        << name;
+    EXPECT_STREQ(text, static_cast<const wchar_t*>(value)) << name;
+  }
 }
 
-}  // namespace
-
-namespace {
-
-// A private copy of the DLL, so that it can really be unloaded while the
-// other tests keep theirs.
-class UnloadableCopy {
- public:
-  UnloadableCopy() {
-    wchar_t folder[MAX_PATH];
-    GetTempPathW(MAX_PATH, folder);
-    m_path = std::wstring(folder) + L"VplCMgrUnloadTest.dll";
-    CopyFileW(PluginDll::Get().Path().c_str(), m_path.c_str(), FALSE);
-  }
-  ~UnloadableCopy() { DeleteFileW(m_path.c_str()); }
-  const std::wstring& Path() const { return m_path; }
-
- private:
-  std::wstring m_path;
-};
-
+// A private copy of the DLL really unloads while the other tests keep theirs;
+// the factory stays cached in the module until the library goes.
 TEST(PluginDllUnloadTest, UnloadAfterUseReleasesCachedFactoryAndReloads) {
-  UnloadableCopy copy;
+  wchar_t folder[MAX_PATH];
+  GetTempPathW(MAX_PATH, folder);
+  const std::wstring copy = std::wstring(folder) + L"VplCMgrUnloadTest.dll";
+  ASSERT_TRUE(CopyFileW(PluginDll::Get().Path().c_str(), copy.c_str(), FALSE));
   for (int round = 0; round < 2; ++round) {
-    HMODULE dll = LoadLibraryW(copy.Path().c_str());
+    HMODULE dll = LoadLibraryW(copy.c_str());
     ASSERT_NE(nullptr, dll);
     auto getClassObject =
         reinterpret_cast<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>(
@@ -272,7 +223,6 @@ TEST(PluginDllUnloadTest, UnloadAfterUseReleasesCachedFactoryAndReloads) {
     auto canUnloadNow = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
         GetProcAddress(dll, "DllCanUnloadNow"));
     ASSERT_TRUE(getClassObject && canUnloadNow);
-
     ComPtr<IClassFactory> factory;
     ASSERT_EQ(S_OK,
               getClassObject(CLSID_ConfigMgrPlugin, IID_PPV_ARGS(&factory)));
@@ -280,11 +230,11 @@ TEST(PluginDllUnloadTest, UnloadAfterUseReleasesCachedFactoryAndReloads) {
     ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&plugin)));
     plugin.Reset();
     factory.Reset();
-    // The factory stays cached in the module until the library goes.
     EXPECT_EQ(S_OK, canUnloadNow());
     EXPECT_TRUE(FreeLibrary(dll));
-    EXPECT_EQ(nullptr, GetModuleHandleW(copy.Path().c_str()));
+    EXPECT_EQ(nullptr, GetModuleHandleW(copy.c_str()));
   }
+  DeleteFileW(copy.c_str());
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include "autopowerdown/AutoshutdownTiming.h"
 #include "common/HResultException.h"
+#include "common/ScopedHandle.h"
 #include "jobs/ISMSJobsDetector.h"
 #include "plugin/Module.h"
 #include "tests/support/DebugFlagsScope.h"
@@ -108,6 +109,12 @@ class AutoPowerdownFixture : public ::testing::Test {
     return static_cast<int>(std::count(logged.begin(), logged.end(), line));
   }
   int Withdrawals() const { return host_.powerDownProvider->CallCount(11); }
+  static NTarn::ScopedHandle NewEvent() {
+    return NTarn::ScopedHandle(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  }
+  static void WaitFor(const NTarn::ScopedHandle& event) {
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(event.Get(), 10000));
+  }
 
   ScratchLocalMachine hive_;
   TestRegistryKey settings_{"Software\\Tarn\\Vesperline"};

@@ -59,15 +59,9 @@ class AutoPowerdownRequestTest : public vpltest::AutoPowerdownFixture {
 };
 
 TEST_F(AutoPowerdownRequestTest, OneAttemptWithEachSetting) {
-  const struct {
-    const char* logoffAction;  // null: missing
-    DWORD retryAttempts;
-    HRESULT result;
-    int requests;
-    int withdrawals;
-    Lines lines;  // a retry, when expected, fires a day later
-  } cases[] = {
-      // clang-format off
+  // A null action is missing; a retry, when expected, fires a day later.
+  // clang-format off
+  const struct { const char* logoffAction; DWORD retryAttempts; HRESULT result; int requests, withdrawals; Lines lines; } cases[] = {
       {nullptr, 0, E_FAIL, 0, 1, {kInvalid}},
       {"NEVER", 0, E_FAIL, 0, 1, {kInvalid}},
       {"Later", 0, E_FAIL, 0, 1, {"LogoffAction = 'Later'; this is not a valid setting; assuming 'NEVER'\n", kInvalid}},
@@ -75,8 +69,8 @@ TEST_F(AutoPowerdownRequestTest, OneAttemptWithEachSetting) {
       {"fOrCe", 0, E_FAIL, 1, 0, {}},
       // No interval: the next attempt would be now, so it is a day later.
       {"FORCE", 1, S_OK, 1, 0, {}},
-      // clang-format on
   };
+  // clang-format on
   for (const auto& test : cases) {
     SCOPED_TRACE(test.logoffAction ? test.logoffAction : "missing");
     NewRequest();

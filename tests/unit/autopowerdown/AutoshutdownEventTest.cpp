@@ -7,7 +7,6 @@
 #include <thread>
 #include <utility>
 
-#include "common/ScopedHandle.h"
 #include "tests/unit/autopowerdown/AutoPowerdownFixture.h"
 
 namespace {
@@ -17,10 +16,6 @@ using vpltest::LogCapture;
 
 constexpr HRESULT kAlreadyRunning =
     HRESULT_FROM_WIN32(ERROR_SERVICE_ALREADY_RUNNING);
-
-NTarn::ScopedHandle NewEvent() {
-  return NTarn::ScopedHandle(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-}
 
 class AutoshutdownEventTest : public vpltest::AutoPowerdownFixture {
  protected:
@@ -42,9 +37,6 @@ class AutoshutdownEventTest : public vpltest::AutoPowerdownFixture {
   void TearDown() override {
     event_.Reset();  // stops and joins its thread
     vpltest::AutoPowerdownFixture::TearDown();
-  }
-  void WaitFor(const NTarn::ScopedHandle& event) {
-    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(event.Get(), 10000));
   }
   long Inits() {
     const auto calls = detector_->Calls();

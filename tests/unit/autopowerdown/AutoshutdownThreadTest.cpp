@@ -12,7 +12,6 @@
 
 #include "autopowerdown/PowerStateChangeHandler.h"
 #include "autopowerdown/StoppableThread.h"
-#include "common/ScopedHandle.h"
 #include "tests/unit/autopowerdown/AutoPowerdownFixture.h"
 
 using NTarn::DebugFlags;
@@ -62,7 +61,7 @@ class AutoshutdownThreadTest : public vpltest::AutoPowerdownFixture {
   }
   void StartAndWaitForRequest() {
     Start(&detector_);
-    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(requested_.Get(), 10000));
+    WaitFor(requested_);
   }
   Requests TakeRequests() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -80,22 +79,15 @@ class AutoshutdownThreadTest : public vpltest::AutoPowerdownFixture {
   std::shared_ptr<AutoshutdownThread> thread_ =
       std::make_shared<AutoshutdownThread>(FastTiming());
   ComPtr<PowerStateChangeHandler> handler_;
-  NTarn::ScopedHandle requested_{
-      ::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+  NTarn::ScopedHandle requested_ = NewEvent();
   std::mutex mutex_;
   Requests requests_;
 };
 
 TEST_F(AutoshutdownThreadTest, PolicyWaitEndsByInputStopOrItsCountDown) {
-  const struct {
-    const char* name;
-    std::vector<Answer> input;
-    int refreshFromMinute, raiseAtMinute, stopAtMinute;
-    bool verbose;
-    int lastAskedMinute, inputCallsAtRequest;  // 0: no request
-    Lines lines;                               // checked unless empty
-  } cases[] = {
-      // clang-format off
+  // inputCallsAtRequest 0: no request; lines are checked unless empty.
+  // clang-format off
+  const struct { const char* name; std::vector<Answer> input; int refreshFromMinute, raiseAtMinute, stopAtMinute; bool verbose; int lastAskedMinute, inputCallsAtRequest; Lines lines; } cases[] = {
       {"InputInMinute5", {kIdle, kIdle, kIdle, kIdle, {S_OK, 59999}}, 0, 0, 0, false, 4, 0,
        {kKickOff, "[T]: Autopowerdown thread: user input detected whilst checking job status; cancelling...\n"}},
       {"NoRefresh", {}, 0, 0, 0, false, 12, 25, {kKickOff, kFiled}},
@@ -105,8 +97,8 @@ TEST_F(AutoshutdownThreadTest, PolicyWaitEndsByInputStopOrItsCountDown) {
       // The display state is chosen once: clearing the switch in minute 1
       // does not change it.
       {"Verbose", {kIdle, kIdle, {S_OK, 10}}, 0, 0, 0, true, 2, 0, {}},
-      // clang-format on
   };
+  // clang-format on
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name);
     vpltest::FakeJobsDetector detector;
@@ -150,22 +142,15 @@ TEST_F(AutoshutdownThreadTest, PolicyWaitEndsByInputStopOrItsCountDown) {
 TEST_F(AutoshutdownThreadTest, RetriesRunOnTheTimerUntilTheyEnd) {
   std::vector<Answer> userBackAtRetry(14, kIdle);  // 13 minutes, the request
   userBackAtRetry.push_back({S_OK, 5 * 60000});
-  const struct {
-    const char* name;
-    DWORD retryAttempts, retryInterval;
-    std::vector<Answer> input;
-    int requests, withdrawals;
-    Lines events;
-    const char* line;
-  } cases[] = {
-      // The one attempt and the last retry are under way, not withdrawn.
-      // clang-format off
+  // The one attempt and the last retry are under way, not withdrawn.
+  // clang-format off
+  const struct { const char* name; DWORD retryAttempts, retryInterval; std::vector<Answer> input; int requests, withdrawals; Lines events; const char* line; } cases[] = {
       {"SingleAttempt", 0, 15, {kIdle}, 1, 0, {AttemptText(0)}, kFiled},
       {"TwoRetries", 2, 15, {kIdle}, 3, 0, {AttemptText(0), AttemptText(1), AttemptText(2)}, nullptr},
       {"UserBackBeforeRetry", 3, 10, userBackAtRetry, 1, 1, {AttemptText(0)},
        "[T]: Autopowerdown thread: user input detected whilst in a power down retry; bailing...\n"},
-      // clang-format on
   };
+  // clang-format on
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name);
     settings_.SetDword("RetryAttempts", test.retryAttempts);
@@ -187,11 +172,9 @@ TEST_F(AutoshutdownThreadTest, RetriesRunOnTheTimerUntilTheyEnd) {
 }
 
 TEST_F(AutoshutdownThreadTest, PowerStateStopsTheRunAndHandsOverTheType) {
-  const struct {
-    bool running;
-    std::vector<LONG> codes;
-    int nextPowerDownType;
-  } cases[] = {{true, {3, 5}, 5}, {true, {4, 5, 5}, 4}, {false, {5}, 1}};
+  // clang-format off
+  const struct { bool running; std::vector<LONG> codes; int nextPowerDownType; } cases[] = {{true, {3, 5}, 5}, {true, {4, 5, 5}, 4}, {false, {5}, 1}};
+  // clang-format on
   settings_.SetDword("RetryAttempts", 1);
   for (const auto& test : cases) {
     SCOPED_TRACE(test.nextPowerDownType);
