@@ -130,7 +130,8 @@ TEST(ScenarioTest, SyntaxErrorsNameFileLineAndColumn) {
 }
 
 TEST(ScenarioTest, StructuralErrorsNameThePlaceAndProblem) {
-  const std::string number = ": expected a text or a number from 0 to 4294967295";
+  const std::string number =
+      ": expected a text or a number from 0 to 4294967295";
   // clang-format off
   const struct { const char* json; std::string error; } cases[] = {
       {"", "line 1, column 1: syntax error while parsing value - unexpected end of input; expected '[', '{', or a literal"},

@@ -85,8 +85,8 @@ class SimulatedClientTest : public vpltest::SimClientFixture {
   }
   HRESULT GetObject(const wchar_t* path) {
     ComPtr<IWbemClassObject> object;
-    const HRESULT hr = m_services->GetObject(ScopedBstr(path).Get(), 0,
-                                             nullptr, &object, nullptr);
+    const HRESULT hr = m_services->GetObject(ScopedBstr(path).Get(), 0, nullptr,
+                                             &object, nullptr);
     EXPECT_EQ(SUCCEEDED(hr), object != nullptr) << hr;
     return hr;
   }

@@ -80,7 +80,9 @@ TEST(WqlTest, ComparisonsNullAndLogic) {
   };
   // clang-format on
   for (const auto& c : cases)
-    EXPECT_EQ(Matching(std::wstring(L"SELECT * FROM C WHERE ") + c.where), c.ids) << c.where;
+    EXPECT_EQ(Matching(std::wstring(L"SELECT * FROM C WHERE ") + c.where),
+              c.ids)
+        << c.where;
 }
 
 // A query naming the key goes through the class's index; it must select
