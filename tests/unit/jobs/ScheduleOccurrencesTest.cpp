@@ -28,53 +28,29 @@ __time64_t Local(int year, int month, int day, int hour, int minute = 0,
 // Not checked by a row.
 constexpr __time64_t kAny = -8;
 
-// A token of `type` starting at the local time given, with the type's own
-// fields in this order: Interval days, hours, minutes; Weekly weekday, weeks;
-// MonthlyByWeekday weekday, week order, months; MonthlyByDate day, months;
-// OneTime duration hours.
-TokenFields F(int type, uint32_t year, uint32_t month, uint32_t day,
-              uint32_t hour, uint32_t minute, uint32_t a = 0, uint32_t b = 0,
-              uint32_t c = 0) {
-  TokenFields f = TokenStart(year, month, day, hour, minute, type);
-  switch (type) {
-    case Interval:
-      f.interval_days = a, f.interval_hours = b, f.interval_minutes = c;
-      break;
-    case Weekly:
-      f.weekday = a, f.weeks = b;
-      break;
-    case MonthlyByWeekday:
-      f.weekday = a, f.week_order = b, f.months = c;
-      break;
-    case MonthlyByDate:
-      f.month_day = a, f.months = b;
-      break;
-    default:
-      f.duration_hours = a;
-  }
-  return f;
-}
+// A token's text from TokenStart's fields.
 template <typename... Fields>
 std::wstring T(Fields... fields) {
-  return TokenText(F(fields...));
+  return TokenText(TokenStart(fields...));
 }
 
 TEST(ScheduleOccurrences, AroundTheReference) {
-  const std::wstring hourly = T(Interval, 2012, 6, 5, 10, 0, 0, 1);
-  TokenFields lasting = F(Interval, 2012, 6, 5, 10, 0, 0, 1);
-  lasting.duration_days = 1, lasting.duration_hours = 2,
+  const std::wstring hourly = T(2012, 6, 5, 10, 0, Interval, 0, 1);
+  TokenFields lasting = TokenStart(2012, 6, 5, 10, 0, Interval, 0, 1);
+  lasting.duration_days = 1;
+  lasting.duration_hours = 2;
   lasting.duration_minutes = 3;
-  TokenFields from1971 = F(Interval, 1971, 6, 5, 10, 0, 0, 1);
-  const std::wstring mondays =
-      T(Weekly, 2012, 6, 6, 8, 0, 2, 1);  // from a Wednesday
-  const std::wstring lastDay = T(MonthlyByDate, 2033, 2, 10, 9, 0, 0, 12);
-  const std::wstring leapDay = T(MonthlyByDate, 2032, 2, 29, 9, 0, 29, 12);
-  const std::wstring once = T(OneTime, 2012, 6, 5, 10, 0, 2),
-                     past = T(OneTime, 2012, 6, 5, 10, 0);
-  const std::wstring first = T(OneTime, 2012, 6, 5, 10, 0, 1),
-                     second = T(OneTime, 2012, 6, 5, 10, 0, 2);
-  const std::wstring earlier = T(OneTime, 2012, 6, 3, 10, 0),
-                     later = T(OneTime, 2012, 6, 9, 10, 0);
+  TokenFields from1971 = TokenStart(1971, 6, 5, 10, 0, Interval, 0, 1);
+  // Mondays from a Wednesday.
+  const std::wstring mondays = T(2012, 6, 6, 8, 0, Weekly, 2, 1);
+  const std::wstring lastDay = T(2033, 2, 10, 9, 0, MonthlyByDate, 0, 12);
+  const std::wstring leapDay = T(2032, 2, 29, 9, 0, MonthlyByDate, 29, 12);
+  const std::wstring once = T(2012, 6, 5, 10, 0, OneTime, 2),
+                     past = T(2012, 6, 5, 10, 0, OneTime);
+  const std::wstring first = T(2012, 6, 5, 10, 0, OneTime, 1),
+                     second = T(2012, 6, 5, 10, 0, OneTime, 2);
+  const std::wstring earlier = T(2012, 6, 3, 10, 0, OneTime),
+                     later = T(2012, 6, 9, 10, 0, OneTime);
   const __time64_t start = Local(2012, 6, 5, 10), june4 = Local(2012, 6, 4, 0);
   // clang-format off
   const struct { const char* name; std::wstring text; __time64_t reference; int found; __time64_t next, end, last; } rows[] = {
@@ -84,31 +60,31 @@ TEST(ScheduleOccurrences, AroundTheReference) {
       {"hourly, at the start", hourly, start, -1, start, kAny, start},
       // Seventy years after its start, more seconds than 32 bits hold.
       {"beyond 2038", TokenText(from1971), Local(2041, 6, 5, 12), 1, Local(2041, 6, 5, 13), kAny, Local(2041, 6, 5, 12)},
-      {"mixed interval", T(Interval, 2012, 6, 5, 10, 0, 1, 2, 30), Local(2012, 6, 6, 12, 30), -1, Local(2012, 6, 7, 15), kAny,
+      {"mixed interval", T(2012, 6, 5, 10, 0, Interval, 1, 2, 30), Local(2012, 6, 6, 12, 30), -1, Local(2012, 6, 7, 15), kAny,
        Local(2012, 6, 6, 12, 30)},
       // No interval: every second once the start has passed.
-      {"no interval", T(Interval, 2012, 6, 5, 10, 0), Local(2012, 6, 5, 11), -1, Local(2012, 6, 5, 11) + 1, kAny, Local(2012, 6, 5, 11)},
+      {"no interval", T(2012, 6, 5, 10, 0, Interval), Local(2012, 6, 5, 11), -1, Local(2012, 6, 5, 11) + 1, kAny, Local(2012, 6, 5, 11)},
       {"duration", TokenText(lasting), Local(2012, 6, 5, 12, 30), -1, Local(2012, 6, 5, 13),
        Local(2012, 6, 5, 13) + kDay + 2 * kHour + 3 * 60, kAny},
       {"Mondays at the start", mondays, Local(2012, 6, 6, 8), -1, Local(2012, 6, 11, 8), kAny, Local(2012, 6, 6, 8)},
       // The last start counts whole weeks from the Wednesday itself.
       {"Mondays later", mondays, Local(2012, 6, 14, 9), -1, Local(2012, 6, 18, 8), kAny, Local(2012, 6, 13, 8)},
       {"Mondays before", mondays, Local(2012, 6, 1, 8), -1, Local(2012, 6, 11, 8), kAny, kUnset},
-      {"every other Wednesday", T(Weekly, 2012, 6, 6, 8, 0, 4, 2), Local(2012, 6, 10, 0), -1, Local(2012, 6, 20, 8), kAny,
+      {"every other Wednesday", T(2012, 6, 6, 8, 0, Weekly, 4, 2), Local(2012, 6, 10, 0), -1, Local(2012, 6, 20, 8), kAny,
        Local(2012, 6, 6, 8)},
-      {"last Friday", T(MonthlyByWeekday, 2012, 6, 1, 9, 30, 6, 0, 1), Local(2012, 7, 1, 0), -1, Local(2012, 7, 27, 9, 30), kAny,
+      {"last Friday", T(2012, 6, 1, 9, 30, MonthlyByWeekday, 6, 0, 1), Local(2012, 7, 1, 0), -1, Local(2012, 7, 27, 9, 30), kAny,
        Local(2012, 6, 29, 9, 30)},
       // April 2012 starts on a Sunday, October on a Monday; a fifth Sunday of
       // February 2012 runs on into March.
-      {"second Tuesday", T(MonthlyByWeekday, 2012, 4, 1, 8, 0, 3, 2, 1), Local(2012, 4, 2, 0), -1, Local(2012, 4, 10, 8), kAny, kAny},
-      {"first Monday", T(MonthlyByWeekday, 2012, 9, 1, 8, 0, 2, 1, 1), Local(2012, 9, 4, 0), -1, Local(2012, 10, 1, 8), kAny, kAny},
-      {"fifth Sunday", T(MonthlyByWeekday, 2012, 2, 1, 8, 0, 1, 5, 1), Local(2012, 2, 2, 0), -1, Local(2012, 3, 4, 8), kAny, kAny},
+      {"second Tuesday", T(2012, 4, 1, 8, 0, MonthlyByWeekday, 3, 2, 1), Local(2012, 4, 2, 0), -1, Local(2012, 4, 10, 8), kAny, kAny},
+      {"first Monday", T(2012, 9, 1, 8, 0, MonthlyByWeekday, 2, 1, 1), Local(2012, 9, 4, 0), -1, Local(2012, 10, 1, 8), kAny, kAny},
+      {"fifth Sunday", T(2012, 2, 1, 8, 0, MonthlyByWeekday, 1, 5, 1), Local(2012, 2, 2, 0), -1, Local(2012, 3, 4, 8), kAny, kAny},
       // Every third month from 20 June: 4 June lies before the start.
-      {"from the start", T(MonthlyByWeekday, 2012, 6, 20, 7, 0, 2, 1, 3), Local(2012, 6, 21, 0), -1, Local(2012, 9, 3, 7), kAny, kUnset},
-      {"from the start, later", T(MonthlyByWeekday, 2012, 6, 20, 7, 0, 2, 1, 3), Local(2012, 9, 4, 0), -1, kAny, kAny, Local(2012, 9, 3, 7)},
-      {"31st skips June", T(MonthlyByDate, 2012, 5, 31, 9, 0, 31, 1), Local(2012, 6, 1, 0), -1, Local(2012, 7, 31, 9), kAny,
+      {"from the start", T(2012, 6, 20, 7, 0, MonthlyByWeekday, 2, 1, 3), Local(2012, 6, 21, 0), -1, Local(2012, 9, 3, 7), kAny, kUnset},
+      {"from the start, later", T(2012, 6, 20, 7, 0, MonthlyByWeekday, 2, 1, 3), Local(2012, 9, 4, 0), -1, kAny, kAny, Local(2012, 9, 3, 7)},
+      {"31st skips June", T(2012, 5, 31, 9, 0, MonthlyByDate, 31, 1), Local(2012, 6, 1, 0), -1, Local(2012, 7, 31, 9), kAny,
        Local(2012, 5, 31, 9)},
-      {"last day", T(MonthlyByDate, 2012, 6, 15, 9, 0, 0, 1), Local(2012, 7, 1, 0), -1, Local(2012, 7, 31, 9), kAny, Local(2012, 6, 30, 9)},
+      {"last day", T(2012, 6, 15, 9, 0, MonthlyByDate, 0, 1), Local(2012, 7, 1, 0), -1, Local(2012, 7, 31, 9), kAny, Local(2012, 6, 30, 9)},
       // February of century years has 28 days, of 2096 and 2104 29.
       {"2100", lastDay, Local(2100, 3, 15, 0), 1, Local(2101, 2, 28, 9), kAny, Local(2100, 2, 28, 9)},
       {"2096", lastDay, Local(2096, 3, 1, 0), -1, kAny, kAny, Local(2096, 2, 29, 9)},
@@ -116,20 +92,20 @@ TEST(ScheduleOccurrences, AroundTheReference) {
       {"29th in 2104", leapDay, Local(2104, 3, 1, 0), -1, kAny, kAny, Local(2104, 2, 29, 9)},
       {"29th in 2033", leapDay, Local(2033, 1, 1, 0), -1, Local(2036, 2, 29, 9), kAny, Local(2032, 2, 29, 9)},
       // No month between occurrences: the start month only.
-      {"by date once", T(MonthlyByDate, 2012, 6, 5, 9, 0, 20), Local(2012, 6, 1, 0), 1, Local(2012, 6, 20, 9), kAny, kAny},
-      {"by date done", T(MonthlyByDate, 2012, 6, 5, 9, 0, 20), Local(2013, 1, 1, 0), 0, kUnset, kAny, Local(2012, 6, 20, 9)},
-      {"by weekday done", T(MonthlyByWeekday, 2012, 6, 1, 9, 0, 2, 1), Local(2012, 6, 10, 0), 0, kAny, kAny, Local(2012, 6, 4, 9)},
-      {"after the first Monday", T(MonthlyByWeekday, 2012, 6, 5, 9, 0, 2, 1), Local(2012, 6, 10, 0), 0, kAny, kAny, kUnset},
+      {"by date once", T(2012, 6, 5, 9, 0, MonthlyByDate, 20), Local(2012, 6, 1, 0), 1, Local(2012, 6, 20, 9), kAny, kAny},
+      {"by date done", T(2012, 6, 5, 9, 0, MonthlyByDate, 20), Local(2013, 1, 1, 0), 0, kUnset, kAny, Local(2012, 6, 20, 9)},
+      {"by weekday done", T(2012, 6, 1, 9, 0, MonthlyByWeekday, 2, 1), Local(2012, 6, 10, 0), 0, kAny, kAny, Local(2012, 6, 4, 9)},
+      {"after the first Monday", T(2012, 6, 5, 9, 0, MonthlyByWeekday, 2, 1), Local(2012, 6, 10, 0), 0, kAny, kAny, kUnset},
       // More than twelve months between occurrences, or days no visited month has.
-      {"13 months by weekday", T(MonthlyByWeekday, 2012, 6, 1, 9, 0, 2, 1, 13), Local(2013, 6, 1, 0), 0, kAny, kAny, kUnset},
-      {"13 months by date", T(MonthlyByDate, 2012, 6, 1, 9, 0, 10, 13), Local(2013, 6, 1, 0), 0, kAny, kAny, kUnset},
-      {"April 31", T(MonthlyByDate, 2012, 4, 1, 9, 0, 31, 12), Local(2020, 6, 1, 0), 0, kAny, kAny, kUnset},
-      {"June 31", T(MonthlyByDate, 2012, 6, 1, 9, 0, 31, 12), Local(2020, 6, 1, 0), 0, kAny, kAny, kUnset},
-      {"September 31", T(MonthlyByDate, 2012, 9, 1, 9, 0, 31, 12), Local(2020, 6, 1, 0), 0, kAny, kAny, kUnset},
-      {"November 31", T(MonthlyByDate, 2012, 11, 1, 9, 0, 31, 12), Local(2020, 6, 1, 0), 0, kAny, kAny, kUnset},
-      {"February 30", T(MonthlyByDate, 2012, 2, 1, 9, 0, 30, 12), Local(2020, 6, 1, 0), 0, kAny, kAny, kUnset},
-      {"February 31", T(MonthlyByDate, 2012, 2, 1, 9, 0, 31, 12), Local(2020, 6, 1, 0), 0, kAny, kAny, kUnset},
-      {"six months to October 31", T(MonthlyByDate, 2012, 4, 1, 9, 0, 31, 6), Local(2012, 5, 1, 0), -1, Local(2012, 10, 31, 9), kAny, kAny},
+      {"13 months by weekday", T(2012, 6, 1, 9, 0, MonthlyByWeekday, 2, 1, 13), Local(2013, 6, 1, 0), 0, kAny, kAny, kUnset},
+      {"13 months by date", T(2012, 6, 1, 9, 0, MonthlyByDate, 10, 13), Local(2013, 6, 1, 0), 0, kAny, kAny, kUnset},
+      {"April 31", T(2012, 4, 1, 9, 0, MonthlyByDate, 31, 12), Local(2020, 6, 1, 0), 0, kAny, kAny, kUnset},
+      {"June 31", T(2012, 6, 1, 9, 0, MonthlyByDate, 31, 12), Local(2020, 6, 1, 0), 0, kAny, kAny, kUnset},
+      {"September 31", T(2012, 9, 1, 9, 0, MonthlyByDate, 31, 12), Local(2020, 6, 1, 0), 0, kAny, kAny, kUnset},
+      {"November 31", T(2012, 11, 1, 9, 0, MonthlyByDate, 31, 12), Local(2020, 6, 1, 0), 0, kAny, kAny, kUnset},
+      {"February 30", T(2012, 2, 1, 9, 0, MonthlyByDate, 30, 12), Local(2020, 6, 1, 0), 0, kAny, kAny, kUnset},
+      {"February 31", T(2012, 2, 1, 9, 0, MonthlyByDate, 31, 12), Local(2020, 6, 1, 0), 0, kAny, kAny, kUnset},
+      {"six months to October 31", T(2012, 4, 1, 9, 0, MonthlyByDate, 31, 6), Local(2012, 5, 1, 0), -1, Local(2012, 10, 31, 9), kAny, kAny},
       {"one time at the reference", once, start, 1, start, start + 2 * kHour, kUnset},
       {"one time before it", once, start + 1, 0, kUnset, kUnset, start},
       // Equal next starts: the end belongs to the first token in the list.
@@ -137,12 +113,12 @@ TEST(ScheduleOccurrences, AroundTheReference) {
       {"equal starts swapped", second + first, june4, -1, kAny, start + 2 * kHour, kAny},
       // The earliest next and the latest last win, in any order; a later
       // interval occurrence exactly at the reference is the last start.
-      {"combined", later + earlier + first + T(Interval, 2012, 6, 1, 10, 0, 0, 1), june4, -1, Local(2012, 6, 4, 1), kAny, june4},
+      {"combined", later + earlier + first + T(2012, 6, 1, 10, 0, Interval, 0, 1), june4, -1, Local(2012, 6, 4, 1), kAny, june4},
       {"combined one-time", later + earlier + first, june4, -1, start, kAny, Local(2012, 6, 3, 10)},
       // A token without a local start (day 0) drops out, as does a monthly
       // walk past the runtime's last representable year (3015).
-      {"no start", T(OneTime, 2012, 6, 0, 10, 0) + past, Local(2012, 7, 1, 0), 0, kAny, kAny, start},
-      {"far future", T(MonthlyByDate, 2012, 6, 5, 10, 0, 5, 1) + past, 33000000000LL, 0, kAny, kAny, start},
+      {"no start", T(2012, 6, 0, 10, 0, OneTime) + past, Local(2012, 7, 1, 0), 0, kAny, kAny, start},
+      {"far future", T(2012, 6, 5, 10, 0, MonthlyByDate, 5, 1) + past, 33000000000LL, 0, kAny, kAny, start},
   };
   // clang-format on
   for (const auto& row : rows) {
@@ -160,7 +136,7 @@ TEST(ScheduleOccurrences, AroundTheReference) {
 }
 
 TEST(ScheduleOccurrences, OptionalOutputs) {
-  CSchedule schedule(T(Interval, 2012, 6, 5, 10, 0, 0, 1).c_str());
+  CSchedule schedule(T(2012, 6, 5, 10, 0, Interval, 0, 1).c_str());
   const __time64_t reference = Local(2012, 6, 5, 12, 30);
   __time64_t next = kUnset;
   __time64_t last = kUnset;

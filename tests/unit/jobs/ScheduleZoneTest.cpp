@@ -41,31 +41,17 @@ std::wstring Text(__time64_t time) {
 }
 
 TokenFields Daily(int year, int month, int day, int hour) {
-  TokenFields fields = TokenStart(year, month, day, hour, 0, Interval);
-  fields.interval_days = 1;
-  return fields;
+  return TokenStart(year, month, day, hour, 0, Interval, 1);
 }
-
 TokenFields Weekly(int year, int month, int day, int hour, int weekday) {
-  TokenFields fields = TokenStart(year, month, day, hour, 0, ::Weekly);
-  fields.weekday = weekday;
-  fields.weeks = 1;
-  return fields;
+  return TokenStart(year, month, day, hour, 0, ::Weekly, weekday, 1);
 }
-
 TokenFields MonthlyOnDay(int year, int month, int day, int hour) {
-  TokenFields fields = TokenStart(year, month, day, hour, 0, MonthlyByDate);
-  fields.month_day = day;
-  fields.months = 1;
-  return fields;
+  return TokenStart(year, month, day, hour, 0, MonthlyByDate, day, 1);
 }
-
 TokenFields ByWeekday(int year, int month, int hour, int weekday, int order) {
-  TokenFields fields = TokenStart(year, month, 1, hour, 0, MonthlyByWeekday);
-  fields.weekday = weekday;
-  fields.week_order = order;
-  fields.months = 1;
-  return fields;
+  return TokenStart(year, month, 1, hour, 0, MonthlyByWeekday, weekday, order,
+                    1);
 }
 
 // Next and last start as local text, "-" for none; a null `last` is not
@@ -117,8 +103,7 @@ TEST_F(UTCZone, FirstDayOf1970AtMidnight) {
 // fourth Sunday of March is the day of the change itself.
 TEST_F(LondonZone, DaysWeeksAndMonthsKeepTheClockTime) {
   const __time64_t summer = Local(2012, 3, 28, 0);
-  TokenFields hours = Daily(2012, 3, 20, 9);
-  hours.interval_days = 0, hours.interval_hours = 24;
+  const TokenFields hours = TokenStart(2012, 3, 20, 9, 0, Interval, 0, 24);
   // clang-format off
   ExpectStarts({
       {"daily", Daily(2012, 3, 20, 9), summer, L"28/03/2012 09:00:00", L"27/03/2012 09:00:00"},

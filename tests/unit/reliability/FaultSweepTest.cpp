@@ -55,9 +55,8 @@ std::string Update(const std::string& status) {
 }
 // Job A1 (enabled, never expiring) with `triggers`, by default due at 10:20.
 std::string Job(std::string triggers = "", const std::string& id = R"("A1-P-R")") {
-  vpltest::TokenFields f;
-  f.year = 2026, f.month = 3, f.day = 10, f.hour = 10, f.minute = 20;
-  if (triggers.empty()) triggers = "[\"SMSSchedule=" + Narrow(vpltest::TokenText(f)) + "\"]";
+  const std::wstring due = vpltest::TokenText(vpltest::TokenStart(2026, 3, 10, 10, 20, 1));
+  if (triggers.empty()) triggers = "[\"SMSSchedule=" + Narrow(due) + "\"]";
   return Client("Policy\\\\Machine\\\\ActualConfig",
                 R"("CCM_Scheduler_ScheduledMessage": [{"ScheduledMessageID": )" + id + R"(, "TriggerMessage": "", "Triggers": )" +
                     triggers + R"(}], "CCM_SoftwareDistribution": [{"ADV_AdvertisementID": "A1", "ADV_ExpirationTime": null,
