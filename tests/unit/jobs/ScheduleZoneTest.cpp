@@ -69,7 +69,9 @@ void ExpectStarts(std::initializer_list<Row> rows) {
     const bool found =
         schedule.GetOccurrences(&next, nullptr, &row.reference, &last);
     EXPECT_EQ(row.next, found ? Text(next) : L"-") << row.name;
-    if (row.last) EXPECT_EQ(row.last, last ? Text(last) : L"-") << row.name;
+    if (row.last) {
+      EXPECT_EQ(row.last, last ? Text(last) : L"-") << row.name;
+    }
   }
 }
 
