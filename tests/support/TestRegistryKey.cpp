@@ -57,15 +57,12 @@ bool TestRegistryKey::HasSubkey(const std::string& relative) const {
 }
 
 void TestRegistryKey::CreateSubkey(const std::string& relative) const {
-  ScopedRegKey key;
-  EXPECT_EQ(ERROR_SUCCESS,
-            ::RegCreateKeyExA(m_root, Below(relative).c_str(), 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, key.Receive(), nullptr));
+  CreateSubkey(std::wstring(relative.begin(), relative.end()));
 }
 
 void TestRegistryKey::CreateSubkey(const std::wstring& relative) const {
-  const std::wstring path =
-      std::wstring(m_path.begin(), m_path.end()) + L"\\" + relative;
+  std::wstring path(m_path.begin(), m_path.end());
+  if (!relative.empty()) path += L"\\" + relative;
   ScopedRegKey key;
   EXPECT_EQ(ERROR_SUCCESS,
             ::RegCreateKeyExW(m_root, path.c_str(), 0, nullptr, 0,

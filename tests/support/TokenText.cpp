@@ -46,4 +46,27 @@ TokenFields TokenStart(uint32_t year, uint32_t month, uint32_t day,
   return fields;
 }
 
+TokenFields TokenStart(uint32_t year, uint32_t month, uint32_t day,
+                       uint32_t hour, uint32_t minute, uint32_t type,
+                       uint32_t a, uint32_t b, uint32_t c) {
+  TokenFields f = TokenStart(year, month, day, hour, minute, type);
+  switch (type) {
+    case 2:
+      f.interval_days = a, f.interval_hours = b, f.interval_minutes = c;
+      break;
+    case 3:
+      f.weekday = a, f.weeks = b;
+      break;
+    case 4:
+      f.weekday = a, f.week_order = b, f.months = c;
+      break;
+    case 5:
+      f.month_day = a, f.months = b;
+      break;
+    default:
+      f.duration_hours = a;
+  }
+  return f;
+}
+
 }  // namespace vpltest

@@ -40,30 +40,21 @@ DWORD TokenAttributesOf(const wchar_t* name) {
   return 0;
 }
 
+// Through either kind of name, quietly, with the token's enabled attribute
+// following each call.
 TEST(EnablePrivilege, HeldPrivilegeIsSwitchedOnAndOffQuietly) {
   DebugFlagsScope flags(0);
-  EXPECT_EQ(TRUE, EnablePrivilege("SeShutdownPrivilege"));
-  EXPECT_EQ(TRUE, DisablePrivilege("SeShutdownPrivilege"));
-  EXPECT_EQ(TRUE, EnablePrivilege(L"SeShutdownPrivilege"));
-  EXPECT_EQ(TRUE, DisablePrivilege(L"SeShutdownPrivilege"));
-  EXPECT_EQ(Lines{}, LogCapture::Messages());
-}
-
-TEST(DisablePrivilege, ClearsTheEnabledAttributeInTheToken) {
-  DebugFlagsScope flags(0);
+  const wchar_t* const name = L"SeShutdownPrivilege";
   for (bool wide : {false, true}) {
-    ASSERT_EQ(TRUE, EnablePrivilege("SeShutdownPrivilege"));
-    ASSERT_NE(0u,
-              TokenAttributesOf(L"SeShutdownPrivilege") & SE_PRIVILEGE_ENABLED);
-    if (wide) {
-      DisablePrivilege(L"SeShutdownPrivilege");
-    } else {
-      DisablePrivilege("SeShutdownPrivilege");
-    }
-    EXPECT_EQ(0u,
-              TokenAttributesOf(L"SeShutdownPrivilege") & SE_PRIVILEGE_ENABLED)
-        << (wide ? "wide" : "narrow");
+    SCOPED_TRACE(wide ? "wide" : "narrow");
+    EXPECT_EQ(TRUE, wide ? EnablePrivilege(name)
+                         : EnablePrivilege("SeShutdownPrivilege"));
+    EXPECT_NE(0u, TokenAttributesOf(name) & SE_PRIVILEGE_ENABLED);
+    EXPECT_EQ(TRUE, wide ? DisablePrivilege(name)
+                         : DisablePrivilege("SeShutdownPrivilege"));
+    EXPECT_EQ(0u, TokenAttributesOf(name) & SE_PRIVILEGE_ENABLED);
   }
+  EXPECT_EQ(Lines{}, LogCapture::Messages());
 }
 
 TEST(EnablePrivilege, MissingOrUnknownPrivilegeIsLoggedWithTheError) {

@@ -50,9 +50,8 @@ std::string Digits(int offset) {
 }
 // A one-time schedule element due at `hour`:`minute` on the base day.
 std::string At(int hour, int minute, const char* keyword = "SMSSchedule=") {
-  vpltest::TokenFields f;
-  f.year = 2026, f.month = 3, f.day = 10, f.hour = hour, f.minute = minute;
-  return keyword + Narrow(vpltest::TokenText(f));
+  return keyword + Narrow(vpltest::TokenText(
+                       vpltest::TokenStart(2026, 3, 10, hour, minute, 1)));
 }
 std::string Msg(const std::string& id, Texts triggers,
                 const std::string& message = "") {

@@ -2,6 +2,7 @@
 // any zone the tests run in.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 #include "jobs/DateTime.h"
@@ -24,310 +25,119 @@ __time64_t Local(int year, int month, int day, int hour, int minute = 0,
   return MakeLocalTime(year, month, day, hour, minute, second, kDstAutomatic);
 }
 
-struct Occurrences {
-  bool found = false;
-  __time64_t next = kUnset;
-  __time64_t end = kUnset;
-  __time64_t last = kUnset;
-};
+// Not checked by a row.
+constexpr __time64_t kAny = -8;
 
-Occurrences Evaluate(const std::wstring& text, __time64_t reference) {
-  CSchedule schedule(text.c_str());
-  EXPECT_FALSE(schedule.tokens().empty());
-  Occurrences result;
-  result.found = schedule.GetOccurrences(&result.next, &result.end, &reference,
-                                         &result.last);
-  return result;
+// A token's text from TokenStart's fields.
+template <typename... Fields>
+std::wstring T(Fields... fields) {
+  return TokenText(TokenStart(fields...));
 }
 
-TokenFields Hourly() {
-  TokenFields fields = TokenStart(2012, 6, 5, 10, 0, Interval);
-  fields.interval_hours = 1;
-  return fields;
-}
-
-TEST(ScheduleOccurrences, IntervalAroundTheReference) {
-  const std::wstring hourly = TokenText(Hourly());
-  Occurrences r = Evaluate(hourly, Local(2012, 6, 5, 12));
-  EXPECT_TRUE(r.found);
-  EXPECT_EQ(Local(2012, 6, 5, 13), r.next);
-  EXPECT_EQ(Local(2012, 6, 5, 12), r.last);
-  EXPECT_EQ(CSchedule::kNoNext, r.end);
-
-  r = Evaluate(hourly, Local(2012, 6, 5, 12, 0, 1));
-  EXPECT_EQ(Local(2012, 6, 5, 13), r.next);
-  EXPECT_EQ(Local(2012, 6, 5, 12), r.last);
-
-  r = Evaluate(hourly, Local(2012, 6, 5, 9));
-  EXPECT_EQ(Local(2012, 6, 5, 10), r.next);
-  EXPECT_EQ(kUnset, r.last);
-
-  r = Evaluate(hourly, Local(2012, 6, 5, 10));
-  EXPECT_EQ(Local(2012, 6, 5, 10), r.next);
-  EXPECT_EQ(Local(2012, 6, 5, 10), r.last);
-}
-
-TEST(ScheduleOccurrences, NextStartsBeyond2038) {
-  // Seventy years after its start, more seconds than 32 bits hold.
-  TokenFields fields = Hourly();
-  fields.year = 1971;
-  const Occurrences r = Evaluate(TokenText(fields), Local(2041, 6, 5, 12));
-  EXPECT_TRUE(r.found);
-  EXPECT_EQ(Local(2041, 6, 5, 13), r.next);
-  EXPECT_EQ(Local(2041, 6, 5, 12), r.last);
-}
-
-TEST(ScheduleOccurrences, IntervalOfMixedPartsAndOfNothing) {
-  TokenFields fields = TokenStart(2012, 6, 5, 10, 0, Interval);
-  fields.interval_days = 1;
-  fields.interval_hours = 2;
-  fields.interval_minutes = 30;
-  Occurrences r = Evaluate(TokenText(fields), Local(2012, 6, 6, 12, 30));
-  EXPECT_EQ(Local(2012, 6, 7, 15, 0), r.next);
-  EXPECT_EQ(Local(2012, 6, 6, 12, 30), r.last);
-
-  // No interval: every second once the start has passed.
-  fields.interval_days = fields.interval_hours = fields.interval_minutes = 0;
-  r = Evaluate(TokenText(fields), Local(2012, 6, 5, 11));
-  EXPECT_EQ(Local(2012, 6, 5, 11) + 1, r.next);
-  EXPECT_EQ(Local(2012, 6, 5, 11), r.last);
-}
-
-TEST(ScheduleOccurrences, EndFollowsTheDuration) {
-  TokenFields fields = Hourly();
-  fields.duration_days = 1;
-  fields.duration_hours = 2;
-  fields.duration_minutes = 3;
-  const Occurrences r = Evaluate(TokenText(fields), Local(2012, 6, 5, 12, 30));
-  EXPECT_EQ(Local(2012, 6, 5, 13), r.next);
-  EXPECT_EQ(r.next + kDay + 2 * kHour + 3 * 60, r.end);
-}
-
-TEST(ScheduleOccurrences, WeeklyFromAStartOffTheWeekday) {
-  // Mondays, from Wednesday 6 June 2012 08:00.
-  TokenFields fields = TokenStart(2012, 6, 6, 8, 0, Weekly);
-  fields.weekday = 2;
-  fields.weeks = 1;
-  Occurrences r = Evaluate(TokenText(fields), Local(2012, 6, 6, 8));
-  EXPECT_EQ(Local(2012, 6, 11, 8), r.next);
-  EXPECT_EQ(Local(2012, 6, 6, 8), r.last);
-
-  // The last start counts whole weeks from the Wednesday itself.
-  r = Evaluate(TokenText(fields), Local(2012, 6, 14, 9));
-  EXPECT_EQ(Local(2012, 6, 18, 8), r.next);
-  EXPECT_EQ(Local(2012, 6, 13, 8), r.last);
-
-  r = Evaluate(TokenText(fields), Local(2012, 6, 1, 8));
-  EXPECT_EQ(Local(2012, 6, 11, 8), r.next);
-  EXPECT_EQ(kUnset, r.last);
-}
-
-TEST(ScheduleOccurrences, WeeklyEverySoManyWeeks) {
-  TokenFields fields = TokenStart(2012, 6, 6, 8, 0, Weekly);
-  fields.weekday = 4;  // Wednesday, the start's own weekday
-  fields.weeks = 2;
-  const Occurrences r = Evaluate(TokenText(fields), Local(2012, 6, 10, 0));
-  EXPECT_EQ(Local(2012, 6, 20, 8), r.next);
-  EXPECT_EQ(Local(2012, 6, 6, 8), r.last);
-}
-
-TEST(ScheduleOccurrences, MonthlyByWeekdayWeeks) {
-  // Last Friday of each month.
-  TokenFields fields = TokenStart(2012, 6, 1, 9, 30, MonthlyByWeekday);
-  fields.weekday = 6;
-  fields.week_order = 0;
-  fields.months = 1;
-  Occurrences r = Evaluate(TokenText(fields), Local(2012, 7, 1, 0));
-  EXPECT_EQ(Local(2012, 7, 27, 9, 30), r.next);
-  EXPECT_EQ(Local(2012, 6, 29, 9, 30), r.last);
-
-  // Second Tuesday of April 2012, which starts on a Sunday.
-  fields = TokenStart(2012, 4, 1, 8, 0, MonthlyByWeekday);
-  fields.weekday = 3;
-  fields.week_order = 2;
-  fields.months = 1;
-  r = Evaluate(TokenText(fields), Local(2012, 4, 2, 0));
-  EXPECT_EQ(Local(2012, 4, 10, 8), r.next);
-
-  // First Monday of October 2012, which starts on a Monday.
-  fields = TokenStart(2012, 9, 1, 8, 0, MonthlyByWeekday);
-  fields.weekday = 2;
-  fields.week_order = 1;
-  fields.months = 1;
-  r = Evaluate(TokenText(fields), Local(2012, 9, 4, 0));
-  EXPECT_EQ(Local(2012, 10, 1, 8), r.next);
-
-  // A fifth Sunday of February 2012 runs on into March.
-  fields = TokenStart(2012, 2, 1, 8, 0, MonthlyByWeekday);
-  fields.weekday = 1;
-  fields.week_order = 5;
-  fields.months = 1;
-  r = Evaluate(TokenText(fields), Local(2012, 2, 2, 0));
-  EXPECT_EQ(Local(2012, 3, 4, 8), r.next);
-}
-
-TEST(ScheduleOccurrences, MonthlyByWeekdayCountsFromTheStart) {
-  // First Monday, every third month, from 20 June 2012: 4 June lies before
-  // the start and does not count.
-  TokenFields fields = TokenStart(2012, 6, 20, 7, 0, MonthlyByWeekday);
-  fields.weekday = 2;
-  fields.week_order = 1;
-  fields.months = 3;
-  Occurrences r = Evaluate(TokenText(fields), Local(2012, 6, 21, 0));
-  EXPECT_EQ(Local(2012, 9, 3, 7), r.next);
-  EXPECT_EQ(kUnset, r.last);
-  r = Evaluate(TokenText(fields), Local(2012, 9, 4, 0));
-  EXPECT_EQ(Local(2012, 9, 3, 7), r.last);
-}
-
-TEST(ScheduleOccurrences, MonthlyByDateSkipsShortMonths) {
-  TokenFields fields = TokenStart(2012, 5, 31, 9, 0, MonthlyByDate);
-  fields.month_day = 31;
-  fields.months = 1;
-  Occurrences r = Evaluate(TokenText(fields), Local(2012, 6, 1, 0));
-  EXPECT_EQ(Local(2012, 7, 31, 9), r.next);
-  EXPECT_EQ(Local(2012, 5, 31, 9), r.last);
-
-  // The last day of each month.
-  fields = TokenStart(2012, 6, 15, 9, 0, MonthlyByDate);
-  fields.month_day = 0;
-  fields.months = 1;
-  r = Evaluate(TokenText(fields), Local(2012, 7, 1, 0));
-  EXPECT_EQ(Local(2012, 7, 31, 9), r.next);
-  EXPECT_EQ(Local(2012, 6, 30, 9), r.last);
-}
-
-TEST(ScheduleOccurrences, FebruaryOfCenturyYearsHas28Days) {
-  TokenFields lastDay = TokenStart(2033, 2, 10, 9, 0, MonthlyByDate);
-  lastDay.month_day = 0;
-  lastDay.months = 12;
-  Occurrences r = Evaluate(TokenText(lastDay), Local(2100, 3, 15, 0));
-  EXPECT_TRUE(r.found);
-  EXPECT_EQ(Local(2101, 2, 28, 9), r.next);
-  EXPECT_EQ(Local(2100, 2, 28, 9), r.last);
-  r = Evaluate(TokenText(lastDay), Local(2096, 3, 1, 0));
-  EXPECT_EQ(Local(2096, 2, 29, 9), r.last);
-
-  TokenFields leapDay = TokenStart(2032, 2, 29, 9, 0, MonthlyByDate);
-  leapDay.month_day = 29;
-  leapDay.months = 12;
-  r = Evaluate(TokenText(leapDay), Local(2104, 1, 1, 0));
-  EXPECT_EQ(Local(2096, 2, 29, 9), r.last);
-  r = Evaluate(TokenText(leapDay), Local(2104, 3, 1, 0));
-  EXPECT_EQ(Local(2104, 2, 29, 9), r.last);
-  r = Evaluate(TokenText(leapDay), Local(2033, 1, 1, 0));
-  EXPECT_EQ(Local(2036, 2, 29, 9), r.next);
-  EXPECT_EQ(Local(2032, 2, 29, 9), r.last);
-}
-
-TEST(ScheduleOccurrences, MonthlyTokensThatNeverAdvanceFinish) {
-  // No month between occurrences: the start month only.
-  TokenFields byDate = TokenStart(2012, 6, 5, 9, 0, MonthlyByDate);
-  byDate.month_day = 20;
-  byDate.months = 0;
-  Occurrences r = Evaluate(TokenText(byDate), Local(2012, 6, 1, 0));
-  EXPECT_TRUE(r.found);
-  EXPECT_EQ(Local(2012, 6, 20, 9), r.next);
-  r = Evaluate(TokenText(byDate), Local(2013, 1, 1, 0));
-  EXPECT_FALSE(r.found);
-  EXPECT_EQ(kUnset, r.next);
-  EXPECT_EQ(Local(2012, 6, 20, 9), r.last);
-
-  TokenFields byWeekday = TokenStart(2012, 6, 1, 9, 0, MonthlyByWeekday);
-  byWeekday.weekday = 2;
-  byWeekday.week_order = 1;
-  byWeekday.months = 0;
-  r = Evaluate(TokenText(byWeekday), Local(2012, 6, 10, 0));
-  EXPECT_FALSE(r.found);
-  EXPECT_EQ(Local(2012, 6, 4, 9), r.last);
-  byWeekday.day = 5;  // after the first Monday: nothing at all
-  r = Evaluate(TokenText(byWeekday), Local(2012, 6, 10, 0));
-  EXPECT_FALSE(r.found);
-  EXPECT_EQ(kUnset, r.last);
-}
-
-TEST(ScheduleOccurrences, MonthlyTokensWithoutAnyOccurrence) {
-  // More than twelve months between occurrences.
-  for (int type : {MonthlyByWeekday, MonthlyByDate}) {
-    TokenFields fields = TokenStart(2012, 6, 1, 9, 0, type);
-    fields.weekday = 2;
-    fields.week_order = 1;
-    fields.month_day = 10;
-    fields.months = 13;
-    const Occurrences r = Evaluate(TokenText(fields), Local(2013, 6, 1, 0));
-    EXPECT_FALSE(r.found) << type;
-    EXPECT_EQ(kUnset, r.last) << type;
+TEST(ScheduleOccurrences, AroundTheReference) {
+  const std::wstring hourly = T(2012, 6, 5, 10, 0, Interval, 0, 1);
+  TokenFields lasting = TokenStart(2012, 6, 5, 10, 0, Interval, 0, 1);
+  lasting.duration_days = 1;
+  lasting.duration_hours = 2;
+  lasting.duration_minutes = 3;
+  TokenFields from1971 = TokenStart(1971, 6, 5, 10, 0, Interval, 0, 1);
+  // Mondays from a Wednesday.
+  const std::wstring mondays = T(2012, 6, 6, 8, 0, Weekly, 2, 1);
+  const std::wstring lastDay = T(2033, 2, 10, 9, 0, MonthlyByDate, 0, 12);
+  const std::wstring leapDay = T(2032, 2, 29, 9, 0, MonthlyByDate, 29, 12);
+  const std::wstring once = T(2012, 6, 5, 10, 0, OneTime, 2),
+                     past = T(2012, 6, 5, 10, 0, OneTime);
+  const std::wstring first = T(2012, 6, 5, 10, 0, OneTime, 1),
+                     second = T(2012, 6, 5, 10, 0, OneTime, 2);
+  const std::wstring earlier = T(2012, 6, 3, 10, 0, OneTime),
+                     later = T(2012, 6, 9, 10, 0, OneTime);
+  const __time64_t start = Local(2012, 6, 5, 10), june4 = Local(2012, 6, 4, 0);
+  // clang-format off
+  const struct { const char* name; std::wstring text; __time64_t reference; int found; __time64_t next, end, last; } rows[] = {
+      {"hourly", hourly, Local(2012, 6, 5, 12), 1, Local(2012, 6, 5, 13), CSchedule::kNoNext, Local(2012, 6, 5, 12)},
+      {"hourly, a second on", hourly, Local(2012, 6, 5, 12, 0, 1), -1, Local(2012, 6, 5, 13), kAny, Local(2012, 6, 5, 12)},
+      {"hourly, before the start", hourly, Local(2012, 6, 5, 9), -1, start, kAny, kUnset},
+      {"hourly, at the start", hourly, start, -1, start, kAny, start},
+      // Seventy years after its start, more seconds than 32 bits hold.
+      {"beyond 2038", TokenText(from1971), Local(2041, 6, 5, 12), 1, Local(2041, 6, 5, 13), kAny, Local(2041, 6, 5, 12)},
+      {"mixed interval", T(2012, 6, 5, 10, 0, Interval, 1, 2, 30), Local(2012, 6, 6, 12, 30), -1, Local(2012, 6, 7, 15), kAny,
+       Local(2012, 6, 6, 12, 30)},
+      // No interval: every second once the start has passed.
+      {"no interval", T(2012, 6, 5, 10, 0, Interval), Local(2012, 6, 5, 11), -1, Local(2012, 6, 5, 11) + 1, kAny, Local(2012, 6, 5, 11)},
+      {"duration", TokenText(lasting), Local(2012, 6, 5, 12, 30), -1, Local(2012, 6, 5, 13),
+       Local(2012, 6, 5, 13) + kDay + 2 * kHour + 3 * 60, kAny},
+      {"Mondays at the start", mondays, Local(2012, 6, 6, 8), -1, Local(2012, 6, 11, 8), kAny, Local(2012, 6, 6, 8)},
+      // The last start counts whole weeks from the Wednesday itself.
+      {"Mondays later", mondays, Local(2012, 6, 14, 9), -1, Local(2012, 6, 18, 8), kAny, Local(2012, 6, 13, 8)},
+      {"Mondays before", mondays, Local(2012, 6, 1, 8), -1, Local(2012, 6, 11, 8), kAny, kUnset},
+      {"every other Wednesday", T(2012, 6, 6, 8, 0, Weekly, 4, 2), Local(2012, 6, 10, 0), -1, Local(2012, 6, 20, 8), kAny,
+       Local(2012, 6, 6, 8)},
+      {"last Friday", T(2012, 6, 1, 9, 30, MonthlyByWeekday, 6, 0, 1), Local(2012, 7, 1, 0), -1, Local(2012, 7, 27, 9, 30), kAny,
+       Local(2012, 6, 29, 9, 30)},
+      // April 2012 starts on a Sunday, October on a Monday; a fifth Sunday of
+      // February 2012 runs on into March.
+      {"second Tuesday", T(2012, 4, 1, 8, 0, MonthlyByWeekday, 3, 2, 1), Local(2012, 4, 2, 0), -1, Local(2012, 4, 10, 8), kAny, kAny},
+      {"first Monday", T(2012, 9, 1, 8, 0, MonthlyByWeekday, 2, 1, 1), Local(2012, 9, 4, 0), -1, Local(2012, 10, 1, 8), kAny, kAny},
+      {"fifth Sunday", T(2012, 2, 1, 8, 0, MonthlyByWeekday, 1, 5, 1), Local(2012, 2, 2, 0), -1, Local(2012, 3, 4, 8), kAny, kAny},
+      // Every third month from 20 June: 4 June lies before the start.
+      {"from the start", T(2012, 6, 20, 7, 0, MonthlyByWeekday, 2, 1, 3), Local(2012, 6, 21, 0), -1, Local(2012, 9, 3, 7), kAny, kUnset},
+      {"from the start, later", T(2012, 6, 20, 7, 0, MonthlyByWeekday, 2, 1, 3), Local(2012, 9, 4, 0), -1, kAny, kAny, Local(2012, 9, 3, 7)},
+      {"31st skips June", T(2012, 5, 31, 9, 0, MonthlyByDate, 31, 1), Local(2012, 6, 1, 0), -1, Local(2012, 7, 31, 9), kAny,
+       Local(2012, 5, 31, 9)},
+      {"last day", T(2012, 6, 15, 9, 0, MonthlyByDate, 0, 1), Local(2012, 7, 1, 0), -1, Local(2012, 7, 31, 9), kAny, Local(2012, 6, 30, 9)},
+      // February of century years has 28 days, of 2096 and 2104 29.
+      {"2100", lastDay, Local(2100, 3, 15, 0), 1, Local(2101, 2, 28, 9), kAny, Local(2100, 2, 28, 9)},
+      {"2096", lastDay, Local(2096, 3, 1, 0), -1, kAny, kAny, Local(2096, 2, 29, 9)},
+      {"29th before 2104", leapDay, Local(2104, 1, 1, 0), -1, kAny, kAny, Local(2096, 2, 29, 9)},
+      {"29th in 2104", leapDay, Local(2104, 3, 1, 0), -1, kAny, kAny, Local(2104, 2, 29, 9)},
+      {"29th in 2033", leapDay, Local(2033, 1, 1, 0), -1, Local(2036, 2, 29, 9), kAny, Local(2032, 2, 29, 9)},
+      // No month between occurrences: the start month only.
+      {"by date once", T(2012, 6, 5, 9, 0, MonthlyByDate, 20), Local(2012, 6, 1, 0), 1, Local(2012, 6, 20, 9), kAny, kAny},
+      {"by date done", T(2012, 6, 5, 9, 0, MonthlyByDate, 20), Local(2013, 1, 1, 0), 0, kUnset, kAny, Local(2012, 6, 20, 9)},
+      {"by weekday done", T(2012, 6, 1, 9, 0, MonthlyByWeekday, 2, 1), Local(2012, 6, 10, 0), 0, kAny, kAny, Local(2012, 6, 4, 9)},
+      {"after the first Monday", T(2012, 6, 5, 9, 0, MonthlyByWeekday, 2, 1), Local(2012, 6, 10, 0), 0, kAny, kAny, kUnset},
+      // More than twelve months between occurrences, or days no visited month has.
+      {"13 months by weekday", T(2012, 6, 1, 9, 0, MonthlyByWeekday, 2, 1, 13), Local(2013, 6, 1, 0), 0, kAny, kAny, kUnset},
+      {"13 months by date", T(2012, 6, 1, 9, 0, MonthlyByDate, 10, 13), Local(2013, 6, 1, 0), 0, kAny, kAny, kUnset},
+      {"April 31", T(2012, 4, 1, 9, 0, MonthlyByDate, 31, 12), Local(2020, 6, 1, 0), 0, kAny, kAny, kUnset},
+      {"June 31", T(2012, 6, 1, 9, 0, MonthlyByDate, 31, 12), Local(2020, 6, 1, 0), 0, kAny, kAny, kUnset},
+      {"September 31", T(2012, 9, 1, 9, 0, MonthlyByDate, 31, 12), Local(2020, 6, 1, 0), 0, kAny, kAny, kUnset},
+      {"November 31", T(2012, 11, 1, 9, 0, MonthlyByDate, 31, 12), Local(2020, 6, 1, 0), 0, kAny, kAny, kUnset},
+      {"February 30", T(2012, 2, 1, 9, 0, MonthlyByDate, 30, 12), Local(2020, 6, 1, 0), 0, kAny, kAny, kUnset},
+      {"February 31", T(2012, 2, 1, 9, 0, MonthlyByDate, 31, 12), Local(2020, 6, 1, 0), 0, kAny, kAny, kUnset},
+      {"six months to October 31", T(2012, 4, 1, 9, 0, MonthlyByDate, 31, 6), Local(2012, 5, 1, 0), -1, Local(2012, 10, 31, 9), kAny, kAny},
+      {"one time at the reference", once, start, 1, start, start + 2 * kHour, kUnset},
+      {"one time before it", once, start + 1, 0, kUnset, kUnset, start},
+      // Equal next starts: the end belongs to the first token in the list.
+      {"equal starts", first + second, june4, -1, kAny, start + kHour, kAny},
+      {"equal starts swapped", second + first, june4, -1, kAny, start + 2 * kHour, kAny},
+      // The earliest next and the latest last win, in any order; a later
+      // interval occurrence exactly at the reference is the last start.
+      {"combined", later + earlier + first + T(2012, 6, 1, 10, 0, Interval, 0, 1), june4, -1, Local(2012, 6, 4, 1), kAny, june4},
+      {"combined one-time", later + earlier + first, june4, -1, start, kAny, Local(2012, 6, 3, 10)},
+      // A token without a local start (day 0) drops out, as does a monthly
+      // walk past the runtime's last representable year (3015).
+      {"no start", T(2012, 6, 0, 10, 0, OneTime) + past, Local(2012, 7, 1, 0), 0, kAny, kAny, start},
+      {"far future", T(2012, 6, 5, 10, 0, MonthlyByDate, 5, 1) + past, 33000000000LL, 0, kAny, kAny, start},
+  };
+  // clang-format on
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    CSchedule schedule(row.text.c_str());
+    EXPECT_FALSE(schedule.tokens().empty());
+    __time64_t next = kUnset, end = kUnset, last = kUnset;
+    const bool found =
+        schedule.GetOccurrences(&next, &end, &row.reference, &last);
+    // What a row leaves unchecked (kAny, or -1 for found) passes as it came.
+    EXPECT_EQ(row.found < 0 ? found : row.found == 1, found);
+    EXPECT_EQ(row.next == kAny ? next : row.next, next);
+    EXPECT_EQ(row.end == kAny ? end : row.end, end);
+    EXPECT_EQ(row.last == kAny ? last : row.last, last);
   }
-  // Days that no visited month has.
-  struct {
-    int month;
-    int day;
-  } const never[] = {{4, 31}, {6, 31}, {9, 31}, {11, 31}, {2, 30}, {2, 31}};
-  for (const auto& c : never) {
-    TokenFields fields = TokenStart(2012, c.month, 1, 9, 0, MonthlyByDate);
-    fields.month_day = c.day;
-    fields.months = 12;
-    const Occurrences r = Evaluate(TokenText(fields), Local(2020, 6, 1, 0));
-    EXPECT_FALSE(r.found) << c.month << "/" << c.day;
-    EXPECT_EQ(kUnset, r.last);
-  }
-  // Every six months from April reaches October's 31st.
-  TokenFields fields = TokenStart(2012, 4, 1, 9, 0, MonthlyByDate);
-  fields.month_day = 31;
-  fields.months = 6;
-  EXPECT_EQ(Local(2012, 10, 31, 9),
-            Evaluate(TokenText(fields), Local(2012, 5, 1, 0)).next);
-}
-
-TEST(ScheduleOccurrences, OneTimeAtAndBeforeTheReference) {
-  TokenFields fields = TokenStart(2012, 6, 5, 10, 0, OneTime);
-  fields.duration_hours = 2;
-  const __time64_t start = Local(2012, 6, 5, 10);
-  Occurrences r = Evaluate(TokenText(fields), start);
-  EXPECT_TRUE(r.found);
-  EXPECT_EQ(start, r.next);
-  EXPECT_EQ(start + 2 * kHour, r.end);
-  EXPECT_EQ(kUnset, r.last);
-
-  r = Evaluate(TokenText(fields), start + 1);
-  EXPECT_FALSE(r.found);
-  EXPECT_EQ(kUnset, r.next);
-  EXPECT_EQ(kUnset, r.end);
-  EXPECT_EQ(start, r.last);
-}
-
-TEST(ScheduleOccurrences, TokensCombine) {
-  TokenFields first = TokenStart(2012, 6, 5, 10, 0, OneTime);
-  first.duration_hours = 1;
-  TokenFields second = first;
-  second.duration_hours = 2;
-  TokenFields earlier = TokenStart(2012, 6, 3, 10, 0, OneTime);
-  TokenFields later = TokenStart(2012, 6, 9, 10, 0, OneTime);
-  const __time64_t reference = Local(2012, 6, 4, 0);
-
-  // Equal next starts: the end belongs to the first token in the list.
-  Occurrences r = Evaluate(TokenText(first) + TokenText(second), reference);
-  EXPECT_EQ(Local(2012, 6, 5, 10) + kHour, r.end);
-  r = Evaluate(TokenText(second) + TokenText(first), reference);
-  EXPECT_EQ(Local(2012, 6, 5, 10) + 2 * kHour, r.end);
-
-  // The earliest next and the latest last win, in any order.
-  TokenFields hourly = Hourly();
-  hourly.day = 1;
-  r = Evaluate(TokenText(later) + TokenText(earlier) + TokenText(first) +
-                   TokenText(hourly),
-               reference);
-  // A later interval occurrence exactly at the reference is the last start.
-  EXPECT_EQ(Local(2012, 6, 4, 1), r.next);
-  EXPECT_EQ(Local(2012, 6, 4, 0), r.last);
-  r = Evaluate(TokenText(later) + TokenText(earlier) + TokenText(first),
-               reference);
-  EXPECT_EQ(Local(2012, 6, 5, 10), r.next);
-  EXPECT_EQ(Local(2012, 6, 3, 10), r.last);
 }
 
 TEST(ScheduleOccurrences, OptionalOutputs) {
-  CSchedule schedule(TokenText(Hourly()).c_str());
+  CSchedule schedule(T(2012, 6, 5, 10, 0, Interval, 0, 1).c_str());
   const __time64_t reference = Local(2012, 6, 5, 12, 30);
   __time64_t next = kUnset;
   __time64_t last = kUnset;
@@ -346,25 +156,6 @@ TEST(ScheduleOccurrences, OptionalOutputs) {
   next = kUnset;
   EXPECT_FALSE(empty.GetOccurrences(&next, nullptr, &reference, &last));
   EXPECT_EQ(kUnset, next);
-}
-
-TEST(ScheduleOccurrences, TokensThatCannotBeEvaluatedDropOut) {
-  const TokenFields past = TokenStart(2012, 6, 5, 10, 0, OneTime);
-  // Day 0 has no local start.
-  const TokenFields noStart = TokenStart(2012, 6, 0, 10, 0, OneTime);
-  Occurrences r =
-      Evaluate(TokenText(noStart) + TokenText(past), Local(2012, 7, 1, 0));
-  EXPECT_FALSE(r.found);
-  EXPECT_EQ(Local(2012, 6, 5, 10), r.last);
-
-  // Past the runtime's last representable year the monthly walk fails.
-  TokenFields monthly = TokenStart(2012, 6, 5, 10, 0, MonthlyByDate);
-  monthly.month_day = 5;
-  monthly.months = 1;
-  const __time64_t farFuture = 33000000000LL;  // in the year 3015
-  r = Evaluate(TokenText(monthly) + TokenText(past), farFuture);
-  EXPECT_FALSE(r.found);
-  EXPECT_EQ(Local(2012, 6, 5, 10), r.last);
 }
 
 }  // namespace

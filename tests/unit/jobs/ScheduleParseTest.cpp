@@ -12,13 +12,7 @@ using vpltest::TokenFields;
 using vpltest::TokenText;
 
 std::wstring OneTimeAt(uint32_t day, uint32_t hour) {
-  TokenFields fields;
-  fields.year = 2012;
-  fields.month = 6;
-  fields.day = day;
-  fields.hour = hour;
-  fields.type = OneTime;
-  return TokenText(fields);
+  return TokenText(vpltest::TokenStart(2012, 6, day, hour, 0, OneTime));
 }
 
 std::wstring Invalid() {
@@ -39,43 +33,27 @@ TEST(ScheduleParse, TokensBackToBackInOrder) {
             schedule.tokens()[1]->effective_start);
 }
 
-TEST(ScheduleParse, ShortTailIsIgnored) {
-  CSchedule schedule;
-  EXPECT_TRUE(schedule.Parse(L""));
-  EXPECT_TRUE(schedule.tokens().empty());
-  EXPECT_TRUE(schedule.Parse(OneTimeAt(3, 8).substr(0, 15).c_str()));
-  EXPECT_TRUE(schedule.tokens().empty());
-  EXPECT_TRUE(schedule.Parse((OneTimeAt(3, 8) + L"Z").c_str()));
-  EXPECT_EQ(1u, schedule.tokens().size());
-  EXPECT_TRUE(schedule.Parse(
-      (OneTimeAt(3, 8) + OneTimeAt(4, 8).substr(0, 15)).c_str()));
-  EXPECT_EQ(1u, schedule.tokens().size());
-}
-
-TEST(ScheduleParse, AllOrNothing) {
-  CSchedule schedule;
-  ASSERT_TRUE(schedule.Parse(OneTimeAt(3, 8).c_str()));
-  EXPECT_FALSE(schedule.Parse((OneTimeAt(3, 8) + Invalid()).c_str()));
-  EXPECT_TRUE(schedule.tokens().empty());
-  ASSERT_TRUE(schedule.Parse(OneTimeAt(3, 8).c_str()));
-  EXPECT_FALSE(schedule.Parse((Invalid() + OneTimeAt(3, 8)).c_str()));
-  EXPECT_TRUE(schedule.tokens().empty());
-  ASSERT_TRUE(schedule.Parse(OneTimeAt(3, 8).c_str()));
-  EXPECT_FALSE(schedule.Parse(nullptr));
-  EXPECT_TRUE(schedule.tokens().empty());
-}
-
-TEST(ScheduleParse, ConstructorParsesAndSwallowsFailure) {
-  EXPECT_EQ(
-      2u,
-      CSchedule((OneTimeAt(3, 8) + OneTimeAt(4, 8)).c_str()).tokens().size());
-  EXPECT_TRUE(
-      CSchedule((OneTimeAt(3, 8) + Invalid()).c_str()).tokens().empty());
-  EXPECT_TRUE(CSchedule(nullptr).tokens().empty());
-  // A token without a local start stays in the list.
-  EXPECT_EQ(
-      2u,
-      CSchedule((OneTimeAt(0, 8) + OneTimeAt(4, 8)).c_str()).tokens().size());
+// Each text parsed over a good one, and constructed: a short tail is
+// ignored, a bad token leaves nothing, a token without a local start stays;
+// the constructor swallows a failure.
+TEST(ScheduleParse, AllOrNothingAndShortTailIgnored) {
+  const std::wstring a = OneTimeAt(3, 8), b = OneTimeAt(4, 8);
+  // clang-format off
+  const struct { std::wstring text; bool null, parsed; size_t tokens; } cases[] = {
+      {L"", false, true, 0}, {a.substr(0, 15), false, true, 0}, {a + L"Z", false, true, 1},
+      {a + b.substr(0, 15), false, true, 1}, {a + Invalid(), false, false, 0}, {Invalid() + a, false, false, 0},
+      {L"", true, false, 0}, {a + b, false, true, 2}, {OneTimeAt(0, 8) + b, false, true, 2},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    const wchar_t* text = c.null ? nullptr : c.text.c_str();
+    SCOPED_TRACE(c.null ? "null" : std::string(c.text.begin(), c.text.end()));
+    CSchedule schedule;
+    ASSERT_TRUE(schedule.Parse(a.c_str()));
+    EXPECT_EQ(c.parsed, schedule.Parse(text));
+    EXPECT_EQ(c.tokens, schedule.tokens().size());
+    EXPECT_EQ(c.tokens, CSchedule(text).tokens().size());
+  }
 }
 
 }  // namespace

@@ -51,39 +51,28 @@ TEST(ScheduleTokenDecode, StartAndDurationOfEveryType) {
 
 TEST(ScheduleTokenDecode, RecurrenceFieldsOfEachType) {
   CScheduleToken token;
-  TokenFields interval = TokenStart(2012, 6, 1, 8, 0, Interval);
-  interval.interval_days = 31;
-  interval.interval_hours = 23;
-  interval.interval_minutes = 59;
-  ASSERT_TRUE(token.Decode(TokenText(interval).c_str()));
+  const auto decode = [&token](const TokenFields& fields) {
+    return token.Decode(TokenText(fields).c_str());
+  };
+  ASSERT_TRUE(decode(TokenStart(2012, 6, 1, 8, 0, Interval, 31, 23, 59)));
   EXPECT_EQ(31, token.interval_days);
   EXPECT_EQ(23, token.interval_hours);
   EXPECT_EQ(59, token.interval_minutes);
   EXPECT_EQ(0, token.weekday + token.weeks + token.months + token.week_order +
                    token.month_day);
 
-  TokenFields weekly = TokenStart(2012, 6, 1, 8, 0, Weekly);
-  weekly.weekday = 7;
-  weekly.weeks = 5;
-  ASSERT_TRUE(token.Decode(TokenText(weekly).c_str()));
+  ASSERT_TRUE(decode(TokenStart(2012, 6, 1, 8, 0, Weekly, 7, 5)));
   EXPECT_EQ(7, token.weekday);
   EXPECT_EQ(5, token.weeks);
   EXPECT_EQ(0, token.interval_minutes + token.months + token.week_order);
 
-  TokenFields byWeekday = TokenStart(2012, 6, 1, 8, 0, MonthlyByWeekday);
-  byWeekday.weekday = 6;
-  byWeekday.months = 12;
-  byWeekday.week_order = 3;
-  ASSERT_TRUE(token.Decode(TokenText(byWeekday).c_str()));
+  ASSERT_TRUE(decode(TokenStart(2012, 6, 1, 8, 0, MonthlyByWeekday, 6, 3, 12)));
   EXPECT_EQ(6, token.weekday);
   EXPECT_EQ(12, token.months);
   EXPECT_EQ(3, token.week_order);
   EXPECT_EQ(0, token.weeks + token.month_day + token.interval_days);
 
-  TokenFields byDate = TokenStart(2012, 6, 1, 8, 0, MonthlyByDate);
-  byDate.month_day = 31;
-  byDate.months = 15;
-  ASSERT_TRUE(token.Decode(TokenText(byDate).c_str()));
+  ASSERT_TRUE(decode(TokenStart(2012, 6, 1, 8, 0, MonthlyByDate, 31, 15)));
   EXPECT_EQ(31, token.month_day);
   EXPECT_EQ(15, token.months);
   EXPECT_EQ(0, token.weekday + token.week_order + token.weeks);
@@ -109,11 +98,8 @@ TEST(ScheduleTokenDecode, BitsOutsideTheTypeAreIgnored) {
 }
 
 TEST(ScheduleTokenDecode, LowerCaseDigitsReadAlike) {
-  TokenFields fields = TokenStart(2019, 11, 27, 22, 45, MonthlyByWeekday);
-  fields.weekday = 5;
-  fields.months = 3;
-  fields.week_order = 2;
-  const std::wstring upper = TokenText(fields);
+  const std::wstring upper =
+      TokenText(TokenStart(2019, 11, 27, 22, 45, MonthlyByWeekday, 5, 2, 3));
   std::wstring lower = upper;
   for (wchar_t& c : lower) c = static_cast<wchar_t>(towlower(c));
   ASSERT_NE(upper, lower);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <initializer_list>
 #include <string>
 
 #include "common/HResultException.h"
@@ -40,37 +41,38 @@ std::wstring Text(__time64_t time) {
 }
 
 TokenFields Daily(int year, int month, int day, int hour) {
-  TokenFields fields = TokenStart(year, month, day, hour, 0, Interval);
-  fields.interval_days = 1;
-  return fields;
+  return TokenStart(year, month, day, hour, 0, Interval, 1);
 }
-
 TokenFields Weekly(int year, int month, int day, int hour, int weekday) {
-  TokenFields fields = TokenStart(year, month, day, hour, 0, ::Weekly);
-  fields.weekday = weekday;
-  fields.weeks = 1;
-  return fields;
+  return TokenStart(year, month, day, hour, 0, ::Weekly, weekday, 1);
 }
-
 TokenFields MonthlyOnDay(int year, int month, int day, int hour) {
-  TokenFields fields = TokenStart(year, month, day, hour, 0, MonthlyByDate);
-  fields.month_day = day;
-  fields.months = 1;
-  return fields;
+  return TokenStart(year, month, day, hour, 0, MonthlyByDate, day, 1);
+}
+TokenFields ByWeekday(int year, int month, int hour, int weekday, int order) {
+  return TokenStart(year, month, 1, hour, 0, MonthlyByWeekday, weekday, order,
+                    1);
 }
 
-// Next and last start as local text, "-" for none.
-struct Texts {
-  std::wstring next;
-  std::wstring last;
+// Next and last start as local text, "-" for none; a null `last` is not
+// checked.
+struct Row {
+  const char* name;
+  TokenFields fields;
+  __time64_t reference;
+  const wchar_t *next, *last;
 };
-
-Texts Evaluate(const TokenFields& fields, __time64_t reference) {
-  CSchedule schedule(TokenText(fields).c_str());
-  __time64_t next = 0;
-  __time64_t last = 0;
-  const bool found = schedule.GetOccurrences(&next, nullptr, &reference, &last);
-  return {found ? Text(next) : L"-", last ? Text(last) : L"-"};
+void ExpectStarts(std::initializer_list<Row> rows) {
+  for (const Row& row : rows) {
+    CSchedule schedule(TokenText(row.fields).c_str());
+    __time64_t next = 0, last = 0;
+    const bool found =
+        schedule.GetOccurrences(&next, nullptr, &row.reference, &last);
+    EXPECT_EQ(row.next, found ? Text(next) : L"-") << row.name;
+    if (row.last) {
+      EXPECT_EQ(row.last, last ? Text(last) : L"-") << row.name;
+    }
+  }
 }
 
 __time64_t EffectiveStart(const TokenFields& fields) {
@@ -98,53 +100,28 @@ TEST_F(UTCZone, FirstDayOf1970AtMidnight) {
   EXPECT_EQ(86400, token.effective_start);
 }
 
-TEST_F(LondonZone, DaysAndWeeksKeepTheClockTime) {
-  // Clocks go forward on 25 March 2012: tokens from winter asked in summer.
-  const __time64_t reference = Local(2012, 3, 28, 0);
-  Texts daily = Evaluate(Daily(2012, 3, 20, 9), reference);
-  EXPECT_EQ(L"28/03/2012 09:00:00", daily.next);
-  EXPECT_EQ(L"27/03/2012 09:00:00", daily.last);
-  Texts weekly = Evaluate(Weekly(2012, 3, 20, 9, 3), reference);
-  EXPECT_EQ(L"03/04/2012 09:00:00", weekly.next);
-  EXPECT_EQ(L"27/03/2012 09:00:00", weekly.last);
-  // Every 24 hours is a fixed spacing, and shifts.
-  TokenFields hours = Daily(2012, 3, 20, 9);
-  hours.interval_days = 0;
-  hours.interval_hours = 24;
-  EXPECT_EQ(L"28/03/2012 10:00:00", Evaluate(hours, reference).next);
-  // Clocks go back on 28 October 2012.
-  daily = Evaluate(Daily(2012, 10, 25, 9), Local(2012, 10, 30, 0));
-  EXPECT_EQ(L"30/10/2012 09:00:00", daily.next);
-  EXPECT_EQ(L"29/10/2012 09:00:00", daily.last);
+// Clocks go forward on 25 March 2012 and back on 28 October: tokens from
+// before asked after. Every 24 hours is a fixed spacing, and shifts; the
+// fourth Sunday of March is the day of the change itself.
+TEST_F(LondonZone, DaysWeeksAndMonthsKeepTheClockTime) {
+  const __time64_t summer = Local(2012, 3, 28, 0);
+  const TokenFields hours = TokenStart(2012, 3, 20, 9, 0, Interval, 0, 24);
+  // clang-format off
+  ExpectStarts({
+      {"daily", Daily(2012, 3, 20, 9), summer, L"28/03/2012 09:00:00", L"27/03/2012 09:00:00"},
+      {"weekly", Weekly(2012, 3, 20, 9, 3), summer, L"03/04/2012 09:00:00", L"27/03/2012 09:00:00"},
+      {"24 hours", hours, summer, L"28/03/2012 10:00:00", nullptr},
+      {"daily in autumn", Daily(2012, 10, 25, 9), Local(2012, 10, 30, 0), L"30/10/2012 09:00:00", L"29/10/2012 09:00:00"},
+      {"by date", MonthlyOnDay(2012, 2, 20, 9), summer, L"20/04/2012 09:00:00", L"20/03/2012 09:00:00"},
+      {"by date in autumn", MonthlyOnDay(2012, 2, 20, 9), Local(2012, 11, 1, 0), L"20/11/2012 09:00:00", L"20/10/2012 09:00:00"},
+      {"last Friday", ByWeekday(2012, 2, 9, 6, 0), summer, L"30/03/2012 09:00:00", L"24/02/2012 09:00:00"},
+      {"fourth Sunday", ByWeekday(2012, 3, 9, 1, 4), Local(2012, 3, 2, 0), L"25/03/2012 09:00:00", nullptr},
+  });
+  // clang-format on
 }
 
-TEST_F(LondonZone, MonthlyKeepsTheClockTime) {
-  Texts byDate = Evaluate(MonthlyOnDay(2012, 2, 20, 9), Local(2012, 3, 28, 0));
-  EXPECT_EQ(L"20/04/2012 09:00:00", byDate.next);
-  EXPECT_EQ(L"20/03/2012 09:00:00", byDate.last);
-  byDate = Evaluate(MonthlyOnDay(2012, 2, 20, 9), Local(2012, 11, 1, 0));
-  EXPECT_EQ(L"20/11/2012 09:00:00", byDate.next);
-  EXPECT_EQ(L"20/10/2012 09:00:00", byDate.last);
-
-  TokenFields lastFriday = TokenStart(2012, 2, 1, 9, 0, MonthlyByWeekday);
-  lastFriday.weekday = 6;
-  lastFriday.months = 1;
-  const Texts byWeekday = Evaluate(lastFriday, Local(2012, 3, 28, 0));
-  EXPECT_EQ(L"30/03/2012 09:00:00", byWeekday.next);
-  EXPECT_EQ(L"24/02/2012 09:00:00", byWeekday.last);
-}
-
-TEST_F(LondonZone, WeekOrderDaysAreCalendarDays) {
-  // The fourth Sunday is the day of the change itself.
-  TokenFields fourthSunday = TokenStart(2012, 3, 1, 9, 0, MonthlyByWeekday);
-  fourthSunday.weekday = 1;
-  fourthSunday.week_order = 4;
-  fourthSunday.months = 1;
-  EXPECT_EQ(L"25/03/2012 09:00:00",
-            Evaluate(fourthSunday, Local(2012, 3, 2, 0)).next);
-}
-
-TEST_F(LondonZone, UtcTokensStartAtTheirUtcInstant) {
+// A UTC token starts at its UTC instant in winter and in summer.
+void ExpectUtcStartWhateverTheSeason() {
   TokenFields utc = TokenStart(2012, 8, 1, 12, 0, OneTime);
   utc.utc = true;
   for (const __time64_t now :
@@ -152,6 +129,10 @@ TEST_F(LondonZone, UtcTokensStartAtTheirUtcInstant) {
     PinnedClock clock(now);
     EXPECT_EQ(UtcTime(2012, 8, 1, 12, 0), EffectiveStart(utc)) << now;
   }
+}
+
+TEST_F(LondonZone, UtcTokensStartAtTheirUtcInstant) {
+  ExpectUtcStartWhateverTheSeason();
 }
 
 TEST_F(LondonZone, TextsAreLocal) {
@@ -164,31 +145,21 @@ TEST_F(LondonZone, TextsAreLocal) {
       CAutomationDate(UtcTime(2012, 1, 1, 11, 0, 5)).Format(L"%Y%m%d%H%M%S"));
 }
 
+// Clocks go back on 1 April 2012 and forward on 7 October.
 TEST_F(SydneyZone, DaysWeeksAndMonthsKeepTheClockTime) {
-  // Clocks go back on 1 April 2012.
-  const __time64_t reference = Local(2012, 4, 3, 0);
-  const Texts daily = Evaluate(Daily(2012, 3, 28, 9), reference);
-  EXPECT_EQ(L"03/04/2012 09:00:00", daily.next);
-  EXPECT_EQ(L"02/04/2012 09:00:00", daily.last);
-  const Texts weekly = Evaluate(Weekly(2012, 3, 28, 9, 4), reference);
-  EXPECT_EQ(L"04/04/2012 09:00:00", weekly.next);
-  EXPECT_EQ(L"28/03/2012 09:00:00", weekly.last);
-  const Texts monthly = Evaluate(MonthlyOnDay(2012, 3, 28, 9), reference);
-  EXPECT_EQ(L"28/04/2012 09:00:00", monthly.next);
-  EXPECT_EQ(L"28/03/2012 09:00:00", monthly.last);
-  // Clocks go forward on 7 October 2012.
-  const Texts spring = Evaluate(Daily(2012, 10, 5, 9), Local(2012, 10, 9, 0));
-  EXPECT_EQ(L"09/10/2012 09:00:00", spring.next);
+  const __time64_t autumn = Local(2012, 4, 3, 0);
+  // clang-format off
+  ExpectStarts({
+      {"daily", Daily(2012, 3, 28, 9), autumn, L"03/04/2012 09:00:00", L"02/04/2012 09:00:00"},
+      {"weekly", Weekly(2012, 3, 28, 9, 4), autumn, L"04/04/2012 09:00:00", L"28/03/2012 09:00:00"},
+      {"by date", MonthlyOnDay(2012, 3, 28, 9), autumn, L"28/04/2012 09:00:00", L"28/03/2012 09:00:00"},
+      {"daily in spring", Daily(2012, 10, 5, 9), Local(2012, 10, 9, 0), L"09/10/2012 09:00:00", nullptr},
+  });
+  // clang-format on
 }
 
 TEST_F(SydneyZone, UtcTokensStartAtTheirUtcInstant) {
-  TokenFields utc = TokenStart(2012, 8, 1, 12, 0, OneTime);
-  utc.utc = true;
-  for (const __time64_t now :
-       {UtcTime(2012, 1, 15, 12, 0), UtcTime(2012, 7, 15, 12, 0)}) {
-    PinnedClock clock(now);
-    EXPECT_EQ(UtcTime(2012, 8, 1, 12, 0), EffectiveStart(utc)) << now;
-  }
+  ExpectUtcStartWhateverTheSeason();
 }
 
 TEST_F(SydneyZone, FirstDayOf1970BeforeTheEpochKeepsTheSecondDay) {
@@ -233,20 +204,16 @@ TEST_F(SydneyZone, MonthBeforeTheEpochFailsBothWalks) {
 }
 
 TEST_F(NewYorkZone, SecondTuesdayOfMarchKeepsTheClockTime) {
-  // Clocks go forward on Sunday 11 March 2012, two days before.
-  TokenFields local = TokenStart(2012, 2, 1, 10, 0, MonthlyByWeekday);
-  local.weekday = 3;
-  local.week_order = 2;
-  local.months = 1;
-  // The same start stated in UTC: the time of day is the start's local one.
-  TokenFields utc = local;
-  utc.hour = 15;
+  // Clocks go forward on Sunday 11 March 2012, two days before. The same
+  // start stated in UTC: the time of day is the start's local one.
+  TokenFields utc = ByWeekday(2012, 2, 15, 3, 2);
   utc.utc = true;
-  for (const TokenFields& fields : {local, utc}) {
-    const Texts texts = Evaluate(fields, Local(2012, 3, 1, 0));
-    EXPECT_EQ(L"13/03/2012 10:00:00", texts.next) << fields.utc;
-    EXPECT_EQ(L"14/02/2012 10:00:00", texts.last) << fields.utc;
-  }
+  // clang-format off
+  ExpectStarts({
+      {"local", ByWeekday(2012, 2, 10, 3, 2), Local(2012, 3, 1, 0), L"13/03/2012 10:00:00", L"14/02/2012 10:00:00"},
+      {"utc", utc, Local(2012, 3, 1, 0), L"13/03/2012 10:00:00", L"14/02/2012 10:00:00"},
+  });
+  // clang-format on
 }
 
 }  // namespace

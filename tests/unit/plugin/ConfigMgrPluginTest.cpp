@@ -103,13 +103,8 @@ TEST_F(ConfigMgrPluginTest, UninitializeReleasesNothing) {
   EXPECT_EQ(providerRefs - 1, m_host.powerDownProvider->RefCount());
 }
 
-TEST_F(ConfigMgrPluginTest, NullServiceProviderIsRejected) {
-  EXPECT_EQ(E_POINTER, m_plugin->Initialize(nullptr));
-}
-
 TEST_F(ConfigMgrPluginTest, DetailsNameThePluginAndItsVersion) {
-  NTarn::ScopedBstr name;
-  NTarn::ScopedBstr version;
+  NTarn::ScopedBstr name, version;
   ASSERT_EQ(S_OK,
             m_plugin->GetPluginDetails(name.Receive(), version.Receive()));
   EXPECT_STREQ(L"Vesperline Microsoft ConfigMgr\\SMS Plugin", name.Get());
@@ -117,7 +112,8 @@ TEST_F(ConfigMgrPluginTest, DetailsNameThePluginAndItsVersion) {
   EXPECT_EQ(41u, name.Length());
 }
 
-TEST_F(ConfigMgrPluginTest, DetailsRejectNullOutParameters) {
+TEST_F(ConfigMgrPluginTest, NullPointersAreRejected) {
+  EXPECT_EQ(E_POINTER, m_plugin->Initialize(nullptr));
   BSTR text = nullptr;
   EXPECT_EQ(E_POINTER, m_plugin->GetPluginDetails(nullptr, &text));
   EXPECT_EQ(nullptr, text);

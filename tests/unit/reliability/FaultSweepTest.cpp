@@ -13,6 +13,7 @@
 
 #include "common/ScopedBstr.h"
 #include "jobs/AutomationDate.h"
+#include "jobs/DateTime.h"
 #include "jobs/SMSJobsDetector.h"
 #include "observer/PendingJobsPowerDownObserver.h"
 #include "plugin/Module.h"
@@ -35,12 +36,7 @@ const std::string kNo = "0 (null)";
 const std::string kInProgress = "3 SMS\\CMgr jobs in progress";
 
 // 10:00 local time on a fixed day: the pinned now of every question.
-__time64_t Now() {
-  tm fields{};
-  fields.tm_year = 126, fields.tm_mon = 2, fields.tm_mday = 10;
-  fields.tm_hour = 10, fields.tm_isdst = -1;
-  return _mktime64(&fields);
-}
+__time64_t Now() { return MakeLocalTime(2026, 3, 10, 10, 0, 0, kDstAutomatic); }
 std::string Narrow(const std::wstring& text) {
   return std::string(text.begin(), text.end());
 }
@@ -59,9 +55,8 @@ std::string Update(const std::string& status) {
 }
 // Job A1 (enabled, never expiring) with `triggers`, by default due at 10:20.
 std::string Job(std::string triggers = "", const std::string& id = R"("A1-P-R")") {
-  vpltest::TokenFields f;
-  f.year = 2026, f.month = 3, f.day = 10, f.hour = 10, f.minute = 20;
-  if (triggers.empty()) triggers = "[\"SMSSchedule=" + Narrow(vpltest::TokenText(f)) + "\"]";
+  const std::wstring due = vpltest::TokenText(vpltest::TokenStart(2026, 3, 10, 10, 20, 1));
+  if (triggers.empty()) triggers = "[\"SMSSchedule=" + Narrow(due) + "\"]";
   return Client("Policy\\\\Machine\\\\ActualConfig",
                 R"("CCM_Scheduler_ScheduledMessage": [{"ScheduledMessageID": )" + id + R"(, "TriggerMessage": "", "Triggers": )" +
                     triggers + R"(}], "CCM_SoftwareDistribution": [{"ADV_AdvertisementID": "A1", "ADV_ExpirationTime": null,

@@ -70,8 +70,30 @@ class SimulatedClientTest : public vpltest::SimClientFixture {
     }
     return object;
   }
+  // IWbemClassObject::Get of `name` into m_value and m_type.
+  HRESULT Get(const ComPtr<IWbemClassObject>& object, const wchar_t* name) {
+    m_type = 0;
+    return object->Get(name, 0, m_value.Receive(), &m_type, nullptr);
+  }
+  // Element `index` of the array in m_value.
+  template <typename T>
+  T Element(LONG index) {
+    T element{};
+    EXPECT_EQ(::SafeArrayGetElement(V_ARRAY(&m_value.Get()), &index, &element),
+              S_OK);
+    return element;
+  }
+  HRESULT GetObject(const wchar_t* path) {
+    ComPtr<IWbemClassObject> object;
+    const HRESULT hr = m_services->GetObject(ScopedBstr(path).Get(), 0, nullptr,
+                                             &object, nullptr);
+    EXPECT_EQ(SUCCEEDED(hr), object != nullptr) << hr;
+    return hr;
+  }
 
   ComPtr<IWbemServices> m_services;
+  ScopedVariant m_value;
+  CIMTYPE m_type = 0;
 };
 
 TEST_F(SimulatedClientTest, BehavesLikeWindowsForUnknownNamesAndBadQueries) {
@@ -100,73 +122,45 @@ TEST_F(SimulatedClientTest, GetReturnsCimTypesAndWindowsVariants) {
   ComPtr<IWbemClassObject> message =
       First(L"SELECT * FROM CCM_Scheduler_ScheduledMessage");
   ASSERT_TRUE(message);
-  ScopedVariant value;
-  CIMTYPE type = 0;
-  ASSERT_EQ(message->Get(L"Triggers", 0, value.Receive(), &type, nullptr),
-            S_OK);
-  EXPECT_EQ(type, CIM_STRING | CIM_FLAG_ARRAY);
-  ASSERT_EQ(value.Type(), VT_ARRAY | VT_BSTR);
-  LONG index = 1;
+  ASSERT_EQ(Get(message, L"Triggers"), S_OK);
+  EXPECT_EQ(m_type, CIM_STRING | CIM_FLAG_ARRAY);
+  ASSERT_EQ(m_value.Type(), VT_ARRAY | VT_BSTR);
   ScopedBstr element;
-  ASSERT_EQ(
-      ::SafeArrayGetElement(V_ARRAY(&value.Get()), &index, element.Receive()),
-      S_OK);
+  element.Reset(Element<BSTR>(1));
   EXPECT_STREQ(element.Get(), L"Y");
-
-  ASSERT_EQ(message->Get(L"TriggerMessage", 0, value.Receive(), &type, nullptr),
-            S_OK);
-  EXPECT_EQ(value.Type(), VT_NULL);
-  EXPECT_EQ(type, CIM_STRING);
+  ASSERT_EQ(Get(message, L"TriggerMessage"), S_OK);
+  EXPECT_EQ(m_value.Type(), VT_NULL);
+  EXPECT_EQ(m_type, CIM_STRING);
   // A schema property the instance does not set is NULL, not missing.
-  ASSERT_EQ(message->Get(L"TargetEndpoint", 0, value.Receive(), &type, nullptr),
-            S_OK);
-  EXPECT_EQ(value.Type(), VT_NULL);
-  EXPECT_EQ(message->Get(L"Nonsense", 0, value.Receive(), &type, nullptr),
-            WBEM_E_NOT_FOUND);
-  ASSERT_EQ(message->Get(L"__CLASS", 0, value.Receive(), nullptr, nullptr),
-            S_OK);
-  EXPECT_STREQ(V_BSTR(&value.Get()), L"CCM_Scheduler_ScheduledMessage");
+  ASSERT_EQ(Get(message, L"TargetEndpoint"), S_OK);
+  EXPECT_EQ(m_value.Type(), VT_NULL);
+  EXPECT_EQ(Get(message, L"Nonsense"), WBEM_E_NOT_FOUND);
+  ASSERT_EQ(Get(message, L"__CLASS"), S_OK);
+  EXPECT_STREQ(V_BSTR(&m_value.Get()), L"CCM_Scheduler_ScheduledMessage");
 
   ComPtr<IWbemClassObject> policy =
       First(L"SELECT * FROM CCM_SoftwareDistribution");
-  ASSERT_EQ(
-      policy->Get(L"PRG_PRF_Disabled", 0, value.Receive(), &type, nullptr),
-      S_OK);
-  EXPECT_EQ(type, CIM_BOOLEAN);
-  EXPECT_EQ(value.Type(), VT_BOOL);
-  EXPECT_EQ(V_BOOL(&value.Get()), VARIANT_TRUE);
-  ASSERT_EQ(
-      policy->Get(L"ADV_ExpirationTime", 0, value.Receive(), &type, nullptr),
-      S_OK);
-  EXPECT_EQ(type, CIM_DATETIME);
-  EXPECT_STREQ(V_BSTR(&value.Get()), L"20260101000000.000000+000");
-}
+  ASSERT_EQ(Get(policy, L"PRG_PRF_Disabled"), S_OK);
+  EXPECT_EQ(m_type, CIM_BOOLEAN);
+  EXPECT_EQ(m_value.Type(), VT_BOOL);
+  EXPECT_EQ(V_BOOL(&m_value.Get()), VARIANT_TRUE);
+  ASSERT_EQ(Get(policy, L"ADV_ExpirationTime"), S_OK);
+  EXPECT_EQ(m_type, CIM_DATETIME);
+  EXPECT_STREQ(V_BSTR(&m_value.Get()), L"20260101000000.000000+000");
 
-TEST_F(SimulatedClientTest, IntegerArraysUseWindowsElementTypes) {
-  Install();
+  // uint16 arrays travel as 32-bit integers, sint16 ones as 16-bit ones.
   ASSERT_EQ(Connect(L"root\\cimv2"), S_OK);
   ComPtr<IWbemClassObject> enclosure =
       First(L"SELECT * FROM Win32_SystemEnclosure");
   ASSERT_TRUE(enclosure);
-  ScopedVariant value;
-  CIMTYPE type = 0;
-  // uint16 travels as 32-bit integers, sint16 as 16-bit ones.
-  ASSERT_EQ(enclosure->Get(L"ChassisTypes", 0, value.Receive(), &type, nullptr),
-            S_OK);
-  EXPECT_EQ(type, CIM_UINT16 | CIM_FLAG_ARRAY);
-  EXPECT_EQ(value.Type(), VT_ARRAY | VT_I4);
-  LONG index = 1;
-  LONG chassis = 0;
-  ASSERT_EQ(::SafeArrayGetElement(V_ARRAY(&value.Get()), &index, &chassis),
-            S_OK);
-  EXPECT_EQ(chassis, 9);
-  ASSERT_EQ(enclosure->Get(L"Small", 0, value.Receive(), &type, nullptr), S_OK);
-  EXPECT_EQ(type, CIM_SINT16 | CIM_FLAG_ARRAY);
-  EXPECT_EQ(value.Type(), VT_ARRAY | VT_I2);
-  index = 0;
-  SHORT small = 0;
-  ASSERT_EQ(::SafeArrayGetElement(V_ARRAY(&value.Get()), &index, &small), S_OK);
-  EXPECT_EQ(small, -2);
+  ASSERT_EQ(Get(enclosure, L"ChassisTypes"), S_OK);
+  EXPECT_EQ(m_type, CIM_UINT16 | CIM_FLAG_ARRAY);
+  EXPECT_EQ(m_value.Type(), VT_ARRAY | VT_I4);
+  EXPECT_EQ(Element<LONG>(1), 9);
+  ASSERT_EQ(Get(enclosure, L"Small"), S_OK);
+  EXPECT_EQ(m_type, CIM_SINT16 | CIM_FLAG_ARRAY);
+  EXPECT_EQ(m_value.Type(), VT_ARRAY | VT_I2);
+  EXPECT_EQ(Element<SHORT>(0), -2);
 }
 
 TEST_F(SimulatedClientTest, WrongTypedAndProjectedProperties) {
@@ -182,16 +176,11 @@ TEST_F(SimulatedClientTest, WrongTypedAndProjectedProperties) {
   EXPECT_EQ(results->Next(0, 2, objects[0].GetAddressOf(), &returned), S_OK);
   ASSERT_EQ(returned, 2u);
   // GetAddressOf on the first element only fills the array contiguously.
-  ScopedVariant value;
-  CIMTYPE type = 0;
-  ASSERT_EQ(objects[1]->Get(L"ScheduledMessageID", 0, value.Receive(), &type,
-                            nullptr),
-            S_OK);
-  EXPECT_EQ(type, CIM_UINT32);
-  EXPECT_EQ(value.Type(), VT_I4);
-  EXPECT_EQ(V_I4(&value.Get()), 5);
-  EXPECT_EQ(objects[0]->Get(L"Triggers", 0, value.Receive(), &type, nullptr),
-            WBEM_E_NOT_FOUND);
+  ASSERT_EQ(Get(objects[1], L"ScheduledMessageID"), S_OK);
+  EXPECT_EQ(m_type, CIM_UINT32);
+  EXPECT_EQ(m_value.Type(), VT_I4);
+  EXPECT_EQ(V_I4(&m_value.Get()), 5);
+  EXPECT_EQ(Get(objects[0], L"Triggers"), WBEM_E_NOT_FOUND);
   ComPtr<IWbemClassObject> none;
   EXPECT_EQ(results->Next(0, 1, &none, &returned), WBEM_S_FALSE);
   EXPECT_EQ(returned, 0u);
@@ -201,28 +190,11 @@ TEST_F(SimulatedClientTest, WrongTypedAndProjectedProperties) {
 TEST_F(SimulatedClientTest, GetObjectFindsSingletonsAndKeys) {
   Install();
   ASSERT_EQ(Connect(L"root\\ccm"), S_OK);
-  ComPtr<IWbemClassObject> client;
-  EXPECT_EQ(m_services->GetObject(ScopedBstr(L"CCM_Client=@").Get(), 0, nullptr,
-                                  &client, nullptr),
-            S_OK);
-  EXPECT_TRUE(client);
-  client.Reset();
-  EXPECT_EQ(
-      m_services->GetObject(ScopedBstr(L"CCM_Client.ClientId=\"guid:1\"").Get(),
-                            0, nullptr, &client, nullptr),
-      S_OK);
-  client.Reset();
-  EXPECT_EQ(
-      m_services->GetObject(ScopedBstr(L"CCM_Client.ClientId='other'").Get(), 0,
-                            nullptr, &client, nullptr),
-      WBEM_E_NOT_FOUND);
-  EXPECT_EQ(m_services->GetObject(ScopedBstr(L"SMS_Client=@").Get(), 0, nullptr,
-                                  &client, nullptr),
-            WBEM_E_INVALID_CLASS);
-  EXPECT_EQ(m_services->GetObject(ScopedBstr(L"nonsense").Get(), 0, nullptr,
-                                  &client, nullptr),
-            WBEM_E_INVALID_OBJECT_PATH);
-  EXPECT_FALSE(client);
+  EXPECT_EQ(GetObject(L"CCM_Client=@"), S_OK);
+  EXPECT_EQ(GetObject(L"CCM_Client.ClientId=\"guid:1\""), S_OK);
+  EXPECT_EQ(GetObject(L"CCM_Client.ClientId='other'"), WBEM_E_NOT_FOUND);
+  EXPECT_EQ(GetObject(L"SMS_Client=@"), WBEM_E_INVALID_CLASS);
+  EXPECT_EQ(GetObject(L"nonsense"), WBEM_E_INVALID_OBJECT_PATH);
 }
 
 TEST_F(SimulatedClientTest, InjectedFailuresHitTheChosenCallWithErrorObject) {
@@ -295,78 +267,39 @@ TEST_F(SimulatedClientTest, RevokesItsRegistrationAndAllowsOneAtATime) {
   Install();
 }
 
-}  // namespace
-
-namespace {
-
 // The bundled sample answers every question the plug-in asks, as an idle
 // client would.
-TEST(SimulatedClientSampleTest, DefaultSampleAnswersThePluginsQueries) {
-  {
-    SimulatedClient sim(VPL_SAMPLES_DIR "/default.json");
-    struct Case {
-      const wchar_t* wmiNamespace;
-      const wchar_t* query;
-      HRESULT result;
-      ULONG objects;
-    };
-    const Case cases[] = {
-        {L"root\\CCM\\SoftMgmtAgent",
-         L"SELECT * FROM CCM_ExecutionRequestEx WHERE "
-         L"((RunningState='Running') "
-         L"OR (RunningState='NotifyExecution'))",
-         S_OK, 0},
-        {L"root\\CCM\\SoftMgmtAgent",
-         L"SELECT * FROM ExecutionRequest WHERE ((RunningState='Running') OR "
-         L"(RunningState='NotifyExecution'))",
-         static_cast<HRESULT>(WBEM_E_INVALID_CLASS), 0},
-        {L"root\\CCM\\SoftwareUpdates\\DeploymentAgent",
-         L"SELECT UpdateId, UpdateStatus FROM CCM_TargetedUpdateEx1 WHERE "
-         L"(UpdateState <> 2)",
-         S_OK, 0},
-        {L"root\\CCM\\Scheduler",
-         L"SELECT ScheduleID, LastTriggerTime FROM CCM_Scheduler_History", S_OK,
-         2},
-        {L"root\\ccm\\Policy\\Machine\\ActualConfig",
-         L"SELECT ScheduledMessageID, TriggerMessage, Triggers FROM "
-         L"CCM_Scheduler_ScheduledMessage",
-         S_OK, 1},
-        {L"root\\ccm\\Policy\\Machine\\ActualConfig",
-         L"SELECT * FROM CCM_SoftwareDistribution WHERE ADV_AdvertisementID = "
-         L"'TRN20001'",
-         S_OK, 1},
-        {L"root\\cimv2", L"SELECT * FROM Win32_SystemEnclosure", S_OK, 1},
-    };
-    for (const Case& c : cases) {
-      ComPtr<IWbemLocator> locator;
-      ASSERT_EQ(
-          ::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
-                             IID_PPV_ARGS(&locator)),
-          S_OK);
-      ComPtr<IWbemServices> services;
-      ASSERT_EQ(locator->ConnectServer(ScopedBstr(c.wmiNamespace).Get(),
-                                       nullptr, nullptr, nullptr, 0, nullptr,
-                                       nullptr, &services),
-                S_OK)
-          << c.wmiNamespace;
-      ComPtr<IEnumWbemClassObject> results;
-      EXPECT_EQ(services->ExecQuery(ScopedBstr(L"WQL").Get(),
-                                    ScopedBstr(c.query).Get(),
-                                    WBEM_FLAG_FORWARD_ONLY, nullptr, &results),
-                c.result)
-          << c.query;
-      ULONG count = 0;
-      for (ComPtr<IWbemClassObject> object; results;) {
-        ULONG returned = 0;
-        results->Next(WBEM_INFINITE, 1, object.ReleaseAndGetAddressOf(),
-                      &returned);
-        if (returned == 0) break;
-        ++count;
-      }
-      EXPECT_EQ(count, c.objects) << c.query;
+TEST_F(SimulatedClientTest, DefaultSampleAnswersThePluginsQueries) {
+  Install(VPL_SAMPLES_DIR "/default.json");
+  const std::wstring running =
+      L" WHERE ((RunningState='Running') OR (RunningState='NotifyExecution'))";
+  // clang-format off
+  const struct { const wchar_t* wmiNamespace; std::wstring query; HRESULT result; ULONG objects; } cases[] = {
+      {L"root\\CCM\\SoftMgmtAgent", L"SELECT * FROM CCM_ExecutionRequestEx" + running, S_OK, 0},
+      {L"root\\CCM\\SoftMgmtAgent", L"SELECT * FROM ExecutionRequest" + running, static_cast<HRESULT>(WBEM_E_INVALID_CLASS), 0},
+      {L"root\\CCM\\SoftwareUpdates\\DeploymentAgent",
+       L"SELECT UpdateId, UpdateStatus FROM CCM_TargetedUpdateEx1 WHERE (UpdateState <> 2)", S_OK, 0},
+      {L"root\\CCM\\Scheduler", L"SELECT ScheduleID, LastTriggerTime FROM CCM_Scheduler_History", S_OK, 2},
+      {L"root\\ccm\\Policy\\Machine\\ActualConfig",
+       L"SELECT ScheduledMessageID, TriggerMessage, Triggers FROM CCM_Scheduler_ScheduledMessage", S_OK, 1},
+      {L"root\\ccm\\Policy\\Machine\\ActualConfig",
+       L"SELECT * FROM CCM_SoftwareDistribution WHERE ADV_AdvertisementID = 'TRN20001'", S_OK, 1},
+      {L"root\\cimv2", L"SELECT * FROM Win32_SystemEnclosure", S_OK, 1},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.query.begin(), c.query.end()));
+    ASSERT_EQ(Connect(c.wmiNamespace), S_OK);
+    ComPtr<IEnumWbemClassObject> results;
+    EXPECT_EQ(Query(c.query.c_str(), results), c.result);
+    ULONG count = 0, returned = 0;
+    for (ComPtr<IWbemClassObject> object; results; ++count) {
+      results->Next(WBEM_INFINITE, 1, object.ReleaseAndGetAddressOf(),
+                    &returned);
+      if (returned == 0) break;
     }
+    EXPECT_EQ(count, c.objects);
   }
-  EXPECT_EQ(SimulatedClient::LiveObjects(), 0);
 }
 
 }  // namespace

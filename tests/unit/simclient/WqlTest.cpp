@@ -58,60 +58,31 @@ TEST(WqlTest, ParsesSelectListClassAndCondition) {
   EXPECT_TRUE(query.SelectedProperties().empty());
 }
 
-TEST(WqlTest, ComparisonsOnIntegersAndTexts) {
-  EXPECT_EQ(Matching(L"SELECT * FROM C WHERE UpdateState <> 2"),
-            (Ids{L"U1", L"It's \"quoted\""}));
-  EXPECT_EQ(Matching(L"SELECT * FROM C WHERE UpdateState != 2"),
-            (Ids{L"U1", L"It's \"quoted\""}));
-  EXPECT_EQ(Matching(L"SELECT * FROM C WHERE UpdateStatus >= 7"),
-            (Ids{L"U1", L"u2"}));
-  EXPECT_EQ(Matching(L"SELECT * FROM C WHERE UpdateStatus > 7"), (Ids{L"u2"}));
-  EXPECT_EQ(Matching(L"SELECT * FROM C WHERE UpdateStatus < 13"), (Ids{L"U1"}));
-  EXPECT_EQ(Matching(L"SELECT * FROM C WHERE UpdateStatus <= 13"),
-            (Ids{L"U1", L"u2"}));
-  EXPECT_EQ(Matching(L"SELECT * FROM C WHERE 7 = UpdateStatus"), (Ids{L"U1"}));
-  // Texts compare without regard to case.
-  EXPECT_EQ(Matching(L"SELECT * FROM C WHERE UpdateId = 'u1'"), (Ids{L"U1"}));
-  EXPECT_EQ(Matching(L"SELECT * FROM C WHERE UpdateId > 'U1'"), (Ids{L"u2"}));
-  // Backslash escapes inside either kind of quotes.
-  EXPECT_EQ(Matching(L"SELECT * FROM C WHERE UpdateId = 'It\\'s \"quoted\"'"),
-            (Ids{L"It's \"quoted\""}));
-  EXPECT_EQ(
-      Matching(L"SELECT * FROM C WHERE UpdateId = \"It's \\\"quoted\\\"\""),
-      (Ids{L"It's \"quoted\""}));
-  // A text constant against an integer property is read as a number.
-  EXPECT_EQ(Matching(L"SELECT * FROM C WHERE UpdateState = '2'"), (Ids{L"u2"}));
-}
-
-TEST(WqlTest, NullNeverMatchesAComparison) {
-  EXPECT_EQ(Matching(L"SELECT * FROM C WHERE UpdateStatus <> 7"), (Ids{L"u2"}));
-  EXPECT_EQ(Matching(L"SELECT * FROM C WHERE UpdateStatus IS NULL"),
-            (Ids{L"It's \"quoted\""}));
-  EXPECT_EQ(Matching(L"SELECT * FROM C WHERE UpdateStatus IS NOT NULL"),
-            (Ids{L"U1", L"u2"}));
-}
-
-TEST(WqlTest, LogicPrecedenceAndParentheses) {
-  // AND binds tighter than OR.
-  EXPECT_EQ(
-      Matching(L"SELECT * FROM C WHERE UpdateState = 0 OR UpdateState = 1 "
-               L"AND UpdateStatus = 7"),
-      (Ids{L"U1"}));
-  EXPECT_EQ(
-      Matching(L"SELECT * FROM C WHERE (UpdateState = 0 OR UpdateState = 1) "
-               L"AND UpdateStatus = 7"),
-      (Ids{L"U1"}));
-  EXPECT_EQ(
-      Matching(L"SELECT * FROM C WHERE (UpdateState = 0 OR UpdateState = 2) "
-               L"AND NOT UpdateStatus = 7"),
-      (Ids{L"u2"}));
-  EXPECT_EQ(
-      Matching(
-          L"SELECT * FROM C WHERE NOT (UpdateState = 0 OR UpdateState = 2)"),
-      (Ids{L"It's \"quoted\""}));
-  EXPECT_EQ(
-      Matching(L"SELECT * FROM C WHERE ((UpdateId='U1') OR (UpdateId='U2'))"),
-      (Ids{L"U1", L"u2"}));
+TEST(WqlTest, ComparisonsNullAndLogic) {
+  const Ids u1{L"U1"}, u2{L"u2"}, q{L"It's \"quoted\""}, both{L"U1", L"u2"};
+  // clang-format off
+  const struct { const wchar_t* where; Ids ids; } cases[] = {
+      {L"UpdateState <> 2", {L"U1", q[0]}}, {L"UpdateState != 2", {L"U1", q[0]}},
+      {L"UpdateStatus >= 7", both}, {L"UpdateStatus > 7", u2}, {L"UpdateStatus < 13", u1},
+      {L"UpdateStatus <= 13", both}, {L"7 = UpdateStatus", u1},
+      // Texts compare without regard to case; backslash escapes inside either
+      // kind of quotes; a text constant against an integer is read as a number.
+      {L"UpdateId = 'u1'", u1}, {L"UpdateId > 'U1'", u2}, {L"UpdateId = 'It\\'s \"quoted\"'", q},
+      {L"UpdateId = \"It's \\\"quoted\\\"\"", q}, {L"UpdateState = '2'", u2},
+      // Null never matches a comparison.
+      {L"UpdateStatus <> 7", u2}, {L"UpdateStatus IS NULL", q}, {L"UpdateStatus IS NOT NULL", both},
+      // AND binds tighter than OR.
+      {L"UpdateState = 0 OR UpdateState = 1 AND UpdateStatus = 7", u1},
+      {L"(UpdateState = 0 OR UpdateState = 1) AND UpdateStatus = 7", u1},
+      {L"(UpdateState = 0 OR UpdateState = 2) AND NOT UpdateStatus = 7", u2},
+      {L"NOT (UpdateState = 0 OR UpdateState = 2)", q},
+      {L"((UpdateId='U1') OR (UpdateId='U2'))", both},
+  };
+  // clang-format on
+  for (const auto& c : cases)
+    EXPECT_EQ(Matching(std::wstring(L"SELECT * FROM C WHERE ") + c.where),
+              c.ids)
+        << c.where;
 }
 
 // A query naming the key goes through the class's index; it must select
@@ -163,27 +134,15 @@ TEST(WqlTest, KeyIndexSelectsWhatAWalkSelects) {
 }
 
 TEST(WqlTest, MalformedQueriesAreInvalid) {
+  // clang-format off
   for (const wchar_t* text : {
-           L"",
-           L"SELECT",
-           L"SELECT * FROM",
-           L"SELECT FROM C",
-           L"SELECT * C",
-           L"SELECT * FROM C WHERE",
-           L"SELECT * FROM C WHERE A =",
-           L"SELECT * FROM C WHERE A = 'open",
-           L"SELECT * FROM C WHERE (A = 1",
-           L"SELECT * FROM C WHERE A = 1)",
-           L"SELECT * FROM C WHERE A == 1",
-           L"SELECT * FROM C WHERE 1 = 1",
-           L"SELECT * FROM C WHERE A = 1 AND",
-           L"SELECT A, FROM C",
-           L"SELECT * FROM C extra",
-           L"SELECT * FROM C WHERE A = 12abc",
-           L"SELECT * FROM C WHERE A ~ 1",
-           L"DELETE FROM C",
-           L"SELECT * FROM WHERE",
+      L"", L"SELECT", L"SELECT * FROM", L"SELECT FROM C", L"SELECT * C", L"SELECT * FROM C WHERE",
+      L"SELECT * FROM C WHERE A =", L"SELECT * FROM C WHERE A = 'open", L"SELECT * FROM C WHERE (A = 1",
+      L"SELECT * FROM C WHERE A = 1)", L"SELECT * FROM C WHERE A == 1", L"SELECT * FROM C WHERE 1 = 1",
+      L"SELECT * FROM C WHERE A = 1 AND", L"SELECT A, FROM C", L"SELECT * FROM C extra",
+      L"SELECT * FROM C WHERE A = 12abc", L"SELECT * FROM C WHERE A ~ 1", L"DELETE FROM C", L"SELECT * FROM WHERE"
        }) {
+    // clang-format on
     WqlQuery query;
     EXPECT_EQ(WqlQuery::Parse(text, query), WBEM_E_INVALID_QUERY) << text;
   }

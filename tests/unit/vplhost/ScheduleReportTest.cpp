@@ -9,35 +9,23 @@
 
 namespace {
 
-// Documented example tokens; occurrences around Sun 15 Feb 2026, 12:00 local.
-const struct {
-  const wchar_t* token;
-  const char* recurrence;  // as JSON
-  const char* start;
-  bool utc;
-  int durationHours;
-  const char *next, *nextEnd, *last;
-} kDecoded[] = {
-    // Every 10 days from 1 January 2026, 01:00.
-    {L"00211E0000100050",
-     R"({"type":"interval","days":10,"hours":0,"minutes":0})",
-     "2026-01-01 01:00", false, 0, "2026-02-20 01:00:00", nullptr,
-     "2026-02-10 01:00:00"},
-    // Every third week on Wednesday, 22:00 for two hours.
-    {L"02C71E00101C6000",
-     R"({"type":"weekly","weekday":"Wednesday","weeks":3})", "2026-01-07 22:00",
-     false, 2, "2026-02-18 22:00:00", "2026-02-19 00:00:00",
-     "2026-01-28 22:00:00"},
-    // The second Tuesday of every month, 03:00.
-    {L"00611E0000231400",
-     R"({"type":"monthly by weekday","week":"second","weekday":"Tuesday","months":1})",
-     "2026-01-01 03:00", false, 0, "2026-03-10 03:00:00", nullptr,
-     "2026-02-10 03:00:00"},
-    // The last day of every month, midnight.
-    {L"00011E0000280400", R"({"type":"monthly by date","day":0,"months":1})",
-     "2026-01-01 00:00", false, 0, "2026-02-28 00:00:00", nullptr,
-     "2026-01-31 00:00:00"},
+// Documented example tokens; occurrences around Sun 15 Feb 2026, 12:00 local:
+// every 10 days from 1 January 2026, 01:00; every third week on Wednesday,
+// 22:00 for two hours; the second Tuesday of every month, 03:00; the last day
+// of every month, midnight.
+// clang-format off
+const struct { const wchar_t* token; const char* recurrence; const char* start; bool utc; int durationHours;
+               const char *next, *nextEnd, *last; } kDecoded[] = {
+    {L"00211E0000100050", R"({"type":"interval","days":10,"hours":0,"minutes":0})", "2026-01-01 01:00", false, 0,
+     "2026-02-20 01:00:00", nullptr, "2026-02-10 01:00:00"},
+    {L"02C71E00101C6000", R"({"type":"weekly","weekday":"Wednesday","weeks":3})", "2026-01-07 22:00", false, 2,
+     "2026-02-18 22:00:00", "2026-02-19 00:00:00", "2026-01-28 22:00:00"},
+    {L"00611E0000231400", R"({"type":"monthly by weekday","week":"second","weekday":"Tuesday","months":1})",
+     "2026-01-01 03:00", false, 0, "2026-03-10 03:00:00", nullptr, "2026-02-10 03:00:00"},
+    {L"00011E0000280400", R"({"type":"monthly by date","day":0,"months":1})", "2026-01-01 00:00", false, 0,
+     "2026-02-28 00:00:00", nullptr, "2026-01-31 00:00:00"},
 };
+// clang-format on
 
 __time64_t Reference() {
   __time64_t reference = 0;
@@ -84,14 +72,13 @@ TEST(ScheduleReport, SplitsASchedulesTokensAndReadsTheUtcFlag) {
 }
 
 TEST(ScheduleReport, NamesWhyATokenIsInvalid) {
-  const struct {
-    const wchar_t* token;
-    const char* error;
-  } cases[] = {
+  // clang-format off
+  const struct { const wchar_t* token; const char* error; } cases[] = {
       {L"00011E0000300000", "recurrence type 6 is unknown"},
       {L"00011E00002804", "14 characters instead of 16"},
       {L"00011E00002804Z0", "character 15 is not a hexadecimal digit"},
   };
+  // clang-format on
   for (const auto& c : cases) {
     std::string text;
     EXPECT_EQ(vplhost::DescribeSchedules({c.token}, false, Reference(), &text),
