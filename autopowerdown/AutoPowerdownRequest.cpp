@@ -14,18 +14,6 @@
 #include "common/wmi/WbemText.h"
 #include "plugin/resource.h"
 
-using NTarn::FormatTimeStamp;
-using NTarn::GetRegParameter;
-using NTarn::IsDebugFlagSet;
-using NTarn::LoadStringResource;
-using NTarn::LogMessage;
-using NTarn::RecurDeleteKey;
-using NTarn::RegGetPolicyParameter;
-using NTarn::SetRegParameter;
-using NTarn::WriteEventLog;
-namespace debug_flags = NTarn::debug_flags;
-namespace reg_flags = NTarn::reg_flags;
-
 using Microsoft::WRL::ComPtr;
 
 namespace {
@@ -53,8 +41,8 @@ ULONGLONG LocalFileTimeNow() {
 // Writes "Initiated auto power down request (retry=N)" to the event log.
 void WriteAttemptEvent(DWORD retryCount) {
   wchar_t format[kEventTextChars + 1];
-  if (LoadStringResource(IDS_INITIATED_AUTO_POWER_DOWN, format,
-                         kEventTextChars + 1) == 0) {
+  if (NTarn::LoadStringResource(IDS_INITIATED_AUTO_POWER_DOWN, format,
+                                kEventTextChars + 1) == 0) {
     return;
   }
   wchar_t text[kEventTextChars + 1] = L"";
@@ -63,16 +51,16 @@ void WriteAttemptEvent(DWORD retryCount) {
   const std::string eventText = NTarn::GuardedCall(
       NTarn::CallSite{".\\AutoPowerdownRequest", __LINE__}, std::string(),
       [&text] { return NTarn::WideToAnsi(text); });
-  WriteEventLog(EVENTLOG_INFORMATION_TYPE, kRequestEventId, eventText.c_str(),
-                nullptr, nullptr);
-  if (IsDebugFlagSet(debug_flags::kAutoPowerDownAttempts)) {
-    LogMessage("%T: Initiated auto power down (RetryAttempt=%d)\n",
-               static_cast<int>(retryCount));
+  NTarn::WriteEventLog(EVENTLOG_INFORMATION_TYPE, kRequestEventId,
+                       eventText.c_str(), nullptr, nullptr);
+  if (NTarn::IsDebugFlagSet(NTarn::debug_flags::kAutoPowerDownAttempts)) {
+    NTarn::LogMessage("%T: Initiated auto power down (RetryAttempt=%d)\n",
+                      static_cast<int>(retryCount));
   }
 }
 
 void DeleteAttemptState() {
-  RecurDeleteKey(HKEY_LOCAL_MACHINE, autopowerdown_keys::kState);
+  NTarn::RecurDeleteKey(HKEY_LOCAL_MACHINE, autopowerdown_keys::kState);
 }
 
 }  // namespace
@@ -116,7 +104,8 @@ STDMETHODIMP AutoPowerdownRequest::GetName(BSTR* name) {
   if (!name) return E_POINTER;
   *name = nullptr;
   wchar_t text[kNameChars];
-  if (LoadStringResource(IDS_AUTO_POWER_DOWN_REQUEST, text, kNameChars) == 0) {
+  if (NTarn::LoadStringResource(IDS_AUTO_POWER_DOWN_REQUEST, text,
+                                kNameChars) == 0) {
     return E_FAIL;
   }
   *name = ::SysAllocString(text);
@@ -166,8 +155,8 @@ STDMETHODIMP AutoPowerdownRequest::OnCompleted(LONG) {
     std::lock_guard guard(*this);
     if (m_currentRetryCount == 0 && m_attemptDepth == 0) return E_FAIL;
   }
-  if (IsDebugFlagSet(debug_flags::kRequestCompletion)) {
-    LogMessage(
+  if (NTarn::IsDebugFlagSet(NTarn::debug_flags::kRequestCompletion)) {
+    NTarn::LogMessage(
         "%T: Auto power down request: Completed last power down request.\n");
   }
   EndCycleFromHost();
@@ -202,7 +191,7 @@ STDMETHODIMP AutoPowerdownRequest::LogTrigger() {
     maximum = m_maxRetryAttempts;
     interval = m_retryIntervalMins;
   }
-  LogMessage(
+  NTarn::LogMessage(
       "%T: Auto PowerDown Trigger:\n\tCurrentRetryCount: %d, "
       "MaxRetryAttempts: %d, RetryIntervalMins: %d, ShutdownDays: %d, "
       "ShutdownHour: %d, ShutdownMins: %d, ",
@@ -213,7 +202,7 @@ STDMETHODIMP AutoPowerdownRequest::LogTrigger() {
 }
 
 STDMETHODIMP AutoPowerdownRequest::Abort() {
-  LogMessage("%T: Aborting Auto Power Down Request.\n");
+  NTarn::LogMessage("%T: Aborting Auto Power Down Request.\n");
   EndCycleFromHost();
   return S_OK;
 }
@@ -246,8 +235,8 @@ HRESULT AutoPowerdownRequest::IssueAttempt(IPowerDownProvider* provider,
   }
   if (!context) {
     ComPtr<IPowerDownContext> created;
-    HRESULT hr =
-        ComObject<CPowerDownContext>::CreateInstance(IID_PPV_ARGS(&created));
+    HRESULT hr = NTarn::ComObject<CPowerDownContext>::CreateInstance(
+        IID_PPV_ARGS(&created));
     if (FAILED(hr)) return hr;
     hr = created->PutRequest(this);
     if (FAILED(hr)) return hr;
@@ -260,24 +249,25 @@ HRESULT AutoPowerdownRequest::IssueAttempt(IPowerDownProvider* provider,
       NTarn::WideToAnsi(LogoffActionToText(kLogoffNever));
   char logoffAction[kLogoffActionBytes] = "";
   strncpy_s(logoffAction, defaultAction.c_str(), _TRUNCATE);
-  RegGetPolicyParameter(HKEY_LOCAL_MACHINE, autopowerdown_keys::kSettings,
-                        "LogOffAction", REG_SZ, logoffAction,
-                        sizeof(logoffAction),
-                        reg_flags::kReadOnly | reg_flags::kKeepDefault);
-  RegGetPolicyParameter(HKEY_LOCAL_MACHINE, autopowerdown_keys::kSettings,
-                        "RetryAttempts", REG_DWORD, &maxRetryAttempts,
-                        sizeof(maxRetryAttempts), 0);
-  RegGetPolicyParameter(HKEY_LOCAL_MACHINE, autopowerdown_keys::kSettings,
-                        "RetryInterval", REG_DWORD, &retryIntervalMins,
-                        sizeof(retryIntervalMins), 0);
+  NTarn::RegGetPolicyParameter(
+      HKEY_LOCAL_MACHINE, autopowerdown_keys::kSettings, "LogOffAction", REG_SZ,
+      logoffAction, sizeof(logoffAction),
+      NTarn::reg_flags::kReadOnly | NTarn::reg_flags::kKeepDefault);
+  NTarn::RegGetPolicyParameter(
+      HKEY_LOCAL_MACHINE, autopowerdown_keys::kSettings, "RetryAttempts",
+      REG_DWORD, &maxRetryAttempts, sizeof(maxRetryAttempts), 0);
+  NTarn::RegGetPolicyParameter(
+      HKEY_LOCAL_MACHINE, autopowerdown_keys::kSettings, "RetryInterval",
+      REG_DWORD, &retryIntervalMins, sizeof(retryIntervalMins), 0);
   DWORD countdownSecs = 0;
-  RegGetPolicyParameter(HKEY_LOCAL_MACHINE, autopowerdown_keys::kSettings,
-                        "CountdownSecs", REG_DWORD, &countdownSecs,
-                        sizeof(countdownSecs), reg_flags::kReadOnly);
+  NTarn::RegGetPolicyParameter(HKEY_LOCAL_MACHINE,
+                               autopowerdown_keys::kSettings, "CountdownSecs",
+                               REG_DWORD, &countdownSecs, sizeof(countdownSecs),
+                               NTarn::reg_flags::kReadOnly);
   char shutdownMessage[kShutdownMessageBytes] = "";
-  RegGetPolicyParameter(HKEY_LOCAL_MACHINE, autopowerdown_keys::kSettings,
-                        "ShutdownMsg", REG_SZ, shutdownMessage,
-                        sizeof(shutdownMessage), reg_flags::kReadOnly);
+  NTarn::RegGetPolicyParameter(
+      HKEY_LOCAL_MACHINE, autopowerdown_keys::kSettings, "ShutdownMsg", REG_SZ,
+      shutdownMessage, sizeof(shutdownMessage), NTarn::reg_flags::kReadOnly);
   logoffAction[kLogoffActionBytes - 1] = '\0';
   shutdownMessage[kShutdownMessageBytes - 1] = '\0';
   {
@@ -310,7 +300,7 @@ HRESULT AutoPowerdownRequest::SubmitAttempt(IPowerDownProvider* provider,
   if (FAILED(hr)) return hr;
   // A logoff action of NEVER never powers down.
   if (powerDownType == 0 || logoffAction == kLogoffNever) {
-    LogMessage(
+    NTarn::LogMessage(
         "%T: Invalid power down context passed into the auto power down "
         "request; bailing...\n");
     hr = provider->WithdrawRequest(context);
@@ -330,8 +320,8 @@ HRESULT AutoPowerdownRequest::SubmitAttempt(IPowerDownProvider* provider,
   }
   if (settingLowered) {
     DeleteAttemptState();
-    if (IsDebugFlagSet(debug_flags::kVerbose)) {
-      LogMessage(
+    if (NTarn::IsDebugFlagSet(NTarn::debug_flags::kVerbose)) {
+      NTarn::LogMessage(
           "%T: Maximum retry attempts exceeded or invalid timer value "
           "encountered; reseting auto power down request state.\n");
     }
@@ -390,17 +380,18 @@ void AutoPowerdownRequest::ArmRetryTimer(DWORD retryCount,
   }
   const ULONGLONG now = LocalFileTimeNow();
   ULONGLONG lastAttempt = 0;
-  GetRegParameter(HKEY_LOCAL_MACHINE, autopowerdown_keys::kState,
-                  autopowerdown_keys::kLastAttemptTime, REG_QWORD, &lastAttempt,
-                  sizeof(lastAttempt), reg_flags::kReadOnly);
+  NTarn::GetRegParameter(HKEY_LOCAL_MACHINE, autopowerdown_keys::kState,
+                         autopowerdown_keys::kLastAttemptTime, REG_QWORD,
+                         &lastAttempt, sizeof(lastAttempt),
+                         NTarn::reg_flags::kReadOnly);
   // The first retry counts from the first attempt, every later one from the
   // time planned before it, which keeps the retries on a fixed grid.
   const ULONGLONG base =
       lastAttempt == 0 || retryCount == 1 ? now : lastAttempt;
   const ULONGLONG next = base + intervalMinutes * m_retryTimerMinute;
-  SetRegParameter(HKEY_LOCAL_MACHINE, autopowerdown_keys::kState,
-                  autopowerdown_keys::kLastAttemptTime, REG_QWORD, &next,
-                  sizeof(next), 0);
+  NTarn::SetRegParameter(HKEY_LOCAL_MACHINE, autopowerdown_keys::kState,
+                         autopowerdown_keys::kLastAttemptTime, REG_QWORD, &next,
+                         sizeof(next), 0);
 
   ULONGLONG localDue = next;
   if (localDue <= now) localDue += kOneDay;
@@ -420,8 +411,8 @@ void AutoPowerdownRequest::ArmRetryTimer(DWORD retryCount,
     ::SetWaitableTimer(m_retryTimer.Get(), &dueTime, 0, nullptr, nullptr,
                        FALSE);
   }
-  LogMessage("%T: Setting auto power down to fire at %s\n",
-             FormatTimeStamp(nullptr, 0, localDue));
+  NTarn::LogMessage("%T: Setting auto power down to fire at %s\n",
+                    NTarn::FormatTimeStamp(nullptr, 0, localDue));
 }
 
 void AutoPowerdownRequest::EndCycleFromHost() {

@@ -19,12 +19,13 @@
 #include <wrl/client.h>
 
 #include "common/ScopedHandle.h"
-#include "plugin/ComObject.h"
+#include "common/com/ComObject.h"
 #include "plugin/HostContract.h"
 
-class AutoPowerdownRequest : public ComObjectRoot, public IPowerDownRequest {
+class AutoPowerdownRequest : public NTarn::ComObjectRoot,
+                             public IPowerDownRequest {
  public:
-  using InterfaceMap = ComInterfaceMap<IPowerDownRequest>;
+  using InterfaceMap = NTarn::ComInterfaceMap<IPowerDownRequest>;
 
   // Creates the retry timer.
   HRESULT FinalConstruct();

@@ -8,16 +8,11 @@
 #include "autopowerdown/PowerStateChangeHandler.h"
 #include "autopowerdown/SettingsKeys.h"
 #include "common/GuardedCall.h"
+#include "common/HostServiceQueries.h"
 #include "common/Logging.h"
 #include "common/RegistryParameters.h"
 #include "common/wmi/WbemText.h"
 #include "jobs/ISMSJobsDetector.h"
-
-using NTarn::DebugFlags;
-using NTarn::GetRegParameter;
-using NTarn::LogMessage;
-using NTarn::RegGetPolicyParameter;
-namespace reg_flags = NTarn::reg_flags;
 
 using Microsoft::WRL::ComPtr;
 
@@ -28,10 +23,11 @@ constexpr DWORD kRunningProbeMilliseconds = 500;
 constexpr DWORD kStateListBytes = 1040;
 
 void ReadDebugFlags() {
-  DWORD flags = DebugFlags.load();
-  GetRegParameter(HKEY_LOCAL_MACHINE, autopowerdown_keys::kSettings, "debug",
-                  REG_DWORD, &flags, sizeof(flags), reg_flags::kReadOnly);
-  DebugFlags.store(flags);
+  DWORD flags = NTarn::DebugFlags.load();
+  NTarn::GetRegParameter(HKEY_LOCAL_MACHINE, autopowerdown_keys::kSettings,
+                         "debug", REG_DWORD, &flags, sizeof(flags),
+                         NTarn::reg_flags::kReadOnly);
+  NTarn::DebugFlags.store(flags);
 }
 
 }  // namespace
@@ -78,7 +74,7 @@ HRESULT AutoshutdownEvent::AttachHost(
   HRESULT hr = serviceProvider->QueryService(SID_TimeSinceLastInputProvider,
                                              IID_PPV_ARGS(&timeSinceLastInput));
   if (FAILED(hr)) {
-    LogMessage(
+    NTarn::LogMessage(
         "%T: Time since last user input provider has not been registered "
         "with the service provider; bailing...\n");
     return hr;
@@ -86,28 +82,16 @@ HRESULT AutoshutdownEvent::AttachHost(
   m_thread->SetTimeSinceLastInputProvider(std::move(timeSinceLastInput));
 
   ComPtr<IPowerDownProvider> powerDownProvider;
-  hr = serviceProvider->QueryService(SID_PowerDownProvider,
-                                     IID_PPV_ARGS(&powerDownProvider));
-  if (FAILED(hr)) {
-    LogMessage(
-        "%T: Power down provider has not been registered with the service "
-        "provider; bailing...\n");
-    return hr;
-  }
+  hr = NTarn::QueryPowerDownProvider(serviceProvider, &powerDownProvider);
+  if (FAILED(hr)) return hr;
   m_thread->SetPowerDownProvider(std::move(powerDownProvider));
 
   ComPtr<IEventBroker> eventBroker;
-  hr = serviceProvider->QueryService(SID_EventBroker,
-                                     IID_PPV_ARGS(&eventBroker));
-  if (FAILED(hr)) {
-    LogMessage(
-        "%T: Failed to query for event broker whilst initializing the CM\\SMS "
-        "plugin.\n");
-    return hr;
-  }
+  hr = NTarn::QueryEventBroker(serviceProvider, &eventBroker);
+  if (FAILED(hr)) return hr;
 
-  ComObject<PowerStateChangeHandler>* created = nullptr;
-  hr = ComObject<PowerStateChangeHandler>::CreateInstance(&created);
+  NTarn::ComObject<PowerStateChangeHandler>* created = nullptr;
+  hr = NTarn::ComObject<PowerStateChangeHandler>::CreateInstance(&created);
   if (FAILED(hr)) return hr;
   const ComPtr<PowerStateChangeHandler> handler(created);
   ComPtr<IPowerStateChangeEvent> handlerEvent;
@@ -144,7 +128,8 @@ HRESULT AutoshutdownEvent::StartThread() {
   // thread running.
   if (m_thread->IsRunning(kRunningProbeMilliseconds) ||
       FAILED(m_thread->ReserveStart())) {
-    LogMessage("%T: Auto power down thread is already running; exiting...\n");
+    NTarn::LogMessage(
+        "%T: Auto power down thread is already running; exiting...\n");
     return HRESULT_FROM_WIN32(ERROR_SERVICE_ALREADY_RUNNING);
   }
   const HRESULT hr = NTarn::GuardedHResultCall(
@@ -153,16 +138,20 @@ HRESULT AutoshutdownEvent::StartThread() {
         char jobStates[kStateListBytes] = "";
         char updateStates[kStateListBytes] = "";
         DWORD windowMinutes = 0;
-        const DWORD flags = reg_flags::kReadOnly | reg_flags::kKeepDefault;
-        RegGetPolicyParameter(HKEY_LOCAL_MACHINE, autopowerdown_keys::kSettings,
-                              "AllowedShutdownJobStates", REG_SZ, jobStates,
-                              sizeof(jobStates), flags);
-        RegGetPolicyParameter(HKEY_LOCAL_MACHINE, autopowerdown_keys::kSettings,
-                              "AllowedShutdownUpdateStates", REG_SZ,
-                              updateStates, sizeof(updateStates), flags);
-        RegGetPolicyParameter(HKEY_LOCAL_MACHINE, autopowerdown_keys::kSettings,
-                              "PendingSMSJobWindowMins", REG_DWORD,
-                              &windowMinutes, sizeof(windowMinutes), flags);
+        const DWORD flags =
+            NTarn::reg_flags::kReadOnly | NTarn::reg_flags::kKeepDefault;
+        NTarn::RegGetPolicyParameter(HKEY_LOCAL_MACHINE,
+                                     autopowerdown_keys::kSettings,
+                                     "AllowedShutdownJobStates", REG_SZ,
+                                     jobStates, sizeof(jobStates), flags);
+        NTarn::RegGetPolicyParameter(HKEY_LOCAL_MACHINE,
+                                     autopowerdown_keys::kSettings,
+                                     "AllowedShutdownUpdateStates", REG_SZ,
+                                     updateStates, sizeof(updateStates), flags);
+        NTarn::RegGetPolicyParameter(
+            HKEY_LOCAL_MACHINE, autopowerdown_keys::kSettings,
+            "PendingSMSJobWindowMins", REG_DWORD, &windowMinutes,
+            sizeof(windowMinutes), flags);
         jobStates[kStateListBytes - 1] = '\0';
         updateStates[kStateListBytes - 1] = '\0';
         std::wstring wideJobStates = NTarn::AnsiToWide(jobStates);

@@ -10,16 +10,17 @@
 #include <memory>
 
 #include "autopowerdown/AutoshutdownTiming.h"
-#include "plugin/ComObject.h"
+#include "common/com/ComObject.h"
 #include "plugin/HostContract.h"
 
 class AutoshutdownThread;
 class ISMSJobsDetector;
 class PowerStateChangeHandler;
 
-class AutoshutdownEvent : public ComObjectRoot, public IAutoshutdownEvent {
+class AutoshutdownEvent : public NTarn::ComObjectRoot,
+                          public IAutoshutdownEvent {
  public:
-  using InterfaceMap = ComInterfaceMap<IAutoshutdownEvent>;
+  using InterfaceMap = NTarn::ComInterfaceMap<IAutoshutdownEvent>;
 
   // Creates the thread.
   HRESULT FinalConstruct();

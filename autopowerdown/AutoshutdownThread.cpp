@@ -12,12 +12,6 @@
 #include "common/RegistryParameters.h"
 #include "jobs/ISMSJobsDetector.h"
 
-using NTarn::FormatErrorText;
-using NTarn::IsDebugFlagSet;
-using NTarn::LogMessage;
-using NTarn::RegGetPolicyParameter;
-namespace debug_flags = NTarn::debug_flags;
-
 using Microsoft::WRL::ComPtr;
 
 namespace {
@@ -98,7 +92,8 @@ void AutoshutdownThread::StopAndSetPowerDownType(int powerDownType) {
     ++m_stopsUnderWay;
   }
   if (IsRunning(kStopProbeMilliseconds)) {
-    LogMessage("%T: Auto power down thread was running; cancelling...\n");
+    NTarn::LogMessage(
+        "%T: Auto power down thread was running; cancelling...\n");
     StopAndJoin();
   }
   std::lock_guard<NTarn::CriticalSection> guard(StateLock());
@@ -117,29 +112,29 @@ AutoshutdownThread::Services AutoshutdownThread::CopyServices() {
 }
 
 unsigned AutoshutdownThread::Run() {
-  LogMessage(
+  NTarn::LogMessage(
       "%T: Kicking off the SMS\\CMgr auto power down thread to monitor the "
       "CM/SMS Client policy evaluator\n");
   if (FAILED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
-    LogMessage(
+    NTarn::LogMessage(
         "%T: Error when initializing COM; exiting the SMS\\CMgr "
         "auto-powersdown thread...\n");
   } else {
     bool goAhead = false;
     if (FAILED(WaitForPolicyJobs(&goAhead))) {
-      LogMessage(
+      NTarn::LogMessage(
           "%T: Wait for SMS\\CMgr policy refresh to take effect failed; "
           "bailing...\n");
       ::CoUninitialize();
       return 0;
     }
     if (goAhead && FAILED(RunPowerDownRequests())) {
-      LogMessage("%T: Filed to kick off auto power down request\n");
+      NTarn::LogMessage("%T: Filed to kick off auto power down request\n");
     }
     ::CoUninitialize();
   }
-  if (IsDebugFlagSet(debug_flags::kVerbose)) {
-    LogMessage("%T: Exiting the SMS\\CMgr auto-powerdown thread\n");
+  if (NTarn::IsDebugFlagSet(NTarn::debug_flags::kVerbose)) {
+    NTarn::LogMessage("%T: Exiting the SMS\\CMgr auto-powerdown thread\n");
   }
   return 0;
 }
@@ -149,7 +144,8 @@ HRESULT AutoshutdownThread::WaitForPolicyJobs(bool* goAhead) {
   const Services services = CopyServices();
   // Chosen once: the verbose switch also keeps the display on.
   EXECUTION_STATE state = ES_CONTINUOUS | ES_SYSTEM_REQUIRED;
-  if (IsDebugFlagSet(debug_flags::kVerbose)) state |= ES_DISPLAY_REQUIRED;
+  if (NTarn::IsDebugFlagSet(NTarn::debug_flags::kVerbose))
+    state |= ES_DISPLAY_REQUIRED;
   int minute = 0;
   bool found = false;
   int countdown = m_timing.policyWaitMinutes;
@@ -160,10 +156,10 @@ HRESULT AutoshutdownThread::WaitForPolicyJobs(bool* goAhead) {
     if (wait == WAIT_OBJECT_0) break;
     if (wait != WAIT_TIMEOUT) {
       const DWORD error = ::GetLastError();
-      LogMessage(
+      NTarn::LogMessage(
           "%T: Internal error: Wait failed in AutoShutdownthread [%d] "
           "%s\n",
-          static_cast<int>(error), FormatErrorText(error));
+          static_cast<int>(error), NTarn::FormatErrorText(error));
       break;
     }
     ++minute;
@@ -171,7 +167,7 @@ HRESULT AutoshutdownThread::WaitForPolicyJobs(bool* goAhead) {
     const HRESULT input =
         QueryTimeSinceLastInput(services.timeSinceLastInput.Get(), &idle);
     if (SUCCEEDED(input) && idle < m_timing.userInputThresholdMilliseconds) {
-      LogMessage(
+      NTarn::LogMessage(
           "%T: Autopowerdown thread: user input detected whilst checking job "
           "status; cancelling...\n");
       break;
@@ -191,8 +187,8 @@ HRESULT AutoshutdownThread::WaitForPolicyJobs(bool* goAhead) {
     }
     if (FAILED(input)) break;
     if (found && countdown == 0) {
-      if (IsDebugFlagSet(debug_flags::kVerbose)) {
-        LogMessage(
+      if (NTarn::IsDebugFlagSet(NTarn::debug_flags::kVerbose)) {
+        NTarn::LogMessage(
             "%T: Policy refresh and wait for policy to generate jobs "
             "completed; exiting wait loop...\n");
       }
@@ -207,8 +203,8 @@ HRESULT AutoshutdownThread::WaitForPolicyJobs(bool* goAhead) {
 
 HRESULT AutoshutdownThread::RunPowerDownRequests() {
   const Services services = CopyServices();
-  ComObject<AutoPowerdownRequest>* created = nullptr;
-  HRESULT hr = ComObject<AutoPowerdownRequest>::CreateInstance(
+  NTarn::ComObject<AutoPowerdownRequest>* created = nullptr;
+  HRESULT hr = NTarn::ComObject<AutoPowerdownRequest>::CreateInstance(
       &created, m_timing.retryTimerMinute);
   if (FAILED(hr)) return hr;
   const ComPtr<AutoPowerdownRequest> request(created);
@@ -217,7 +213,7 @@ HRESULT AutoshutdownThread::RunPowerDownRequests() {
   if (SUCCEEDED(
           QueryTimeSinceLastInput(services.timeSinceLastInput.Get(), &idle)) &&
       idle < m_timing.userInputThresholdMilliseconds) {
-    LogMessage(
+    NTarn::LogMessage(
         "%T: Autopowerdown thread: user input detected before kicking off "
         "power down request; cancelling...\n");
     return S_OK;
@@ -240,11 +236,11 @@ HRESULT AutoshutdownThread::RunPowerDownRequests() {
     if (SUCCEEDED(QueryTimeSinceLastInput(services.timeSinceLastInput.Get(),
                                           &idle))) {
       DWORD retryIntervalMins = 0;
-      RegGetPolicyParameter(HKEY_LOCAL_MACHINE, autopowerdown_keys::kSettings,
-                            "RetryInterval", REG_DWORD, &retryIntervalMins,
-                            sizeof(retryIntervalMins), 0);
+      NTarn::RegGetPolicyParameter(
+          HKEY_LOCAL_MACHINE, autopowerdown_keys::kSettings, "RetryInterval",
+          REG_DWORD, &retryIntervalMins, sizeof(retryIntervalMins), 0);
       if (idle < retryIntervalMins * kMillisecondsPerMinute) {
-        LogMessage(
+        NTarn::LogMessage(
             "%T: Autopowerdown thread: user input detected whilst in a power "
             "down retry; bailing...\n");
         break;

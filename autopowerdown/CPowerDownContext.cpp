@@ -10,10 +10,6 @@
 #include "common/wmi/WbemText.h"
 #include "plugin/resource.h"
 
-using NTarn::LoadStringResource;
-using NTarn::LogMessage;
-using NTarn::WriteEventLog;
-
 using Microsoft::WRL::ComPtr;
 
 namespace {
@@ -32,8 +28,8 @@ constexpr const wchar_t* kLogoffActionTexts[] = {L"NEVER", L"PASSIVE",
 // Writes "Cancelling <name>" to the event log and logs the report.
 void WriteCancellationEvent(const char* label, BSTR name) {
   wchar_t format[kEventTextChars + 1];
-  if (LoadStringResource(IDS_CANCELLING_REQUEST, format, kEventTextChars + 1) ==
-      0) {
+  if (NTarn::LoadStringResource(IDS_CANCELLING_REQUEST, format,
+                                kEventTextChars + 1) == 0) {
     return;
   }
   wchar_t text[kEventTextChars + 1] = L"";
@@ -41,9 +37,9 @@ void WriteCancellationEvent(const char* label, BSTR name) {
   const std::string eventText = NTarn::GuardedCall(
       NTarn::CallSite{".\\CPowerDownContext", __LINE__}, std::string(),
       [&text] { return NTarn::WideToAnsi(text); });
-  WriteEventLog(EVENTLOG_INFORMATION_TYPE, kRequestEventId, eventText.c_str(),
-                nullptr, nullptr);
-  LogMessage("%T: %s %S\n", label, name);
+  NTarn::WriteEventLog(EVENTLOG_INFORMATION_TYPE, kRequestEventId,
+                       eventText.c_str(), nullptr, nullptr);
+  NTarn::LogMessage("%T: %s %S\n", label, name);
 }
 
 }  // namespace
@@ -52,7 +48,7 @@ int LogoffActionFromText(const wchar_t* text) {
   for (int action = kLogoffNever; action <= kLogoffForce; ++action) {
     if (text && _wcsicmp(text, kLogoffActionTexts[action]) == 0) return action;
   }
-  LogMessage(
+  NTarn::LogMessage(
       "LogoffAction = '%ls'; this is not a valid setting; assuming "
       "'NEVER'\n",
       text ? text : L"");
@@ -233,8 +229,8 @@ STDMETHODIMP CPowerDownContext::Complete() {
   ClearInProgress();
   NTarn::ScopedBstr name;
   if (SUCCEEDED(request->GetName(name.Receive()))) {
-    LogMessage("%T: Successfully completing power down request (%S).\n",
-               name.Get());
+    NTarn::LogMessage("%T: Successfully completing power down request (%S).\n",
+                      name.Get());
   }
   {
     std::lock_guard guard(*this);

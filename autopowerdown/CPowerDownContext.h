@@ -9,7 +9,7 @@
 #include <wrl/client.h>
 
 #include "common/ScopedBstr.h"
-#include "plugin/ComObject.h"
+#include "common/com/ComObject.h"
 #include "plugin/HostContract.h"
 
 // What happens to logged-on users when the machine powers down.
@@ -33,9 +33,10 @@ int LogoffActionFromText(const wchar_t* text);
 // The text of a logoff action; "NEVER" for any code but 1, 2 and 3.
 const wchar_t* LogoffActionToText(int action);
 
-class CPowerDownContext : public ComObjectRoot, public IPowerDownContext {
+class CPowerDownContext : public NTarn::ComObjectRoot,
+                          public IPowerDownContext {
  public:
-  using InterfaceMap = ComInterfaceMap<IPowerDownContext>;
+  using InterfaceMap = NTarn::ComInterfaceMap<IPowerDownContext>;
 
   // IPowerDownContext. A null out-parameter gives 0x800701E7 (E_POINTER for
   // GetMessage, as the host expects).

@@ -12,15 +12,15 @@
 
 #include <memory>
 
-#include "plugin/ComObject.h"
+#include "common/com/ComObject.h"
 #include "plugin/HostContract.h"
 
 class AutoshutdownThread;
 
-class PowerStateChangeHandler : public ComObjectRoot,
+class PowerStateChangeHandler : public NTarn::ComObjectRoot,
                                 public IPowerStateChangeEvent {
  public:
-  using InterfaceMap = ComInterfaceMap<IPowerStateChangeEvent>;
+  using InterfaceMap = NTarn::ComInterfaceMap<IPowerStateChangeEvent>;
 
   // Power states, as the host reports them.
   static constexpr LONG kStateAfterType5 = 3;

@@ -9,10 +9,6 @@
 #include "common/GuardedCall.h"
 #include "common/Logging.h"
 
-using NTarn::IsDebugFlagSet;
-using NTarn::LogMessage;
-namespace debug_flags = NTarn::debug_flags;
-
 Thread::Thread(std::string name) : m_name(std::move(name)) {}
 
 Thread::~Thread() = default;
@@ -71,8 +67,8 @@ void Thread::FinishStart(StartRecord* record) {
     ::WaitForSingleObject(record->previous->Get(), INFINITE);
   }
   record->previous.reset();
-  if (IsDebugFlagSet(debug_flags::kThreadLifetime)) {
-    LogMessage(
+  if (NTarn::IsDebugFlagSet(NTarn::debug_flags::kThreadLifetime)) {
+    NTarn::LogMessage(
         "%T: Thread Name='%s', Handle=%08lx, Id=%d started\n", m_name.c_str(),
         static_cast<unsigned long>(reinterpret_cast<uintptr_t>(record->handle)),
         record->threadId);
@@ -103,8 +99,8 @@ void Thread::Join() {
       ended = wasRunning;
     }
   }
-  if (ended && IsDebugFlagSet(debug_flags::kThreadLifetime)) {
-    LogMessage(
+  if (ended && NTarn::IsDebugFlagSet(NTarn::debug_flags::kThreadLifetime)) {
+    NTarn::LogMessage(
         "%T: Thread Name='%s', Handle=%08lx, Id=%d ended\n", m_name.c_str(),
         static_cast<unsigned long>(reinterpret_cast<uintptr_t>(handle->Get())),
         threadId);

@@ -7,19 +7,19 @@
 
 #include <memory>
 
+#include "common/com/ComObject.h"
 #include "jobs/ISMSJobsDetector.h"
 #include "observer/ObserverSettings.h"
-#include "plugin/ComObject.h"
 #include "plugin/HostContract.h"
 
 namespace NTarn {
 class ScopedBstr;
 }
 
-class PendingJobsPowerDownObserver : public ComObjectRoot,
+class PendingJobsPowerDownObserver : public NTarn::ComObjectRoot,
                                      public IPowerDownObserver {
  public:
-  using InterfaceMap = ComInterfaceMap<IPowerDownObserver>;
+  using InterfaceMap = NTarn::ComInterfaceMap<IPowerDownObserver>;
 
   // Makes the detector of one power-down question from the window and the
   // two lists of states to ignore (which it may write into).

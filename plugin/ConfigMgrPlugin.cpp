@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "autopowerdown/AutoshutdownEvent.h"
+#include "common/HostServiceQueries.h"
 #include "common/Logging.h"
 #include "jobs/SMSJobsDetector.h"
 #include "observer/PendingJobsPowerDownObserver.h"
@@ -20,7 +21,7 @@ constexpr wchar_t kPluginVersion[] = L"6.0.500.167 r134132 (x64)";
 
 HRESULT CConfigMgrPlugin::CreateInstance(IUnknown* outer, REFIID riid,
                                          void** ppv) {
-  return CreateComInstance<CConfigMgrPlugin>(outer, riid, ppv);
+  return NTarn::CreateComInstance<CConfigMgrPlugin>(outer, riid, ppv);
 }
 
 // The host calls this once. A failed step is not undone: what was stored in
@@ -29,27 +30,16 @@ STDMETHODIMP CConfigMgrPlugin::Initialize(IServiceProvider* pServiceProvider) {
   if (!pServiceProvider) return E_POINTER;
 
   // A second call replaces the provider held from the first.
-  HRESULT hr = pServiceProvider->QueryService(
-      SID_PowerDownProvider, IID_PPV_ARGS(&m_powerDownProvider));
-  if (FAILED(hr)) {
-    NTarn::LogMessage(
-        "%T: Power down provider has not been registered with the service "
-        "provider; bailing...\n");
-    return hr;
-  }
+  HRESULT hr = NTarn::QueryPowerDownProvider(
+      pServiceProvider, m_powerDownProvider.ReleaseAndGetAddressOf());
+  if (FAILED(hr)) return hr;
 
   ComPtr<IEventBroker> eventBroker;
-  hr = pServiceProvider->QueryService(SID_EventBroker,
-                                      IID_PPV_ARGS(&eventBroker));
-  if (FAILED(hr)) {
-    NTarn::LogMessage(
-        "%T: Failed to query for event broker whilst initializing the CM\\SMS "
-        "plugin.\n");
-    return hr;
-  }
+  hr = NTarn::QueryEventBroker(pServiceProvider, &eventBroker);
+  if (FAILED(hr)) return hr;
 
-  ComObject<AutoshutdownEvent>* autoshutdownEvent = nullptr;
-  hr = ComObject<AutoshutdownEvent>::CreateInstance(&autoshutdownEvent);
+  NTarn::ComObject<AutoshutdownEvent>* autoshutdownEvent = nullptr;
+  hr = NTarn::ComObject<AutoshutdownEvent>::CreateInstance(&autoshutdownEvent);
   if (FAILED(hr)) return hr;
   hr = autoshutdownEvent->QueryInterface(
       IID_PPV_ARGS(m_autoshutdownEvent.ReleaseAndGetAddressOf()));
@@ -68,8 +58,9 @@ STDMETHODIMP CConfigMgrPlugin::Initialize(IServiceProvider* pServiceProvider) {
   if (FAILED(hr)) return hr;
 
   // The pending-jobs observer, registered with the power-down provider.
-  ComObject<PendingJobsPowerDownObserver>* observer = nullptr;
-  hr = ComObject<PendingJobsPowerDownObserver>::CreateInstance(&observer);
+  NTarn::ComObject<PendingJobsPowerDownObserver>* observer = nullptr;
+  hr =
+      NTarn::ComObject<PendingJobsPowerDownObserver>::CreateInstance(&observer);
   if (FAILED(hr)) return hr;
   m_observer = observer;
   hr = m_powerDownProvider->RegisterObserver(m_observer.Get());

@@ -5,12 +5,12 @@
 
 #include <wrl/client.h>
 
-#include "plugin/ComObject.h"
+#include "common/com/ComObject.h"
 #include "plugin/HostContract.h"
 
-class CConfigMgrPlugin : public ComObjectRoot, public IVesperlinePlugin {
+class CConfigMgrPlugin : public NTarn::ComObjectRoot, public IVesperlinePlugin {
  public:
-  using InterfaceMap = ComInterfaceMap<IVesperlinePlugin>;
+  using InterfaceMap = NTarn::ComInterfaceMap<IVesperlinePlugin>;
 
   // The object map's creation function (plain or aggregated).
   static HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv);

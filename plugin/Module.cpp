@@ -4,6 +4,7 @@
 #include <new>
 #include <utility>
 
+#include "common/com/ModuleLockCount.h"
 #include "plugin/ClassFactory.h"
 #include "plugin/ConfigMgrPlugin.h"
 #include "plugin/HostContract.h"
@@ -28,11 +29,11 @@ CVplCMgrModule::CVplCMgrModule()
 
 CVplCMgrModule::~CVplCMgrModule() { Term(); }
 
-LONG CVplCMgrModule::Lock() { return ++m_lockCount; }
+LONG CVplCMgrModule::Lock() { return NTarn::ModuleLocks().Lock(); }
 
-LONG CVplCMgrModule::Unlock() { return --m_lockCount; }
+LONG CVplCMgrModule::Unlock() { return NTarn::ModuleLocks().Unlock(); }
 
-LONG CVplCMgrModule::GetLockCount() { return m_lockCount.load(); }
+LONG CVplCMgrModule::GetLockCount() { return NTarn::ModuleLocks().Get(); }
 
 HRESULT CVplCMgrModule::GetGITPtr(IGlobalInterfaceTable** git) {
   if (!git) return E_POINTER;

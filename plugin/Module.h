@@ -1,13 +1,13 @@
-// The module object: one per loaded library. It counts what keeps the library
-// loaded (live objects, held class factories, LockServer) and owns the class
-// factories it has handed out for the object map's classes.
+// The module object: one per loaded library. It answers from the library's
+// lock count (common/com/ModuleLockCount.h) whether the library may unload,
+// and owns the class factories it has handed out for the object map's
+// classes.
 #pragma once
 
 #include <windows.h>
 #include <objidl.h>
 #include <wrl/client.h>
 
-#include <atomic>
 #include <memory>
 
 #include "common/CriticalSection.h"
@@ -38,7 +38,8 @@ class CVplCMgrModule {
   CVplCMgrModule(const CVplCMgrModule&) = delete;
   CVplCMgrModule& operator=(const CVplCMgrModule&) = delete;
 
-  // Virtual slots in the order other code in the module relies on.
+  // Virtual slots in the order other code in the module relies on. The lock
+  // count is the library's one count, which the object model also raises.
   virtual LONG Lock();
   virtual LONG Unlock();
   virtual LONG GetLockCount();
@@ -58,7 +59,6 @@ class CVplCMgrModule {
   void Term();
 
  private:
-  std::atomic<LONG> m_lockCount{0};
   // Guards the cache and the global interface table.
   NTarn::CriticalSection m_lock;
   bool m_initFailed = false;

@@ -9,6 +9,8 @@
 #include <atomic>
 #include <utility>
 
+#include "common/com/ComInterfaceMap.h"
+
 namespace vpltest {
 
 template <typename... Interfaces>
@@ -19,15 +21,7 @@ class FakeComObject : public Interfaces... {
 
   STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid == IID_IUnknown) {
-      *ppv = FirstInterface<Interfaces...>();
-    } else {
-      ((*ppv == nullptr && riid == __uuidof(Interfaces)
-            ? (*ppv = static_cast<Interfaces*>(this), 0)
-            : 0),
-       ...);
-    }
+    *ppv = NTarn::ComInterfaceMap<Interfaces...>::Find(this, riid);
     if (!*ppv) return E_NOINTERFACE;
     AddRef();
     return S_OK;
@@ -48,11 +42,6 @@ class FakeComObject : public Interfaces... {
   virtual ~FakeComObject() = default;
 
  private:
-  template <typename First, typename... Rest>
-  IUnknown* FirstInterface() {
-    return static_cast<First*>(this);
-  }
-
   std::atomic<LONG> m_refCount{0};
 };
 

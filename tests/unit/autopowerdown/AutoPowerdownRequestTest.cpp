@@ -39,9 +39,9 @@ class AutoPowerdownRequestTest : public vpltest::AutoPowerdownFixture {
   }
   void NewRequest() {
     if (request_) request_->ReleaseContext();
-    ComObject<AutoPowerdownRequest>* created = nullptr;
-    ASSERT_EQ(S_OK, ComObject<AutoPowerdownRequest>::CreateInstance(&created,
-                                                                    kMinute));
+    NTarn::ComObject<AutoPowerdownRequest>* created = nullptr;
+    ASSERT_EQ(S_OK, NTarn::ComObject<AutoPowerdownRequest>::CreateInstance(
+                        &created, kMinute));
     request_ = created;
   }
   HRESULT Issue() {

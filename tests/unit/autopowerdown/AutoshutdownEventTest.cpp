@@ -20,9 +20,9 @@ constexpr HRESULT kAlreadyRunning =
 class AutoshutdownEventTest : public vpltest::AutoPowerdownFixture {
  protected:
   void SetUp() override {
-    ComObject<AutoshutdownEvent>* created = nullptr;
-    ASSERT_EQ(S_OK, ComObject<AutoshutdownEvent>::CreateInstance(&created,
-                                                                 FastTiming()));
+    NTarn::ComObject<AutoshutdownEvent>* created = nullptr;
+    ASSERT_EQ(S_OK, NTarn::ComObject<AutoshutdownEvent>::CreateInstance(
+                        &created, FastTiming()));
     event_ = created;
     settings_.SetDword("RetryAttempts", 1);
     settings_.SetDword("RetryInterval", 600);

@@ -68,9 +68,9 @@ class AutoshutdownThreadTest : public vpltest::AutoPowerdownFixture {
     return std::exchange(requests_, {});
   }
   void AttachHandler() {
-    ComObject<PowerStateChangeHandler>* created = nullptr;
-    ASSERT_EQ(S_OK,
-              ComObject<PowerStateChangeHandler>::CreateInstance(&created));
+    NTarn::ComObject<PowerStateChangeHandler>* created = nullptr;
+    ASSERT_EQ(S_OK, NTarn::ComObject<PowerStateChangeHandler>::CreateInstance(
+                        &created));
     handler_ = created;
     ASSERT_EQ(S_OK, handler_->AttachThread(thread_));
   }

@@ -42,10 +42,11 @@ class RecordingRequest : public AutoPowerdownRequest {
 class CPowerDownContextTest : public vpltest::AutoPowerdownFixture {
  protected:
   void SetUp() override {
-    ComObject<RecordingRequest>* created = nullptr;
-    ASSERT_EQ(S_OK, ComObject<RecordingRequest>::CreateInstance(&created));
+    NTarn::ComObject<RecordingRequest>* created = nullptr;
+    ASSERT_EQ(S_OK,
+              NTarn::ComObject<RecordingRequest>::CreateInstance(&created));
     request_ = created;
-    ASSERT_EQ(S_OK, ComObject<CPowerDownContext>::CreateInstance(
+    ASSERT_EQ(S_OK, NTarn::ComObject<CPowerDownContext>::CreateInstance(
                         IID_PPV_ARGS(&context_)));
   }
   void TearDown() override {
@@ -80,7 +81,7 @@ TEST_F(CPowerDownContextTest, ReportsAreLoggedRecordedAndForwarded) {
       return test.report ? (context_.Get()->*test.report)(7)
                          : context_->Complete();
     };
-    ASSERT_EQ(S_OK, ComObject<CPowerDownContext>::CreateInstance(
+    ASSERT_EQ(S_OK, NTarn::ComObject<CPowerDownContext>::CreateInstance(
                         IID_PPV_ARGS(context_.ReleaseAndGetAddressOf())));
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_ADDRESS), send());
     context_->PutRequest(request_.Get());

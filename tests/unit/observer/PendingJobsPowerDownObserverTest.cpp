@@ -70,10 +70,10 @@ class PendingJobsObserverTest : public vpltest::SimClientFixture {
                             wchar_t*) -> std::unique_ptr<ISMSJobsDetector> {
       return std::make_unique<ScriptedDetector>(window);
     };
-    ComObject<PendingJobsPowerDownObserver>* created = nullptr;
+    NTarn::ComObject<PendingJobsPowerDownObserver>* created = nullptr;
     ASSERT_EQ(
         S_OK,
-        ComObject<PendingJobsPowerDownObserver>::CreateInstance(
+        NTarn::ComObject<PendingJobsPowerDownObserver>::CreateInstance(
             &created, scripted ? +scriptedMaker
                                : &PendingJobsPowerDownObserver::MakeDetector));
     observer_ = created;

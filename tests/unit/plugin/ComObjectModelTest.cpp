@@ -27,8 +27,8 @@ LONG RefCountOf(IUnknown* object) {
 
 TEST_F(ComObjectModelTest, PlainObjectLocksModuleWhileAlive) {
   ComPtr<IVesperlinePlugin> plugin;
-  ASSERT_EQ(S_OK, CreateComInstance<CConfigMgrPlugin>(nullptr,
-                                                      IID_PPV_ARGS(&plugin)));
+  ASSERT_EQ(S_OK, NTarn::CreateComInstance<CConfigMgrPlugin>(
+                      nullptr, IID_PPV_ARGS(&plugin)));
   EXPECT_EQ(1, Module().GetLockCount());
   EXPECT_EQ(1, RefCountOf(plugin.Get()));
   plugin.Reset();
@@ -37,8 +37,8 @@ TEST_F(ComObjectModelTest, PlainObjectLocksModuleWhileAlive) {
 
 TEST_F(ComObjectModelTest, AnswersExactlyItsInterfaces) {
   ComPtr<IUnknown> unknown;
-  ASSERT_EQ(S_OK, CreateComInstance<CConfigMgrPlugin>(nullptr,
-                                                      IID_PPV_ARGS(&unknown)));
+  ASSERT_EQ(S_OK, NTarn::CreateComInstance<CConfigMgrPlugin>(
+                      nullptr, IID_PPV_ARGS(&unknown)));
   ComPtr<IVesperlinePlugin> plugin;
   EXPECT_EQ(S_OK, unknown.As(&plugin));
   // IUnknown is the same identity from every interface.
@@ -57,13 +57,13 @@ TEST_F(ComObjectModelTest, AnswersExactlyItsInterfaces) {
 }
 
 TEST_F(ComObjectModelTest, CreationRejectsNullOutPointer) {
-  EXPECT_EQ(E_POINTER, CreateComInstance<CConfigMgrPlugin>(
+  EXPECT_EQ(E_POINTER, NTarn::CreateComInstance<CConfigMgrPlugin>(
                            nullptr, IID_IVesperlinePlugin, nullptr));
 }
 
 TEST_F(ComObjectModelTest, FailedQueryDestroysNewObject) {
   void* object = reinterpret_cast<void*>(1);
-  EXPECT_EQ(E_NOINTERFACE, CreateComInstance<CConfigMgrPlugin>(
+  EXPECT_EQ(E_NOINTERFACE, NTarn::CreateComInstance<CConfigMgrPlugin>(
                                nullptr, IID_IDispatch, &object));
   EXPECT_EQ(nullptr, object);
 }
@@ -71,8 +71,8 @@ TEST_F(ComObjectModelTest, FailedQueryDestroysNewObject) {
 TEST_F(ComObjectModelTest, AggregatedObjectDelegatesToOuter) {
   ComPtr<FakeOuterObject> outer = MakeFake<FakeOuterObject>();
   ComPtr<IUnknown> inner;
-  ASSERT_EQ(S_OK, CreateComInstance<CConfigMgrPlugin>(outer.Get(),
-                                                      IID_PPV_ARGS(&inner)));
+  ASSERT_EQ(S_OK, NTarn::CreateComInstance<CConfigMgrPlugin>(
+                      outer.Get(), IID_PPV_ARGS(&inner)));
   outer->SetInner(inner.Get());
   inner.Reset();
   EXPECT_EQ(1, Module().GetLockCount());
@@ -202,9 +202,10 @@ TEST(ModuleTest, CommonReplacementsNameTheAppId) {
 
 // A class that stops a thread in FinalRelease relies on the library still
 // being held then, plain or aggregated.
-class FinalReleaseProbe : public ComObjectRoot, public IVesperlinePlugin {
+class FinalReleaseProbe : public NTarn::ComObjectRoot,
+                          public IVesperlinePlugin {
  public:
-  using InterfaceMap = ComInterfaceMap<IVesperlinePlugin>;
+  using InterfaceMap = NTarn::ComInterfaceMap<IVesperlinePlugin>;
   static inline LONG lockCountSeen = -1;
   void FinalRelease() { lockCountSeen = Module().GetLockCount(); }
   STDMETHOD(Initialize)(IServiceProvider*) override { return S_OK; }
@@ -218,7 +219,7 @@ TEST_F(ComObjectModelTest, FinalReleaseRunsWhileTheModuleIsHeld) {
        {static_cast<IUnknown*>(nullptr), static_cast<IUnknown*>(outer.Get())}) {
     FinalReleaseProbe::lockCountSeen = -1;
     ComPtr<IUnknown> object;
-    ASSERT_EQ(S_OK, CreateComInstance<FinalReleaseProbe>(
+    ASSERT_EQ(S_OK, NTarn::CreateComInstance<FinalReleaseProbe>(
                         outerObject, IID_PPV_ARGS(&object)));
     object.Reset();
     EXPECT_EQ(1, FinalReleaseProbe::lockCountSeen);

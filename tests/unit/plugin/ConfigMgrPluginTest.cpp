@@ -4,6 +4,7 @@
 
 #include "common/ScopedBstr.h"
 #include "plugin/ConfigMgrPlugin.h"
+#include "plugin/Module.h"
 #include "tests/support/HostDoubles.h"
 #include "tests/support/LogCapture.h"
 

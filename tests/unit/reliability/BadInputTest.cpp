@@ -35,9 +35,10 @@ class BadInputTest : public vpltest::SimClientFixture {
  protected:
   // An observer after LoadSettings(0) of whatever the registry holds.
   static ComPtr<IPowerDownObserver> Observer() {
-    ComObject<PendingJobsPowerDownObserver>* created = nullptr;
-    EXPECT_EQ(S_OK, ComObject<PendingJobsPowerDownObserver>::CreateInstance(
-                        &created));
+    NTarn::ComObject<PendingJobsPowerDownObserver>* created = nullptr;
+    EXPECT_EQ(S_OK,
+              NTarn::ComObject<PendingJobsPowerDownObserver>::CreateInstance(
+                  &created));
     const ComPtr<IPowerDownObserver> observer = created;
     EXPECT_EQ(S_OK, observer->LoadSettings(0));
     return observer;
@@ -186,8 +187,8 @@ TEST_F(BadInputTest, RegistrySettings) {
         settings_.SetRaw("LogOffAction", test.type, test.data.data(),
                          static_cast<DWORD>(test.data.size()));
       auto provider = vpltest::MakeFake<vpltest::FakePowerDownProvider>();
-      ComObject<AutoPowerdownRequest>* request = nullptr;
-      ASSERT_EQ(S_OK, ComObject<AutoPowerdownRequest>::CreateInstance(
+      NTarn::ComObject<AutoPowerdownRequest>* request = nullptr;
+      ASSERT_EQ(S_OK, NTarn::ComObject<AutoPowerdownRequest>::CreateInstance(
                           &request, 600000000ULL));
       ComPtr<AutoPowerdownRequest> owner = request;
       request->IssueRequest(provider.Get(), 1);

@@ -77,9 +77,10 @@ class FaultSweep : public vpltest::SimClientFixture {
     if (refresh)
       return CSMSJobsDetector(L"").FoundRecentPolicyRefreshEvent(5) ? "yes"
                                                                     : "no";
-    ComObject<PendingJobsPowerDownObserver>* created = nullptr;
-    EXPECT_EQ(S_OK, ComObject<PendingJobsPowerDownObserver>::CreateInstance(
-                        &created));
+    NTarn::ComObject<PendingJobsPowerDownObserver>* created = nullptr;
+    EXPECT_EQ(S_OK,
+              NTarn::ComObject<PendingJobsPowerDownObserver>::CreateInstance(
+                  &created));
     ComPtr<IPowerDownObserver> observer = created;
     EXPECT_EQ(S_OK, observer->LoadSettings(0));
     auto host = vpltest::MakeFake<vpltest::FakeServiceProvider>();

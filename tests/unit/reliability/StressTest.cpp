@@ -91,12 +91,13 @@ TEST_F(StressTest, QuestionsWhileSettingsAreReloaded) {
   ExpectNothingLeftAfter(1, kReloads, [this](int reloads) {
     vpltest::SimulatedClient sim(
         R"({"namespaces": {"root\\ccm": {"CCM_Client": {}}}})");
-    ComObject<PendingJobsPowerDownObserver>* created = nullptr;
-    ASSERT_EQ(S_OK, ComObject<PendingJobsPowerDownObserver>::CreateInstance(
-                        &created, [](DWORD, wchar_t*, wchar_t*) {
-                          return std::unique_ptr<ISMSJobsDetector>(
-                              std::make_unique<DueDetector>());
-                        }));
+    NTarn::ComObject<PendingJobsPowerDownObserver>* created = nullptr;
+    ASSERT_EQ(S_OK,
+              NTarn::ComObject<PendingJobsPowerDownObserver>::CreateInstance(
+                  &created, [](DWORD, wchar_t*, wchar_t*) {
+                    return std::unique_ptr<ISMSJobsDetector>(
+                        std::make_unique<DueDetector>());
+                  }));
     ComPtr<IPowerDownObserver> observer = created;
     std::atomic<bool> reloading{true};
     std::atomic<int> torn{0};
@@ -138,11 +139,11 @@ TEST_F(StressTest, AutoshutdownAndPowerStateRaceTheWorker) {
   settings_.SetDword("RetryAttempts", 2);
   settings_.SetDword("RetryInterval", 1);
   ExpectNothingLeftAfter(kEvents / 10, kEvents, [this](int events) {
-    ComObject<AutoshutdownEvent>* created = nullptr;
+    NTarn::ComObject<AutoshutdownEvent>* created = nullptr;
     AutoshutdownTiming timing = FastTiming();
     timing.policyWaitMinutes = 2;
-    ASSERT_EQ(S_OK,
-              ComObject<AutoshutdownEvent>::CreateInstance(&created, timing));
+    ASSERT_EQ(S_OK, NTarn::ComObject<AutoshutdownEvent>::CreateInstance(
+                        &created, timing));
     ComPtr<AutoshutdownEvent> event = created;
     auto owned = std::make_unique<vpltest::FakeJobsDetector>();
     vpltest::FakeJobsDetector* detector = owned.get();
