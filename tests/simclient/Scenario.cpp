@@ -393,9 +393,10 @@ class KeyRegister {
     for (const std::wstring& key : keys) {
       const SimValue* value = instance.Find(key);
       if (!value || value->isNull || value->IsArray()) return;
-      values += L'\n' + (KindOf(value->ElementType()) == ValueKind::kText
-                             ? ToLower(value->texts[0])
-                             : std::to_wstring(value->numbers.at(0)));
+      // Texts compare without regard to case, and never equal a number.
+      values += KindOf(value->ElementType()) == ValueKind::kText
+                    ? L"\nt" + ToLower(value->texts[0])
+                    : L"\nn" + std::to_wstring(value->numbers.at(0));
     }
     const auto added = m_seen.emplace(values, where);
     if (!added.second) {
