@@ -134,6 +134,11 @@ bool CSMSJobsDetector::SMSDeploymentsAreRunning() {
       }
     }
     if (!ignored) running = true;
+    if (m_findings) {
+      m_findings->requests.push_back({properties.contentId.Text(),
+                                      properties.advertId.Text(), state,
+                                      properties.runningState.Text(), ignored});
+    }
     if (verbose) {
       properties.Log(ignored ? "%T: Ignoring running SMS job \"%s\" "
                                "(AdvertID=\"%s\", RunningState=\"%s\", "

@@ -25,6 +25,11 @@ class ObserverSettings {
   // Takes the two lists (and where they came from) of `other`.
   void CopyStateListsFrom(const ObserverSettings& other);
 
+  // Where a setting read now would come from: the policy key, the normal
+  // key, or neither (the reader's default).
+  enum class Source { kPolicy, kLocal, kDefault };
+  static Source SourceOf(const char* valueName);
+
  private:
   // A text setting and whether its current value came from the policy key.
   // A policy value is never copied into the normal key: when the policy is
@@ -39,6 +44,7 @@ class ObserverSettings {
   static void ReadPolicyText(const char* valueName, PolicyText<Size>& setting,
                              const char* builtInDefault, DWORD flags);
   static bool PolicyHoldsValue(const char* valueName);
+  static bool KeyHoldsValue(const char* path, const char* valueName);
   static void ReadDebugFlags(DWORD flags);
 
   PolicyText<10> m_monitorJobs{"OFF", false};

@@ -94,6 +94,8 @@ class Scenario {
   // Parses JSON text; `sourceName` names it in error messages.
   static Scenario Parse(const std::string& json, const std::string& sourceName);
   static Scenario Load(const std::string& path);
+  // The file opened by its wide path; messages name it in UTF-8.
+  static Scenario Load(const std::wstring& path);
 
   // Null when the scenario does not hold `name` (normalised, case-insensitive).
   const SimNamespace* FindNamespace(const std::wstring& name) const;

@@ -36,7 +36,15 @@ SimulatedClient::SimulatedClient(const std::string& scenario) {
       LooksLikeJson(scenario)
           ? sim::Scenario::Parse(scenario, "<inline scenario>")
           : sim::Scenario::Load(scenario);
-  m_state = std::make_shared<sim::SimState>(std::move(parsed));
+  Start(std::move(parsed));
+}
+
+SimulatedClient::SimulatedClient(sim::Scenario scenario) {
+  Start(std::move(scenario));
+}
+
+void SimulatedClient::Start(sim::Scenario scenario) {
+  m_state = std::make_shared<sim::SimState>(std::move(scenario));
   if (g_installed.exchange(true)) {
     throw std::runtime_error("a simulated client is already installed");
   }
