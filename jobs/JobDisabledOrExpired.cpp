@@ -78,6 +78,12 @@ bool HasExpired(IWbemClassObject* policy, const NTarn::WbemProperty& expiration,
 bool CSMSJobsDetector::SMSJobDisabledOrExpired(
     const wchar_t* jobId, const wchar_t* wmiNamespace,
     NTarn::CWbemConnection& connection) {
+  return SMSJobStanding(jobId, wmiNamespace, connection).LeftOut();
+}
+
+JobStanding CSMSJobsDetector::SMSJobStanding(
+    const wchar_t* jobId, const wchar_t* wmiNamespace,
+    NTarn::CWbemConnection& connection) {
   const std::wstring advertId = AdvertisementIdOf(jobId);
   if (IsDebugFlagSet(debug_flags::kVerbose)) {
     LogMessage(
@@ -99,12 +105,13 @@ bool CSMSJobsDetector::SMSJobDisabledOrExpired(
         "%T: CSMSJobsDetector::SMSJobDisabledOrExpired, ExecQuery failed for "
         "Advert ID %ls: %s\n",
         advertId.c_str(), NTarn::GetComErrorDescription().c_str());
-    return false;
+    return JobStanding();
   }
 
   // Only the first policy of the advertisement counts.
   Microsoft::WRL::ComPtr<IWbemClassObject> policy;
-  if (FAILED(FetchNextObject(policies.Get(), policy)) || !policy) return false;
+  if (FAILED(FetchNextObject(policies.Get(), policy)) || !policy)
+    return JobStanding();
 
   bool expired = false;
   NTarn::WbemProperty expiration;
@@ -137,5 +144,8 @@ bool CSMSJobsDetector::SMSJobDisabledOrExpired(
                  advertId.c_str());
     }
   }
-  return expired || disabled;
+  JobStanding standing;
+  standing.expired = expired;
+  standing.disabled = disabled;
+  return standing;
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,27 +33,20 @@ constexpr wchar_t kScheduledMessagesQuery[] =
 constexpr wchar_t kScheduleKeyword[] = L"SMSSchedule";
 constexpr size_t kScheduleKeywordLength = 11;
 constexpr __time64_t kSecondsPerMinute = 60;
+constexpr __time64_t kUnset = std::numeric_limits<__time64_t>::min();
 
-// The schedule tokens of a Triggers element: the field after the keyword,
-// where runs of '=' separate fields, up to the next ';'. The client writes
-// "SMSSchedule=<tokens>" but also "SMSSchedule;<name>=<tokens>;<name>=...",
-// and a further pair must not be read as tokens.
-std::wstring ScheduleTextOf(const wchar_t* trigger) {
-  const std::wstring text = trigger ? trigger : L"";
-  const size_t keywordStart = text.find_first_not_of(L'=');
-  if (keywordStart == std::wstring::npos) return std::wstring();
-  const size_t keywordEnd = text.find(L'=', keywordStart);
-  if (keywordEnd == std::wstring::npos) return std::wstring();
-  const size_t start = text.find_first_not_of(L'=', keywordEnd);
-  if (start == std::wstring::npos) return std::wstring();
-  const size_t end = text.find_first_of(L"=;", start);
-  return text.substr(start, end == std::wstring::npos ? end : end - start);
-}
-
-void TriggerOccurrencesAt(const wchar_t* trigger, __time64_t reference,
-                          __time64_t& next, __time64_t& last) {
-  CSchedule schedule(ScheduleTextOf(trigger).c_str());
-  schedule.GetOccurrences(&next, nullptr, &reference, &last);
+// The occurrences of one element around `reference`; what the schedule does
+// not give stays unset.
+void EvaluateTrigger(const std::wstring& trigger, __time64_t reference,
+                     TriggerEvaluation& evaluation) {
+  CSchedule schedule(CSMSJobsDetector::ScheduleTextOf(trigger.c_str()).c_str());
+  __time64_t next = kUnset;
+  __time64_t end = kUnset;
+  __time64_t last = kUnset;
+  schedule.GetOccurrences(&next, &end, &reference, &last);
+  if (next != kUnset) evaluation.next = next;
+  if (end != kUnset) evaluation.end = end;
+  if (last != kUnset) evaluation.last = last;
 }
 
 bool IsScheduleTrigger(const std::wstring& trigger) {
@@ -66,6 +60,8 @@ void LogReadFailure() {
 }
 
 // One scan over the scheduled messages, judged against one clock reading.
+// `next` and `last` are those of the element evaluated last, each kept from
+// an earlier element when the last one has none.
 struct PendingScan {
   __time64_t now = 0;
   __time64_t window = 0;  // seconds
@@ -74,31 +70,52 @@ struct PendingScan {
   __time64_t latestPastRun = 0;
   std::wstring jobMessage;
   bool pending = false;
+
+  // Takes in one evaluated element; true once it is due.
+  bool Take(const TriggerEvaluation& trigger) {
+    jobMessage = trigger.jobMessage;
+    if (trigger.next) next = *trigger.next;
+    if (trigger.last) last = *trigger.last;
+    if (CSMSJobsDetector::IsDueWithin(next, now, window)) {
+      pending = true;
+      return true;
+    }
+    latestPastRun = std::max(latestPastRun, last);
+    return false;
+  }
 };
 
 // The message's ID if it names a job to evaluate: a string that does not
 // begin with '{' (the client's own schedules).
-std::optional<std::wstring> JobIdOf(IWbemClassObject* message) {
+void ReadJobId(IWbemClassObject* message,
+               ScheduledMessageEvaluation& evaluation) {
   NTarn::WbemProperty id;
   if (FAILED(id.Read(message, L"ScheduledMessageID"))) {
     LogReadFailure();
-    return std::nullopt;
+    return;
   }
-  if (id.CimType() != CIM_STRING || !id.IsText()) return std::nullopt;
-  std::wstring text = id.Text();
-  if (!text.empty() && text[0] == L'{') return std::nullopt;
-  return text;
+  if (id.CimType() != CIM_STRING || !id.IsText()) return;
+  evaluation.id = id.Text();
+  evaluation.kind = !evaluation.id.empty() && evaluation.id[0] == L'{'
+                        ? ScheduledMessageEvaluation::Kind::kClientSchedule
+                        : ScheduledMessageEvaluation::Kind::kEvaluated;
 }
 
-// Evaluates the schedule elements of one message's triggers until one is
-// pending.
-void EvaluateTriggers(IWbemClassObject* message, PendingScan& scan) {
+// Evaluates the schedule elements of one message's triggers until `visit`
+// says stop; true when it did.
+bool EvaluateTriggers(IWbemClassObject* message, __time64_t now,
+                      const CSMSJobsDetector::TriggerVisitor& visit,
+                      ScheduledMessageEvaluation& evaluation) {
   NTarn::WbemProperty triggers;
   if (FAILED(triggers.Read(message, L"Triggers"))) {
     LogReadFailure();
-    return;
+    evaluation.kind = ScheduledMessageEvaluation::Kind::kUnreadable;
+    return false;
   }
-  if (!triggers.IsArray() || triggers.IsNull()) return;
+  if (!triggers.IsArray() || triggers.IsNull()) {
+    evaluation.kind = ScheduledMessageEvaluation::Kind::kUnreadable;
+    return false;
+  }
 
   for (const std::optional<std::wstring>& trigger : triggers.TextArray()) {
     if (!trigger) {
@@ -107,20 +124,18 @@ void EvaluateTriggers(IWbemClassObject* message, PendingScan& scan) {
     }
     if (!IsScheduleTrigger(*trigger)) continue;
 
-    scan.jobMessage.clear();
+    TriggerEvaluation element;
+    element.trigger = *trigger;
     NTarn::WbemProperty jobMessage;
     if (SUCCEEDED(jobMessage.Read(message, L"TriggerMessage")) &&
         jobMessage.CimType() == CIM_STRING) {
-      scan.jobMessage = jobMessage.Text();
+      element.jobMessage = jobMessage.Text();
     }
-
-    TriggerOccurrencesAt(trigger->c_str(), scan.now, scan.next, scan.last);
-    if (scan.next > scan.now && scan.next - scan.now <= scan.window) {
-      scan.pending = true;
-      return;
-    }
-    scan.latestPastRun = std::max(scan.latestPastRun, scan.last);
+    EvaluateTrigger(*trigger, now, element);
+    evaluation.triggers.push_back(element);
+    if (visit(evaluation.triggers.back())) return true;
   }
+  return false;
 }
 
 void LogScanResult(const PendingScan& scan, DWORD windowMinutes) {
@@ -144,32 +159,84 @@ void LogScanResult(const PendingScan& scan, DWORD windowMinutes) {
 
 }  // namespace
 
-bool CSMSJobsDetector::SMSPendingJobsFound() {
-  const DWORD windowMinutes = m_pendingWindowMinutes;
-  if (windowMinutes == 0) return false;
+// The schedule tokens of a Triggers element: the field after the keyword,
+// where runs of '=' separate fields, up to the next ';'. The client writes
+// "SMSSchedule=<tokens>" but also "SMSSchedule;<name>=<tokens>;<name>=...",
+// and a further pair must not be read as tokens.
+std::wstring CSMSJobsDetector::ScheduleTextOf(const wchar_t* trigger) {
+  const std::wstring text = trigger ? trigger : L"";
+  const size_t keywordStart = text.find_first_not_of(L'=');
+  if (keywordStart == std::wstring::npos) return std::wstring();
+  const size_t keywordEnd = text.find(L'=', keywordStart);
+  if (keywordEnd == std::wstring::npos) return std::wstring();
+  const size_t start = text.find_first_not_of(L'=', keywordEnd);
+  if (start == std::wstring::npos) return std::wstring();
+  const size_t end = text.find_first_of(L"=;", start);
+  return text.substr(start, end == std::wstring::npos ? end : end - start);
+}
 
+bool CSMSJobsDetector::IsDueWithin(__time64_t next, __time64_t now,
+                                   __time64_t windowSeconds) {
+  return next > now && next - now <= windowSeconds;
+}
+
+ScheduledMessageEvaluation CSMSJobsDetector::EvaluateScheduledMessage(
+    IWbemClassObject* message, const wchar_t* wmiNamespace,
+    NTarn::CWbemConnection& connection, __time64_t now,
+    const TriggerVisitor& visit, bool* stopped) {
+  *stopped = false;
+  ScheduledMessageEvaluation evaluation;
+  ReadJobId(message, evaluation);
+  if (evaluation.kind != ScheduledMessageEvaluation::Kind::kEvaluated)
+    return evaluation;
+  evaluation.standing =
+      SMSJobStanding(evaluation.id.c_str(), wmiNamespace, connection);
+  if (evaluation.standing.LeftOut()) {
+    evaluation.kind = ScheduledMessageEvaluation::Kind::kLeftOut;
+    return evaluation;
+  }
+  *stopped = EvaluateTriggers(message, now, visit, evaluation);
+  return evaluation;
+}
+
+HRESULT CSMSJobsDetector::WalkScheduledMessages(
+    __time64_t now, const TriggerVisitor& visit,
+    std::vector<ScheduledMessageEvaluation>* seen) {
   NTarn::CWbemConnection connection;
   Microsoft::WRL::ComPtr<IEnumWbemClassObject> messages;
   const HRESULT hr =
       connection.ExecQuery(kPolicyNamespace, kScheduledMessagesQuery, messages);
-  if (hr != S_OK) {
-    LogMessage("%T: CSMSJobsDetector::SMSPendingJobsFound: %s\n",
-               NTarn::GetComErrorDescription().c_str());
-    return false;
+  if (hr != S_OK) return hr;
+
+  for (bool stopped = false; !stopped;) {
+    Microsoft::WRL::ComPtr<IWbemClassObject> message;
+    if (FAILED(FetchNextObject(messages.Get(), message)) || !message) break;
+    ScheduledMessageEvaluation evaluation = EvaluateScheduledMessage(
+        message.Get(), kPolicyNamespace, connection, now, visit, &stopped);
+    if (seen) seen->push_back(std::move(evaluation));
   }
+  return S_OK;
+}
+
+bool CSMSJobsDetector::SMSPendingJobsFound() {
+  const DWORD windowMinutes = m_pendingWindowMinutes;
+  if (windowMinutes == 0) return false;
 
   PendingScan scan;
   scan.now = CurrentTime();
   scan.window = kSecondsPerMinute * windowMinutes;
-  while (!scan.pending) {
-    Microsoft::WRL::ComPtr<IWbemClassObject> message;
-    if (FAILED(FetchNextObject(messages.Get(), message)) || !message) break;
-    const std::optional<std::wstring> jobId = JobIdOf(message.Get());
-    if (!jobId) continue;
-    if (SMSJobDisabledOrExpired(jobId->c_str(), kPolicyNamespace, connection)) {
-      continue;
-    }
-    EvaluateTriggers(message.Get(), scan);
+  if (m_findings) {
+    m_findings->now = scan.now;
+    m_findings->messages.clear();
+  }
+  const HRESULT hr = WalkScheduledMessages(
+      scan.now,
+      [&scan](const TriggerEvaluation& trigger) { return scan.Take(trigger); },
+      m_findings ? &m_findings->messages : nullptr);
+  if (hr != S_OK) {
+    LogMessage("%T: CSMSJobsDetector::SMSPendingJobsFound: %s\n",
+               NTarn::GetComErrorDescription().c_str());
+    return false;
   }
 
   if (IsDebugFlagSet(debug_flags::kVerbose)) {
@@ -181,5 +248,8 @@ bool CSMSJobsDetector::SMSPendingJobsFound() {
 void CSMSJobsDetector::GetTriggerOccurrences(const wchar_t* trigger,
                                              __time64_t& next,
                                              __time64_t& last) {
-  TriggerOccurrencesAt(trigger, CurrentTime(), next, last);
+  TriggerEvaluation evaluation;
+  EvaluateTrigger(trigger ? trigger : L"", CurrentTime(), evaluation);
+  if (evaluation.next) next = *evaluation.next;
+  if (evaluation.last) last = *evaluation.last;
 }

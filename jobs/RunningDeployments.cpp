@@ -185,6 +185,11 @@ bool CSMSJobsDetector::SMSDeploymentsAreRunning() {
     const bool stale = !ignored && m_staleJobHours != 0 &&
                        properties.IsStale(request.Get(), m_staleJobHours);
     if (!ignored && !stale) running = true;
+    if (m_findings) {
+      m_findings->requests.push_back(
+          {properties.contentId.Text(), properties.advertId.Text(), state,
+           properties.runningState.Text(), ignored, stale});
+    }
     if (verbose && stale) {
       properties.LogStale(m_staleJobHours);
     } else if (verbose) {

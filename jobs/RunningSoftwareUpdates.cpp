@@ -75,6 +75,9 @@ bool CSMSJobsDetector::SMSSoftwareUpdatesAreRunning() {
 
     const bool ignored = IsUpdateStateIgnored(*status);
     if (!ignored) running = true;
+    if (m_findings) {
+      m_findings->updates.push_back({updateId.Text(), *status, ignored});
+    }
     if (verbose) {
       LogMessage(ignored ? "%T: Ignoring running SCCM software update \"%s\" "
                            "(UpdateStatus=%d)\n"

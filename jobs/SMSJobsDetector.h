@@ -6,9 +6,14 @@
 #include <windows.h>
 
 #include <ctime>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "jobs/ISMSJobsDetector.h"
+#include "jobs/JobFindings.h"
+
+struct IWbemClassObject;
 
 namespace NTarn {
 class CWbemConnection;
@@ -37,6 +42,36 @@ class CSMSJobsDetector : public ISMSJobsDetector {
   bool SMSJobDisabledOrExpired(const wchar_t* jobId,
                                const wchar_t* wmiNamespace,
                                NTarn::CWbemConnection& connection);
+  // The same question, saying which of the two holds.
+  JobStanding SMSJobStanding(const wchar_t* jobId, const wchar_t* wmiNamespace,
+                             NTarn::CWbemConnection& connection);
+
+  // Has the questions record what they see into `findings` (null: nothing
+  // is recorded); it must outlive the questions asked.
+  void RecordFindings(JobFindings* findings) { m_findings = findings; }
+
+  // Sees each schedule element the pending question evaluates; true stops
+  // the walk there.
+  using TriggerVisitor = std::function<bool(const TriggerEvaluation&)>;
+  // Whether a start `next` is due within `windowSeconds` after `now`: after
+  // now and no later than the window's end.
+  static bool IsDueWithin(__time64_t next, __time64_t now,
+                          __time64_t windowSeconds);
+  // The pending question's walk over the client's scheduled messages, in the
+  // order WMI returns them, each evaluated against `now` until `visit` stops
+  // it. Every message looked at goes to `seen` when given. Returns the
+  // query's result: S_OK when the messages could be asked for.
+  HRESULT WalkScheduledMessages(__time64_t now, const TriggerVisitor& visit,
+                                std::vector<ScheduledMessageEvaluation>* seen);
+  // One scheduled message: its ID, whether its advertisement is left out
+  // (asked through `connection`), else its schedule elements one by one.
+  // `*stopped` says whether `visit` stopped the walk.
+  ScheduledMessageEvaluation EvaluateScheduledMessage(
+      IWbemClassObject* message, const wchar_t* wmiNamespace,
+      NTarn::CWbemConnection& connection, __time64_t now,
+      const TriggerVisitor& visit, bool* stopped);
+  // The schedule tokens of a Triggers element.
+  static std::wstring ScheduleTextOf(const wchar_t* trigger);
 
   // Next and last occurrence of one Triggers element ("SMSSchedule=tokens");
   // outputs the schedule does not set keep their values.
@@ -45,4 +80,17 @@ class CSMSJobsDetector : public ISMSJobsDetector {
   // "[advert/package/program]" from a TriggerMessage, "????" for a part not
   // found.
   static std::wstring FormatTriggerJobName(const std::wstring& message);
+  // The three parts of that name.
+  struct JobNameParts {
+    std::wstring advertisement;
+    std::wstring package;
+    std::wstring program;
+  };
+  static JobNameParts TriggerJobParts(const std::wstring& message);
+  // The job's name in the log: that of its message, "Unknown
+  // Advert/Package/Program" without one.
+  static std::wstring JobNameOf(const std::wstring& message);
+
+ private:
+  JobFindings* m_findings = nullptr;
 };

@@ -33,9 +33,21 @@ std::wstring ElementContent(const std::wstring& message, const wchar_t* name) {
 
 }  // namespace
 
+CSMSJobsDetector::JobNameParts CSMSJobsDetector::TriggerJobParts(
+    const std::wstring& message) {
+  return {ElementContent(message, L"AdvertisementID"),
+          ElementContent(message, L"PackageID"),
+          ElementContent(message, L"ProgramID")};
+}
+
 std::wstring CSMSJobsDetector::FormatTriggerJobName(
     const std::wstring& message) {
-  return L"[" + ElementContent(message, L"AdvertisementID") + L"/" +
-         ElementContent(message, L"PackageID") + L"/" +
-         ElementContent(message, L"ProgramID") + L"]";
+  const JobNameParts parts = TriggerJobParts(message);
+  return L"[" + parts.advertisement + L"/" + parts.package + L"/" +
+         parts.program + L"]";
+}
+
+std::wstring CSMSJobsDetector::JobNameOf(const std::wstring& message) {
+  return message.empty() ? std::wstring(L"Unknown Advert/Package/Program")
+                         : FormatTriggerJobName(message);
 }

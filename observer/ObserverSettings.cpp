@@ -79,10 +79,21 @@ void ObserverSettings::ReadPolicyText(const char* valueName,
   // is where it came from.
 }
 
+ObserverSettings::Source ObserverSettings::SourceOf(const char* valueName) {
+  if (PolicyHoldsValue(valueName)) return Source::kPolicy;
+  return KeyHoldsValue(kSettingsKey, valueName) ? Source::kLocal
+                                                : Source::kDefault;
+}
+
 bool ObserverSettings::PolicyHoldsValue(const char* valueName) {
+  return KeyHoldsValue(kPolicySettingsKey, valueName);
+}
+
+// As the policy overlay tests it: the value's size can be asked for.
+bool ObserverSettings::KeyHoldsValue(const char* path, const char* valueName) {
   NTarn::ScopedRegKey key;
-  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPolicySettingsKey, 0, KEY_READ,
-                      key.Receive()) != ERROR_SUCCESS) {
+  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, key.Receive()) !=
+      ERROR_SUCCESS) {
     return false;
   }
   const LONG status = ::RegQueryValueExA(key.Get(), valueName, nullptr, nullptr,

@@ -29,6 +29,11 @@ class ObserverSettings {
   // of `other`.
   void CopyStateListsFrom(const ObserverSettings& other);
 
+  // Where a setting read now would come from: the policy key, the normal
+  // key, or neither (the reader's default).
+  enum class Source { kPolicy, kLocal, kDefault };
+  static Source SourceOf(const char* valueName);
+
  private:
   // A text setting and whether its current value came from the policy key.
   // A policy value is never copied into the normal key: when the policy is
@@ -43,6 +48,7 @@ class ObserverSettings {
   static void ReadPolicyText(const char* valueName, PolicyText<Size>& setting,
                              const char* builtInDefault, DWORD flags);
   static bool PolicyHoldsValue(const char* valueName);
+  static bool KeyHoldsValue(const char* path, const char* valueName);
   static void ReadDebugFlags(DWORD flags);
   void ReadStaleJobHours(DWORD flags);
 

@@ -7,10 +7,9 @@
 #include "common/GuardedCall.h"
 #include "common/Logging.h"
 #include "common/ScopedBstr.h"
-#include "common/SystemCapabilities.h"
-#include "common/wmi/WbemText.h"
 #include "jobs/SMSJobsDetector.h"
 #include "observer/ConfigMgrClientPresence.h"
+#include "observer/PowerDownJudgement.h"
 #include "plugin/resource.h"
 
 using NTarn::IsDebugFlagSet;
@@ -81,46 +80,26 @@ STDMETHODIMP PendingJobsPowerDownObserver::QueryPowerDown(
 
 void PendingJobsPowerDownObserver::Decide(PowerDownResponse& response,
                                           NTarn::ScopedBstr& reason) {
-  // A portable machine on battery is never held up by jobs. Both questions
-  // are asked every time.
-  NTarn::SystemCapabilities& system = NTarn::TheSystemCapabilities();
-  const bool portable = system.IsPortableChassis();
-  const bool onAcWithBattery = system.IsOnAcWithBattery();
-  if (portable && !onAcWithBattery) return;
-
   ObserverSettings settings = CopySettings();
-  if (!settings.MonitoringOn()) return;
-  if (!IsConfigMgrClientPresent()) return;
-
-  // The lists are read again for every question; the switch and the window
-  // keep what the last LoadSettings read.
-  settings.ReloadStateLists();
-  {
-    std::lock_guard guard(*this);
-    m_settings.CopyStateListsFrom(settings);
-  }
-
-  std::wstring jobStates = NTarn::AnsiToWide(settings.AllowedJobStates());
-  std::wstring updateStates = NTarn::AnsiToWide(settings.AllowedUpdateStates());
-  const DWORD window = settings.PendingWindowMinutes();
-  const std::unique_ptr<ISMSJobsDetector> detector =
-      m_makeDetector(window, jobStates.data(), updateStates.data());
-  if (!detector) return;
-  detector->SetStaleJobHours(settings.StaleJobHours());
+  const PowerDownJudgement judgement = JudgePowerDown(
+      settings, m_makeDetector, [this](const ObserverSettings& read) {
+        std::lock_guard guard(*this);
+        m_settings.CopyStateListsFrom(read);
+      });
 
   // The objection stands even when its reason text cannot be made.
-  if (detector->SMSJobsAreRunning()) {
+  if (judgement.ground == PowerDownGround::kJobsRunning) {
     reason = LoadBstr(IDS_JOBS_IN_PROGRESS);
     response = PowerDownResponse_Objection;
     return;
   }
-  if (detector->SMSPendingJobsFound()) {
+  if (judgement.ground == PowerDownGround::kJobsPending) {
     // The number is the configured window, not the time until the job.
     wchar_t format[kStringCapacity];
     if (LoadStringResource(IDS_JOBS_PENDING, format, kStringCapacity) != 0) {
       wchar_t text[kPendingReasonCapacity];
       _snwprintf_s(text, kPendingReasonCapacity, _TRUNCATE, format,
-                   static_cast<int>(window));
+                   static_cast<int>(judgement.windowMinutes));
       reason.Reset(::SysAllocString(text));
     }
     response = PowerDownResponse_Objection;

@@ -6,8 +6,12 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <string>
+#include <vector>
 
+#include "common/ScopedHandle.h"
+#include "tests/support/RegistryTree.h"
 #include "tests/support/RunProgram.h"
+#include "tests/support/TestRegistryKey.h"
 
 namespace {
 
@@ -123,9 +127,13 @@ TEST(VplHost, JsonDocumentCarriesTheDecisionAndTheLog) {
 TEST(VplHost, ErrorsHaveTheirOwnExitCodes) {
   // clang-format off
   const struct { std::wstring arguments; DWORD exitCode; const char* message; } cases[] = {
-      {L"query", 2, "vplhost: query needs --scenario FILE"},
-      {L"details --json", 2, "vplhost: --json applies to query, status and schedule"},
+      {L"autoshutdown --json", 2, "vplhost: --json applies to query, status, jobs, details and schedule"},
       {L"query --scenario x.json --window soon", 2, "vplhost: --window needs a number of minutes"},
+      // 32 bits of unsigned long would take both.
+      {L"query --window -1", 2, "vplhost: --window needs a number of minutes from 0 to 2147483647"},
+      {L"query --window 99999999999", 2, "vplhost: --window needs a number of minutes from 0 to 2147483647"},
+      {L"jobs --hours 0", 2, "vplhost: --hours needs a number of hours from 1 to 8784"},
+      {L"nonsense", 2, "vplhost: unknown command nonsense"},
       {L"query " + Sample(L"no-such-scenario.json"), 4, "no-such-scenario.json: cannot be opened"},
       {L"details --dll Z:\\no\\such\\VplCMgr.dll", 5, "vplhost: cannot load"},
       // Loads, but has no such class.
@@ -149,6 +157,214 @@ TEST(VplHost, ErrorsHaveTheirOwnExitCodes) {
       message = document["error"]["message"].get<std::string>();
     }
     EXPECT_NE(message.find(c.message), std::string::npos) << run.output;
+  }
+}
+
+// Every value below `path` with its type and bytes, keys included, so that
+// two readings compare byte for byte.
+std::vector<std::string> RawTree(const std::string& path) {
+  std::vector<std::string> lines;
+  NTarn::ScopedRegKey key;
+  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ,
+                      key.Receive()) != ERROR_SUCCESS)
+    return lines;
+  lines.push_back(path);
+  for (DWORD i = 0;; ++i) {
+    char name[256];
+    DWORD nameSize = sizeof(name);
+    BYTE data[1024];
+    DWORD dataSize = sizeof(data);
+    DWORD type = 0;
+    if (::RegEnumValueA(key.Get(), i, name, &nameSize, nullptr, &type, data,
+                        &dataSize) != ERROR_SUCCESS)
+      break;
+    std::string line = path + "|" + name + "|" + std::to_string(type) + "|";
+    for (DWORD b = 0; b < dataSize; ++b) line += std::to_string(data[b]) + ",";
+    lines.push_back(line);
+  }
+  for (DWORD i = 0;; ++i) {
+    char name[256];
+    DWORD nameSize = sizeof(name);
+    if (::RegEnumKeyExA(key.Get(), i, name, &nameSize, nullptr, nullptr,
+                        nullptr, nullptr) != ERROR_SUCCESS)
+      break;
+    for (const std::string& line : RawTree(path + "\\" + name))
+      lines.push_back(line);
+  }
+  return lines;
+}
+
+std::wstring Dll() { return L" --dll \"" + ProgramFolder() + L"VplCMgr.dll\""; }
+
+// Live runs read this machine: Wine's WMI has no root\ccm, so with
+// monitoring on there is no client to ask. The plug-in writes its defaults
+// back when it reads, but only into vplhost's scratch copy.
+TEST(VplHost, LiveRunsExplainAndLeaveTheMachinesKeysAlone) {
+  const vpltest::TestRegistryKey settings("Software\\Tarn\\Vesperline");
+  // No MonitorJobs, which the plug-in would create; a window stored as text,
+  // which a writing read would convert.
+  settings.SetString("PendingSMSJobWindowMins", "30");
+  settings.SetDword("debug", 0);
+  const std::vector<std::string> before = RawTree(settings.Path());
+  // clang-format off
+  const struct { const wchar_t* arguments; const char* line; } cases[] = {
+      {L"query", "vplhost: reason: monitoring off, no objection: MonitorJobs \"OFF\" (default)"},
+      {L"query --monitor ON", "vplhost: reason: no ConfigMgr client (no root\\ccm or no CCM_Client object): no client, no objection"},
+      {L"query --monitor ON", "vplhost: reason: monitoring on: MonitorJobs \"ON\" (--monitor)"},
+      {L"status", "Management Client exists = NO."},
+      {L"jobs --window 45", "window 45 minutes (--window), horizon 24 hours"},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    const std::wstring dll =
+        std::wstring(c.arguments).rfind(L"jobs", 0) == 0 ? L"" : Dll();
+    const HostRun run = RunVplHost(c.arguments + dll);
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_NE(run.output.find(c.line), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("vplhost: settings from this machine"),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(RawTree(settings.Path()), before) << run.output;
+  }
+  EXPECT_FALSE(
+      vpltest::RegistryKeyExists(HKEY_LOCAL_MACHINE, L"Software\\VplHost"));
+}
+
+std::vector<std::wstring> BundledSamples() {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found;
+  const HANDLE search = ::FindFirstFileW(VPL_SAMPLES_DIR_W L"/*.json", &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    names.push_back(found.cFileName);
+  } while (::FindNextFileW(search, &found));
+  ::FindClose(search);
+  return names;
+}
+
+// The name the plug-in's verbose log gives the job it found due, empty when
+// it found none.
+std::string DueJobInLog(const nlohmann::json& document) {
+  bool pending = false;
+  const std::string next = "Next scheduled advert ";
+  for (const auto& entry : document["log"]) {
+    const std::string line = entry.get<std::string>();
+    if (line.find(": SMSJobsDetector: Pending jobs detected") !=
+        std::string::npos)
+      pending = true;
+    if (pending && line.rfind(next, 0) == 0)
+      return line.substr(next.size(), line.find(" due to") - next.size());
+  }
+  return std::string();
+}
+
+// For every bundled sample the explanation comes to the plug-in's decision,
+// and the first job `jobs` puts inside the window is the one the plug-in
+// found due.
+TEST(VplHost, ExplanationAndJobsAgreeWithThePluginOnEverySample) {
+  const std::vector<std::wstring> samples = BundledSamples();
+  ASSERT_GE(samples.size(), 11u);
+  for (const std::wstring& sample : samples) {
+    SCOPED_TRACE(std::string(sample.begin(), sample.end()));
+    const HostRun query =
+        RunVplHost(L"query --json --verbose " + Sample(sample.c_str()), true);
+    const auto decided = nlohmann::json::parse(query.output, nullptr, false);
+    ASSERT_TRUE(decided.is_object()) << query.output;
+    EXPECT_EQ(decided["errors"], nlohmann::json::array()) << query.output;
+    const std::string ground = decided["ground"];
+    const std::string reason =
+        decided["reason"].is_null() ? "" : decided["reason"].get<std::string>();
+    EXPECT_EQ(ground == "jobsRunning", reason == "SMS\\CMgr jobs in progress");
+    EXPECT_EQ(ground == "jobsPending",
+              reason.find("pending") != std::string::npos);
+    for (const auto& object : decided["reasons"])
+      EXPECT_TRUE(object.contains("kind") && object.contains("text")) << object;
+    EXPECT_EQ(decided["settings"]["MonitorJobs"]["value"].is_string(), true);
+
+    const HostRun jobs = RunVplHost(
+        L"jobs --json --scenario \"" VPL_SAMPLES_DIR_W L"/" + sample + L"\"",
+        true);
+    const auto listing = nlohmann::json::parse(jobs.output, nullptr, false);
+    ASSERT_TRUE(listing.is_object()) << jobs.output;
+    std::string firstInWindow;
+    for (const auto& job : listing["jobs"]) {
+      if (job["inWindow"].get<bool>()) {
+        firstInWindow = "[" + job["advertisement"].get<std::string>() + "/" +
+                        job["package"].get<std::string>() + "/" +
+                        job["program"].get<std::string>() + "]";
+        break;
+      }
+    }
+    if (ground == "jobsPending" || ground == "nothingDue") {
+      EXPECT_EQ(firstInWindow, DueJobInLog(decided)) << jobs.output;
+    }
+  }
+}
+
+nlohmann::json RunJson(const std::wstring& arguments) {
+  const HostRun run = RunVplHost(arguments, true);
+  const auto document = nlohmann::json::parse(run.output, nullptr, false);
+  EXPECT_TRUE(document.is_object()) << run.output;
+  return document;
+}
+
+// The jobs of a listing without the minutes, which move on between runs.
+nlohmann::json JobsOf(nlohmann::json listing) {
+  for (auto& job : listing["jobs"]) {
+    for (auto& trigger : job["triggers"]) trigger.erase("minutesFromNow");
+  }
+  return listing["jobs"];
+}
+
+// A capture of each sample's simulated client replays to the same decision
+// and the same jobs ahead.
+TEST(VplHost, CapturesReplayToTheSameDecisionAndJobs) {
+  wchar_t folder[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, folder);
+  const std::wstring capture = std::wstring(folder) + L"vplhost-capture-" +
+                               std::to_wstring(::GetCurrentProcessId()) +
+                               L".json";
+  for (const std::wstring& sample : BundledSamples()) {
+    SCOPED_TRACE(std::string(sample.begin(), sample.end()));
+    const std::wstring original =
+        L" --scenario \"" VPL_SAMPLES_DIR_W L"/" + sample + L"\"";
+    const std::wstring replay = L" --scenario \"" + capture + L"\"";
+    const HostRun run =
+        RunVplHost(L"capture --out \"" + capture + L"\"" + original);
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    const nlohmann::json decided = RunJson(L"query --json" + original + Dll());
+    const nlohmann::json replayed = RunJson(L"query --json" + replay + Dll());
+    for (const char* member : {"exitCode", "reason", "ground"})
+      EXPECT_EQ(replayed[member], decided[member]) << member;
+    // The values, not where they came from: a replay's default is stated.
+    for (const auto& setting : decided["settings"].items()) {
+      EXPECT_EQ(replayed["settings"][setting.key()]["value"],
+                setting.value()["value"]);
+    }
+    EXPECT_EQ(JobsOf(RunJson(L"jobs --json" + replay)),
+              JobsOf(RunJson(L"jobs --json" + original)));
+  }
+  ::DeleteFileW(capture.c_str());
+}
+
+// What a console tool is expected to answer.
+TEST(VplHost, ConsoleConventions) {
+  // clang-format off
+  const struct { std::wstring arguments; DWORD exitCode; const char* pattern; } cases[] = {
+      {L"query --help", 0, R"(usage: vplhost query \[--scenario FILE\][\s\S]*)"},
+      {L"--version", 0, R"(vplhost \d+\.\d+\.\d+\.\d+\s*)"},
+      // A path is still the plain run.
+      {L"\"" + ProgramFolder() + L"VplCMgr.dll\"", 0, R"([\s\S]*vplhost: DllCanUnloadNow returned S_OK\s*)"},
+      // vplhost's own lines carry ISO 8601 local times.
+      {L"query " + Sample(L"default.json"), 0, R"([\s\S]*\n\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d vplhost: decision: no objection \(0\)\s[\s\S]*)"},
+      {L"details --json" + Dll(), 0, R"(\{"command":"details"[\s\S]*"module":"[^"]*VplCMgr.dll"[\s\S]*"exitCode":0\}\s*)"},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    const HostRun run = RunVplHost(c.arguments, true);
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
+    EXPECT_TRUE(std::regex_match(run.output, std::regex(c.pattern)))
+        << run.output;
   }
 }
 

@@ -663,6 +663,20 @@ Scenario Scenario::Parse(const std::string& text,
   return scenario;
 }
 
+Scenario Scenario::Load(const std::wstring& path) {
+  const std::string name = WideToUtf8(path);
+  FILE* file = _wfopen(path.c_str(), L"rb");
+  if (!file) throw ScenarioError(name + ": cannot be opened");
+  std::string text;
+  char buffer[4096];
+  for (size_t read; (read = fread(buffer, 1, sizeof(buffer), file)) > 0;)
+    text.append(buffer, read);
+  const bool failed = ferror(file) != 0;
+  fclose(file);
+  if (failed) throw ScenarioError(name + ": cannot be read");
+  return Parse(text, name);
+}
+
 Scenario Scenario::Load(const std::string& path) {
   FILE* opened = nullptr;
   if (_wfopen_s(&opened, Utf8ToWide(path).c_str(), L"rb") != 0 || !opened)

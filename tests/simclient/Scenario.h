@@ -105,6 +105,8 @@ class Scenario {
   // Reads the file at `path` (UTF-8, opened by its wide form) in UTF-8, with
   // or without a byte-order mark, or UTF-16 LE with one.
   static Scenario Load(const std::string& path);
+  // The file opened by its wide path; messages name it in UTF-8.
+  static Scenario Load(const std::wstring& path);
 
   // Null when the scenario does not hold `name` (normalised, case-insensitive).
   const SimNamespace* FindNamespace(const std::wstring& name) const;

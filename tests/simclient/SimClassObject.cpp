@@ -60,4 +60,30 @@ STDMETHODIMP SimClassObject::Get(LPCWSTR name, LONG /*flags*/, VARIANT* value,
   return WBEM_E_NOT_FOUND;
 }
 
+STDMETHODIMP SimClassObject::GetNames(LPCWSTR qualifier, LONG /*flags*/,
+                                      VARIANT* /*value*/, SAFEARRAY** names) {
+  if (!names) return WBEM_E_INVALID_PARAMETER;
+  *names = nullptr;
+  if (qualifier) return Unsupported();
+  std::vector<const std::wstring*> selected;
+  for (const auto& property : m_instance.properties) {
+    if (IsSelected(property.first)) selected.push_back(&property.first);
+  }
+  SAFEARRAY* array =
+      ::SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(selected.size()));
+  if (!array) return WBEM_E_OUT_OF_MEMORY;
+  for (LONG i = 0; i < static_cast<LONG>(selected.size()); ++i) {
+    BSTR name = ::SysAllocString(selected[i]->c_str());
+    const HRESULT hr =
+        name ? ::SafeArrayPutElement(array, &i, name) : E_OUTOFMEMORY;
+    ::SysFreeString(name);  // the array keeps its own copy
+    if (FAILED(hr)) {
+      ::SafeArrayDestroy(array);
+      return hr;
+    }
+  }
+  *names = array;
+  return WBEM_S_NO_ERROR;
+}
+
 }  // namespace vpltest::sim

@@ -1,4 +1,5 @@
-// One result object of the simulated client. Only Get is supported.
+// One result object of the simulated client. Only Get and GetNames (of the
+// instance's own properties) are supported.
 #pragma once
 
 #include <windows.h>
@@ -31,9 +32,8 @@ class SimClassObject : public SimComObject<IWbemClassObject> {
     return Unsupported();
   }
   STDMETHOD(Delete)(LPCWSTR) override { return Unsupported(); }
-  STDMETHOD(GetNames)(LPCWSTR, LONG, VARIANT*, SAFEARRAY**) override {
-    return Unsupported();
-  }
+  STDMETHOD(GetNames)
+  (LPCWSTR qualifier, LONG flags, VARIANT* value, SAFEARRAY** names) override;
   STDMETHOD(BeginEnumeration)(LONG) override { return Unsupported(); }
   STDMETHOD(Next)(LONG, BSTR*, VARIANT*, CIMTYPE*, LONG*) override {
     return Unsupported();

@@ -41,7 +41,15 @@ SimulatedClient::SimulatedClient(const std::string& scenario) {
   // silently change the answer.
   for (const std::string& warning : parsed.Warnings())
     fprintf(stderr, "warning: %s\n", warning.c_str());
-  m_state = std::make_shared<sim::SimState>(std::move(parsed));
+  Start(std::move(parsed));
+}
+
+SimulatedClient::SimulatedClient(sim::Scenario scenario) {
+  Start(std::move(scenario));
+}
+
+void SimulatedClient::Start(sim::Scenario scenario) {
+  m_state = std::make_shared<sim::SimState>(std::move(scenario));
   if (g_installed.exchange(true)) {
     throw std::runtime_error("a simulated client is already installed");
   }

@@ -33,6 +33,7 @@ class SimulatedClient {
   // error. Throws ScenarioError for a malformed scenario
   // (and installs nothing), std::runtime_error when registration fails.
   explicit SimulatedClient(const std::string& scenario);
+  explicit SimulatedClient(sim::Scenario scenario);
   SimulatedClient(const SimulatedClient&) = delete;
   SimulatedClient& operator=(const SimulatedClient&) = delete;
   // Revokes the registrations; objects still held keep working.
@@ -59,6 +60,7 @@ class SimulatedClient {
   static long LiveObjects();
 
  private:
+  void Start(sim::Scenario scenario);
   void Install();
 
   std::shared_ptr<sim::SimState> m_state;

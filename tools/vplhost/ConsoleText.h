@@ -9,6 +9,9 @@ namespace vplhost {
 
 // UTF-8 of a wide text; "(null)" for a null pointer.
 std::string Narrow(const wchar_t* text);
+inline std::string Narrow(const std::wstring& text) {
+  return Narrow(text.c_str());
+}
 // The system's text for an error code, without its line break; empty when
 // the system has none.
 std::string SystemText(DWORD code);

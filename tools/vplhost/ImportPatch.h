@@ -4,8 +4,7 @@
 // vplhost uses it to let the plug-in see the battery a scenario states: the
 // plug-in asks the power manager directly, and the product DLL has, rightly,
 // no switch to answer it otherwise. Only the named module's own calls are
-// redirected; every other module, vplhost included, still reaches the real
-// function.
+// redirected; every other module still reaches the real function.
 #pragma once
 
 #include <windows.h>

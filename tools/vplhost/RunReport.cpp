@@ -5,10 +5,13 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "tools/vplhost/IsoTime.h"
+
 namespace vplhost {
 namespace {
 
 std::atomic<RunReport*> g_current{nullptr};
+std::atomic<int> g_muted{0};
 
 std::string Format(const char* format, va_list args) {
   va_list copy;
@@ -47,6 +50,12 @@ RunReport* RunReport::Current() { return g_current.load(); }
 
 void RunReport::SetCurrent(RunReport* report) { g_current.store(report); }
 
+RunReport::MutedLog::MutedLog() { ++g_muted; }
+
+RunReport::MutedLog::~MutedLog() { --g_muted; }
+
+bool RunReport::IsLogMuted() { return g_muted.load() != 0; }
+
 void RunReport::Line(const char* format, ...) {
   va_list args;
   va_start(args, format);
@@ -65,8 +74,7 @@ std::string RunReport::TimeStamp() {
 }
 
 void RunReport::LineV(const char* format, va_list args) {
-  std::string text = Format(format, args);
-  if (m_stamp) text = TimeStamp() + " " + text;
+  const std::string text = IsoNow() + " " + Format(format, args);
   if (!m_json) {
     fputs(text.c_str(), stdout);
     fflush(stdout);
@@ -120,6 +128,11 @@ void RunReport::CanUnloadNow(bool unloadable) {
   m_canUnloadNow = unloadable;
 }
 
+void RunReport::Set(const std::string& key, nlohmann::ordered_json value) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_members[key] = std::move(value);
+}
+
 void RunReport::Error(const std::string& text) {
   fprintf(stderr, "%s\n", text.c_str());
   std::lock_guard<std::mutex> lock(m_mutex);
@@ -158,6 +171,8 @@ std::string RunReport::Json(int exitCode) const {
     document["decision"] = deciding ? Json(deciding->decision) : Json();
     document["reason"] = deciding ? optionalText(deciding->reason) : Json();
   }
+  for (const auto& member : m_members.items())
+    document[member.key()] = member.value();
   Json log = m_log;
   if (!m_partialLog.empty()) log.push_back(m_partialLog);
   document["log"] = std::move(log);

@@ -7,6 +7,7 @@
 
 #include <cstdarg>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,13 +21,12 @@ class RunReport {
   RunReport& operator=(const RunReport&) = delete;
 
   bool IsJson() const { return m_json; }
-  // Time-stamps vplhost's own text lines from now on, as a long run's log.
-  void StampLines() { m_stamp = true; }
   // The local time as the plug-in's lines carry it: "2026-03-02 09:15:30.000".
   static std::string TimeStamp();
 
-  // One of vplhost's own lines; printed at once as text, kept for the
-  // document's "host" array with --json.
+  // One of vplhost's own lines, stamped with the ISO 8601 local time;
+  // printed at once as text, kept for the document's "host" array with
+  // --json.
   void Line(const char* format, ...);
   void LineV(const char* format, va_list args);
   // Text the plug-in logged, its time stamps already expanded.
@@ -40,6 +40,20 @@ class RunReport {
                 const std::optional<std::string>& reason);
   void CanUnloadNow(bool unloadable);
   void Error(const std::string& text);
+  // A member of the document of the command's own, such as "reasons".
+  void Set(const std::string& key, nlohmann::ordered_json value);
+
+  // Drops whatever is logged through the host's entry point while it lives:
+  // the product code linked into vplhost logs as the plug-in does, and its
+  // lines would read as the plug-in's.
+  class MutedLog {
+   public:
+    MutedLog();
+    MutedLog(const MutedLog&) = delete;
+    MutedLog& operator=(const MutedLog&) = delete;
+    ~MutedLog();
+  };
+  static bool IsLogMuted();
 
   // The whole document, one line, for the run's exit code. A run that
   // failed (any code but 0 and 3) carries "error" with the code and the
@@ -64,7 +78,6 @@ class RunReport {
 
   const bool m_json;
   const std::string m_command;
-  bool m_stamp = false;
   // The plug-in may log from its own threads.
   mutable std::mutex m_mutex;
   std::string m_scenario;
@@ -76,6 +89,7 @@ class RunReport {
   std::vector<std::string> m_host;
   std::optional<bool> m_canUnloadNow;
   std::vector<std::string> m_errors;
+  nlohmann::ordered_json m_members = nlohmann::ordered_json::object();
 };
 
 }  // namespace vplhost

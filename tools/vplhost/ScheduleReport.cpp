@@ -257,6 +257,21 @@ int DescribeSchedules(const std::vector<std::wstring>& schedules, bool json,
   return allValid ? kExitSuccess : kExitInvalidToken;
 }
 
+std::string DescribeScheduleWords(const std::wstring& schedule) {
+  CSchedule parsed;
+  if (!parsed.Parse(schedule.c_str())) return "does not decode";
+  if (parsed.tokens().empty()) return "no schedule token";
+  std::string words;
+  for (const std::unique_ptr<CScheduleToken>& token : parsed.tokens()) {
+    if (!words.empty()) words += "; ";
+    words += RecurrenceText(*token) +
+             Format(" from %04d-%02d-%02d %02d:%02d%s", token->year,
+                    token->month, token->day, token->hour, token->minute,
+                    token->utc ? " UTC" : "");
+  }
+  return words;
+}
+
 bool ParseLocalTime(const std::wstring& text, __time64_t* time) {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
   wchar_t tail = 0;

@@ -16,6 +16,10 @@ namespace vplhost {
 int DescribeSchedules(const std::vector<std::wstring>& schedules, bool json,
                       __time64_t reference, std::string* out);
 
+// A schedule string in words, token by token: "every 0 days 0 hours 20
+// minutes from 2026-01-05 08:00"; "does not decode" for one that does not.
+std::string DescribeScheduleWords(const std::wstring& schedule);
+
 // "YYYY-MM-DD HH:MM" (or with ":SS") as local time; false when malformed.
 bool ParseLocalTime(const std::wstring& text, __time64_t* time);
 

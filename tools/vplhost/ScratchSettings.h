@@ -13,12 +13,16 @@ namespace vplhost {
 
 class ScratchSettings {
  public:
-  ScratchSettings();
+  // With `copyMachine` the stand-in starts as a copy of this machine's
+  // settings and policy keys, taken before it stands in; otherwise empty.
+  explicit ScratchSettings(bool copyMachine = false);
   ScratchSettings(const ScratchSettings&) = delete;
   ScratchSettings& operator=(const ScratchSettings&) = delete;
   ~ScratchSettings();
 
   bool IsActive() const { return m_active; }
+  // What went wrong when it is not active.
+  const std::string& Problem() const { return m_problem; }
   // Values of the plug-in's settings key.
   LSTATUS SetString(const char* name, const std::string& text) const;
   LSTATUS SetDword(const char* name, DWORD value) const;
@@ -26,8 +30,12 @@ class ScratchSettings {
   LSTATUS Set(const vpltest::sim::RegistryValue& value) const;
 
  private:
+  // Copies `path` of the real HKEY_LOCAL_MACHINE below the scratch key.
+  LSTATUS CopyMachineKey(HKEY scratch, const char* path);
+
   const std::string m_key;
   bool m_active = false;
+  std::string m_problem;
 };
 
 }  // namespace vplhost

@@ -57,6 +57,14 @@ HRESULT StatedBattery::Install(HMODULE module, State state) {
       reinterpret_cast<void*>(&StatedPowerInformation), &original);
   if (FAILED(hr)) return hr;
   g_real.store(reinterpret_cast<PowerInformationFunction>(original));
+  void* ownOriginal = nullptr;
+  const HRESULT own = m_ownPatch.Install(
+      ::GetModuleHandleW(nullptr), "powrprof.dll", "CallNtPowerInformation",
+      reinterpret_cast<void*>(&StatedPowerInformation), &ownOriginal);
+  if (FAILED(own)) {
+    m_patch.Restore();
+    return own;
+  }
   m_installed = true;
   return S_OK;
 }

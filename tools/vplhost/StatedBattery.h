@@ -21,8 +21,9 @@ class StatedBattery {
   // Gives the plug-in the real function back; `module` must still be loaded.
   ~StatedBattery() = default;
 
-  // Starts answering `module`'s battery questions with `state`. One module
-  // per process at a time.
+  // Starts answering `module`'s battery questions with `state`, and those of
+  // the product code linked into vplhost, which explains the plug-in's
+  // answers. One module per process at a time.
   HRESULT Install(HMODULE module, State state);
   // A later change, such as the host reporting a switch to battery; does
   // nothing before Install.
@@ -31,6 +32,7 @@ class StatedBattery {
 
  private:
   ImportPatch m_patch;
+  ImportPatch m_ownPatch;
   bool m_installed = false;
 };
 
