@@ -24,6 +24,7 @@
 #include "tools/vplhost/ScheduleReport.h"
 #include "tools/vplhost/ScratchSettings.h"
 #include "tools/vplhost/StatedBattery.h"
+#include "tools/vplhost/TextSettingCheck.h"
 
 using vplhost::HostSession;
 using vplhost::HResultText;
@@ -350,6 +351,8 @@ int RunScenario(const Options& options, Command command,
           result = host.AskObservers(0);
           break;
         case Command::kStatus:
+          for (const std::string& warning : vplhost::LongTextSettingWarnings())
+            report.Line("%s\n", warning.c_str());
           result = host.LogObserverStatus(0);
           break;
         case Command::kAutoshutdown:
