@@ -226,47 +226,22 @@ TEST_F(MsiPackageTest, SettingsComeFromTheCommandLineAndStayWithTheMachine) {
                                             L"RetryAttempts=#2",
                                             L"RetryInterval=#0",
                                             L"StaleJobHours=#48"};
-  const struct {
-    const char* what;
-    const wchar_t*
-        command;  // followed by the quoted StepFile, then `properties`
-    const wchar_t* file;
-    const wchar_t* properties;
-    bool succeeds;
-    bool clearFirst;  // the settings key removed before the step
-    std::vector<std::wstring> settings;
-  } kSteps[] = {
+  // `command` is followed by the quoted StepFile, then `properties`;
+  // `clearFirst` removes the settings key before the step.
+  // clang-format off
+  const struct { const char* what; const wchar_t* command; const wchar_t* file; const wchar_t* properties;
+                 bool succeeds; bool clearFirst; std::vector<std::wstring> settings; } kSteps[] = {
       {"older build with every setting", L"msiexec /qn /i", L"older",
-       L" MONITORJOBS=ON PENDINGJOBWINDOW=30 LOGOFFACTION=passive"
-       L" RETRYATTEMPTS=2 RETRYINTERVAL=0 STALEJOBHOURS=48",
+       L" MONITORJOBS=ON PENDINGJOBWINDOW=30 LOGOFFACTION=passive RETRYATTEMPTS=2 RETRYINTERVAL=0 STALEJOBHOURS=48",
        true, false, kGiven},
-      {"upgrade without them keeps them", L"msiexec /qn /i", L"current", L"",
-       true, false, kGiven},
-      {"uninstall leaves them", L"msiexec /qn /x", L"current", L"", true, false,
-       kGiven},
-      {"install without any writes none",
-       L"msiexec /qn /i",
-       L"current",
-       L"",
-       true,
-       true,
-       {}},
+      {"upgrade without them keeps them", L"msiexec /qn /i", L"current", L"", true, false, kGiven},
+      {"uninstall leaves them", L"msiexec /qn /x", L"current", L"", true, false, kGiven},
+      {"install without any writes none", L"msiexec /qn /i", L"current", L"", true, true, {}},
       {"uninstall", L"msiexec /qn /x", L"current", L"", true, false, {}},
-      {"an unknown logoff action is refused",
-       L"msiexec /qn /i",
-       L"current",
-       L" MONITORJOBS=ON LOGOFFACTION=SOMETIMES",
-       false,
-       false,
-       {}},
-      {"a number that is none is refused",
-       L"msiexec /qn /i",
-       L"current",
-       L" RETRYATTEMPTS=two",
-       false,
-       false,
-       {}},
+      {"an unknown logoff action is refused", L"msiexec /qn /i", L"current", L" MONITORJOBS=ON LOGOFFACTION=SOMETIMES", false, false, {}},
+      {"a number that is none is refused", L"msiexec /qn /i", L"current", L" RETRYATTEMPTS=two", false, false, {}},
   };
+  // clang-format on
   for (const auto& step : kSteps) {
     SCOPED_TRACE(step.what);
     if (step.clearFirst)
