@@ -18,7 +18,7 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 wine_dir=/usr/lib/wine
 
 packages=(cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools wine64
-          libwine-dev googletest nlohmann-json3-dev python3 wixl)
+          libwine-dev googletest nlohmann-json3-dev python3 wixl msitools)
 
 usage() {
   echo "usage: $0 run|test|bench [vplbench arguments]" >&2

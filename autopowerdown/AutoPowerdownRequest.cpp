@@ -22,9 +22,6 @@ constexpr DWORD kRequestEventId = 0x00020001;
 constexpr int kEventTextChars = 259;
 constexpr int kNameChars = 100;
 
-constexpr DWORD kLogoffActionBytes = 20;
-constexpr DWORD kShutdownMessageBytes = 500;
-
 constexpr ULONGLONG kOneDay = 864000000000ULL;
 // Fired a little after the planned time, never before it.
 constexpr ULONGLONG kTenthOfASecond = 1000000ULL;
@@ -247,7 +244,7 @@ HRESULT AutoPowerdownRequest::IssueAttempt(IPowerDownProvider* provider,
 
   const std::string defaultAction =
       NTarn::WideToAnsi(LogoffActionToText(kLogoffNever));
-  char logoffAction[kLogoffActionBytes] = "";
+  char logoffAction[autopowerdown_keys::kLogoffActionBytes] = "";
   strncpy_s(logoffAction, defaultAction.c_str(), _TRUNCATE);
   NTarn::RegGetPolicyParameter(
       HKEY_LOCAL_MACHINE, autopowerdown_keys::kSettings, "LogOffAction", REG_SZ,
@@ -264,12 +261,12 @@ HRESULT AutoPowerdownRequest::IssueAttempt(IPowerDownProvider* provider,
                                autopowerdown_keys::kSettings, "CountdownSecs",
                                REG_DWORD, &countdownSecs, sizeof(countdownSecs),
                                NTarn::reg_flags::kReadOnly);
-  char shutdownMessage[kShutdownMessageBytes] = "";
+  char shutdownMessage[autopowerdown_keys::kShutdownMessageBytes] = "";
   NTarn::RegGetPolicyParameter(
       HKEY_LOCAL_MACHINE, autopowerdown_keys::kSettings, "ShutdownMsg", REG_SZ,
       shutdownMessage, sizeof(shutdownMessage), NTarn::reg_flags::kReadOnly);
-  logoffAction[kLogoffActionBytes - 1] = '\0';
-  shutdownMessage[kShutdownMessageBytes - 1] = '\0';
+  logoffAction[autopowerdown_keys::kLogoffActionBytes - 1] = '\0';
+  shutdownMessage[autopowerdown_keys::kShutdownMessageBytes - 1] = '\0';
   {
     std::lock_guard guard(*this);
     m_maxRetryAttempts = maxRetryAttempts;

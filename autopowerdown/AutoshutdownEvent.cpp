@@ -20,7 +20,6 @@ namespace {
 
 // A thread that ends within this time is not refused as running.
 constexpr DWORD kRunningProbeMilliseconds = 500;
-constexpr DWORD kStateListBytes = 1040;
 
 void ReadDebugFlags() {
   DWORD flags = NTarn::DebugFlags.load();
@@ -135,8 +134,8 @@ HRESULT AutoshutdownEvent::StartThread() {
   const HRESULT hr = NTarn::GuardedHResultCall(
       NTarn::CallSite{".\\AutoshutdownEvent", __LINE__},
       [this, detector, hasPowerStateHandler] {
-        char jobStates[kStateListBytes] = "";
-        char updateStates[kStateListBytes] = "";
+        char jobStates[autopowerdown_keys::kStateListBytes] = "";
+        char updateStates[autopowerdown_keys::kStateListBytes] = "";
         DWORD windowMinutes = 0;
         const DWORD flags =
             NTarn::reg_flags::kReadOnly | NTarn::reg_flags::kKeepDefault;
@@ -152,8 +151,8 @@ HRESULT AutoshutdownEvent::StartThread() {
             HKEY_LOCAL_MACHINE, autopowerdown_keys::kSettings,
             "PendingSMSJobWindowMins", REG_DWORD, &windowMinutes,
             sizeof(windowMinutes), flags);
-        jobStates[kStateListBytes - 1] = '\0';
-        updateStates[kStateListBytes - 1] = '\0';
+        jobStates[autopowerdown_keys::kStateListBytes - 1] = '\0';
+        updateStates[autopowerdown_keys::kStateListBytes - 1] = '\0';
         std::wstring wideJobStates = NTarn::AnsiToWide(jobStates);
         std::wstring wideUpdateStates = NTarn::AnsiToWide(updateStates);
         HRESULT result = detector->Init(windowMinutes, wideJobStates.data(),

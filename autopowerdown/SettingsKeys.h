@@ -3,6 +3,8 @@
 // name in the policy twin below "Software\Policies\Tarn".
 #pragma once
 
+#include <windows.h>
+
 namespace autopowerdown_keys {
 
 constexpr char kSettings[] = "Software\\Tarn\\Vesperline";
@@ -10,5 +12,14 @@ constexpr char kSettings[] = "Software\\Tarn\\Vesperline";
 // out of attempts.
 constexpr char kState[] = "Software\\Tarn\\Vesperline\\AutoPowerDown";
 constexpr char kLastAttemptTime[] = "LastPowerDownAttemptTime";
+
+// Buffers the text settings are read into, in bytes with the terminator. A
+// stored text that does not fit is not read at all, so these sizes are also
+// the most the Group Policy template lets an administrator enter.
+// "AllowedShutdownJobStates" and "AllowedShutdownUpdateStates", at each
+// auto-shutdown event:
+constexpr DWORD kStateListBytes = 1040;
+constexpr DWORD kLogoffActionBytes = 20;      // "LogOffAction"
+constexpr DWORD kShutdownMessageBytes = 500;  // "ShutdownMsg"
 
 }  // namespace autopowerdown_keys

@@ -34,6 +34,11 @@ class ObserverSettings {
   enum class Source { kPolicy, kLocal, kDefault };
   static Source SourceOf(const char* valueName);
 
+  // Buffers, in bytes with the terminator, of the texts: a stored text that
+  // does not fit is not read, and the previous text stays.
+  static constexpr DWORD kMonitorJobsBytes = 10;
+  static constexpr DWORD kStateListBytes = 520;
+
  private:
   // A text setting and whether its current value came from the policy key.
   // A policy value is never copied into the normal key: when the policy is
@@ -52,9 +57,9 @@ class ObserverSettings {
   static void ReadDebugFlags(DWORD flags);
   void ReadStaleJobHours(DWORD flags);
 
-  PolicyText<10> m_monitorJobs{"OFF", false};
+  PolicyText<kMonitorJobsBytes> m_monitorJobs{"OFF", false};
   DWORD m_pendingWindowMinutes = 0;
-  PolicyText<520> m_allowedJobStates{"", false};
-  PolicyText<520> m_allowedUpdateStates{"", false};
+  PolicyText<kStateListBytes> m_allowedJobStates{"", false};
+  PolicyText<kStateListBytes> m_allowedUpdateStates{"", false};
   DWORD m_staleJobHours = 0;
 };

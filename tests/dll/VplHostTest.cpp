@@ -66,6 +66,7 @@ TEST(VplHost, EachBundledScenarioGivesItsDecision) {
       // The stated battery, which the plug-in reads from the power manager.
       {L"portable-on-battery.json", 0, kNone},
       {L"portable-on-ac.json", 3, kRunning},
+      {L"auto-power-down.json", 0, kNone},
       // A request left running days ago, with StaleJobHours 72.
       {L"stale-request.json", 0, kNone},
   };
@@ -382,6 +383,24 @@ TEST(VplHost, AutoshutdownStartsTheSequenceAndStopsCleanly) {
         "vplhost: Uninitialize returned 0x00000000",
         "vplhost: DllCanUnloadNow returned S_OK"}) {
     EXPECT_NE(run.output.find(line), std::string::npos) << line << run.output;
+  }
+}
+
+// The shipped programs say which release they belong to.
+TEST(VplHost, ProgramsCarryTheProjectVersion) {
+  for (const wchar_t* program : {L"vplhost.exe", L"vplbench.exe"}) {
+    const std::wstring path = ProgramFolder() + program;
+    std::string data(::GetFileVersionInfoSizeW(path.c_str(), nullptr), '\0');
+    ASSERT_FALSE(data.empty()) << path.c_str();
+    ASSERT_TRUE(::GetFileVersionInfoW(
+        path.c_str(), 0, static_cast<DWORD>(data.size()), data.data()));
+    void* text = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(::VerQueryValueW(data.data(),
+                                 L"\\StringFileInfo\\040904B0\\FileVersion",
+                                 &text, &length));
+    EXPECT_STREQ(VPL_PROJECT_VERSION_W, static_cast<const wchar_t*>(text))
+        << path.c_str();
   }
 }
 

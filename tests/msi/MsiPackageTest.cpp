@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "common/ScopedBstr.h"
+#include "common/ScopedHandle.h"
 #include "plugin/HostContract.h"
 #include "tests/support/RegistrationTables.h"
 #include "tests/support/RegistryTree.h"
@@ -25,6 +26,7 @@ using vpltest::RunProgram;
 
 constexpr wchar_t kUpgradeCode[] = L"{ADA4521E-3A71-4F06-B251-30FBFD454C77}";
 constexpr wchar_t kInstallFolder[] = L"C:\\Program Files\\VplCMgr\\";
+constexpr wchar_t kSettingsKey[] = L"Software\\Tarn\\Vesperline";
 const std::wstring kDll = std::wstring(kInstallFolder) + L"VplCMgr.dll";
 
 // "current" or "older" package as Wine's Z: drive shows it, or the DLL.
@@ -74,6 +76,35 @@ std::vector<std::wstring> InstalledProducts() {
     products.push_back(product);
   }
   return products;
+}
+
+// The machine's settings as "Name=text" and "Name=#number", sorted; empty
+// when the key does not exist.
+std::vector<std::wstring> MachineSettings() {
+  std::vector<std::wstring> lines;
+  NTarn::ScopedRegKey key;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_READ,
+                      key.Receive()) != ERROR_SUCCESS) {
+    return lines;
+  }
+  wchar_t name[64];
+  BYTE data[256];
+  for (DWORD i = 0;; ++i) {
+    DWORD nameLength = ARRAYSIZE(name);
+    DWORD type = 0;
+    DWORD size = sizeof(data);
+    if (::RegEnumValueW(key.Get(), i, name, &nameLength, nullptr, &type, data,
+                        &size) != ERROR_SUCCESS) {
+      break;
+    }
+    lines.push_back(
+        std::wstring(name) + L"=" +
+        (type == REG_DWORD
+             ? L"#" + std::to_wstring(*reinterpret_cast<DWORD*>(data))
+             : std::wstring(reinterpret_cast<wchar_t*>(data))));
+  }
+  std::sort(lines.begin(), lines.end());
+  return lines;
 }
 
 bool FileExists(const std::wstring& path) {
@@ -182,6 +213,47 @@ TEST_F(MsiPackageTest, InstallUpgradeRefusedDowngradeAndUninstall) {
     ExpectInstalled();
     if (HasFatalFailure()) return;
   }
+}
+
+// Settings given as properties are written, and stay with the machine
+// through an upgrade without them and an uninstall; a package given none
+// writes none, and one given a value the plug-in does not take is refused.
+TEST_F(MsiPackageTest, SettingsComeFromTheCommandLineAndStayWithTheMachine) {
+  ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Tarn");
+  const std::vector<std::wstring> kGiven = {L"LogOffAction=passive",
+                                            L"MonitorJobs=ON",
+                                            L"PendingSMSJobWindowMins=#30",
+                                            L"RetryAttempts=#2",
+                                            L"RetryInterval=#0",
+                                            L"StaleJobHours=#48"};
+  // `command` is followed by the quoted StepFile, then `properties`;
+  // `clearFirst` removes the settings key before the step.
+  // clang-format off
+  const struct { const char* what; const wchar_t* command; const wchar_t* file; const wchar_t* properties;
+                 bool succeeds; bool clearFirst; std::vector<std::wstring> settings; } kSteps[] = {
+      {"older build with every setting", L"msiexec /qn /i", L"older",
+       L" MONITORJOBS=ON PENDINGJOBWINDOW=30 LOGOFFACTION=passive RETRYATTEMPTS=2 RETRYINTERVAL=0 STALEJOBHOURS=48",
+       true, false, kGiven},
+      {"upgrade without them keeps them", L"msiexec /qn /i", L"current", L"", true, false, kGiven},
+      {"uninstall leaves them", L"msiexec /qn /x", L"current", L"", true, false, kGiven},
+      {"install without any writes none", L"msiexec /qn /i", L"current", L"", true, true, {}},
+      {"uninstall", L"msiexec /qn /x", L"current", L"", true, false, {}},
+      {"an unknown logoff action is refused", L"msiexec /qn /i", L"current", L" MONITORJOBS=ON LOGOFFACTION=SOMETIMES", false, false, {}},
+      {"a number that is none is refused", L"msiexec /qn /i", L"current", L" RETRYATTEMPTS=two", false, false, {}},
+  };
+  // clang-format on
+  for (const auto& step : kSteps) {
+    SCOPED_TRACE(step.what);
+    if (step.clearFirst)
+      ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Tarn");
+    const DWORD exitCode =
+        RunProgram(std::wstring(step.command) + L" \"" + StepFile(step.file) +
+                   L"\"" + step.properties);
+    EXPECT_EQ(step.succeeds, exitCode == 0) << "exit code " << exitCode;
+    EXPECT_EQ(step.settings, MachineSettings());
+  }
+  EXPECT_TRUE(InstalledProducts().empty());
+  ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Tarn");
 }
 
 }  // namespace

@@ -29,6 +29,7 @@
 #include "tools/vplhost/ScheduleReport.h"
 #include "tools/vplhost/ScratchSettings.h"
 #include "tools/vplhost/StatedBattery.h"
+#include "tools/vplhost/TextSettingCheck.h"
 #include "tools/vplhost/Usage.h"
 
 using vplhost::HostSession;
@@ -502,6 +503,8 @@ int RunPlugin(const Options& options, Command command,
             ExplainDecision(settings.sources, result, report);
           break;
         case Command::kStatus:
+          for (const std::string& warning : vplhost::LongTextSettingWarnings())
+            report.Line("%s\n", warning.c_str());
           result = host.LogObserverStatus(0);
           break;
         case Command::kAutoshutdown:

@@ -1,0 +1,48 @@
+#include "tools/vplhost/TextSettingCheck.h"
+
+#include <windows.h>
+
+#include "common/RegistryParameters.h"
+#include "plugin/TextSettingLimits.h"
+
+namespace vplhost {
+namespace {
+
+constexpr const char* kKeys[] = {"Software\\Policies\\Tarn\\Vesperline",
+                                 "Software\\Tarn\\Vesperline"};
+
+// The stored text's length as the plug-in's narrow reads see it.
+DWORD StoredLength(const char* key, const char* name) {
+  DWORD size = 0;
+  if (::RegGetValueA(HKEY_LOCAL_MACHINE, key, name, RRF_RT_ANY, nullptr,
+                     nullptr, &size) != ERROR_SUCCESS) {
+    return 0;
+  }
+  return size > 0 ? size - 1 : 0;
+}
+
+}  // namespace
+
+std::vector<std::string> LongTextSettingWarnings() {
+  std::vector<std::string> warnings;
+  for (const TextSettingLimit& limit : kTextSettingLimits) {
+    for (const char* key : kKeys) {
+      // The plug-in's own reader decides; read-only, so nothing is written
+      // or traced.
+      std::string buffer(limit.bufferBytes, '\0');
+      const DWORD status = NTarn::GetRegParameter(
+          HKEY_LOCAL_MACHINE, key, limit.valueName, REG_SZ, buffer.data(),
+          limit.bufferBytes,
+          NTarn::reg_flags::kReadOnly | NTarn::reg_flags::kKeepDefault);
+      if (status != ERROR_MORE_DATA) continue;
+      warnings.push_back(
+          "vplhost: warning: " + std::string(key) + "\\" + limit.valueName +
+          " is " + std::to_string(StoredLength(key, limit.valueName)) +
+          " characters long; the plug-in reads at most " +
+          std::to_string(limit.bufferBytes - 1) + " and ignores a longer text");
+    }
+  }
+  return warnings;
+}
+
+}  // namespace vplhost
