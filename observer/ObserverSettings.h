@@ -26,10 +26,9 @@ class ObserverSettings {
   void CopyStateListsFrom(const ObserverSettings& other);
 
  private:
-  // A text setting and whether its current value came from the policy key.
-  // A policy value is never copied into the normal key: when the policy is
-  // withdrawn and the normal key lacks the value, the built-in default is
-  // written there instead.
+  // A text setting and whether its current value came from the policy key
+  // (common/PolicyBackedSetting.h: a policy value is never copied into the
+  // normal key).
   template <size_t Size>
   struct PolicyText {
     char text[Size];
@@ -38,7 +37,6 @@ class ObserverSettings {
   template <size_t Size>
   static void ReadPolicyText(const char* valueName, PolicyText<Size>& setting,
                              const char* builtInDefault, DWORD flags);
-  static bool PolicyHoldsValue(const char* valueName);
   static void ReadDebugFlags(DWORD flags);
 
   PolicyText<10> m_monitorJobs{"OFF", false};
