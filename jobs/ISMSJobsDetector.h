@@ -32,6 +32,10 @@ class ISMSJobsDetector {
   const std::vector<LONG>& IgnoredUpdateStates() const {
     return m_ignoredUpdateStates;
   }
+  // Hours after its ReceivedTime at which a running deployment no longer
+  // holds a power-down up; 0, the default, never. Init leaves it alone.
+  DWORD StaleJobHours() const { return m_staleJobHours; }
+  void SetStaleJobHours(DWORD hours) { m_staleJobHours = hours; }
 
  protected:
   // `refreshScope` is borrowed, never freed: it must outlive the detector.
@@ -41,5 +45,6 @@ class ISMSJobsDetector {
   DWORD m_pendingWindowMinutes = 0;
   std::vector<std::wstring> m_ignoredJobStates;
   std::vector<LONG> m_ignoredUpdateStates;
+  DWORD m_staleJobHours = 0;
   const wchar_t* m_refreshScope;
 };

@@ -50,7 +50,8 @@ class MonthWalk {
   }
 
  private:
-  // Occurrences grow with the month, and one that runs on past its month ends
+  // Occurrences grow with the month, and one that runs on past its month
+  // (seven weeks of week order and seven offset days at most, 55 days) ends
   // within the second month after it. So every visited month before the
   // reference's month is one the plain walk passes through, and the latest of
   // them whose occurrence lies before the reference supersedes all earlier
@@ -113,12 +114,13 @@ __time64_t MonthlyByWeekdayIn(const CScheduleToken& token, int year, int month,
     int offset = token.weekday - DayOfWeekOfDayNumber(first);
     if (offset < 0) offset += kDaysPerWeek;
     const int days = offset + kDaysPerWeek * token.week_order - kDaysPerWeek;
-    return MakeLocalTimeOnDay(days > 0 ? first + days : first, time);
+    return MakeLocalTimeOnDay(
+        (days > 0 ? first + days : first) + token.offset_days, time);
   }
   const int64_t lastDay = DayNumber(year, month, DaysInMonth(year, month));
   int back = DayOfWeekOfDayNumber(lastDay) - token.weekday;
   if (back < 0) back += kDaysPerWeek;
-  return MakeLocalTimeOnDay(lastDay - back, time);
+  return MakeLocalTimeOnDay(lastDay - back + token.offset_days, time);
 }
 
 std::optional<__time64_t> MonthlyByDateIn(const CScheduleToken& token, int year,

@@ -18,7 +18,8 @@ class CScheduleToken;
 
 // The token's occurrence in one month at the given local time of day: its
 // weekday in the token's week of the month (weeks past the month's end run on
-// into the next month) or in the last week.
+// into the next month) or in the last week, then its offset days later (which
+// may run on into the next month too).
 __time64_t MonthlyByWeekdayIn(const CScheduleToken& token, int year, int month,
                               const TimeOfDay& time);
 
@@ -29,6 +30,7 @@ std::optional<__time64_t> MonthlyByDateIn(const CScheduleToken& token, int year,
 
 // Both start at the month that lies far enough before the reference rather
 // than walking every month since the token's start, with the same result.
+// The weekday rule serves the tokens with offset days as well.
 TokenOccurrences MonthlyByWeekdayOccurrences(const CScheduleToken& token,
                                              __time64_t start,
                                              __time64_t reference);

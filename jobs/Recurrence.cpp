@@ -127,14 +127,13 @@ TokenOccurrences WeeklyOccurrences(const CScheduleToken& token,
     // empty interval.
     const __time64_t first = start + offset * kSecondsPerDay;
     result.next = NextInPeriod(first, 0, reference);
-    result.has_last = LastInPeriod(start, 0, reference, &result.last);
+    result.has_last = LastInPeriod(first, 0, reference, &result.last);
     return result;
   }
-  const int64_t periodDays = token.weeks * kDaysPerWeek;
-  result.next = DaySteps(start, offset, periodDays).Next(reference);
-  // The last start is counted from the start itself, not from the first
-  // matching weekday.
-  result.has_last =
-      DaySteps(start, 0, periodDays).Last(reference, &result.last);
+  // Next and last start both count from the first occurrence on the token's
+  // weekday, so that the last start falls on that weekday too.
+  const DaySteps steps(start, offset, token.weeks * kDaysPerWeek);
+  result.next = steps.Next(reference);
+  result.has_last = steps.Last(reference, &result.last);
   return result;
 }

@@ -1,17 +1,22 @@
 // Whether the software distribution agent is running a deployment: an
 // execution request in a running state whose State the settings do not
-// ignore.
+// ignore, and which, when the settings give a limit, the client received
+// within that many hours.
 #include "jobs/SMSJobsDetector.h"
 
 #include <wbemcli.h>
 #include <wrl/client.h>
 
+#include <algorithm>
+#include <climits>
 #include <iterator>
 #include <string>
 
 #include "common/Logging.h"
 #include "common/wmi/WbemConnection.h"
 #include "common/wmi/WbemProperty.h"
+#include "jobs/AutomationDate.h"
+#include "jobs/Clock.h"
 #include "jobs/FetchNextObject.h"
 
 using NTarn::IsDebugFlagSet;
@@ -51,6 +56,29 @@ constexpr const char* kTryingLines[] = {
 
 static_assert(std::size(kExecutionRequestQueries) == std::size(kTryingLines));
 
+// The first 14 characters of a CIM_DATETIME text: the date and time of day.
+constexpr size_t kDateTimeDigits = 14;
+
+bool StartsWithDateDigits(const std::wstring& text) {
+  return text.size() >= kDateTimeDigits &&
+         std::all_of(text.begin(), text.begin() + kDateTimeDigits,
+                     [](wchar_t c) { return c >= L'0' && c <= L'9'; });
+}
+
+// Whether `received` (date digits) lies more than `hours` before now. The
+// client writes local-clock digits, like its other times, so they are
+// compared with the local digits of the bound unchanged. A bound too far
+// back to be a date leaves every request within it.
+bool ReceivedLongerAgoThan(const std::wstring& received, DWORD hours) {
+  constexpr DWORD kLongestHours = INT_MAX / 60;
+  const int minutes = static_cast<int>(std::min(hours, kLongestHours)) * 60;
+  const std::wstring bound = CAutomationDate(CurrentTime())
+                                 .SubtractMinutes(minutes)
+                                 .Format(L"%Y%m%d%H%M%S");
+  return StartsWithDateDigits(bound) &&
+         received.compare(0, kDateTimeDigits, bound) < 0;
+}
+
 bool EqualIgnoringCase(const std::wstring& a, const std::wstring& b) {
   return a.size() == b.size() &&
          ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()),
@@ -79,6 +107,25 @@ struct ExecutionRequest {
                advertId.AnsiText().c_str(), runningState.AnsiText().c_str(),
                state.AnsiText().c_str());
   }
+
+  // Whether the request was received more than `hours` ago. One without a
+  // readable ReceivedTime (a failed read, NULL, not a date) was not.
+  bool IsStale(IWbemClassObject* request, DWORD hours) {
+    return SUCCEEDED(receivedTime.Read(request, L"ReceivedTime")) &&
+           StartsWithDateDigits(receivedTime.Text()) &&
+           ReceivedLongerAgoThan(receivedTime.Text(), hours);
+  }
+
+  void LogStale(DWORD hours) const {
+    LogMessage(
+        "%T: Ignoring stale SMS job \"%s\" (AdvertID=\"%s\", State=\"%s\", "
+        "ReceivedTime=\"%s\", StaleJobHours=%lu)\n",
+        contentId.AnsiText().c_str(), advertId.AnsiText().c_str(),
+        state.AnsiText().c_str(), receivedTime.AnsiText().c_str(),
+        static_cast<unsigned long>(hours));
+  }
+
+  NTarn::WbemProperty receivedTime;
 };
 
 }  // namespace
@@ -133,8 +180,14 @@ bool CSMSJobsDetector::SMSDeploymentsAreRunning() {
         break;
       }
     }
-    if (!ignored) running = true;
-    if (verbose) {
+    // A request the client left behind long ago is no longer taken to run;
+    // its time is read only when the settings give a limit.
+    const bool stale = !ignored && m_staleJobHours != 0 &&
+                       properties.IsStale(request.Get(), m_staleJobHours);
+    if (!ignored && !stale) running = true;
+    if (verbose && stale) {
+      properties.LogStale(m_staleJobHours);
+    } else if (verbose) {
       properties.Log(ignored ? "%T: Ignoring running SMS job \"%s\" "
                                "(AdvertID=\"%s\", RunningState=\"%s\", "
                                "State=\"%s\")\n"

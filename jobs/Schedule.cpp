@@ -49,6 +49,7 @@ TokenOccurrences OccurrencesOf(const CScheduleToken& token, __time64_t start,
     case Weekly:
       return WeeklyOccurrences(token, start, reference);
     case MonthlyByWeekday:
+    case MonthlyByWeekdayOffset:
       return MonthlyByWeekdayOccurrences(token, start, reference);
     case MonthlyByDate:
       return MonthlyByDateOccurrences(token, start, reference);

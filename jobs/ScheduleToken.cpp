@@ -91,9 +91,12 @@ bool CScheduleToken::Decode(const wchar_t* text) {
       weeks = Bits(low, 13, 3);
       return true;
     case MonthlyByWeekday:
+    case MonthlyByWeekdayOffset:
       weekday = Bits(low, 16, 3);
       months = Bits(low, 12, 4);
       week_order = Bits(low, 9, 3);
+      if (recurrence_type == MonthlyByWeekdayOffset)
+        offset_days = Bits(low, 6, 3);
       return true;
     case MonthlyByDate:
       month_day = Bits(low, 14, 5);

@@ -11,6 +11,8 @@ enum RecurrenceType : int32_t {
   Weekly = 3,
   MonthlyByWeekday = 4,
   MonthlyByDate = 5,
+  // As MonthlyByWeekday, then a number of calendar days later.
+  MonthlyByWeekdayOffset = 6,
 };
 
 class CScheduleToken {
@@ -21,7 +23,7 @@ class CScheduleToken {
   CScheduleToken();
 
   // Decodes exactly 16 characters (null allowed). False for a wrong length,
-  // an out-of-range minute, hour or month, or recurrence type 0, 6 or 7; the
+  // an out-of-range minute, hour or month, or recurrence type 0 or 7; the
   // fields read by then stay filled. A start that has no time value
   // does not fail the token: it decodes, but `has_start` is false and it has
   // no occurrences.
@@ -46,6 +48,8 @@ class CScheduleToken {
   int32_t weeks = 0;
   // 0 = last week of the month, 1 = first, and so on.
   int32_t week_order = 0;
+  // Days after the weekday's occurrence, 0 to 7; 0 for every other type.
+  int32_t offset_days = 0;
   int32_t months = 0;
   // 0 = last day of the month.
   int32_t month_day = 0;

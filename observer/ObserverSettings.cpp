@@ -28,6 +28,7 @@ void ObserverSettings::Load(DWORD hostFlags) {
                  hostFlags | reg_flags::kReadOnly | reg_flags::kTraceChanged);
   ReadPolicyText("AllowedShutdownUpdateStates", m_allowedUpdateStates, "",
                  hostFlags | reg_flags::kReadOnly | reg_flags::kTraceChanged);
+  ReadStaleJobHours(hostFlags);
 }
 
 void ObserverSettings::ReloadStateLists() {
@@ -36,6 +37,7 @@ void ObserverSettings::ReloadStateLists() {
                  reg_flags::kTraceChanged);
   ReadPolicyText("AllowedShutdownUpdateStates", m_allowedUpdateStates, "",
                  reg_flags::kTraceChanged);
+  ReadStaleJobHours(0);
 }
 
 bool ObserverSettings::MonitoringOn() const {
@@ -46,6 +48,7 @@ bool ObserverSettings::MonitoringOn() const {
 void ObserverSettings::CopyStateListsFrom(const ObserverSettings& other) {
   m_allowedJobStates = other.m_allowedJobStates;
   m_allowedUpdateStates = other.m_allowedUpdateStates;
+  m_staleJobHours = other.m_staleJobHours;
 }
 
 template <size_t Size>
@@ -64,4 +67,14 @@ void ObserverSettings::ReadDebugFlags(DWORD flags) {
   GetRegParameter(HKEY_LOCAL_MACHINE, kSettingsKey, "debug", REG_DWORD, &value,
                   sizeof(value), flags);
   DebugFlags.store(value);
+}
+
+// Read-only and 0 when missing: without the value, running deployments count
+// as running however old they are.
+void ObserverSettings::ReadStaleJobHours(DWORD flags) {
+  DWORD hours = 0;
+  RegGetPolicyParameter(
+      HKEY_LOCAL_MACHINE, kSettingsKey, "StaleJobHours", REG_DWORD, &hours,
+      sizeof(hours), flags | reg_flags::kReadOnly | reg_flags::kTraceChanged);
+  m_staleJobHours = hours;
 }

@@ -1,5 +1,6 @@
-// The observer's settings: the monitoring switch, the pending-job window and
-// the two lists of states that do not hold a power-down up. A plain value:
+// The observer's settings: the monitoring switch, the pending-job window, the
+// two lists of states that do not hold a power-down up and the age at which a
+// running deployment no longer does. A plain value:
 // the observer keeps one under its lock and each operation works on a copy.
 #pragma once
 
@@ -8,10 +9,11 @@
 class ObserverSettings {
  public:
   // What LoadSettings reads, in this order, with the host's flags: the
-  // switch, the window, the debug word and both lists.
+  // switch, the window, the debug word, both lists and the stale-job hours.
   void Load(DWORD hostFlags);
-  // What each power-down question reads again: the debug word and both
-  // lists, the lists written back to the normal key when missing there.
+  // What each power-down question reads again: the debug word, both lists,
+  // the lists written back to the normal key when missing there, and the
+  // stale-job hours, never written.
   void ReloadStateLists();
 
   // Monitoring is on when the switch is "ON", ignoring case.
@@ -21,8 +23,10 @@ class ObserverSettings {
   DWORD PendingWindowMinutes() const { return m_pendingWindowMinutes; }
   const char* AllowedJobStates() const { return m_allowedJobStates.text; }
   const char* AllowedUpdateStates() const { return m_allowedUpdateStates.text; }
+  DWORD StaleJobHours() const { return m_staleJobHours; }
 
-  // Takes the two lists (and where they came from) of `other`.
+  // Takes the two lists (and where they came from) and the stale-job hours
+  // of `other`.
   void CopyStateListsFrom(const ObserverSettings& other);
 
  private:
@@ -38,9 +42,11 @@ class ObserverSettings {
   static void ReadPolicyText(const char* valueName, PolicyText<Size>& setting,
                              const char* builtInDefault, DWORD flags);
   static void ReadDebugFlags(DWORD flags);
+  void ReadStaleJobHours(DWORD flags);
 
   PolicyText<10> m_monitorJobs{"OFF", false};
   DWORD m_pendingWindowMinutes = 0;
   PolicyText<520> m_allowedJobStates{"", false};
   PolicyText<520> m_allowedUpdateStates{"", false};
+  DWORD m_staleJobHours = 0;
 };

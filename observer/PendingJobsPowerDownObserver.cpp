@@ -106,6 +106,7 @@ void PendingJobsPowerDownObserver::Decide(PowerDownResponse& response,
   const std::unique_ptr<ISMSJobsDetector> detector =
       m_makeDetector(window, jobStates.data(), updateStates.data());
   if (!detector) return;
+  detector->SetStaleJobHours(settings.StaleJobHours());
 
   // The objection stands even when its reason text cannot be made.
   if (detector->SMSJobsAreRunning()) {
@@ -156,5 +157,7 @@ STDMETHODIMP PendingJobsPowerDownObserver::LogStatus() {
   LogMessage("Monitor Job = %s.\n", settings.MonitorJobs());
   LogMessage("Pending Job Window Minutes. = %d\n",
              static_cast<int>(settings.PendingWindowMinutes()));
+  LogMessage("Stale Job Hours = %lu\n",
+             static_cast<unsigned long>(settings.StaleJobHours()));
   return S_OK;
 }

@@ -62,6 +62,8 @@ TEST(VplHost, EachBundledScenarioGivesItsDecision) {
       // The stated battery, which the plug-in reads from the power manager.
       {L"portable-on-battery.json", 0, kNone},
       {L"portable-on-ac.json", 3, kRunning},
+      // A request left running days ago, with StaleJobHours 72.
+      {L"stale-request.json", 0, kNone},
   };
   // clang-format on
   for (const auto& c : cases) {
@@ -128,7 +130,7 @@ TEST(VplHost, ErrorsHaveTheirOwnExitCodes) {
       {L"details --dll Z:\\no\\such\\VplCMgr.dll", 5, "vplhost: cannot load"},
       // Loads, but has no such class.
       {L"details --dll oleaut32.dll", 5, "oleaut32.dll cannot create class {7FAE74E0-D06E-4A5C-A4BB-5EDF2FB6A893}: DllGetClassObject returned 0x80040111"},
-      {L"schedule 00011E0000300000", 6, "invalid: recurrence type 6 is unknown"},
+      {L"schedule 00011E0000380000", 6, "invalid: recurrence type 7 is unknown"},
       // A query asking for JSON gets one document even when it fails.
       {L"query --json --window soon", 2, "vplhost: --window needs a number of minutes"},
       {L"query --json " + Sample(L"default.json") + L" --dll oleaut32.dll", 5, "vplhost: "},

@@ -4,11 +4,10 @@
 
 #include <cstdio>
 #include <cwctype>
-#include <fstream>
 #include <limits>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <regex>
-#include <sstream>
 
 #include "tests/simclient/Schema.h"
 
@@ -307,8 +306,109 @@ bool IsPowerShellKey(const std::string& key) {
   return false;
 }
 
+// A scenario file's bytes as UTF-8 text: UTF-8 with or without its
+// byte-order mark, or UTF-16 LE with one (what Windows PowerShell 5.1's ">"
+// writes). Anything else is refused with what to do about it.
+std::string ScenarioText(const std::string& bytes, const std::string& path) {
+  const auto startsWith = [&bytes](const char* mark) {
+    return bytes.rfind(mark, 0) == 0;
+  };
+  if (startsWith("\xFF\xFE")) {
+    if (bytes.size() % 2 != 0)
+      throw ScenarioError(path + ": UTF-16 text with an odd number of bytes");
+    std::wstring wide((bytes.size() - 2) / 2, L'\0');
+    for (size_t i = 0; i < wide.size(); ++i) {
+      wide[i] = static_cast<wchar_t>(
+          static_cast<unsigned char>(bytes[2 + 2 * i]) |
+          static_cast<unsigned char>(bytes[3 + 2 * i]) << 8);
+    }
+    return WideToUtf8(wide);
+  }
+  const char* const kRewrite =
+      "; save it as UTF-8 (or UTF-16 LE with a byte-order mark)";
+  if (startsWith("\xFE\xFF"))
+    throw ScenarioError(path + ": UTF-16 big-endian text" + kRewrite);
+  const std::string text = startsWith("\xEF\xBB\xBF") ? bytes.substr(3) : bytes;
+  if (text.find('\0') != std::string::npos)
+    throw ScenarioError(path + ": UTF-16 text without a byte-order mark" +
+                        kRewrite);
+  if (!text.empty() &&
+      ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
+                            static_cast<int>(text.size()), nullptr, 0) == 0)
+    throw ScenarioError(path + ": not UTF-8 text (an ANSI code page?)" +
+                        kRewrite);
+  return text;
+}
+
 // Deeper than any scenario needs; see Scenario::Parse.
 constexpr int kMaxNesting = 64;
+
+// The class an instance belongs to: the one it names (WMI's "__CLASS", or
+// the class name PowerShell records) when it is the listing class or one
+// derived from it, else the listing class.
+std::wstring OwnClassName(Parser& parser, const Json& instance,
+                          const std::wstring& listedUnder,
+                          const std::string& where) {
+  const Json* named = nullptr;
+  if (instance.contains("__CLASS")) {
+    named = &instance["__CLASS"];
+  } else if (instance.contains("CimSystemProperties") &&
+             instance["CimSystemProperties"].is_object() &&
+             instance["CimSystemProperties"].contains("ClassName")) {
+    named = &instance["CimSystemProperties"]["ClassName"];
+  }
+  if (!named) return listedUnder;
+  if (!named->is_string()) parser.Fail(where, "a class name must be a text");
+  const std::wstring own = Utf8ToWide(named->get<std::string>());
+  if (!SchemaDerivesFrom(own, listedUnder)) {
+    parser.Fail(where, "class \"" + named->get<std::string>() + "\" is not \"" +
+                           WideToUtf8(listedUnder) +
+                           "\" or a class derived from it");
+  }
+  return own;
+}
+
+SimClass& AddClass(SimNamespace& target, const std::wstring& className) {
+  SimClass& simClass = target.classes[ToLower(className)];
+  if (simClass.name.empty()) simClass.name = className;
+  return simClass;
+}
+
+// The key values of one namespace's instances, by the class at the top of
+// their chain, as WMI holds one instance for each: a repeated key is a
+// scenario error. Instances lacking a key (or holding NULL) are not checked.
+class KeyRegister {
+ public:
+  explicit KeyRegister(Parser& parser) : m_parser(parser) {}
+
+  void Add(const SimInstance& instance, const std::string& where) {
+    const std::vector<std::wstring> keys =
+        SchemaKeyProperties(instance.className);
+    if (keys.empty()) return;
+    std::wstring root = instance.className;
+    for (std::wstring up = SchemaSuperclass(root); !up.empty();
+         up = SchemaSuperclass(root))
+      root = up;
+    std::wstring values = ToLower(root);
+    for (const std::wstring& key : keys) {
+      const SimValue* value = instance.Find(key);
+      if (!value || value->isNull || value->IsArray()) return;
+      // Texts compare without regard to case, and never equal a number.
+      values += KindOf(value->ElementType()) == ValueKind::kText
+                    ? L"\nt" + ToLower(value->texts[0])
+                    : L"\nn" + std::to_wstring(value->numbers.at(0));
+    }
+    const auto added = m_seen.emplace(values, where);
+    if (!added.second) {
+      m_parser.Fail(where, "the same key as " + added.first->second +
+                               " (WMI holds one instance for each key)");
+    }
+  }
+
+ private:
+  Parser& m_parser;
+  std::map<std::wstring, std::string> m_seen;
+};
 
 }  // namespace
 
@@ -356,6 +456,18 @@ const SimValue* SimInstance::Find(const std::wstring& name) const {
 const SimClass* SimNamespace::FindClass(const std::wstring& name) const {
   const auto found = classes.find(ToLower(name));
   return found == classes.end() ? nullptr : &found->second;
+}
+
+std::vector<const SimClass*> SimNamespace::FindClassAndSubclasses(
+    const std::wstring& name) const {
+  std::vector<const SimClass*> found;
+  if (const SimClass* own = FindClass(name)) found.push_back(own);
+  for (const auto& entry : classes) {
+    if (entry.first != ToLower(name) &&
+        SchemaDerivesFrom(entry.second.name, name))
+      found.push_back(&entry.second);
+  }
+  return found;
 }
 
 std::wstring Scenario::Normalize(const std::wstring& name) {
@@ -472,13 +584,24 @@ Scenario Scenario::Parse(const std::string& text,
       parser.Fail(nsWhere, "expected an object of classes");
     const std::wstring nsKey = Normalize(Utf8ToWide(ns.key()));
     if (nsKey.empty()) parser.Fail(nsWhere, "empty namespace name");
+    const bool readNamespace = SchemaReadsNamespace(nsKey);
+    if (!readNamespace) {
+      scenario.m_warnings.push_back(sourceName +
+                                    ": the plug-in never reads namespace \"" +
+                                    ns.key() + "\"");
+    }
     SimNamespace& target = scenario.m_namespaces[nsKey];
     target.name = Utf8ToWide(ns.key());
+    KeyRegister keys(parser);
     for (auto cls = ns.value().begin(); cls != ns.value().end(); ++cls) {
       const std::string classWhere = Pointer(nsWhere, cls.key());
       const std::wstring className = Utf8ToWide(cls.key());
-      SimClass& simClass = target.classes[ToLower(className)];
-      simClass.name = className;
+      if (readNamespace && !SchemaReadsClass(nsKey, className)) {
+        scenario.m_warnings.push_back(
+            sourceName + ": the plug-in never reads class \"" + cls.key() +
+            "\" in namespace \"" + ns.key() + "\"");
+      }
+      AddClass(target, className);
       Json instances = cls.value();
       if (instances.is_object()) instances = Json::array({instances});
       if (!instances.is_array()) {
@@ -490,20 +613,24 @@ Scenario Scenario::Parse(const std::string& text,
         if (!instances[i].is_object())
           parser.Fail(instanceWhere, "expected an object");
         SimInstance instance;
-        instance.className = className;
+        instance.className =
+            OwnClassName(parser, instances[i], className, instanceWhere);
         for (auto prop = instances[i].begin(); prop != instances[i].end();
              ++prop) {
-          if (IsPowerShellKey(prop.key())) continue;
+          if (IsPowerShellKey(prop.key()) || prop.key() == "__CLASS") continue;
           const std::wstring propName = Utf8ToWide(prop.key());
           if (instance.Find(propName)) {
             parser.Fail(Pointer(instanceWhere, prop.key()),
                         "duplicate property");
           }
           instance.properties.emplace_back(
-              propName, parser.ParseValue(prop.value(), className, prop.key(),
-                                          Pointer(instanceWhere, prop.key())));
+              propName,
+              parser.ParseValue(prop.value(), instance.className, prop.key(),
+                                Pointer(instanceWhere, prop.key())));
         }
-        simClass.instances.push_back(std::move(instance));
+        keys.Add(instance, instanceWhere);
+        AddClass(target, instance.className)
+            .instances.push_back(std::move(instance));
       }
     }
   }
@@ -537,11 +664,16 @@ Scenario Scenario::Parse(const std::string& text,
 }
 
 Scenario Scenario::Load(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) throw ScenarioError(path + ": cannot be opened");
-  std::ostringstream text;
-  text << file.rdbuf();
-  return Parse(text.str(), path);
+  FILE* opened = nullptr;
+  if (_wfopen_s(&opened, Utf8ToWide(path).c_str(), L"rb") != 0 || !opened)
+    throw ScenarioError(path + ": cannot be opened");
+  std::unique_ptr<FILE, int (*)(FILE*)> file(opened, &fclose);
+  std::string bytes;
+  char buffer[4096];
+  for (size_t read; (read = fread(buffer, 1, sizeof(buffer), file.get())) > 0;)
+    bytes.append(buffer, read);
+  if (ferror(file.get())) throw ScenarioError(path + ": cannot be read");
+  return Parse(ScenarioText(bytes, path), path);
 }
 
 }  // namespace vpltest::sim

@@ -14,9 +14,13 @@
 // }
 //
 // A class holds an array of instances or a single one, as PowerShell's
-// ConvertTo-Json writes them. Values take their CIM type from the built-in
-// schema, else from the JSON value; {"cimType": "uint16[]", "value": [...]}
-// gives any type explicitly. Dates may be CIM_DATETIME text, ISO 8601 or
+// ConvertTo-Json writes them. Like WMI's, classes inherit: an instance may be
+// listed under any class of its chain and names its own with "__CLASS" (or
+// PowerShell's "CimSystemProperties": {"ClassName": ...}); two instances of a
+// class hierarchy with the same key values are an error. A namespace or class
+// the plug-in never reads draws a warning. Values take their CIM type from the
+// built-in schema, else from the JSON value; {"cimType": "uint16[]", "value":
+// [...]} gives any type explicitly. Dates may be CIM_DATETIME text, ISO 8601 or
 // "/Date(ms)/".
 //
 // "registry" holds values below HKEY_LOCAL_MACHINE by key, "policy" the
@@ -66,6 +70,11 @@ struct SimNamespace {
   std::map<std::wstring, SimClass> classes;  // by lower-case name
 
   const SimClass* FindClass(const std::wstring& name) const;
+  // The class and those the namespace holds that derive from it, the class
+  // first: what a query or an object path on the class reaches, as WMI's
+  // deep operations do. Empty when the namespace holds none of them.
+  std::vector<const SimClass*> FindClassAndSubclasses(
+      const std::wstring& name) const;
 };
 
 // A registry value the scenario sets: REG_SZ when `text` holds one, else
@@ -93,6 +102,8 @@ class Scenario {
 
   // Parses JSON text; `sourceName` names it in error messages.
   static Scenario Parse(const std::string& json, const std::string& sourceName);
+  // Reads the file at `path` (UTF-8, opened by its wide form) in UTF-8, with
+  // or without a byte-order mark, or UTF-16 LE with one.
   static Scenario Load(const std::string& path);
 
   // Null when the scenario does not hold `name` (normalised, case-insensitive).
@@ -107,12 +118,15 @@ class Scenario {
     return m_registry;
   }
   const HostFacts& Host() const { return m_host; }
+  // One line for each namespace or class the plug-in never reads.
+  const std::vector<std::string>& Warnings() const { return m_warnings; }
 
  private:
   std::map<std::wstring, SimNamespace> m_namespaces;  // by lower-case name
   std::set<std::wstring> m_absent;
   std::vector<RegistryValue> m_registry;
   HostFacts m_host;
+  std::vector<std::string> m_warnings;
 };
 
 // Lower-case copy, for case-insensitive keys.

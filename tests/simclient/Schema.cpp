@@ -14,10 +14,16 @@ struct ClassEntry {
   const wchar_t* name;
   const PropertyEntry* properties;
   size_t count;
-  // The key property the repository finds instances by (the first one of a
-  // compound key); null for a singleton.
-  const wchar_t* key;
+  // The key properties, the one the repository finds instances by first;
+  // none for a singleton.
+  const wchar_t* keys[3];
+  const wchar_t* superclass;
+  // Where the plug-in reads the class, normalised as scenario namespaces are.
+  const wchar_t* wmiNamespace;
 };
+
+constexpr wchar_t kSoftMgmtAgent[] = L"root\\ccm\\softmgmtagent";
+constexpr wchar_t kActualConfig[] = L"root\\ccm\\policy\\machine\\actualconfig";
 
 constexpr PropertyEntry kClient[] = {
     {L"ClientId", CIM_STRING},
@@ -55,6 +61,10 @@ constexpr PropertyEntry kSoftwareDistribution[] = {
     {L"PRG_PRF_Disabled", CIM_BOOLEAN},
 };
 
+constexpr PropertyEntry kTaskSequence[] = {
+    {L"TS_Sequence", CIM_STRING},
+};
+
 constexpr PropertyEntry kScheduledMessage[] = {
     {L"ScheduledMessageID", CIM_STRING},
     {L"TargetEndpoint", CIM_STRING},
@@ -70,21 +80,35 @@ constexpr PropertyEntry kSystemEnclosure[] = {
     {L"Tag", CIM_STRING},
 };
 
-#define VPL_CLASS(name, table, key) \
-  { name, table, sizeof(table) / sizeof(table[0]), key }
+// Keys come last; a class without any inherits its superclass's.
+#define VPL_CLASS(name, table, superclass, ns, ...)                           \
+  {                                                                           \
+    name, table, sizeof(table) / sizeof(table[0]), {__VA_ARGS__}, superclass, \
+        ns                                                                    \
+  }
 constexpr ClassEntry kClasses[] = {
-    VPL_CLASS(L"CCM_Client", kClient, nullptr),
-    VPL_CLASS(L"CCM_ExecutionRequestEx", kExecutionRequest, L"RequestID"),
-    VPL_CLASS(L"CCM_ExecutionRequest", kExecutionRequest, L"RequestID"),
-    VPL_CLASS(L"ExecutionRequest", kExecutionRequest, L"RequestID"),
-    VPL_CLASS(L"CCM_TSExecutionRequest", kExecutionRequest, L"RequestID"),
-    VPL_CLASS(L"CCM_TargetedUpdateEx1", kTargetedUpdate, L"UpdateId"),
-    VPL_CLASS(L"CCM_Scheduler_History", kSchedulerHistory, L"ScheduleID"),
-    VPL_CLASS(L"CCM_SoftwareDistribution", kSoftwareDistribution,
-              L"ADV_AdvertisementID"),
-    VPL_CLASS(L"CCM_Scheduler_ScheduledMessage", kScheduledMessage,
-              L"ScheduledMessageID"),
-    VPL_CLASS(L"Win32_SystemEnclosure", kSystemEnclosure, L"Tag"),
+    VPL_CLASS(L"CCM_Client", kClient, nullptr, L"root\\ccm"),
+    VPL_CLASS(L"CCM_ExecutionRequestEx", kExecutionRequest, nullptr,
+              kSoftMgmtAgent, L"RequestID"),
+    VPL_CLASS(L"CCM_ExecutionRequest", kExecutionRequest, nullptr,
+              kSoftMgmtAgent, L"RequestID"),
+    VPL_CLASS(L"ExecutionRequest", kExecutionRequest, nullptr, kSoftMgmtAgent,
+              L"RequestID"),
+    VPL_CLASS(L"CCM_TSExecutionRequest", kExecutionRequest,
+              L"CCM_ExecutionRequestEx", kSoftMgmtAgent),
+    VPL_CLASS(L"CCM_TargetedUpdateEx1", kTargetedUpdate, nullptr,
+              L"root\\ccm\\softwareupdates\\deploymentagent", L"UpdateId"),
+    VPL_CLASS(L"CCM_Scheduler_History", kSchedulerHistory, nullptr,
+              L"root\\ccm\\scheduler", L"ScheduleID", L"UserSID"),
+    VPL_CLASS(L"CCM_SoftwareDistribution", kSoftwareDistribution, nullptr,
+              kActualConfig, L"ADV_AdvertisementID", L"PKG_PackageID",
+              L"PRG_ProgramID"),
+    VPL_CLASS(L"CCM_TaskSequence", kTaskSequence, L"CCM_SoftwareDistribution",
+              kActualConfig),
+    VPL_CLASS(L"CCM_Scheduler_ScheduledMessage", kScheduledMessage, nullptr,
+              kActualConfig, L"ScheduledMessageID"),
+    VPL_CLASS(L"Win32_SystemEnclosure", kSystemEnclosure, nullptr,
+              L"root\\cimv2", L"Tag"),
 };
 #undef VPL_CLASS
 
@@ -95,6 +119,10 @@ const ClassEntry* FindClass(const std::wstring& className) {
   return nullptr;
 }
 
+const ClassEntry* SuperclassOf(const ClassEntry& entry) {
+  return entry.superclass ? FindClass(entry.superclass) : nullptr;
+}
+
 }  // namespace
 
 bool SchemaHasClass(const std::wstring& className) {
@@ -103,22 +131,63 @@ bool SchemaHasClass(const std::wstring& className) {
 
 bool SchemaPropertyType(const std::wstring& className,
                         const std::wstring& property, CIMTYPE& type) {
-  const ClassEntry* entry = FindClass(className);
-  if (!entry) return false;
-  for (size_t i = 0; i < entry->count; ++i) {
-    if (_wcsicmp(entry->properties[i].name, property.c_str()) == 0) {
-      type = entry->properties[i].type;
-      return true;
+  for (const ClassEntry* entry = FindClass(className); entry;
+       entry = SuperclassOf(*entry)) {
+    for (size_t i = 0; i < entry->count; ++i) {
+      if (_wcsicmp(entry->properties[i].name, property.c_str()) == 0) {
+        type = entry->properties[i].type;
+        return true;
+      }
     }
   }
   return false;
 }
 
+std::vector<std::wstring> SchemaKeyProperties(const std::wstring& className) {
+  for (const ClassEntry* entry = FindClass(className); entry;
+       entry = SuperclassOf(*entry)) {
+    std::vector<std::wstring> keys;
+    for (const wchar_t* key : entry->keys) {
+      if (key) keys.push_back(key);
+    }
+    if (!keys.empty()) return keys;
+  }
+  return {};
+}
+
 bool SchemaKeyProperty(const std::wstring& className, std::wstring& key) {
-  const ClassEntry* entry = FindClass(className);
-  if (!entry || !entry->key) return false;
-  key = entry->key;
+  const std::vector<std::wstring> keys = SchemaKeyProperties(className);
+  if (keys.empty()) return false;
+  key = keys.front();
   return true;
+}
+
+std::wstring SchemaSuperclass(const std::wstring& className) {
+  const ClassEntry* entry = FindClass(className);
+  return entry && entry->superclass ? entry->superclass : L"";
+}
+
+bool SchemaDerivesFrom(const std::wstring& className,
+                       const std::wstring& ancestor) {
+  if (_wcsicmp(className.c_str(), ancestor.c_str()) == 0) return true;
+  for (const ClassEntry* entry = FindClass(className); entry;
+       entry = SuperclassOf(*entry)) {
+    if (_wcsicmp(entry->name, ancestor.c_str()) == 0) return true;
+  }
+  return false;
+}
+
+bool SchemaReadsNamespace(const std::wstring& normalizedNamespace) {
+  for (const ClassEntry& entry : kClasses) {
+    if (normalizedNamespace == entry.wmiNamespace) return true;
+  }
+  return false;
+}
+
+bool SchemaReadsClass(const std::wstring& normalizedNamespace,
+                      const std::wstring& className) {
+  const ClassEntry* entry = FindClass(className);
+  return entry && normalizedNamespace == entry->wmiNamespace;
 }
 
 bool SchemaAllowsProperty(const std::wstring& className,

@@ -33,6 +33,15 @@ STDMETHODIMP SimClassObject::Get(LPCWSTR name, LONG /*flags*/, VARIANT* value,
     if (type) *type = CIM_STRING;
     return value ? className.ToVariant(value) : S_OK;
   }
+  if (_wcsicmp(name, L"__SUPERCLASS") == 0) {
+    SimValue superclass;
+    superclass.cimType = CIM_STRING;
+    const std::wstring described = SchemaSuperclass(m_instance.className);
+    superclass.isNull = described.empty();
+    if (!described.empty()) superclass.texts.push_back(described);
+    if (type) *type = CIM_STRING;
+    return value ? superclass.ToVariant(value) : S_OK;
+  }
   if (!IsSelected(property)) return WBEM_E_NOT_FOUND;
   if (const SimValue* found = m_instance.Find(property)) {
     if (type) *type = found->cimType;

@@ -10,17 +10,22 @@
 namespace vpltest::sim {
 namespace {
 
-// A property a query may name: one the schema gives the class, or one any
-// instance carries. Classes outside the schema with no instances accept any.
-bool ClassHasProperty(const SimClass& simClass, const std::wstring& property) {
+// A property a query on `className` may name: one the schema gives the
+// class, or one any instance it reaches carries. Classes outside the schema
+// with no instances accept any.
+bool ClassHasProperty(const std::wstring& className,
+                      const std::vector<const SimClass*>& reached,
+                      const std::wstring& property) {
   CIMTYPE type;
-  if (SchemaPropertyType(simClass.name, property, type)) return true;
+  if (SchemaPropertyType(className, property, type)) return true;
   bool anyProperties = false;
-  for (const SimInstance& instance : simClass.instances) {
-    if (instance.Find(property)) return true;
-    anyProperties = anyProperties || !instance.properties.empty();
+  for (const SimClass* simClass : reached) {
+    for (const SimInstance& instance : simClass->instances) {
+      if (instance.Find(property)) return true;
+      anyProperties = anyProperties || !instance.properties.empty();
+    }
   }
-  return !SchemaHasClass(simClass.name) && !anyProperties;
+  return !SchemaHasClass(className) && !anyProperties;
 }
 
 std::wstring Text(const BSTR value) { return value ? value : L""; }
@@ -90,14 +95,19 @@ STDMETHODIMP SimServices::ExecQuery(const BSTR language, const BSTR query,
   WqlQuery parsed;
   HRESULT hr = WqlQuery::Parse(query, parsed);
   if (FAILED(hr)) return hr;
-  const SimClass* simClass = m_namespace->FindClass(parsed.ClassName());
-  if (!simClass) return WBEM_E_INVALID_CLASS;
+  // Deep, as WMI's queries are: a class's subclasses answer too.
+  const std::vector<const SimClass*> reached =
+      m_namespace->FindClassAndSubclasses(parsed.ClassName());
+  if (reached.empty()) return WBEM_E_INVALID_CLASS;
   for (const std::wstring& property : parsed.ReferencedProperties()) {
-    if (!ClassHasProperty(*simClass, property)) return WBEM_E_INVALID_QUERY;
+    if (!ClassHasProperty(parsed.ClassName(), reached, property))
+      return WBEM_E_INVALID_QUERY;
   }
   std::vector<SimInstance> results;
-  for (const SimInstance* instance : parsed.Select(*simClass)) {
-    results.push_back(*instance);
+  for (const SimClass* simClass : reached) {
+    for (const SimInstance* instance : parsed.Select(*simClass)) {
+      results.push_back(*instance);
+    }
   }
   *enumerator = new SimEnumerator(m_state, std::move(results),
                                   parsed.SelectedProperties(),
@@ -121,18 +131,23 @@ STDMETHODIMP SimServices::GetObject(const BSTR path, LONG /*flags*/,
   if (!path || !ParseObjectPath(path, className, key, keyValue, singleton)) {
     return WBEM_E_INVALID_OBJECT_PATH;
   }
-  const SimClass* simClass = m_namespace->FindClass(className);
-  if (!simClass) return WBEM_E_INVALID_CLASS;
+  // A path on a class finds instances of its subclasses too.
+  const std::vector<const SimClass*> reached =
+      m_namespace->FindClassAndSubclasses(className);
+  if (reached.empty()) return WBEM_E_INVALID_CLASS;
   const SimInstance* found = nullptr;
-  const SimKeyIndex& index = simClass->keyIndex;
-  if (singleton) {
-    if (!simClass->instances.empty()) found = &simClass->instances.front();
-  } else if (index.IsUsable() &&
-             _wcsicmp(key.c_str(), index.Property().c_str()) == 0) {
-    const std::vector<size_t>& positions = index.Find(keyValue);
-    if (!positions.empty()) found = &simClass->instances[positions.front()];
-  } else {
-    found = FindByKey(*simClass, key, keyValue);
+  for (const SimClass* simClass : reached) {
+    if (found) break;
+    const SimKeyIndex& index = simClass->keyIndex;
+    if (singleton) {
+      if (!simClass->instances.empty()) found = &simClass->instances.front();
+    } else if (index.IsUsable() &&
+               _wcsicmp(key.c_str(), index.Property().c_str()) == 0) {
+      const std::vector<size_t>& positions = index.Find(keyValue);
+      if (!positions.empty()) found = &simClass->instances[positions.front()];
+    } else {
+      found = FindByKey(*simClass, key, keyValue);
+    }
   }
   if (!found) return WBEM_E_NOT_FOUND;
   if (object) *object = new SimClassObject(m_state, *found, {});

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cctype>
+#include <cstdio>
 #include <stdexcept>
 
 #include "tests/simclient/SimClassFactory.h"
@@ -36,6 +37,10 @@ SimulatedClient::SimulatedClient(const std::string& scenario) {
       LooksLikeJson(scenario)
           ? sim::Scenario::Parse(scenario, "<inline scenario>")
           : sim::Scenario::Load(scenario);
+  // A name the plug-in never reads is most often a misspelling that would
+  // silently change the answer.
+  for (const std::string& warning : parsed.Warnings())
+    fprintf(stderr, "warning: %s\n", warning.c_str());
   m_state = std::make_shared<sim::SimState>(std::move(parsed));
   if (g_installed.exchange(true)) {
     throw std::runtime_error("a simulated client is already installed");

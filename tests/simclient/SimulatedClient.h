@@ -29,7 +29,8 @@ using sim::ScenarioError;
 class SimulatedClient {
  public:
   // `scenario` is JSON text when it starts with '{' (after blanks), else the
-  // path of a scenario file. Throws ScenarioError for a malformed scenario
+  // path of a scenario file (UTF-8). The scenario's warnings go to standard
+  // error. Throws ScenarioError for a malformed scenario
   // (and installs nothing), std::runtime_error when registration fails.
   explicit SimulatedClient(const std::string& scenario);
   SimulatedClient(const SimulatedClient&) = delete;

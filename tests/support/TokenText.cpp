@@ -25,7 +25,9 @@ std::wstring TokenText(const TokenFields& f) {
       low |= (f.weekday << 16) | (f.weeks << 13);
       break;
     case 4:
+    case 6:
       low |= (f.weekday << 16) | (f.months << 12) | (f.week_order << 9);
+      if (f.type == 6) low |= f.offset_days << 6;
       break;
     case 5:
       low |= (f.month_day << 14) | (f.months << 10);
@@ -48,7 +50,7 @@ TokenFields TokenStart(uint32_t year, uint32_t month, uint32_t day,
 
 TokenFields TokenStart(uint32_t year, uint32_t month, uint32_t day,
                        uint32_t hour, uint32_t minute, uint32_t type,
-                       uint32_t a, uint32_t b, uint32_t c) {
+                       uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
   TokenFields f = TokenStart(year, month, day, hour, minute, type);
   switch (type) {
     case 2:
@@ -58,7 +60,8 @@ TokenFields TokenStart(uint32_t year, uint32_t month, uint32_t day,
       f.weekday = a, f.weeks = b;
       break;
     case 4:
-      f.weekday = a, f.week_order = b, f.months = c;
+    case 6:
+      f.weekday = a, f.week_order = b, f.months = c, f.offset_days = d;
       break;
     case 5:
       f.month_day = a, f.months = b;

@@ -25,6 +25,7 @@ struct TokenFields {
   uint32_t week_order = 0;
   uint32_t months = 0;
   uint32_t month_day = 0;
+  uint32_t offset_days = 0;
   bool utc = false;
 };
 
@@ -34,12 +35,13 @@ TokenFields TokenStart(uint32_t year, uint32_t month, uint32_t day,
                        uint32_t hour, uint32_t minute, uint32_t type);
 
 // The same with the type's own fields in this order: interval (2) days,
-// hours, minutes; weekly (3) weekday, weeks; monthly by weekday (4) weekday,
-// week order, months; monthly by date (5) day, months; one-time (1) duration
-// hours.
+// hours, minutes; weekly (3) weekday, weeks; monthly by weekday (4, and 6
+// with offset days) weekday, week order, months, offset days; monthly by date
+// (5) day, months; one-time (1) duration hours.
 TokenFields TokenStart(uint32_t year, uint32_t month, uint32_t day,
                        uint32_t hour, uint32_t minute, uint32_t type,
-                       uint32_t a, uint32_t b = 0, uint32_t c = 0);
+                       uint32_t a, uint32_t b = 0, uint32_t c = 0,
+                       uint32_t d = 0);
 
 // Places each field at its bits; fields of other recurrence types are left
 // out, as the client writes them.

@@ -50,6 +50,10 @@ std::string WeekOrderName(int order) {
                                   : Format("week %d", order);
 }
 
+std::string EveryMonths(int months) {
+  return months == 1 ? "every month" : Format("every %d months", months);
+}
+
 std::string LocalTimeText(__time64_t time) {
   return Ascii(FormatLocalTime(time, L"%Y-%m-%d %H:%M:%S"));
 }
@@ -75,7 +79,7 @@ std::optional<std::string> InvalidReason(const std::wstring& token) {
   if (hour > 23) return Format("start hour %u is out of range", hour);
   if (month < 1 || month > 12)
     return Format("start month %u is out of range", month);
-  if (type < OneTime || type > MonthlyByDate)
+  if (type < OneTime || type > MonthlyByWeekdayOffset)
     return Format("recurrence type %u is unknown", type);
   return std::nullopt;
 }
@@ -103,6 +107,13 @@ ordered_json Recurrence(const CScheduleToken& token) {
       recurrence["weekday"] = WeekdayName(token.weekday);
       recurrence["months"] = token.months;
       break;
+    case MonthlyByWeekdayOffset:
+      recurrence["type"] = "monthly by weekday with offset";
+      recurrence["week"] = WeekOrderName(token.week_order);
+      recurrence["weekday"] = WeekdayName(token.weekday);
+      recurrence["months"] = token.months;
+      recurrence["offset_days"] = token.offset_days;
+      break;
     case MonthlyByDate:
       recurrence["type"] = "monthly by date";
       recurrence["day"] = token.month_day;
@@ -124,6 +135,12 @@ std::string RecurrenceText(const CScheduleToken& token) {
       return Format("the %s %s of every %d months",
                     WeekOrderName(token.week_order).c_str(),
                     WeekdayName(token.weekday).c_str(), token.months);
+    case MonthlyByWeekdayOffset:
+      return Format("%d day%s after the %s %s of %s", token.offset_days,
+                    token.offset_days == 1 ? "" : "s",
+                    WeekOrderName(token.week_order).c_str(),
+                    WeekdayName(token.weekday).c_str(),
+                    EveryMonths(token.months).c_str());
     case MonthlyByDate:
       return token.month_day == 0
                  ? Format("the last day of every %d months", token.months)

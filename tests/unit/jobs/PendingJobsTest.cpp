@@ -11,6 +11,7 @@
 #include "jobs/AutomationDate.h"
 #include "jobs/DateTime.h"
 #include "jobs/SMSJobsDetector.h"
+#include "jobs/ScheduleToken.h"
 #include "tests/support/DebugFlagsScope.h"
 #include "tests/support/PinnedClock.h"
 #include "tests/support/SimClientFixture.h"
@@ -52,6 +53,13 @@ std::string Digits(int offset) {
 std::string At(int hour, int minute, const char* keyword = "SMSSchedule=") {
   return keyword + Narrow(vpltest::TokenText(
                        vpltest::TokenStart(2026, 3, 10, hour, minute, 1)));
+}
+// Two days after the second Sunday of each month (8 March 2026) at
+// `hour`:`minute`, which is the base day.
+std::string AfterSunday(int hour, int minute) {
+  return "SMSSchedule=" +
+         Narrow(vpltest::TokenText(vpltest::TokenStart(
+             2026, 1, 1, hour, minute, MonthlyByWeekdayOffset, 1, 2, 1, 2)));
 }
 std::string Msg(const std::string& id, Texts triggers,
                 const std::string& message = "") {
@@ -156,7 +164,14 @@ TEST_F(PendingJobs, Scenarios) {
     {"odd policy values", 0, {Msg(a1, {At(10, 10)})}, {Policy("A1", R"({"cimType": "uint32", "value": 5})", "null")}, true,
      Check("A1") + "[T]: CSMSJobsDetector::SMSJobDisabledOrExpired, ADV_ExpirationTime not retrieved: WBEM_E_TYPE_MISMATCH\n" + dueIn10},
     {"stalled scan", 0, {Msg(a1, {At(10, 10)})}, {}, false, noneDue, 1},
+    {"offset schedule due", 0, {Msg(a1, {AfterSunday(10, 20)})}, {}, true, Check("A1") + Due(true, kUnknownJob, Base() + 1200)},
+    {"offset schedule later", 0, {Msg(a1, {AfterSunday(10, 40)})}, {}, false, Check("A1") + Due(false, kUnknownJob, Base() + 2400)},
   }, Pending);
+  // A task sequence's policy is a software distribution policy too.
+  Run({
+    {"disabled task sequence", 0, {Msg(a1, {At(10, 10)})}, {Policy("A1", Q(Digits(3600)), "true")}, false,
+     Check("A1") + State("A1", "been disabled") + noneDue},
+  }, Pending, "Policy\\\\Machine\\\\ActualConfig\": {\"CCM_Scheduler_ScheduledMessage\": [%1], \"CCM_TaskSequence\": [%2]");
   // clang-format on
 }
 

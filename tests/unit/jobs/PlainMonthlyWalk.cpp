@@ -71,7 +71,8 @@ tm StartFields(__time64_t start) {
   return fields;
 }
 
-// The weekday of the token's week, or of the last week, in one month.
+// The weekday of the token's week, or of the last week, in one month, then
+// the token's offset days later.
 __time64_t ByWeekdayIn(const CScheduleToken& token, int year, int month,
                        const tm& timeOfDay) {
   if (token.week_order != 0) {
@@ -79,12 +80,14 @@ __time64_t ByWeekdayIn(const CScheduleToken& token, int year, int month,
     int offset = token.weekday - (first.tm_wday + 1);
     if (offset < 0) offset += 7;
     const int days = offset + 7 * token.week_order - 7;
-    return LocalTime(year, month, 1 + (days > 0 ? days : 0), timeOfDay);
+    return LocalTime(year, month, 1 + (days > 0 ? days : 0) + token.offset_days,
+                     timeOfDay);
   }
   const tm lastDay = DayAtNoon(year, month + 1, 0);
   int back = lastDay.tm_wday + 1 - token.weekday;
   if (back < 0) back += 7;
-  return LocalTime(year, month, lastDay.tm_mday - back, timeOfDay);
+  return LocalTime(year, month, lastDay.tm_mday - back + token.offset_days,
+                   timeOfDay);
 }
 
 std::optional<__time64_t> ByDateIn(const CScheduleToken& token, int year,

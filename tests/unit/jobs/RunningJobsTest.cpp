@@ -7,8 +7,11 @@
 
 #include "common/Logging.h"
 #include "common/wmi/WbemInstanceList.h"
+#include "jobs/AutomationDate.h"
+#include "jobs/DateTime.h"
 #include "jobs/SMSJobsDetector.h"
 #include "tests/support/DebugFlagsScope.h"
+#include "tests/support/PinnedClock.h"
 #include "tests/support/SimClientFixture.h"
 
 using NTarn::DebugFlags;
@@ -94,11 +97,11 @@ TEST_F(RunningJobsTest, WalksTheWholeResult) {
   // nothing); `stallAt` is the fetch that times out.
   // clang-format off
   const struct { std::string scenario; std::wstring updateStates; int stallAt; bool running; Lines lines; } cases[] = {
-      {Requests("CCM_TSExecutionRequest", Request("T", R"("Run")")), L"", 0, true,
+      // A task sequence's request is an execution request too: the first query finds it.
+      {Requests("CCM_TSExecutionRequest", Request("T", R"("Run")")), L"", 0, true, {kEx, Job("Found", "T", "Run")}},
+      {Requests("ExecutionRequest", Request("E", R"("Run")")), L"", 0, true,
        {kEx, kTry + "'CCM_ExecutionRequestEx' failed...trying 'CCM_ExecutionRequest'...\n",
-        kTry + "'CCM_ExecutionRequest' failed...trying 'ExecutionRequest'...\n",
-        kTry + "'ExecutionRequest' failed...trying 'CCM_TSExecutionRequest'...\n",
-        Job("Found", "T", "Run")}},
+        kTry + "'CCM_ExecutionRequest' failed...trying 'ExecutionRequest'...\n", Job("Found", "E", "Run")}},
       {Requests("CCM_ExecutionRequestEx", Request("C1", R"("waitingdisabled")") + "," + Request("C2", "null")),
        L"", 0, true, {kEx, Job("Ignoring", "C1", "waitingdisabled"), Job("Found", "C2", "")}},
       {Requests("CCM_ExecutionRequestEx", Request("C", R"("Run")")), L"", 1, false, {kEx}},
@@ -124,6 +127,45 @@ TEST_F(RunningJobsTest, WalksTheWholeResult) {
     // A stalled provider is waited for within the per-object limit.
     EXPECT_EQ(Sim().LastCalls().nextTimeout,
               NTarn::CWbemInstanceList::kObjectTimeoutMs);
+  }
+}
+
+TEST_F(RunningJobsTest, StaleRequestsNeedALimit) {
+  const __time64_t now = MakeLocalTime(2026, 3, 10, 10, 0, 0, kDstAutomatic);
+  vpltest::PinnedClock clock(now);
+  const auto digits = [now](int hoursAgo) {
+    const std::wstring text =
+        CAutomationDate(now - hoursAgo * 3600).Format(L"%Y%m%d%H%M%S");
+    return std::string(text.begin(), text.end()) + ".000000+000";
+  };
+  const auto received = [](const std::string& id, const std::string& time) {
+    return R"({"ContentID": ")" + id +
+           R"(", "AdvertID": "A", "State": "Running", "RunningState": "Running", "ReceivedTime": )" +
+           time + "}";
+  };
+  const std::string old = received("O", "\"" + digits(72) + "\""),
+                    fresh = received("F", "\"" + digits(23) + "\""),
+                    unknown = received("U", "null");
+  const std::string stale =
+      "[T]: Ignoring stale SMS job \"O\" (AdvertID=\"A\", State=\"Running\", "
+      "ReceivedTime=\"" +
+      digits(72) + "\", StaleJobHours=24)\n";
+  // clang-format off
+  const struct { std::string requests; DWORD hours; bool running; Lines lines; } cases[] = {
+      {old + "," + fresh + "," + unknown, 0, true, {kEx, Job("Found", "O", "Running"), Job("Found", "F", "Running"), Job("Found", "U", "Running")}},
+      {old + "," + fresh + "," + unknown, 24, true, {kEx, stale, Job("Found", "F", "Running"), Job("Found", "U", "Running")}},
+      {old, 24, false, {kEx, stale}},
+  };
+  // clang-format on
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.hours);
+    Load(Requests("CCM_ExecutionRequestEx", test.requests));
+    vpltest::DebugFlagsScope flags(debug_flags::kVerbose);
+    CSMSJobsDetector detector(L"", 0, nullptr, nullptr);
+    detector.SetStaleJobHours(test.hours);
+    LogCapture::Clear();
+    EXPECT_EQ(detector.SMSDeploymentsAreRunning(), test.running);
+    EXPECT_EQ(LogCapture::Messages(), test.lines);
   }
 }
 

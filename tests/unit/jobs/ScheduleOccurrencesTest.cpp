@@ -66,9 +66,11 @@ TEST(ScheduleOccurrences, AroundTheReference) {
       {"no interval", T(2012, 6, 5, 10, 0, Interval), Local(2012, 6, 5, 11), -1, Local(2012, 6, 5, 11) + 1, kAny, Local(2012, 6, 5, 11)},
       {"duration", TokenText(lasting), Local(2012, 6, 5, 12, 30), -1, Local(2012, 6, 5, 13),
        Local(2012, 6, 5, 13) + kDay + 2 * kHour + 3 * 60, kAny},
-      {"Mondays at the start", mondays, Local(2012, 6, 6, 8), -1, Local(2012, 6, 11, 8), kAny, Local(2012, 6, 6, 8)},
-      // The last start counts whole weeks from the Wednesday itself.
-      {"Mondays later", mondays, Local(2012, 6, 14, 9), -1, Local(2012, 6, 18, 8), kAny, Local(2012, 6, 13, 8)},
+      {"Mondays at the start", mondays, Local(2012, 6, 6, 8), -1, Local(2012, 6, 11, 8), kAny, kUnset},
+      // The last start counts whole weeks from the first Monday, not from the Wednesday.
+      {"Mondays later", mondays, Local(2012, 6, 14, 9), -1, Local(2012, 6, 18, 8), kAny, Local(2012, 6, 11, 8)},
+      // A client's Monday window started on Thursday 1 January 2015.
+      {"Mondays from 2015", L"ECE11B41101A2000", Local(2026, 12, 9, 8), -1, Local(2026, 12, 14, 7, 59), kAny, Local(2026, 12, 7, 7, 59)},
       {"Mondays before", mondays, Local(2012, 6, 1, 8), -1, Local(2012, 6, 11, 8), kAny, kUnset},
       {"every other Wednesday", T(2012, 6, 6, 8, 0, Weekly, 4, 2), Local(2012, 6, 10, 0), -1, Local(2012, 6, 20, 8), kAny,
        Local(2012, 6, 6, 8)},
@@ -79,6 +81,9 @@ TEST(ScheduleOccurrences, AroundTheReference) {
       {"second Tuesday", T(2012, 4, 1, 8, 0, MonthlyByWeekday, 3, 2, 1), Local(2012, 4, 2, 0), -1, Local(2012, 4, 10, 8), kAny, kAny},
       {"first Monday", T(2012, 9, 1, 8, 0, MonthlyByWeekday, 2, 1, 1), Local(2012, 9, 4, 0), -1, Local(2012, 10, 1, 8), kAny, kAny},
       {"fifth Sunday", T(2012, 2, 1, 8, 0, MonthlyByWeekday, 1, 5, 1), Local(2012, 2, 2, 0), -1, Local(2012, 3, 4, 8), kAny, kAny},
+      // Seven days after the last Friday of January and of February 2026.
+      {"offset into the next month", T(2026, 1, 1, 9, 0, MonthlyByWeekdayOffset, 6, 0, 1, 7), Local(2026, 2, 10, 0), -1,
+       Local(2026, 3, 6, 9), kAny, Local(2026, 2, 6, 9)},
       // Every third month from 20 June: 4 June lies before the start.
       {"from the start", T(2012, 6, 20, 7, 0, MonthlyByWeekday, 2, 1, 3), Local(2012, 6, 21, 0), -1, Local(2012, 9, 3, 7), kAny, kUnset},
       {"from the start, later", T(2012, 6, 20, 7, 0, MonthlyByWeekday, 2, 1, 3), Local(2012, 9, 4, 0), -1, kAny, kAny, Local(2012, 9, 3, 7)},

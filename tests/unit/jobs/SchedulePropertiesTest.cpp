@@ -24,8 +24,8 @@ constexpr int kRounds = 3000;
 constexpr __time64_t kLatestReference = 2145830400;
 // Between occurrences: the 29th of February every twelve months (a leap year
 // comes round within four, up to 2037), or a week order running on seven
-// weeks past the month.
-constexpr __time64_t kLongestGap = (4 * 366 + 49) * 86400LL;
+// weeks past the month and seven offset days more.
+constexpr __time64_t kLongestGap = (4 * 366 + 49 + 7) * 86400LL;
 
 uint32_t Bits(uint32_t half, int low, int width) {
   return (half >> low) & ((1u << width) - 1);
@@ -57,7 +57,7 @@ TEST(ScheduleProperties, DecodeMatchesTheFieldRules) {
     const uint32_t type = Bits(low, 19, 3);
     const bool expected = Bits(high, 26, 6) <= 59 && Bits(high, 21, 5) <= 23 &&
                           Bits(high, 12, 4) >= 1 && Bits(high, 12, 4) <= 12 &&
-                          type >= 1 && type <= 5;
+                          type >= 1 && type <= 6;
     std::wstring text = TokenTextFromHalves(high, low);
     CScheduleToken token;
     ASSERT_EQ(expected, token.Decode(text.c_str()))
@@ -74,7 +74,7 @@ TEST(ScheduleProperties, DecodeMatchesTheFieldRules) {
 TEST(ScheduleProperties, OccurrencesLieOnTheirSideOfTheReference) {
   std::mt19937_64 random(kSeed + 1);
   for (int i = 0; i < kRounds; ++i) {
-    const uint32_t type = 1 + i % 5;
+    const uint32_t type = 1 + i % 6;
     const std::wstring text = RandomValidToken(random, type);
     CSchedule schedule(text.c_str());
     ASSERT_EQ(1u, schedule.tokens().size());
@@ -116,7 +116,9 @@ TEST(ScheduleProperties, MonthlyJumpEqualsThePlainWalk) {
   std::mt19937_64 random(kSeed + 2);
   int compared = 0;
   for (int i = 0; i < kRounds; ++i) {
-    const uint32_t type = i % 2 ? MonthlyByDate : MonthlyByWeekday;
+    const uint32_t type = i % 3 == 2 ? MonthlyByWeekdayOffset
+                          : i % 3    ? MonthlyByDate
+                                     : MonthlyByWeekday;
     std::wstring text = RandomValidToken(random, type);
     CScheduleToken token;
     ASSERT_TRUE(token.Decode(text.c_str()));

@@ -24,7 +24,7 @@ constexpr __time64_t kNow = 1340000000;  // 2012-06-18
 
 TEST(ScheduleTokenDecode, StartAndDurationOfEveryType) {
   PinnedClock clock(kNow);
-  for (uint32_t type = 1; type <= 5; ++type) {
+  for (uint32_t type = 1; type <= 6; ++type) {
     TokenFields fields = TokenStart(2033, 12, 31, 23, 59, type);
     fields.duration_days = 31;
     fields.duration_hours = 17;
@@ -76,6 +76,36 @@ TEST(ScheduleTokenDecode, RecurrenceFieldsOfEachType) {
   EXPECT_EQ(31, token.month_day);
   EXPECT_EQ(15, token.months);
   EXPECT_EQ(0, token.weekday + token.week_order + token.weeks);
+}
+
+TEST(ScheduleTokenDecode, PublishedOffsetTokens) {
+  // Two days after the third Tuesday from 28 July 2023 02:00, four hours;
+  // seven days after the first Monday from 1 January 2024 01:00, one hour.
+  // clang-format off
+  const struct { const wchar_t* text; int year, month, day, hour, durationHours, weekday, weekOrder, offsetDays; } rows[] = {
+      {L"005C7D4020331680", 2023, 7, 28, 2, 4, 3, 3, 2},
+      {L"00211D80083213C0", 2024, 1, 1, 1, 1, 2, 1, 7},
+  };
+  // clang-format on
+  for (const auto& row : rows) {
+    CScheduleToken token;
+    ASSERT_TRUE(token.Decode(row.text));
+    EXPECT_EQ(MonthlyByWeekdayOffset, token.recurrence_type);
+    EXPECT_EQ(MakeLocalTime(row.year, row.month, row.day, row.hour, 0, 0,
+                            kDstAutomatic),
+              token.effective_start);
+    EXPECT_EQ(row.durationHours, token.duration_hours);
+    EXPECT_EQ(row.weekday, token.weekday);
+    EXPECT_EQ(row.weekOrder, token.week_order);
+    EXPECT_EQ(1, token.months);
+    EXPECT_EQ(row.offsetDays, token.offset_days);
+    EXPECT_EQ(0, token.utc + token.duration_minutes + token.duration_days);
+  }
+  // The same bits in a type-4 token are no offset.
+  CScheduleToken plain;
+  ASSERT_TRUE(plain.Decode(L"005C7D4020231680"));
+  EXPECT_EQ(MonthlyByWeekday, plain.recurrence_type);
+  EXPECT_EQ(0, plain.offset_days);
 }
 
 TEST(ScheduleTokenDecode, BitsOutsideTheTypeAreIgnored) {
@@ -136,7 +166,7 @@ TEST(ScheduleTokenDecode, RejectsLengthAndStartFields) {
 }
 
 TEST(ScheduleTokenDecode, UnknownTypesFailWithFieldsFilled) {
-  for (uint32_t type : {0u, 6u, 7u}) {
+  for (uint32_t type : {0u, 7u}) {
     TokenFields fields = TokenStart(2012, 6, 1, 8, 15, type);
     fields.duration_hours = 2;
     CScheduleToken token;

@@ -100,6 +100,29 @@ TEST_F(UTCZone, FirstDayOf1970AtMidnight) {
   EXPECT_EQ(86400, token.effective_start);
 }
 
+// The published offset tokens at their local clock time in winter and in
+// summer alike: two days after the third Tuesday, 02:00, from July 2023;
+// seven days after the first Monday, 01:00, from January 2024.
+void ExpectPublishedOffsetStarts() {
+  // clang-format off
+  const struct { const wchar_t* token; __time64_t reference; const wchar_t *next, *last; } rows[] = {
+      {L"005C7D4020331680", Local(2024, 1, 1, 0), L"18/01/2024 02:00:00", L"21/12/2023 02:00:00"},
+      {L"005C7D4020331680", Local(2024, 7, 1, 0), L"18/07/2024 02:00:00", L"20/06/2024 02:00:00"},
+      {L"00211D80083213C0", Local(2024, 3, 25, 0), L"08/04/2024 01:00:00", L"11/03/2024 01:00:00"},
+      {L"00211D80083213C0", Local(2024, 10, 1, 0), L"14/10/2024 01:00:00", L"09/09/2024 01:00:00"},
+  };
+  // clang-format on
+  for (const auto& row : rows) {
+    CSchedule schedule(row.token);
+    __time64_t next = 0, last = 0;
+    ASSERT_TRUE(schedule.GetOccurrences(&next, nullptr, &row.reference, &last));
+    EXPECT_EQ(row.next, Text(next)) << row.reference;
+    EXPECT_EQ(row.last, Text(last)) << row.reference;
+  }
+}
+
+TEST_F(UTCZone, PublishedOffsetTokens) { ExpectPublishedOffsetStarts(); }
+
 // Clocks go forward on 25 March 2012 and back on 28 October: tokens from
 // before asked after. Every 24 hours is a fixed spacing, and shifts; the
 // fourth Sunday of March is the day of the change itself.
@@ -130,6 +153,8 @@ void ExpectUtcStartWhateverTheSeason() {
     EXPECT_EQ(UtcTime(2012, 8, 1, 12, 0), EffectiveStart(utc)) << now;
   }
 }
+
+TEST_F(LondonZone, PublishedOffsetTokens) { ExpectPublishedOffsetStarts(); }
 
 TEST_F(LondonZone, UtcTokensStartAtTheirUtcInstant) {
   ExpectUtcStartWhateverTheSeason();

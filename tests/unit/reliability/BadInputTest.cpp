@@ -248,7 +248,7 @@ TEST(BadScheduleTextTest, RandomTexts) {
       const uint32_t type = (static_cast<uint32_t>(bits) >> 19) & 7;
       valid = valid && (high >> 26) <= 59 && ((high >> 21) & 31) <= 23 &&
               ((high >> 12) & 15) >= 1 && ((high >> 12) & 15) <= 12 &&
-              type >= 1 && type <= 5;
+              type >= 1 && type <= 6;
     }
     CSchedule schedule;
     const bool parsed = schedule.Parse(text.c_str());

@@ -1,10 +1,13 @@
 #include "tests/simclient/Scenario.h"
 
+#include <windows.h>
 #include <wbemcli.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -158,6 +161,12 @@ TEST(ScenarioTest, StructuralErrorsNameThePlaceAndProblem) {
       {R"({"host": {"battery": true}})", "at /host/battery: expected \"ac\", \"discharging\" or \"none\""},
       {R"({"host": {"portable": false}, "namespaces": {"ROOT\\CIMV2": {"Win32_SystemEnclosure": {"ChassisTypes": [3]}}}})",
        "at /host/portable: the scenario's own Win32_SystemEnclosure states the chassis already"},
+      // One instance for each key across a class and its subclasses, and an
+      // instance's own class lies on the chain it is listed under.
+      {R"({"namespaces": {"r\\x": {"CCM_ExecutionRequestEx": {"RequestID": "R1"}, "CCM_TSExecutionRequest": {"RequestID": "r1"}}}})",
+       "at /namespaces/r\\x/CCM_TSExecutionRequest/0: the same key as /namespaces/r\\x/CCM_ExecutionRequestEx/0 (WMI holds one instance for each key)"},
+      {R"({"namespaces": {"r\\x": {"CCM_ExecutionRequestEx": {"__CLASS": "CCM_TaskSequence"}}}})",
+       "at /namespaces/r\\x/CCM_ExecutionRequestEx/0: class \"CCM_TaskSequence\" is not \"CCM_ExecutionRequestEx\" or a class derived from it"},
   };
   // clang-format on
   for (const auto& c : cases)
@@ -190,6 +199,52 @@ TEST(ScenarioTest, RegistryPolicyAndHostFactsAreKept) {
   EXPECT_EQ(enclosure.Find(L"ChassisTypes")->cimType,
             CIM_UINT16 | CIM_FLAG_ARRAY);
   EXPECT_EQ(enclosure.Find(L"ChassisTypes")->numbers, std::vector<int64_t>{10});
+}
+
+TEST(ScenarioTest, NamesThePluginNeverReadsDrawWarnings) {
+  const Scenario scenario = Scenario::Parse(
+      R"({"namespaces": {"root\\ccm\\SoftMgmtAgent": {"CCM_ExecutionRequestEx": [], "CCM_ExecutionRequestx": []},
+          "root\\ccm\\SoftMgmtAgnt": {"CCM_ExecutionRequestEx": []}}})",
+      "s");
+  EXPECT_EQ(
+      scenario.Warnings(),
+      (std::vector<std::string>{
+          "s: the plug-in never reads class \"CCM_ExecutionRequestx\" in "
+          "namespace \"root\\ccm\\SoftMgmtAgent\"",
+          "s: the plug-in never reads namespace \"root\\ccm\\SoftMgmtAgnt\""}));
+}
+
+// Windows PowerShell 5.1 writes UTF-16 with ">", other tools UTF-8 with or
+// without a byte-order mark; the file is opened by its wide name.
+TEST(ScenarioTest, FilesInTheirEncodings) {
+  wchar_t folder[MAX_PATH];
+  ASSERT_GT(::GetTempPathW(MAX_PATH, folder), 0u);
+  const std::wstring path = std::wstring(folder) + L"sc\u00e9nario-22.json";
+  const std::string utf8Path = vpltest::sim::WideToUtf8(path);
+  const std::string json = "{\"comment\": \"caf\xC3\xA9\"}";
+  std::string utf16 = "\xFF\xFE";
+  for (wchar_t c : vpltest::sim::Utf8ToWide(json))
+    utf16 += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+  const std::string rewrite =
+      "; save it as UTF-8 (or UTF-16 LE with a byte-order mark)";
+  // clang-format off
+  const struct { std::string bytes, error; } cases[] = {
+      {json, "no error"},
+      {"\xEF\xBB\xBF" + json, "no error"},
+      {utf16, "no error"},
+      {utf16.substr(2), ": UTF-16 text without a byte-order mark" + rewrite},
+      {"{\"comment\": \"caf\xE9\"}", ": not UTF-8 text (an ANSI code page?)" + rewrite},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    FILE* file = nullptr;
+    ASSERT_EQ(_wfopen_s(&file, path.c_str(), L"wb"), 0);
+    fwrite(c.bytes.data(), 1, c.bytes.size(), file);
+    fclose(file);
+    const std::string error = LoadErrorOf(utf8Path);
+    EXPECT_EQ(error, c.error == "no error" ? c.error : utf8Path + c.error);
+  }
+  ::DeleteFileW(path.c_str());
 }
 
 TEST(ScenarioTest, BundledSampleLoads) {

@@ -197,6 +197,25 @@ TEST_F(SimulatedClientTest, GetObjectFindsSingletonsAndKeys) {
   EXPECT_EQ(GetObject(L"nonsense"), WBEM_E_INVALID_OBJECT_PATH);
 }
 
+// An instance listed under its superclass, naming its own class, as
+// Get-CimInstance on the superclass writes it: queries and paths on either
+// class reach it.
+TEST_F(SimulatedClientTest, QueriesAndPathsReachSubclasses) {
+  Install(
+      R"({"namespaces": {"root\\ccm\\SoftMgmtAgent": {"CCM_ExecutionRequestEx":
+      [{"RequestID": "R1", "CimSystemProperties": {"ClassName": "CCM_TSExecutionRequest"}}]}}})");
+  ASSERT_EQ(Connect(L"root\\ccm\\SoftMgmtAgent"), S_OK);
+  EXPECT_TRUE(First(L"SELECT * FROM CCM_ExecutionRequestEx"));
+  ComPtr<IWbemClassObject> request =
+      First(L"SELECT * FROM CCM_TSExecutionRequest WHERE RequestID = 'R1'");
+  ASSERT_TRUE(request);
+  ASSERT_EQ(Get(request, L"__CLASS"), S_OK);
+  EXPECT_STREQ(V_BSTR(&m_value.Get()), L"CCM_TSExecutionRequest");
+  ASSERT_EQ(Get(request, L"__SUPERCLASS"), S_OK);
+  EXPECT_STREQ(V_BSTR(&m_value.Get()), L"CCM_ExecutionRequestEx");
+  EXPECT_EQ(GetObject(L"CCM_ExecutionRequestEx.RequestID=\"R1\""), S_OK);
+}
+
 TEST_F(SimulatedClientTest, InjectedFailuresHitTheChosenCallWithErrorObject) {
   Install();
   Sim().FailCall(SimMethod::kExecQuery, 2, WBEM_E_QUOTA_VIOLATION,

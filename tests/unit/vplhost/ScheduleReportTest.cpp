@@ -24,6 +24,11 @@ const struct { const wchar_t* token; const char* recurrence; const char* start; 
      "2026-01-01 03:00", false, 0, "2026-03-10 03:00:00", nullptr, "2026-02-10 03:00:00"},
     {L"00011E0000280400", R"({"type":"monthly by date","day":0,"months":1})", "2026-01-01 00:00", false, 0,
      "2026-02-28 00:00:00", nullptr, "2026-01-31 00:00:00"},
+    // Published offset tokens: two days after the third Tuesday, seven after the first Monday.
+    {L"005C7D4020331680", R"({"type":"monthly by weekday with offset","week":"third","weekday":"Tuesday","months":1,"offset_days":2})",
+     "2023-07-28 02:00", false, 4, "2026-02-19 02:00:00", "2026-02-19 06:00:00", "2026-01-22 02:00:00"},
+    {L"00211D80083213C0", R"({"type":"monthly by weekday with offset","week":"first","weekday":"Monday","months":1,"offset_days":7})",
+     "2024-01-01 01:00", false, 1, "2026-03-09 01:00:00", "2026-03-09 02:00:00", "2026-02-09 01:00:00"},
 };
 // clang-format on
 
@@ -57,6 +62,17 @@ TEST(ScheduleReport, DecodesDocumentedTokensWithTheirOccurrences) {
   }
 }
 
+TEST(ScheduleReport, NamesTheOffsetInItsText) {
+  std::string text;
+  EXPECT_EQ(vplhost::DescribeSchedules({L"005C7D4020331680"}, false,
+                                       Reference(), &text),
+            vplhost::kExitSuccess);
+  EXPECT_NE(text.find("  recurrence: monthly by weekday with offset, 2 days "
+                      "after the third Tuesday of every month\n"),
+            std::string::npos)
+      << text;
+}
+
 TEST(ScheduleReport, SplitsASchedulesTokensAndReadsTheUtcFlag) {
   // A non-recurring UTC start for an hour, then a token with an invalid month.
   const nlohmann::json tokens = Describe(L"79213E00080800010001DE0000080000",
@@ -74,7 +90,7 @@ TEST(ScheduleReport, SplitsASchedulesTokensAndReadsTheUtcFlag) {
 TEST(ScheduleReport, NamesWhyATokenIsInvalid) {
   // clang-format off
   const struct { const wchar_t* token; const char* error; } cases[] = {
-      {L"00011E0000300000", "recurrence type 6 is unknown"},
+      {L"00011E0000380000", "recurrence type 7 is unknown"},
       {L"00011E00002804", "14 characters instead of 16"},
       {L"00011E00002804Z0", "character 15 is not a hexadecimal digit"},
   };
