@@ -8,6 +8,7 @@
 #include "autopowerdown/SettingsKeys.h"
 #include "common/GuardedCall.h"
 #include "common/Logging.h"
+#include "common/PolicyBackedSetting.h"
 #include "common/RegistryMaintenance.h"
 #include "common/RegistryParameters.h"
 #include "common/ScopedBstr.h"
@@ -224,11 +225,15 @@ HRESULT AutoPowerdownRequest::IssueAttempt(IPowerDownProvider* provider,
   ComPtr<IPowerDownContext> context;
   DWORD maxRetryAttempts;
   DWORD retryIntervalMins;
+  bool maxRetryAttemptsFromPolicy;
+  bool retryIntervalFromPolicy;
   {
     std::lock_guard guard(*this);
     context = m_context;
     maxRetryAttempts = m_maxRetryAttempts;
     retryIntervalMins = m_retryIntervalMins;
+    maxRetryAttemptsFromPolicy = m_maxRetryAttemptsFromPolicy;
+    retryIntervalFromPolicy = m_retryIntervalFromPolicy;
   }
   if (!context) {
     ComPtr<IPowerDownContext> created;
@@ -250,12 +255,17 @@ HRESULT AutoPowerdownRequest::IssueAttempt(IPowerDownProvider* provider,
       HKEY_LOCAL_MACHINE, autopowerdown_keys::kSettings, "LogOffAction", REG_SZ,
       logoffAction, sizeof(logoffAction),
       NTarn::reg_flags::kReadOnly | NTarn::reg_flags::kKeepDefault);
-  NTarn::RegGetPolicyParameter(
+  // The current values are the defaults written back when a value is
+  // missing, but never a value that came from a withdrawn policy.
+  const DWORD builtInDefault = 0;
+  NTarn::ReadPolicyBackedSetting(
       HKEY_LOCAL_MACHINE, autopowerdown_keys::kSettings, "RetryAttempts",
-      REG_DWORD, &maxRetryAttempts, sizeof(maxRetryAttempts), 0);
-  NTarn::RegGetPolicyParameter(
+      REG_DWORD, &maxRetryAttempts, sizeof(maxRetryAttempts), &builtInDefault,
+      maxRetryAttemptsFromPolicy, 0);
+  NTarn::ReadPolicyBackedSetting(
       HKEY_LOCAL_MACHINE, autopowerdown_keys::kSettings, "RetryInterval",
-      REG_DWORD, &retryIntervalMins, sizeof(retryIntervalMins), 0);
+      REG_DWORD, &retryIntervalMins, sizeof(retryIntervalMins), &builtInDefault,
+      retryIntervalFromPolicy, 0);
   DWORD countdownSecs = 0;
   NTarn::RegGetPolicyParameter(HKEY_LOCAL_MACHINE,
                                autopowerdown_keys::kSettings, "CountdownSecs",
@@ -271,6 +281,8 @@ HRESULT AutoPowerdownRequest::IssueAttempt(IPowerDownProvider* provider,
     std::lock_guard guard(*this);
     m_maxRetryAttempts = maxRetryAttempts;
     m_retryIntervalMins = retryIntervalMins;
+    m_maxRetryAttemptsFromPolicy = maxRetryAttemptsFromPolicy;
+    m_retryIntervalFromPolicy = retryIntervalFromPolicy;
   }
 
   const NTarn::ScopedBstr message = NTarn::AnsiToBstr(shutdownMessage);

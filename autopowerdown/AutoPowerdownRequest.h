@@ -88,6 +88,9 @@ class AutoPowerdownRequest : public NTarn::ComObjectRoot,
   DWORD m_currentRetryCount = 0;
   DWORD m_maxRetryAttempts = 0;
   DWORD m_retryIntervalMins = 0;
+  // Whether the two values above came from the policy key.
+  bool m_maxRetryAttemptsFromPolicy = false;
+  bool m_retryIntervalFromPolicy = false;
   // Never set; shown by LogTrigger.
   int m_shutdownDays = 0;
   int m_shutdownHour = 0;

@@ -112,11 +112,11 @@ STDMETHODIMP AutoshutdownEvent::OnAutoshutdown() {
 }
 
 HRESULT AutoshutdownEvent::StartThread() {
-  ISMSJobsDetector* detector;
+  std::shared_ptr<ISMSJobsDetector> detector;
   bool hasPowerStateHandler;
   {
     std::lock_guard guard(*this);
-    detector = m_detector.get();
+    detector = m_detector;
     hasPowerStateHandler = m_powerStateHandler != nullptr;
   }
   if (!m_thread || !detector) return E_POINTER;

@@ -45,7 +45,8 @@ class AutoshutdownEvent : public NTarn::ComObjectRoot,
   HRESULT StartThread();
 
   const AutoshutdownTiming m_timing;
-  std::unique_ptr<ISMSJobsDetector> m_detector;
+  // Shared with the running worker, which may outlive the handler.
+  std::shared_ptr<ISMSJobsDetector> m_detector;
   std::shared_ptr<AutoshutdownThread> m_thread;
   Microsoft::WRL::ComPtr<PowerStateChangeHandler> m_powerStateHandler;
 };

@@ -57,12 +57,13 @@ HRESULT AutoshutdownThread::ReserveStart() {
   return S_OK;
 }
 
-HRESULT AutoshutdownThread::StartReserved(ISMSJobsDetector* detector) {
+HRESULT AutoshutdownThread::StartReserved(
+    std::shared_ptr<ISMSJobsDetector> detector) {
   StartRecord record;
   HRESULT hr;
   {
     std::lock_guard<NTarn::CriticalSection> guard(StateLock());
-    m_detector = detector;
+    m_detector = std::move(detector);
     hr = StartLocked(&record);
     if (SUCCEEDED(hr)) m_startReserved = false;
   }

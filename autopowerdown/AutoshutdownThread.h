@@ -13,6 +13,8 @@
 #include <windows.h>
 #include <wrl/client.h>
 
+#include <memory>
+
 #include "autopowerdown/AutoshutdownTiming.h"
 #include "autopowerdown/StoppableThread.h"
 #include "plugin/HostContract.h"
@@ -34,9 +36,10 @@ class AutoshutdownThread : public StoppableThread {
   // The first half of a start: refuses with 0x80070420 while a worker runs,
   // another start is reserved or a power-state stop is under way.
   HRESULT ReserveStart();
-  // The second half: starts the worker on `detector`. On failure the
+  // The second half: starts the worker on `detector`, which the thread
+  // shares until it is started again or destroyed. On failure the
   // reservation stays until CancelReservedStart.
-  HRESULT StartReserved(ISMSJobsDetector* detector);
+  HRESULT StartReserved(std::shared_ptr<ISMSJobsDetector> detector);
   void CancelReservedStart();
 
   // The power state after a power-down: stops a running worker, then hands
@@ -55,15 +58,15 @@ class AutoshutdownThread : public StoppableThread {
   struct Services {
     Microsoft::WRL::ComPtr<ITimeSinceLastInputProvider> timeSinceLastInput;
     Microsoft::WRL::ComPtr<IPowerDownProvider> powerDownProvider;
-    ISMSJobsDetector* detector = nullptr;
+    std::shared_ptr<ISMSJobsDetector> detector;
   };
   Services CopyServices();
 
   const AutoshutdownTiming m_timing;
   Microsoft::WRL::ComPtr<ITimeSinceLastInputProvider> m_timeSinceLastInput;
   Microsoft::WRL::ComPtr<IPowerDownProvider> m_powerDownProvider;
-  // The handler's detector, set at each start; not owned.
-  ISMSJobsDetector* m_detector = nullptr;
+  // The handler's detector, set at each start.
+  std::shared_ptr<ISMSJobsDetector> m_detector;
   int m_powerDownType = 1;
   bool m_startReserved = false;
   int m_stopsUnderWay = 0;

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "common/GuardedCall.h"
+#include "common/com/ModuleLockCount.h"
 #include "common/Logging.h"
 
 Thread::Thread(std::string name) : m_name(std::move(name)) {}
@@ -30,6 +31,19 @@ bool Thread::IsOwnThreadLocked() const {
   return m_active && m_threadId == ::GetCurrentThreadId();
 }
 
+namespace {
+
+// A reference of the caller's own on the library this code is linked into.
+HMODULE ReferenceCurrentModule() {
+  HMODULE module = nullptr;
+  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                       reinterpret_cast<LPCWSTR>(&ReferenceCurrentModule),
+                       &module);
+  return module;
+}
+
+}  // namespace
+
 HRESULT Thread::StartLocked(StartRecord* record) {
   if (m_active) return HRESULT_FROM_WIN32(ERROR_SERVICE_ALREADY_RUNNING);
   // The holder is made first: once the thread exists nothing may fail.
@@ -39,17 +53,26 @@ HRESULT Thread::StartLocked(StartRecord* record) {
   } catch (...) {
     return E_OUTOFMEMORY;
   }
+  // Taken for the thread before it exists, so that no instruction of it runs
+  // without them.
+  RunHold hold{weak_from_this().lock(), ReferenceCurrentModule()};
+  if (!hold.module) return HRESULT_FROM_WIN32(::GetLastError());
   PrepareRun();
   record->previous = std::move(m_handle);
   m_joinExpected = false;
   // Active before the thread exists, so that a body that returns at once
   // finds its run to end.
   m_active = true;
+  m_runHold = std::move(hold);
+  NTarn::ModuleLocks().Lock();
   unsigned threadId = 0;
   const uintptr_t handle =
       ::_beginthreadex(nullptr, 0, &Trampoline, this, 0, &threadId);
   if (handle == 0) {
     m_active = false;
+    NTarn::ModuleLocks().Unlock();
+    ::FreeLibrary(m_runHold.module);
+    m_runHold = RunHold();
     return E_FAIL;
   }
   holder->Reset(reinterpret_cast<HANDLE>(handle));
@@ -83,7 +106,12 @@ void Thread::Join() {
   if (!m_lock.IsInitialized()) return;
   {
     std::lock_guard<NTarn::CriticalSection> guard(m_lock);
-    if (!m_handle || IsOwnThreadLocked()) return;
+    if (!m_handle) return;
+    // The thread's own handle is unsignalled until it has ended.
+    if (m_threadId == ::GetCurrentThreadId() &&
+        ::WaitForSingleObject(m_handle->Get(), 0) == WAIT_TIMEOUT) {
+      return;
+    }
     handle = m_handle;
     wasRunning = m_active || m_joinExpected;
     threadId = m_threadId;
@@ -121,9 +149,10 @@ bool Thread::IsRunning(DWORD probeMilliseconds) {
   return m_active;
 }
 
-void Thread::MarkRunEnded() {
+Thread::RunHold Thread::MarkRunEnded() {
   std::lock_guard<NTarn::CriticalSection> guard(m_lock);
   m_active = false;
+  return std::exchange(m_runHold, RunHold());
 }
 
 unsigned __stdcall Thread::Trampoline(void* argument) {
@@ -131,9 +160,13 @@ unsigned __stdcall Thread::Trampoline(void* argument) {
   const unsigned result =
       NTarn::GuardedCall(NTarn::CallSite{".\\Thread", __LINE__}, 0u,
                          [self] { return self->Run(); });
-  // Controllers wait for this thread's exit before they destroy the object;
-  // still, nothing of it is touched after the run is marked as ended.
-  self->MarkRunEnded();
-  ::_endthreadex(result);
+  // Nothing of the object is touched after the run is marked as ended: the
+  // last owner may be this thread, letting go of it here.
+  RunHold hold = self->MarkRunEnded();
+  hold.self.reset();
+  NTarn::ModuleLocks().Unlock();
+  // The library may be unloaded by this call; the thread does not return
+  // into it.
+  ::FreeLibraryAndExitThread(hold.module, result);
   return result;
 }

@@ -5,6 +5,13 @@
 // controllers share the thread handle, so that nobody waits on a handle that
 // someone else has closed. A controller that waits holds its own share of the
 // handle; the handle is closed when the last share goes.
+//
+// A running thread keeps what it executes: the library its code lives in (a
+// reference of its own, given back as the thread's last act with
+// FreeLibraryAndExitThread), the module's lock count, so that the library
+// does not answer that it may unload, and, for an object owned through
+// std::shared_ptr, the object itself. An owner may so let go of the object,
+// and a host of the library, from inside a call the thread makes.
 #pragma once
 
 #include <windows.h>
@@ -15,7 +22,7 @@
 #include "common/CriticalSection.h"
 #include "common/ScopedHandle.h"
 
-class Thread {
+class Thread : public std::enable_shared_from_this<Thread> {
  public:
   Thread(const Thread&) = delete;
   Thread& operator=(const Thread&) = delete;
@@ -35,7 +42,8 @@ class Thread {
 
   // Waits without a time limit for the thread to end and lets go of its
   // handle. Returns at once when there is no thread, and when called on the
-  // thread itself, which cannot wait for its own end.
+  // thread itself (in its body, or as it lets go of the object after it),
+  // which cannot wait for its own end.
   void Join();
 
   // Whether a thread of this object still runs its body and does not end
@@ -81,7 +89,12 @@ class Thread {
 
  private:
   static unsigned __stdcall Trampoline(void* argument);
-  void MarkRunEnded();
+  // What the ending thread still holds once its run is marked as ended.
+  struct RunHold {
+    std::shared_ptr<Thread> self;
+    HMODULE module = nullptr;
+  };
+  RunHold MarkRunEnded();
 
   NTarn::CriticalSection m_lock;
   std::shared_ptr<NTarn::ScopedHandle> m_handle;
@@ -91,4 +104,6 @@ class Thread {
   bool m_active = false;
   // This run's end is awaited by a controller.
   bool m_joinExpected = false;
+  // What the running thread holds, from the start until its body returns.
+  RunHold m_runHold;
 };

@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "common/Logging.h"
+#include "common/PolicyBackedSetting.h"
 #include "common/RegistryParameters.h"
-#include "common/ScopedHandle.h"
 
 using NTarn::DebugFlags;
 using NTarn::GetRegParameter;
@@ -14,7 +14,6 @@ namespace reg_flags = NTarn::reg_flags;
 namespace {
 
 constexpr char kSettingsKey[] = "Software\\Tarn\\Vesperline";
-constexpr char kPolicySettingsKey[] = "Software\\Policies\\Tarn\\Vesperline";
 
 }  // namespace
 
@@ -56,37 +55,18 @@ template <size_t Size>
 void ObserverSettings::ReadPolicyText(const char* valueName,
                                       PolicyText<Size>& setting,
                                       const char* builtInDefault, DWORD flags) {
-  const bool policyHolds = PolicyHoldsValue(valueName);
-  // A read that may write back a missing value must not write the policy's
-  // text into the normal key.
-  if (!policyHolds && setting.fromPolicy && !(flags & reg_flags::kReadOnly)) {
-    strncpy_s(setting.text, builtInDefault, _TRUNCATE);
-    setting.fromPolicy = false;
-  }
-  const PolicyText<Size> before = setting;
-  const DWORD status =
-      RegGetPolicyParameter(HKEY_LOCAL_MACHINE, kSettingsKey, valueName, REG_SZ,
-                            setting.text, sizeof(setting.text), flags);
-  // A stored text that fills the buffer exactly comes without a terminator.
-  setting.text[Size - 1] = '\0';
-  if (policyHolds) {
-    // A policy value that could not be read leaves the text as it was.
-    if (status == ERROR_SUCCESS || status == 1) setting.fromPolicy = true;
-  } else if (strcmp(before.text, setting.text) != 0) {
-    setting.fromPolicy = false;
-  }
-  // Otherwise the text was kept (a read-only read of a missing value), and so
-  // is where it came from.
+  char defaultText[Size] = {};
+  strncpy_s(defaultText, builtInDefault, _TRUNCATE);
+  NTarn::ReadPolicyBackedSetting(HKEY_LOCAL_MACHINE, kSettingsKey, valueName,
+                                 REG_SZ, setting.text, sizeof(setting.text),
+                                 defaultText, setting.fromPolicy, flags);
 }
 
 ObserverSettings::Source ObserverSettings::SourceOf(const char* valueName) {
-  if (PolicyHoldsValue(valueName)) return Source::kPolicy;
+  if (NTarn::PolicyHoldsValue(HKEY_LOCAL_MACHINE, kSettingsKey, valueName))
+    return Source::kPolicy;
   return KeyHoldsValue(kSettingsKey, valueName) ? Source::kLocal
                                                 : Source::kDefault;
-}
-
-bool ObserverSettings::PolicyHoldsValue(const char* valueName) {
-  return KeyHoldsValue(kPolicySettingsKey, valueName);
 }
 
 // As the policy overlay tests it: the value's size can be asked for.

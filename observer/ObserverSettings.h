@@ -40,10 +40,9 @@ class ObserverSettings {
   static constexpr DWORD kStateListBytes = 520;
 
  private:
-  // A text setting and whether its current value came from the policy key.
-  // A policy value is never copied into the normal key: when the policy is
-  // withdrawn and the normal key lacks the value, the built-in default is
-  // written there instead.
+  // A text setting and whether its current value came from the policy key
+  // (common/PolicyBackedSetting.h: a policy value is never copied into the
+  // normal key).
   template <size_t Size>
   struct PolicyText {
     char text[Size];
@@ -52,7 +51,6 @@ class ObserverSettings {
   template <size_t Size>
   static void ReadPolicyText(const char* valueName, PolicyText<Size>& setting,
                              const char* builtInDefault, DWORD flags);
-  static bool PolicyHoldsValue(const char* valueName);
   static bool KeyHoldsValue(const char* path, const char* valueName);
   static void ReadDebugFlags(DWORD flags);
   void ReadStaleJobHours(DWORD flags);

@@ -76,8 +76,13 @@ STDMETHODIMP FakePowerDownProvider::RegisterObserver(
 STDMETHODIMP FakePowerDownProvider::WithdrawRequest(
     IPowerDownContext* context) {
   const HRESULT result = Count(11);
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_withdrawn.emplace_back(context);
+  std::function<void(IPowerDownContext*)> hook;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_withdrawn.emplace_back(context);
+    hook = m_withdrawHook;
+  }
+  if (hook) hook(context);
   return result;
 }
 
@@ -90,6 +95,12 @@ void FakePowerDownProvider::OnRequest(
     std::function<void(IPowerDownContext*)> hook) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_requestHook = std::move(hook);
+}
+
+void FakePowerDownProvider::OnWithdraw(
+    std::function<void(IPowerDownContext*)> hook) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_withdrawHook = std::move(hook);
 }
 
 int FakePowerDownProvider::CallCount(int slot) const {
@@ -191,12 +202,23 @@ void FakeEventBroker::ReleaseHeld() {
 STDMETHODIMP FakeTimeSinceLastInputProvider::GetTimeSinceLastInput(
     DWORD* milliseconds) {
   if (!milliseconds) return E_POINTER;
-  std::lock_guard<std::mutex> lock(m_mutex);
-  ++m_calls;
-  const Answer answer = m_answers.front();
-  if (m_answers.size() > 1) m_answers.pop_front();
+  Answer answer;
+  std::function<void()> hook;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_calls;
+    answer = m_answers.front();
+    if (m_answers.size() > 1) m_answers.pop_front();
+    hook = m_hook;
+  }
+  if (hook) hook();
   if (SUCCEEDED(answer.result)) *milliseconds = answer.milliseconds;
   return answer.result;
+}
+
+void FakeTimeSinceLastInputProvider::OnCall(std::function<void()> hook) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_hook = std::move(hook);
 }
 
 void FakeTimeSinceLastInputProvider::Script(std::vector<Answer> answers) {

@@ -65,6 +65,8 @@ class FakePowerDownProvider final : public FakeComObject<IPowerDownProvider> {
   // the call is recorded: a host that reports back or raises an event from
   // within the request.
   void OnRequest(std::function<void(IPowerDownContext* context)> hook);
+  // Likewise inside every later WithdrawRequest.
+  void OnWithdraw(std::function<void(IPowerDownContext* context)> hook);
   int CallCount(int slot) const;
   std::vector<ComPtr<IPowerDownObserver>> Observers() const;
   std::vector<ComPtr<IPowerDownContext>> RequestedContexts() const;
@@ -81,6 +83,7 @@ class FakePowerDownProvider final : public FakeComObject<IPowerDownProvider> {
   std::vector<ComPtr<IPowerDownContext>> m_requested;
   std::vector<ComPtr<IPowerDownContext>> m_withdrawn;
   std::function<void(IPowerDownContext*)> m_requestHook;
+  std::function<void(IPowerDownContext*)> m_withdrawHook;
 };
 
 // Records subscriptions and fires the two events at the subscribed handlers
@@ -120,10 +123,13 @@ class FakeTimeSinceLastInputProvider final
   STDMETHOD(GetTimeSinceLastInput)(DWORD* milliseconds) override;
 
   void Script(std::vector<Answer> answers);
+  // Runs inside every later call, on the caller's thread, before it answers.
+  void OnCall(std::function<void()> hook);
   int CallCount() const;
 
  private:
   mutable std::mutex m_mutex;
+  std::function<void()> m_hook;
   std::deque<Answer> m_answers{{S_OK, 24 * 60 * 60 * 1000}};
   int m_calls = 0;
 };

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -42,6 +43,8 @@ class FakeJobsDetector : public ISMSJobsDetector {
   int raiseAtMinute = 0;
   std::function<void(int minute)> onAsked;
   std::function<void()> onInit;
+  // Expires when the detector is destroyed.
+  std::shared_ptr<int> alive = std::make_shared<int>();
 
   HRESULT Init(DWORD window, wchar_t* jobs, wchar_t* updates) override {
     Record(0);

@@ -102,10 +102,16 @@ TEST_F(AutoPowerdownRequestTest, RetriesFollowAFixedGridUntilTheyRunOut) {
   settings_.SetDword("RetryAttempts", 2);
   settings_.SetDword("RetryInterval", 15);
   EXPECT_EQ(E_FAIL, request_->OnCompleted(0));
+  VARIANT_BOOL last = VARIANT_TRUE, exhausted = VARIANT_FALSE;
   ASSERT_EQ(S_OK, Issue());
   const ULONGLONG first = LastAttemptTime();
+  request_->IsLastAttempt(&last);
+  EXPECT_EQ(VARIANT_FALSE, last);
   ASSERT_EQ(S_OK, Issue());
   const ULONGLONG second = LastAttemptTime();
+  // The host reads the third of three attempts as the last.
+  request_->IsLastAttempt(&last);
+  EXPECT_EQ(VARIANT_TRUE, last);
   // The second retry counts from the first one's planned time, not from now.
   EXPECT_EQ(15 * kMinute, second - first);
   EXPECT_EQ((Lines{FireLine(first + kTenthOfASecond),
@@ -115,11 +121,24 @@ TEST_F(AutoPowerdownRequestTest, RetriesFollowAFixedGridUntilTheyRunOut) {
   EXPECT_EQ((Lines{AttemptText(0), AttemptText(1), AttemptText(2)}),
             EventLogCapture::Texts());
   EXPECT_FALSE(stateKey_.Exists());
-  VARIANT_BOOL last = VARIANT_FALSE, exhausted = VARIANT_FALSE;
   request_->IsLastAttempt(&last);
   request_->IsExhausted(&exhausted);
   EXPECT_EQ(3, RetryCount());
   EXPECT_TRUE(last == VARIANT_TRUE && exhausted == VARIANT_TRUE);
+}
+
+// Retry settings taken from policy are not copied into the normal key: once
+// the policy is withdrawn, the built-in defaults are written there.
+TEST_F(AutoPowerdownRequestTest, WithdrawnRetryPolicyLeavesTheDefaults) {
+  vpltest::TestRegistryKey policy{"Software\\Policies\\Tarn\\Vesperline"};
+  policy.SetDword("RetryAttempts", 3);
+  policy.SetDword("RetryInterval", 7);
+  ASSERT_EQ(S_OK, Issue());
+  ::RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, policy.c_str(), "RetryAttempts");
+  ::RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, policy.c_str(), "RetryInterval");
+  Issue();
+  EXPECT_EQ(0u, settings_.ReadDword("RetryAttempts"));
+  EXPECT_EQ(0u, settings_.ReadDword("RetryInterval"));
 }
 
 // A host that cancels the request from inside RequestPowerDown: the cancel

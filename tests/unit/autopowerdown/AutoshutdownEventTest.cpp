@@ -67,6 +67,59 @@ TEST_F(AutoshutdownEventTest, EventWhileRunningIsRefusedUntilStopped) {
   EXPECT_EQ(2, Inits());
 }
 
+// The host lets go of the handler from inside a call the worker makes: the
+// worker keeps its detector and the module locked until it has ended.
+TEST_F(AutoshutdownEventTest, HostLettingGoInsideTheWorkersCallsEndsItSafely) {
+  const LONG baseline = Module().GetLockCount();
+  for (const int call : {0, 1, 2}) {  // input, request, withdrawal
+    SCOPED_TRACE(call);
+    NTarn::ComObject<AutoshutdownEvent>* created = nullptr;
+    ASSERT_EQ(S_OK, NTarn::ComObject<AutoshutdownEvent>::CreateInstance(
+                        &created, FastTiming()));
+    ComPtr<AutoshutdownEvent> event = created;
+    auto detector = std::make_unique<vpltest::FakeJobsDetector>();
+    const std::weak_ptr<int> detectorAlive = detector->alive;
+    ASSERT_EQ(S_OK, event->AttachHost(host_.serviceProvider.Get(),
+                                      std::move(detector)));
+    NTarn::ScopedHandle ready = NewEvent(), letGone = NewEvent(), worker;
+    LONG locksInside = 0;
+    bool detectorInside = false;
+    const auto letGo = [&](int where) {
+      if (where != call || worker) return;
+      ::WaitForSingleObject(ready.Get(), 10000);
+      worker.Reset(::OpenThread(SYNCHRONIZE, FALSE, ::GetCurrentThreadId()));
+      event.Reset();
+      host_.eventBroker->ReleaseHeld();
+      locksInside = Module().GetLockCount();
+      detectorInside = !detectorAlive.expired();
+      ::SetEvent(letGone.Get());
+    };
+    host_.timeSinceLastInput->OnCall([&] { letGo(0); });
+    host_.powerDownProvider->OnRequest([&](IPowerDownContext*) {
+      ::SetEvent(requested_.Get());
+      letGo(1);
+    });
+    host_.powerDownProvider->OnWithdraw([&](IPowerDownContext*) { letGo(2); });
+    ::ResetEvent(requested_.Get());
+    ASSERT_EQ(S_OK, event->OnAutoshutdown());
+    ::SetEvent(ready.Get());
+    if (call == 2) {
+      WaitFor(requested_);
+      EXPECT_EQ(S_OK, host_.eventBroker->FirePowerStateChange(5));
+    }
+    WaitFor(letGone);
+    EXPECT_GT(locksInside, baseline);
+    EXPECT_TRUE(detectorInside);
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(worker.Get(), 10000));
+    host_.powerDownProvider->ReleaseHeld();  // the request and its context
+    EXPECT_EQ(baseline, Module().GetLockCount());
+    EXPECT_TRUE(detectorAlive.expired());
+    host_.timeSinceLastInput->OnCall(nullptr);
+    host_.powerDownProvider->OnRequest(nullptr);
+    host_.powerDownProvider->OnWithdraw(nullptr);
+  }
+}
+
 TEST_F(AutoshutdownEventTest, TwoEventsAtOnceStartOneThread) {
   NTarn::ScopedHandle inInit = NewEvent();
   NTarn::ScopedHandle release = NewEvent();

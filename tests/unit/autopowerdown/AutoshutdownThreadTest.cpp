@@ -57,7 +57,9 @@ class AutoshutdownThreadTest : public vpltest::AutoPowerdownFixture {
   }
   void Start(vpltest::FakeJobsDetector* detector) {
     ASSERT_EQ(S_OK, thread_->ReserveStart());
-    ASSERT_EQ(S_OK, thread_->StartReserved(detector));
+    // The test owns its detectors: the thread gets a share that owns nothing.
+    ASSERT_EQ(S_OK, thread_->StartReserved(std::shared_ptr<ISMSJobsDetector>(
+                        std::shared_ptr<void>(), detector)));
   }
   void StartAndWaitForRequest() {
     Start(&detector_);
