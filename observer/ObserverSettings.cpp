@@ -5,6 +5,7 @@
 #include "common/Logging.h"
 #include "common/PolicyBackedSetting.h"
 #include "common/RegistryParameters.h"
+#include "common/ScopedHandle.h"
 
 using NTarn::DebugFlags;
 using NTarn::GetRegParameter;
