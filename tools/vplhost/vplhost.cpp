@@ -18,6 +18,7 @@
 #include "observer/ObserverSettings.h"
 #include "tests/simclient/SimulatedClient.h"
 #include "tools/vplhost/AutoshutdownConsole.h"
+#include "tools/vplhost/ComApartment.h"
 #include "tools/vplhost/ConsoleText.h"
 #include "tools/vplhost/DecisionExplanation.h"
 #include "tools/vplhost/ExitCode.h"
@@ -244,8 +245,8 @@ int ReportDetails(const std::wstring& path, const std::string& origin,
     report.Line("vplhost: not registered\n");
     report.Set("registered", nullptr);
   }
-  if (FAILED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
-    return vplhost::kExitFailure;
+  const vplhost::ComApartment apartment;
+  if (!apartment.Entered()) return vplhost::kExitFailure;
   int result = vplhost::kExitSuccess;
   {
     HostSession host(report);
@@ -253,7 +254,6 @@ int ReportDetails(const std::wstring& path, const std::string& origin,
     if (result == vplhost::kExitSuccess) host.Stop();
   }
   const bool unloadable = library.ReportCanUnloadNow(report);
-  ::CoUninitialize();
   if (result != vplhost::kExitSuccess) return result;
   return unloadable ? vplhost::kExitSuccess : vplhost::kExitPlugin;
 }
@@ -476,8 +476,8 @@ int RunPlugin(const Options& options, Command command,
     report.Line("vplhost: the plug-in sees the scenario's battery: %s\n",
                 vplhost::BatteryStateName(*facts.battery));
   }
-  if (FAILED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
-    return vplhost::kExitFailure;
+  const vplhost::ComApartment apartment;
+  if (!apartment.Entered()) return vplhost::kExitFailure;
   int result = vplhost::kExitSuccess;
   try {
     std::optional<vpltest::SimulatedClient> client;
@@ -530,7 +530,6 @@ int RunPlugin(const Options& options, Command command,
     result = vplhost::kExitFailure;
   }
   const bool unloadable = library.ReportCanUnloadNow(report);
-  ::CoUninitialize();
   if (result != vplhost::kExitSuccess) return result;
   return unloadable ? vplhost::kExitSuccess : vplhost::kExitPlugin;
 }
@@ -543,8 +542,8 @@ int ListJobs(const Options& options, vplhost::RunReport& report,
   const int prepared =
       PrepareSettings(options, Command::kJobs, report, settings);
   if (prepared != vplhost::kExitSuccess) return prepared;
-  if (FAILED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
-    return vplhost::kExitFailure;
+  const vplhost::ComApartment apartment;
+  if (!apartment.Entered()) return vplhost::kExitFailure;
   int result = vplhost::kExitSuccess;
   try {
     std::optional<vpltest::SimulatedClient> client;
@@ -570,7 +569,6 @@ int ListJobs(const Options& options, vplhost::RunReport& report,
                  HResultText(error.Error()));
     result = vplhost::kExitFailure;
   }
-  ::CoUninitialize();
   return result;
 }
 
@@ -615,8 +613,8 @@ int RunCapture(const Options& options) {
         PrepareSettings(options, Command::kCapture, report, settings);
     if (prepared != vplhost::kExitSuccess) return prepared;
   }
-  if (FAILED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
-    return vplhost::kExitFailure;
+  const vplhost::ComApartment apartment;
+  if (!apartment.Entered()) return vplhost::kExitFailure;
   int result = vplhost::kExitSuccess;
   try {
     std::optional<vpltest::SimulatedClient> client;
@@ -646,7 +644,6 @@ int RunCapture(const Options& options) {
     report.Error(std::string("vplhost: scenario: ") + error.what());
     result = vplhost::kExitScenario;
   }
-  ::CoUninitialize();
   return result;
 }
 
