@@ -7,8 +7,8 @@
 #include <utility>
 
 #include "common/GuardedCall.h"
-#include "common/com/ModuleLockCount.h"
 #include "common/Logging.h"
+#include "common/com/ModuleLockCount.h"
 
 Thread::Thread(std::string name) : m_name(std::move(name)) {}
 
