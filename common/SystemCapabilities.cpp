@@ -49,7 +49,8 @@ void SystemCapabilities::DeterminePortableChassis() {
     ConnectToNamespace(services, L".", L"root\\cimv2", nullptr, nullptr,
                        RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE);
     CWbemInstanceList enclosures(services);
-    enclosures.ExecQuery(L"SELECT * FROM Win32_SystemEnclosure", 0);
+    enclosures.ExecQuery(L"SELECT * FROM Win32_SystemEnclosure",
+                         WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY);
     for (const CWbemInstance& enclosure : enclosures) {
       WbemProperty chassisTypes;
       const HRESULT hr = chassisTypes.Read(enclosure.Object(), L"ChassisTypes");

@@ -10,9 +10,9 @@
 #include "common/wmi/WbemConnection.h"
 #include "common/wmi/WbemErrors.h"
 #include "common/wmi/WbemProperty.h"
+#include "common/wmi/WbemResults.h"
 #include "jobs/AutomationDate.h"
 #include "jobs/Clock.h"
-#include "jobs/FetchNextObject.h"
 
 using NTarn::IsDebugFlagSet;
 using NTarn::LogMessage;
@@ -97,7 +97,7 @@ JobStanding CSMSJobsDetector::SMSJobStanding(
       EscapeWqlText(advertId) + L"'";
   // An enumerator of its own: the caller's walk over its scheduled messages
   // goes on through the same connection.
-  Microsoft::WRL::ComPtr<IEnumWbemClassObject> policies;
+  NTarn::CWbemResults policies;
   const HRESULT hr =
       connection.ExecQuery(wmiNamespace, query.c_str(), policies);
   if (FAILED(hr)) {
@@ -110,8 +110,7 @@ JobStanding CSMSJobsDetector::SMSJobStanding(
 
   // Only the first policy of the advertisement counts.
   Microsoft::WRL::ComPtr<IWbemClassObject> policy;
-  if (FAILED(FetchNextObject(policies.Get(), policy)) || !policy)
-    return JobStanding();
+  if (FAILED(policies.Next(policy)) || !policy) return JobStanding();
 
   bool expired = false;
   NTarn::WbemProperty expiration;

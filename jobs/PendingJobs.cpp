@@ -14,9 +14,9 @@
 #include "common/wmi/WbemConnection.h"
 #include "common/wmi/WbemErrors.h"
 #include "common/wmi/WbemProperty.h"
+#include "common/wmi/WbemResults.h"
 #include "jobs/Clock.h"
 #include "jobs/DateTime.h"
-#include "jobs/FetchNextObject.h"
 #include "jobs/Schedule.h"
 
 using NTarn::IsDebugFlagSet;
@@ -203,14 +203,14 @@ HRESULT CSMSJobsDetector::WalkScheduledMessages(
     __time64_t now, const TriggerVisitor& visit,
     std::vector<ScheduledMessageEvaluation>* seen) {
   NTarn::CWbemConnection connection;
-  Microsoft::WRL::ComPtr<IEnumWbemClassObject> messages;
+  NTarn::CWbemResults messages;
   const HRESULT hr =
       connection.ExecQuery(kPolicyNamespace, kScheduledMessagesQuery, messages);
   if (hr != S_OK) return hr;
 
   for (bool stopped = false; !stopped;) {
     Microsoft::WRL::ComPtr<IWbemClassObject> message;
-    if (FAILED(FetchNextObject(messages.Get(), message)) || !message) break;
+    if (FAILED(messages.Next(message)) || !message) break;
     ScheduledMessageEvaluation evaluation = EvaluateScheduledMessage(
         message.Get(), kPolicyNamespace, connection, now, visit, &stopped);
     if (seen) seen->push_back(std::move(evaluation));

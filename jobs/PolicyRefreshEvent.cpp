@@ -10,9 +10,9 @@
 #include "common/wmi/WbemConnection.h"
 #include "common/wmi/WbemErrors.h"
 #include "common/wmi/WbemProperty.h"
+#include "common/wmi/WbemResults.h"
 #include "jobs/AutomationDate.h"
 #include "jobs/Clock.h"
-#include "jobs/FetchNextObject.h"
 
 using NTarn::IsDebugFlagSet;
 using NTarn::LogMessage;
@@ -51,7 +51,7 @@ void LogFailure(const char* what) {
 
 bool CSMSJobsDetector::FoundRecentPolicyRefreshEvent(int minutes) {
   NTarn::CWbemConnection connection;
-  Microsoft::WRL::ComPtr<IEnumWbemClassObject> history;
+  NTarn::CWbemResults history;
   const HRESULT hr =
       connection.ExecQuery(kSchedulerNamespace, kHistoryQuery, history);
   if (hr != S_OK) {
@@ -61,7 +61,7 @@ bool CSMSJobsDetector::FoundRecentPolicyRefreshEvent(int minutes) {
 
   for (;;) {
     Microsoft::WRL::ComPtr<IWbemClassObject> entry;
-    if (FetchNextObject(history.Get(), entry) != S_OK || !entry) return false;
+    if (history.Next(entry) != S_OK || !entry) return false;
 
     // An entry that cannot say which schedule it records ends the check.
     NTarn::WbemProperty scheduleId;

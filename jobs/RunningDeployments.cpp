@@ -15,9 +15,9 @@
 #include "common/Logging.h"
 #include "common/wmi/WbemConnection.h"
 #include "common/wmi/WbemProperty.h"
+#include "common/wmi/WbemResults.h"
 #include "jobs/AutomationDate.h"
 #include "jobs/Clock.h"
-#include "jobs/FetchNextObject.h"
 
 using NTarn::IsDebugFlagSet;
 using NTarn::LogMessage;
@@ -133,7 +133,7 @@ struct ExecutionRequest {
 bool CSMSJobsDetector::SMSDeploymentsAreRunning() {
   const bool verbose = IsDebugFlagSet(debug_flags::kVerbose);
   NTarn::CWbemConnection connection;
-  ComPtr<IEnumWbemClassObject> requests;
+  NTarn::CWbemResults requests;
 
   HRESULT hr = S_OK;
   for (size_t query = 0; query < std::size(kExecutionRequestQueries); ++query) {
@@ -160,7 +160,7 @@ bool CSMSJobsDetector::SMSDeploymentsAreRunning() {
   bool running = false;
   for (;;) {
     ComPtr<IWbemClassObject> request;
-    if (FAILED(FetchNextObject(requests.Get(), request)) || !request) break;
+    if (FAILED(requests.Next(request)) || !request) break;
 
     ExecutionRequest properties;
     if (FAILED(properties.Read(request.Get()))) {

@@ -12,7 +12,7 @@
 #include "common/wmi/WbemConnection.h"
 #include "common/wmi/WbemErrors.h"
 #include "common/wmi/WbemProperty.h"
-#include "jobs/FetchNextObject.h"
+#include "common/wmi/WbemResults.h"
 
 using NTarn::IsDebugFlagSet;
 using NTarn::LogMessage;
@@ -38,7 +38,7 @@ bool CSMSJobsDetector::IsUpdateStateIgnored(LONG state) const {
 bool CSMSJobsDetector::SMSSoftwareUpdatesAreRunning() {
   const bool verbose = IsDebugFlagSet(debug_flags::kVerbose);
   NTarn::CWbemConnection connection;
-  ComPtr<IEnumWbemClassObject> updates;
+  NTarn::CWbemResults updates;
   const HRESULT hr = connection.ExecQuery(kDeploymentAgentNamespace,
                                           kTargetedUpdatesQuery, updates);
   if (hr != S_OK) {
@@ -53,7 +53,7 @@ bool CSMSJobsDetector::SMSSoftwareUpdatesAreRunning() {
   bool running = false;
   for (;;) {
     ComPtr<IWbemClassObject> update;
-    if (FAILED(FetchNextObject(updates.Get(), update)) || !update) break;
+    if (FAILED(updates.Next(update)) || !update) break;
 
     // An UpdateStatus that is NULL or no integer is no state at all: the
     // update is skipped rather than judged by a guessed number.

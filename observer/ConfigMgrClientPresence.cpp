@@ -5,9 +5,8 @@
 #include <wrl/client.h>
 
 #include "common/Logging.h"
-#include "common/ScopedBstr.h"
 #include "common/wmi/ConnectToNamespace.h"
-#include "common/wmi/WbemText.h"
+#include "common/wmi/WbemGetObject.h"
 
 using NTarn::IsDebugFlagSet;
 using NTarn::LogMessage;
@@ -21,10 +20,10 @@ bool IsConfigMgrClientPresent() noexcept {
     NTarn::ConnectToNamespace(services, L".", L"root\\ccm", nullptr, nullptr,
                               RPC_C_AUTHN_LEVEL_PKT,
                               RPC_C_IMP_LEVEL_IMPERSONATE);
-    const NTarn::ScopedBstr path = NTarn::MakeBstr(L"CCM_Client=@");
     ComPtr<IWbemClassObject> client;
-    // Only the object counts; the call's result says nothing more.
-    services->GetObject(path.Get(), 0, nullptr, &client, nullptr);
+    // Only the object counts: a client whose provider does not answer in
+    // time is treated as absent, like one that is not installed.
+    NTarn::GetWbemObject(services.Get(), L"CCM_Client=@", client);
     return client != nullptr;
   } catch (...) {
     if (IsDebugFlagSet(debug_flags::kVerbose)) {

@@ -1,10 +1,15 @@
 #include "common/wmi/WbemConnection.h"
 
+#include <oleauto.h>
+
+#include <utility>
+
 #include "common/Logging.h"
 #include "common/ScopedBstr.h"
 #include "common/wmi/ProxySecurity.h"
 #include "common/wmi/WbemErrors.h"
 #include "common/wmi/WbemText.h"
+#include "common/wmi/WbemTimeout.h"
 
 namespace NTarn {
 
@@ -57,23 +62,40 @@ HRESULT CWbemConnection::Connect(const wchar_t* wmiNamespace) {
   return S_OK;
 }
 
-HRESULT CWbemConnection::ExecQuery(
-    const wchar_t* wmiNamespace, const wchar_t* query,
-    Microsoft::WRL::ComPtr<IEnumWbemClassObject>& enumerator) {
+HRESULT CWbemConnection::ExecQuery(const wchar_t* wmiNamespace,
+                                   const wchar_t* query,
+                                   CWbemResults& results) {
   const std::wstring requested = wmiNamespace ? wmiNamespace : L"";
   HRESULT result = S_OK;
   if (requested != m_currentNamespace) {
     m_currentNamespace = requested;
     m_services.Reset();
+    m_providerTimedOut = false;
     result = Connect(requested.c_str());
   }
   if (!m_services) return result;
 
-  enumerator.Reset();
+  results.Reset();
+  // A provider that did not answer once will not answer the question's next
+  // class name or advertisement either; each would cost another time-out.
+  if (m_providerTimedOut) return WbemTimedOut();
+  // The callers' failure lines print the thread's COM error object; one left
+  // by an earlier call would name the wrong fault.
+  ::SetErrorInfo(0, nullptr);
   const ScopedBstr language = MakeBstr(L"WQL");
   const ScopedBstr queryText = MakeBstr(query);
-  return m_services->ExecQuery(language.Get(), queryText.Get(),
-                               WBEM_FLAG_FORWARD_ONLY, nullptr, &enumerator);
+  // A synchronous query returns only once the provider has produced every
+  // object, however long that takes; a semisynchronous one returns at once
+  // and each object is then waited for within the limit.
+  Microsoft::WRL::ComPtr<IEnumWbemClassObject> enumerator;
+  HRESULT hr = m_services->ExecQuery(
+      language.Get(), queryText.Get(),
+      WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY, nullptr,
+      &enumerator);
+  if (FAILED(hr)) return hr;
+  hr = results.Open(std::move(enumerator));
+  if (hr == static_cast<HRESULT>(WBEM_E_TIMED_OUT)) m_providerTimedOut = true;
+  return hr;
 }
 
 }  // namespace NTarn

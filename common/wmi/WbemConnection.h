@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include "common/wmi/WbemResults.h"
+
 namespace NTarn {
 
 class CWbemConnection {
@@ -18,13 +20,18 @@ class CWbemConnection {
   CWbemConnection& operator=(const CWbemConnection&) = delete;
   ~CWbemConnection();
 
-  // Runs a forward-only WQL query in `wmiNamespace` into `enumerator`.
-  // Returns E_FAIL without a locator, WBEM_E_INVALID_NAMESPACE for any
-  // connection failure, or the security failure. Asked again for a namespace
-  // whose connection failed, it returns S_OK and leaves `enumerator` as it
-  // was: callers test the enumerator, not only the result.
+  // Runs a semisynchronous forward-only WQL query in `wmiNamespace` into
+  // `results`, so that no wait for the provider is longer than
+  // kWbemCallTimeoutMs. Returns E_FAIL without a locator,
+  // WBEM_E_INVALID_NAMESPACE for any connection failure, the security
+  // failure, or the query's own failure, which arrives with its first object
+  // (WBEM_E_TIMED_OUT when that never came). Asked again for a namespace
+  // whose connection failed, it returns S_OK and leaves `results` as they
+  // were: callers test the results, not only the result. Once a query has
+  // timed out, later ones in the same namespace return WBEM_E_TIMED_OUT at
+  // once, so that a hung provider costs a question one time-out.
   HRESULT ExecQuery(const wchar_t* wmiNamespace, const wchar_t* query,
-                    Microsoft::WRL::ComPtr<IEnumWbemClassObject>& enumerator);
+                    CWbemResults& results);
 
   bool IsConnected() const { return m_services != nullptr; }
 
@@ -33,6 +40,7 @@ class CWbemConnection {
 
   Microsoft::WRL::ComPtr<IWbemServices> m_services;
   std::wstring m_currentNamespace;
+  bool m_providerTimedOut = false;
   bool m_comInitialized = false;
 };
 

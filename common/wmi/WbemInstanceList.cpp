@@ -1,7 +1,10 @@
 #include "common/wmi/WbemInstanceList.h"
 
+#include <utility>
+
 #include "common/HResultException.h"
 #include "common/ScopedBstr.h"
+#include "common/wmi/WbemResults.h"
 #include "common/wmi/WbemText.h"
 
 namespace NTarn {
@@ -12,19 +15,21 @@ void CWbemInstanceList::ExecQuery(const wchar_t* query, LONG flags) {
   const ScopedBstr language = MakeBstr(L"WQL");
   const ScopedBstr queryText = MakeBstr(query);
   Microsoft::WRL::ComPtr<IEnumWbemClassObject> enumerator;
-  const HRESULT hr = services->ExecQuery(language.Get(), queryText.Get(), flags,
-                                         nullptr, &enumerator);
+  HRESULT hr = services->ExecQuery(language.Get(), queryText.Get(), flags,
+                                   nullptr, &enumerator);
   if (FAILED(hr)) ThrowHResult(hr);
   if (!enumerator) return;
+  // A semisynchronous query fails with its first object.
+  CWbemResults results;
+  hr = results.Open(std::move(enumerator));
+  if (FAILED(hr)) ThrowHResult(hr);
 
   for (;;) {
     Microsoft::WRL::ComPtr<IWbemClassObject> object;
-    ULONG returned = 0;
-    const HRESULT next =
-        enumerator->Next(kObjectTimeoutMs, 1, &object, &returned);
+    const HRESULT next = results.Next(object);
     // The end, a time-out or a failure without an object ends the list
     // quietly.
-    if (next == WBEM_S_FALSE || returned == 0 || !object) break;
+    if (next == WBEM_S_FALSE || !object) break;
     if (FAILED(next)) ThrowHResult(next);
     emplace_back(object.Get());
   }

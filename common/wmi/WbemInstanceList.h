@@ -20,12 +20,11 @@ class CWbemInstanceList : public std::list<CWbemInstance> {
       : m_services(std::addressof(services)) {}
   virtual ~CWbemInstanceList() = default;
 
-  // Appends the results of `query`, waiting at most kObjectTimeoutMs for
-  // each. Raises HResultException when the query fails or an object comes
-  // back with a failure; results appended before that stay.
+  // Appends the results of `query`, waiting at most kWbemCallTimeoutMs for
+  // each. Raises HResultException when the query fails (for a
+  // semisynchronous query: when its first object fails or never comes) or an
+  // object comes back with a failure; results appended before that stay.
   void ExecQuery(const wchar_t* query, LONG flags);
-
-  static constexpr LONG kObjectTimeoutMs = 10000;
 
  private:
   const Microsoft::WRL::ComPtr<IWbemServices>* m_services;

@@ -7,11 +7,12 @@ namespace vpltest::sim {
 SimEnumerator::SimEnumerator(std::shared_ptr<SimState> state,
                              std::vector<SimInstance> results,
                              std::vector<std::wstring> selected,
-                             bool forwardOnly)
+                             bool forwardOnly, DeferredAnswer answer)
     : m_state(std::move(state)),
       m_results(std::move(results)),
       m_selected(std::move(selected)),
-      m_forwardOnly(forwardOnly) {}
+      m_forwardOnly(forwardOnly),
+      m_answer(std::move(answer)) {}
 
 IWbemClassObject* SimEnumerator::MakeObject(size_t index) const {
   return new SimClassObject(m_state, m_results[index], m_selected);
@@ -30,7 +31,12 @@ STDMETHODIMP SimEnumerator::Next(LONG timeout, ULONG count,
   if (!objects || !returned) return WBEM_E_INVALID_PARAMETER;
   *returned = 0;
   std::lock_guard<std::mutex> lock(m_mutex);
-  if (const auto failure = m_state->Enter(SimMethod::kNext)) {
+  const auto failure = m_state->Enter(SimMethod::kNext);
+  // The query's own answer comes first: a provider still busy, a query that
+  // failed.
+  if (!m_answer.Await(*m_state, timeout)) return WBEM_S_TIMEDOUT;
+  if (const HRESULT hr = m_answer.Failure(); FAILED(hr)) return hr;
+  if (failure) {
     if (failure->withObject && m_position < m_results.size()) {
       objects[0] = MakeObject(m_position++);
       *returned = 1;
@@ -48,7 +54,8 @@ STDMETHODIMP SimEnumerator::Clone(IEnumWbemClassObject** copy) {
   *copy = nullptr;
   if (m_forwardOnly) return WBEM_E_INVALID_OPERATION;
   std::lock_guard<std::mutex> lock(m_mutex);
-  auto* clone = new SimEnumerator(m_state, m_results, m_selected, false);
+  auto* clone =
+      new SimEnumerator(m_state, m_results, m_selected, false, m_answer);
   clone->m_position = m_position;
   *copy = clone;
   return S_OK;

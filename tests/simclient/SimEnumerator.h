@@ -1,4 +1,5 @@
-// Result enumerator of a simulated query.
+// Result enumerator of a simulated query. A semisynchronous query's hang or
+// failure arrives through it, on the first Next.
 #pragma once
 
 #include <windows.h>
@@ -18,7 +19,8 @@ class SimEnumerator : public SimComObject<IEnumWbemClassObject> {
  public:
   SimEnumerator(std::shared_ptr<SimState> state,
                 std::vector<SimInstance> results,
-                std::vector<std::wstring> selected, bool forwardOnly);
+                std::vector<std::wstring> selected, bool forwardOnly,
+                DeferredAnswer answer = DeferredAnswer());
 
   STDMETHOD(Reset)() override;
   STDMETHOD(Next)
@@ -38,6 +40,7 @@ class SimEnumerator : public SimComObject<IEnumWbemClassObject> {
   const std::vector<std::wstring> m_selected;
   const bool m_forwardOnly;
   std::mutex m_mutex;
+  DeferredAnswer m_answer;
   size_t m_position = 0;
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "tests/simclient/Schema.h"
+#include "tests/simclient/SimCallResult.h"
 #include "tests/simclient/SimClassObject.h"
 #include "tests/simclient/SimEnumerator.h"
 #include "tests/simclient/Wql.h"
@@ -76,19 +77,9 @@ SimServices::SimServices(std::shared_ptr<SimState> state,
                          const SimNamespace* wmiNamespace)
     : m_state(std::move(state)), m_namespace(wmiNamespace) {}
 
-STDMETHODIMP SimServices::ExecQuery(const BSTR language, const BSTR query,
-                                    LONG flags, IWbemContext* /*context*/,
-                                    IEnumWbemClassObject** enumerator) {
-  m_state->Record([&](Recorded& recorded) {
-    recorded.queryLanguage = Text(language);
-    recorded.query = Text(query);
-    recorded.queryFlags = flags;
-  });
-  if (enumerator) *enumerator = nullptr;
-  if (const auto failure = m_state->Enter(SimMethod::kExecQuery)) {
-    return failure->hr;
-  }
-  if (!enumerator || !query) return WBEM_E_INVALID_PARAMETER;
+HRESULT SimServices::RunQuery(const BSTR language, const BSTR query,
+                              std::vector<SimInstance>& results,
+                              std::vector<std::wstring>& selected) const {
   if (!language || _wcsicmp(language, L"WQL") != 0) {
     return WBEM_E_INVALID_QUERY_TYPE;
   }
@@ -103,29 +94,18 @@ STDMETHODIMP SimServices::ExecQuery(const BSTR language, const BSTR query,
     if (!ClassHasProperty(parsed.ClassName(), reached, property))
       return WBEM_E_INVALID_QUERY;
   }
-  std::vector<SimInstance> results;
   for (const SimClass* simClass : reached) {
     for (const SimInstance* instance : parsed.Select(*simClass)) {
       results.push_back(*instance);
     }
   }
-  *enumerator = new SimEnumerator(m_state, std::move(results),
-                                  parsed.SelectedProperties(),
-                                  (flags & WBEM_FLAG_FORWARD_ONLY) != 0);
+  selected = parsed.SelectedProperties();
   return S_OK;
 }
 
-STDMETHODIMP SimServices::GetObject(const BSTR path, LONG /*flags*/,
-                                    IWbemContext* /*context*/,
-                                    IWbemClassObject** object,
-                                    IWbemCallResult** callResult) {
-  m_state->Record(
-      [&](Recorded& recorded) { recorded.objectPath = Text(path); });
-  if (object) *object = nullptr;
-  if (callResult) *callResult = nullptr;
-  if (const auto failure = m_state->Enter(SimMethod::kGetObject)) {
-    return failure->hr;
-  }
+HRESULT SimServices::FindObject(const BSTR path,
+                                const SimInstance*& found) const {
+  found = nullptr;
   std::wstring className, key, keyValue;
   bool singleton = false;
   if (!path || !ParseObjectPath(path, className, key, keyValue, singleton)) {
@@ -135,7 +115,6 @@ STDMETHODIMP SimServices::GetObject(const BSTR path, LONG /*flags*/,
   const std::vector<const SimClass*> reached =
       m_namespace->FindClassAndSubclasses(className);
   if (reached.empty()) return WBEM_E_INVALID_CLASS;
-  const SimInstance* found = nullptr;
   for (const SimClass* simClass : reached) {
     if (found) break;
     const SimKeyIndex& index = simClass->keyIndex;
@@ -150,6 +129,73 @@ STDMETHODIMP SimServices::GetObject(const BSTR path, LONG /*flags*/,
     }
   }
   if (!found) return WBEM_E_NOT_FOUND;
+  return S_OK;
+}
+
+// A synchronous call returns once the provider has answered, failure and
+// all; a semisynchronous one (WBEM_FLAG_RETURN_IMMEDIATELY) returns at once
+// and hands the hang and the failure to its enumerator or call result.
+STDMETHODIMP SimServices::ExecQuery(const BSTR language, const BSTR query,
+                                    LONG flags, IWbemContext* /*context*/,
+                                    IEnumWbemClassObject** enumerator) {
+  m_state->Record([&](Recorded& recorded) {
+    recorded.queryLanguage = Text(language);
+    recorded.query = Text(query);
+    recorded.queryFlags = flags;
+  });
+  if (enumerator) *enumerator = nullptr;
+  const bool immediate = (flags & WBEM_FLAG_RETURN_IMMEDIATELY) != 0;
+  const auto injected = m_state->Enter(SimMethod::kExecQuery, immediate);
+  const DWORD hangMs = injected ? injected->hangMs : 0;
+  if (injected && !hangMs && !immediate) return injected->hr;
+  if (!enumerator || !query) return WBEM_E_INVALID_PARAMETER;
+
+  HRESULT hr = injected && !hangMs ? injected->hr : S_OK;
+  std::vector<SimInstance> results;
+  std::vector<std::wstring> selected;
+  if (SUCCEEDED(hr)) hr = RunQuery(language, query, results, selected);
+  const bool forwardOnly = (flags & WBEM_FLAG_FORWARD_ONLY) != 0;
+  if (immediate) {
+    *enumerator = new SimEnumerator(
+        m_state, std::move(results), std::move(selected), forwardOnly,
+        DeferredAnswer(hr, injected ? injected->description : std::wstring(),
+                       hangMs));
+    return S_OK;
+  }
+  if (hangMs) m_state->Wait(hangMs);
+  if (FAILED(hr)) return hr;
+  *enumerator = new SimEnumerator(m_state, std::move(results),
+                                  std::move(selected), forwardOnly);
+  return S_OK;
+}
+
+STDMETHODIMP SimServices::GetObject(const BSTR path, LONG flags,
+                                    IWbemContext* /*context*/,
+                                    IWbemClassObject** object,
+                                    IWbemCallResult** callResult) {
+  m_state->Record(
+      [&](Recorded& recorded) { recorded.objectPath = Text(path); });
+  if (object) *object = nullptr;
+  if (callResult) *callResult = nullptr;
+  const bool immediate = (flags & WBEM_FLAG_RETURN_IMMEDIATELY) != 0;
+  const auto injected = m_state->Enter(SimMethod::kGetObject, immediate);
+  const DWORD hangMs = injected ? injected->hangMs : 0;
+  if (injected && !hangMs && !immediate) return injected->hr;
+  // The object of a semisynchronous read comes only from its call result.
+  if (immediate && (object || !callResult)) return WBEM_E_INVALID_PARAMETER;
+
+  HRESULT hr = injected && !hangMs ? injected->hr : S_OK;
+  const SimInstance* found = nullptr;
+  if (SUCCEEDED(hr)) hr = FindObject(path, found);
+  if (immediate) {
+    *callResult = new SimCallResult(
+        m_state, found,
+        DeferredAnswer(hr, injected ? injected->description : std::wstring(),
+                       hangMs));
+    return S_OK;
+  }
+  if (hangMs) m_state->Wait(hangMs);
+  if (FAILED(hr)) return hr;
   if (object) *object = new SimClassObject(m_state, *found, {});
   return S_OK;
 }

@@ -7,6 +7,8 @@
 
 #include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "tests/simclient/Scenario.h"
 #include "tests/simclient/SimComObject.h"
@@ -127,6 +129,12 @@ class SimServices : public SimComObject<IWbemServices, IClientSecurity> {
 
  private:
   static HRESULT Unsupported() { return WBEM_E_NOT_SUPPORTED; }
+  // The objects `query` selects, or why it cannot be answered.
+  HRESULT RunQuery(const BSTR language, const BSTR query,
+                   std::vector<SimInstance>& results,
+                   std::vector<std::wstring>& selected) const;
+  // The instance `path` names, or why there is none.
+  HRESULT FindObject(const BSTR path, const SimInstance*& found) const;
 
   std::shared_ptr<SimState> m_state;
   const SimNamespace* m_namespace;  // owned by the state's scenario

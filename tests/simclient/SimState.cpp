@@ -1,6 +1,7 @@
 #include "tests/simclient/SimState.h"
 
 #include <oleauto.h>
+#include <wbemcli.h>
 
 #include <cstdio>
 
@@ -13,9 +14,7 @@ std::atomic<long>& LiveObjectCounter() {
   return counter;
 }
 
-namespace {
-
-void SetComErrorObject(const std::wstring& description) {
+void SimState::SetErrorObject(const std::wstring& description) {
   Microsoft::WRL::ComPtr<ICreateErrorInfo> create;
   if (FAILED(::CreateErrorInfo(&create))) return;
   create->SetDescription(const_cast<LPOLESTR>(description.c_str()));
@@ -24,9 +23,8 @@ void SetComErrorObject(const std::wstring& description) {
   if (SUCCEEDED(create.As(&info))) ::SetErrorInfo(0, info.Get());
 }
 
-}  // namespace
-
-std::optional<InjectedFailure> SimState::Enter(SimMethod method) {
+std::optional<InjectedFailure> SimState::Enter(SimMethod method,
+                                               bool deferError) {
   std::optional<InjectedFailure> result;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -39,10 +37,49 @@ std::optional<InjectedFailure> SimState::Enter(SimMethod method) {
       }
     }
   }
-  if (result && !result->description.empty()) {
-    SetComErrorObject(result->description);
+  if (result && !deferError && !result->description.empty()) {
+    SetErrorObject(result->description);
   }
   return result;
+}
+
+void SimState::Wait(DWORD simulatedMs) {
+  unsigned scale;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_waitedMs += simulatedMs;
+    scale = m_timeScale;
+  }
+  ::Sleep(simulatedMs / scale);
+}
+
+void SimState::SetTimeScale(unsigned scale) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_timeScale = scale ? scale : 1;
+}
+
+DWORD SimState::WaitedMs() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_waitedMs;
+}
+
+bool DeferredAnswer::Await(SimState& state, LONG timeoutMs) {
+  if (m_remainingMs == 0) return true;
+  const DWORD timeout = static_cast<DWORD>(timeoutMs);
+  if (timeout != WBEM_INFINITE && timeout < m_remainingMs) {
+    state.Wait(timeout);
+    m_remainingMs -= timeout;
+    return false;
+  }
+  state.Wait(m_remainingMs);
+  m_remainingMs = 0;
+  return true;
+}
+
+HRESULT DeferredAnswer::Failure() const {
+  if (FAILED(m_failure) && !m_description.empty())
+    SimState::SetErrorObject(m_description);
+  return m_failure;
 }
 
 void SimState::AddFailure(const InjectedFailure& failure) {

@@ -22,6 +22,9 @@ struct InjectedFailure {
   HRESULT hr = E_FAIL;
   std::wstring description;  // set as COM error object when not empty
   bool withObject = false;   // Next: hand out the object with the failure
+  // Not a failure but a provider that answers only after this long
+  // (simulated milliseconds); see SimulatedClient::HangCall.
+  DWORD hangMs = 0;
 };
 
 struct Blanket {
@@ -52,8 +55,19 @@ class SimState {
   const Scenario& GetScenario() const { return m_scenario; }
 
   // Counts a call of `method` and returns the failure to inject for it, if
-  // any; a failure with a description becomes the thread's COM error object.
-  std::optional<InjectedFailure> Enter(SimMethod method);
+  // any; a failure with a description becomes the thread's COM error object
+  // unless `deferError`, for a failure a semisynchronous call reports later.
+  std::optional<InjectedFailure> Enter(SimMethod method,
+                                       bool deferError = false);
+  // Makes `description` the thread's COM error object.
+  static void SetErrorObject(const std::wstring& description);
+
+  // Waits `simulatedMs` of the simulation's time, which passes `scale`
+  // times faster than the clock's, and counts it.
+  void Wait(DWORD simulatedMs);
+  void SetTimeScale(unsigned scale);
+  // The simulated time all waits took so far.
+  DWORD WaitedMs() const;
 
   void AddFailure(const InjectedFailure& failure);
   int CallCount(SimMethod method) const;
@@ -81,6 +95,32 @@ class SimState {
   Recorded m_recorded;
   std::map<HRESULT, std::wstring> m_statusTexts;
   Microsoft::WRL::ComPtr<IClassFactory> m_platformLocatorFactory;
+  unsigned m_timeScale = 1;
+  DWORD m_waitedMs = 0;
+};
+
+// What a provider answers a semisynchronous call later: after a hang of
+// some length, perhaps a failure.
+class DeferredAnswer {
+ public:
+  DeferredAnswer() = default;
+  DeferredAnswer(HRESULT failure, std::wstring description, DWORD hangMs)
+      : m_failure(failure),
+        m_description(std::move(description)),
+        m_remainingMs(hangMs) {}
+
+  // Waits as a call with `timeoutMs` would: false when the time-out passed
+  // first (the call returns WBEM_S_TIMEDOUT), true once the provider
+  // answered.
+  bool Await(SimState& state, LONG timeoutMs);
+  // The call's failure, S_OK when none; a failure's description becomes the
+  // thread's COM error object.
+  HRESULT Failure() const;
+
+ private:
+  HRESULT m_failure = S_OK;
+  std::wstring m_description;
+  DWORD m_remainingMs = 0;
 };
 
 }  // namespace vpltest::sim

@@ -138,6 +138,21 @@ void SimulatedClient::TimeOutNext(int call) {
   FailCall(SimMethod::kNext, call, WBEM_S_TIMEDOUT);
 }
 
+void SimulatedClient::HangCall(SimMethod method, int call, DWORD milliseconds) {
+  sim::InjectedFailure hang;
+  hang.method = method;
+  hang.call = call;
+  hang.hr = S_OK;
+  hang.hangMs = milliseconds;
+  m_state->AddFailure(hang);
+}
+
+void SimulatedClient::SetTimeScale(unsigned scale) {
+  m_state->SetTimeScale(scale);
+}
+
+DWORD SimulatedClient::WaitedMs() const { return m_state->WaitedMs(); }
+
 void SimulatedClient::SetStatusText(HRESULT hr, const std::wstring& text) {
   m_state->SetStatusText(hr, text);
 }

@@ -49,6 +49,18 @@ class SimulatedClient {
   void FailNextWithObject(int call, HRESULT hr);
   // The `call`-th Next times out: WBEM_S_TIMEDOUT without an object.
   void TimeOutNext(int call);
+  // The provider behind the `call`-th call (0: every call) of `method`
+  // (ExecQuery or GetObject) answers only after `milliseconds` of
+  // simulated time: a synchronous call is blocked that long; a
+  // semisynchronous one returns at once, and its Next or call result waits
+  // at most its time-out and returns WBEM_S_TIMEDOUT while the provider is
+  // still busy.
+  void HangCall(SimMethod method, int call, DWORD milliseconds);
+  // Simulated time passes `scale` times faster than the clock's, so that a
+  // hang can outlast the product's time-outs without slowing the tests.
+  void SetTimeScale(unsigned scale);
+  // The simulated time every wait took so far.
+  DWORD WaitedMs() const;
   // What the status-text object answers for `hr`.
   void SetStatusText(HRESULT hr, const std::wstring& text);
 

@@ -21,6 +21,10 @@
 
 namespace vpltest {
 
+// What the plug-in's failure lines say of a provider that did not answer.
+inline const std::string kTimedOutText =
+    "The WMI provider did not answer within 10 seconds";
+
 class SimClientFixture : public ::testing::Test {
  protected:
   void SetUp() override { LogCapture::Clear(); }

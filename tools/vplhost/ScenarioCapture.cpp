@@ -14,7 +14,9 @@
 #include "common/ScopedHandle.h"
 #include "common/ScopedVariant.h"
 #include "common/wmi/WbemConnection.h"
+#include "common/wmi/WbemErrors.h"
 #include "common/wmi/WbemProperty.h"
+#include "common/wmi/WbemResults.h"
 #include "jobs/Clock.h"
 #include "tools/vplhost/ConsoleText.h"
 #include "tools/vplhost/IsoTime.h"
@@ -207,24 +209,39 @@ ordered_json Instance(IWbemClassObject* object) {
 
 // The instances of one class; none when the class cannot be asked for,
 // which a replay reproduces by leaving it out. `absent` says whether the
-// namespace itself is missing.
+// namespace itself is missing. A class the machine holds but would not give
+// (a provider that failed or did not answer) is warned about, since the
+// capture then says less than the machine.
 std::optional<ordered_json> ClassInstances(const wchar_t* wmiNamespace,
                                            const wchar_t* className,
                                            bool* absent) {
   *absent = false;
   NTarn::CWbemConnection connection;
-  ComPtr<IEnumWbemClassObject> objects;
+  NTarn::CWbemResults objects;
   const std::wstring query = std::wstring(L"SELECT * FROM ") + className;
   const HRESULT hr = connection.ExecQuery(wmiNamespace, query.c_str(), objects);
   if (hr == static_cast<HRESULT>(WBEM_E_INVALID_NAMESPACE)) *absent = true;
+  if (FAILED(hr) && !*absent &&
+      hr != static_cast<HRESULT>(WBEM_E_INVALID_CLASS)) {
+    fprintf(stderr,
+            "vplhost: warning: %ls %ls could not be read (%s); the capture "
+            "leaves it out\n",
+            wmiNamespace, className, NTarn::GetWbemErrorName(hr));
+  }
   if (hr != S_OK || !objects) return std::nullopt;
   ordered_json instances = ordered_json::array();
   for (;;) {
     ComPtr<IWbemClassObject> object;
-    ULONG returned = 0;
-    if (FAILED(objects->Next(WBEM_INFINITE, 1, &object, &returned)) ||
-        returned == 0)
+    const HRESULT next = objects.Next(object);
+    if (next == WBEM_S_FALSE && !object) break;
+    if (FAILED(next) || !object) {
+      fprintf(stderr,
+              "vplhost: warning: %ls %ls stopped answering after %zu objects "
+              "(%s); the capture holds those\n",
+              wmiNamespace, className, instances.size(),
+              NTarn::GetWbemErrorName(next));
       break;
+    }
     instances.push_back(Instance(object.Get()));
   }
   return instances;

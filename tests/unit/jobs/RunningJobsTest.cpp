@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "common/Logging.h"
-#include "common/wmi/WbemInstanceList.h"
+#include "common/wmi/WbemTimeout.h"
 #include "jobs/AutomationDate.h"
 #include "jobs/DateTime.h"
 #include "jobs/SMSJobsDetector.h"
@@ -94,7 +94,8 @@ class RunningJobsTest : public vpltest::SimClientFixture {};
 
 TEST_F(RunningJobsTest, WalksTheWholeResult) {
   // Ask the update question when `updateStates` is not empty ("None" adds
-  // nothing); `stallAt` is the fetch that times out.
+  // nothing); `stallAt` is the fetch that times out (the first is the
+  // query's).
   // clang-format off
   const struct { std::string scenario; std::wstring updateStates; int stallAt; bool running; Lines lines; } cases[] = {
       // A task sequence's request is an execution request too: the first query finds it.
@@ -104,7 +105,12 @@ TEST_F(RunningJobsTest, WalksTheWholeResult) {
         kTry + "'CCM_ExecutionRequest' failed...trying 'ExecutionRequest'...\n", Job("Found", "E", "Run")}},
       {Requests("CCM_ExecutionRequestEx", Request("C1", R"("waitingdisabled")") + "," + Request("C2", "null")),
        L"", 0, true, {kEx, Job("Ignoring", "C1", "waitingdisabled"), Job("Found", "C2", "")}},
-      {Requests("CCM_ExecutionRequestEx", Request("C", R"("Run")")), L"", 1, false, {kEx}},
+      // A first object that never comes fails the query: the other class names are tried.
+      {Requests("CCM_ExecutionRequestEx", Request("C", R"("Run")")), L"", 1, false,
+       {kEx, kTry + "'CCM_ExecutionRequestEx' failed...trying 'CCM_ExecutionRequest'...\n",
+        kTry + "'CCM_ExecutionRequest' failed...trying 'ExecutionRequest'...\n",
+        kTry + "'ExecutionRequest' failed...trying 'CCM_TSExecutionRequest'...\n",
+        "[T]: CSMSJobsDetector::SMSJobsAreRunning: Failed all four query attempts - bailing out with no jobs found\n"}},
       {Updates("7", "15"), L"None", 0, true, {Update("Found", "U1", 7), Update("Ignoring", "U2", 15)}},
       {Updates("9", "null"), L"Installing", 0, false,
        {Update("Ignoring", "U1", 9), "[T]: CSMSJobsDetector::SMSSoftwareUpdatesAreRunning: "
@@ -125,8 +131,7 @@ TEST_F(RunningJobsTest, WalksTheWholeResult) {
               test.running);
     EXPECT_EQ(LogCapture::Messages(), test.lines);
     // A stalled provider is waited for within the per-object limit.
-    EXPECT_EQ(Sim().LastCalls().nextTimeout,
-              NTarn::CWbemInstanceList::kObjectTimeoutMs);
+    EXPECT_EQ(Sim().LastCalls().nextTimeout, NTarn::kWbemCallTimeoutMs);
   }
 }
 

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "common/Logging.h"
+#include "common/wmi/WbemErrors.h"
 #include "tests/simclient/SimulatedClient.h"
 #include "tests/support/DebugFlagsScope.h"
 #include "tests/support/LogCapture.h"
@@ -40,13 +41,12 @@ constexpr wchar_t kAgent[] = L"root\\ccm\\SoftMgmtAgent";
 constexpr wchar_t kScheduler[] = L"root\\ccm\\Scheduler";
 constexpr wchar_t kRequests[] = L"SELECT * FROM CCM_ExecutionRequestEx";
 
-ULONG CountObjects(IEnumWbemClassObject* enumerator) {
+ULONG CountObjects(CWbemResults& results) {
   ULONG total = 0;
   for (;;) {
     ComPtr<IWbemClassObject> object;
-    ULONG returned = 0;
-    enumerator->Next(WBEM_INFINITE, 1, &object, &returned);
-    if (returned == 0) return total;
+    results.Next(object);
+    if (!object) return total;
     ++total;
   }
 }
@@ -61,12 +61,12 @@ class WbemConnectionTest : public vpltest::SimClientFixture {
   vpltest::DebugFlagsScope m_flags;
 };
 
-TEST_F(WbemConnectionTest, QueriesForwardOnlyInTheNamespace) {
+TEST_F(WbemConnectionTest, QueriesSemisynchronouslyInTheNamespace) {
   CWbemConnection connection;
-  ComPtr<IEnumWbemClassObject> enumerator;
+  CWbemResults enumerator;
   ASSERT_EQ(connection.ExecQuery(kAgent, kRequests, enumerator), S_OK);
   ASSERT_TRUE(enumerator);
-  EXPECT_EQ(CountObjects(enumerator.Get()), 1u);
+  EXPECT_EQ(CountObjects(enumerator), 1u);
 
   const vpltest::sim::Recorded calls = Sim().LastCalls();
   EXPECT_EQ(calls.connectPath, kAgent);
@@ -74,7 +74,9 @@ TEST_F(WbemConnectionTest, QueriesForwardOnlyInTheNamespace) {
   EXPECT_FALSE(calls.connectHadPassword);
   EXPECT_EQ(calls.queryLanguage, L"WQL");
   EXPECT_EQ(calls.query, kRequests);
-  EXPECT_EQ(calls.queryFlags, WBEM_FLAG_FORWARD_ONLY);
+  EXPECT_EQ(calls.queryFlags,
+            WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY);
+  EXPECT_EQ(calls.nextTimeout, kWbemCallTimeoutMs);
   EXPECT_EQ(calls.blanket.authenticationLevel, DWORD{RPC_C_AUTHN_LEVEL_PKT});
   EXPECT_EQ(calls.blanket.impersonationLevel,
             DWORD{RPC_C_IMP_LEVEL_IMPERSONATE});
@@ -84,7 +86,7 @@ TEST_F(WbemConnectionTest, QueriesForwardOnlyInTheNamespace) {
 TEST_F(WbemConnectionTest,
        UnknownNamespaceFailsOnceThenAnswersSokWithoutEnumerator) {
   CWbemConnection connection;
-  ComPtr<IEnumWbemClassObject> enumerator;
+  CWbemResults enumerator;
   EXPECT_EQ(connection.ExecQuery(L"root\\ccm\\Missing", kRequests, enumerator),
             WBEM_E_INVALID_NAMESPACE);
   EXPECT_FALSE(enumerator);
@@ -94,16 +96,13 @@ TEST_F(WbemConnectionTest,
                                "WBEM_E_INVALID_NAMESPACE\n"});
 
   // The holder keeps what it had and no new attempt is made.
-  ComPtr<IEnumWbemClassObject> earlier;
   {
     CWbemConnection other;
-    ASSERT_EQ(other.ExecQuery(kAgent, kRequests, earlier), S_OK);
+    ASSERT_EQ(other.ExecQuery(kAgent, kRequests, enumerator), S_OK);
   }
-  enumerator = earlier;
-  IEnumWbemClassObject* const held = enumerator.Get();
   EXPECT_EQ(connection.ExecQuery(L"root\\ccm\\Missing", kRequests, enumerator),
             S_OK);
-  EXPECT_EQ(enumerator.Get(), held);
+  EXPECT_EQ(CountObjects(enumerator), 1u);
   EXPECT_EQ(Sim().CallCount(SimMethod::kConnectServer), 2);
   EXPECT_EQ(LogCapture::Messages().size(), 1u);
 }
@@ -111,7 +110,7 @@ TEST_F(WbemConnectionTest,
 TEST_F(WbemConnectionTest, AnyConnectFailureIsReportedAsInvalidNamespace) {
   Sim().FailCall(SimMethod::kConnectServer, 1, WBEM_E_ACCESS_DENIED);
   CWbemConnection connection;
-  ComPtr<IEnumWbemClassObject> enumerator;
+  CWbemResults enumerator;
   EXPECT_EQ(connection.ExecQuery(kAgent, kRequests, enumerator),
             WBEM_E_INVALID_NAMESPACE);
   EXPECT_EQ(LogCapture::Messages(),
@@ -123,7 +122,7 @@ TEST_F(WbemConnectionTest, AnyConnectFailureIsReportedAsInvalidNamespace) {
 
 TEST_F(WbemConnectionTest, SwitchingNamespacesConnectsEachTime) {
   CWbemConnection connection;
-  ComPtr<IEnumWbemClassObject> enumerator;
+  CWbemResults enumerator;
   ASSERT_EQ(connection.ExecQuery(kAgent, kRequests, enumerator), S_OK);
   ASSERT_EQ(connection.ExecQuery(kAgent,
                                  L"SELECT * FROM CCM_ExecutionRequestEx "
@@ -131,14 +130,14 @@ TEST_F(WbemConnectionTest, SwitchingNamespacesConnectsEachTime) {
                                  enumerator),
             S_OK);
   EXPECT_EQ(Sim().CallCount(SimMethod::kConnectServer), 1);
-  EXPECT_EQ(CountObjects(enumerator.Get()), 0u);
+  EXPECT_EQ(CountObjects(enumerator), 0u);
 
   ASSERT_EQ(connection.ExecQuery(
                 kScheduler, L"SELECT ScheduleID FROM CCM_Scheduler_History",
                 enumerator),
             S_OK);
   EXPECT_EQ(Sim().CallCount(SimMethod::kConnectServer), 2);
-  EXPECT_EQ(CountObjects(enumerator.Get()), 2u);
+  EXPECT_EQ(CountObjects(enumerator), 2u);
   // The comparison is exact: another spelling is another namespace.
   ASSERT_EQ(connection.ExecQuery(
                 L"ROOT\\ccm\\Scheduler",
@@ -148,9 +147,11 @@ TEST_F(WbemConnectionTest, SwitchingNamespacesConnectsEachTime) {
   EXPECT_EQ(Sim().CallCount(SimMethod::kExecQuery), 4);
 }
 
-TEST_F(WbemConnectionTest, QueryFailureIsReturnedAndEnumeratorCleared) {
+// A semisynchronous query fails on its first object; the connection still
+// returns the failure from ExecQuery, as callers expect.
+TEST_F(WbemConnectionTest, QueryFailureIsReturnedAndResultsCleared) {
   CWbemConnection connection;
-  ComPtr<IEnumWbemClassObject> enumerator;
+  CWbemResults enumerator;
   ASSERT_EQ(connection.ExecQuery(kAgent, kRequests, enumerator), S_OK);
   EXPECT_EQ(connection.ExecQuery(kAgent, L"SELECT * FROM CCM_ExecutionRequest",
                                  enumerator),
@@ -158,13 +159,45 @@ TEST_F(WbemConnectionTest, QueryFailureIsReturnedAndEnumeratorCleared) {
   EXPECT_FALSE(enumerator);
   EXPECT_EQ(connection.ExecQuery(kAgent, L"SELECT * FROM", enumerator),
             WBEM_E_INVALID_QUERY);
+  Sim().FailCall(SimMethod::kExecQuery, 4, WBEM_E_PROVIDER_FAILURE, L"broken");
+  EXPECT_EQ(connection.ExecQuery(kAgent, kRequests, enumerator),
+            WBEM_E_PROVIDER_FAILURE);
+  EXPECT_EQ(GetComErrorDescription(), "broken");
   EXPECT_TRUE(LogCapture::Messages().empty());
+}
+
+// A provider that never answers costs one time-out, named as such.
+TEST_F(WbemConnectionTest, HungProviderTimesOutOnTheFirstObject) {
+  Sim().SetTimeScale(1000);
+  Sim().HangCall(SimMethod::kExecQuery, 1, 600000);
+  CWbemConnection connection;
+  CWbemResults enumerator;
+  EXPECT_EQ(connection.ExecQuery(kAgent, kRequests, enumerator),
+            WBEM_E_TIMED_OUT);
+  EXPECT_FALSE(enumerator);
+  EXPECT_EQ(GetComErrorDescription(),
+            "The WMI provider did not answer within 10 seconds");
+  EXPECT_EQ(Sim().WaitedMs(), DWORD{kWbemCallTimeoutMs});
+
+  // The question's next query there is not waited for again; another
+  // namespace is asked.
+  EXPECT_EQ(connection.ExecQuery(kAgent, kRequests, enumerator),
+            WBEM_E_TIMED_OUT);
+  EXPECT_EQ(GetComErrorDescription(),
+            "The WMI provider did not answer within 10 seconds");
+  EXPECT_EQ(Sim().CallCount(SimMethod::kExecQuery), 1);
+  EXPECT_EQ(connection.ExecQuery(
+                kScheduler, L"SELECT ScheduleID FROM CCM_Scheduler_History",
+                enumerator),
+            S_OK);
+  EXPECT_EQ(CountObjects(enumerator), 2u);
+  EXPECT_EQ(Sim().WaitedMs(), DWORD{kWbemCallTimeoutMs});
 }
 
 TEST_F(WbemConnectionTest, MissingLocatorGivesEFail) {
   Sim().FailCall(SimMethod::kCreateLocator, 1, WBEM_E_CRITICAL_ERROR);
   CWbemConnection connection;
-  ComPtr<IEnumWbemClassObject> enumerator;
+  CWbemResults enumerator;
   EXPECT_EQ(connection.ExecQuery(kAgent, kRequests, enumerator), E_FAIL);
   EXPECT_EQ(
       LogCapture::Messages(),
@@ -175,7 +208,7 @@ TEST_F(WbemConnectionTest, MissingLocatorGivesEFail) {
 TEST_F(WbemConnectionTest, SecurityFailureDropsTheUnsecuredConnection) {
   Sim().FailCall(SimMethod::kSetBlanket, 1, WBEM_E_ACCESS_DENIED);
   CWbemConnection connection;
-  ComPtr<IEnumWbemClassObject> enumerator;
+  CWbemResults enumerator;
   EXPECT_EQ(connection.ExecQuery(kAgent, kRequests, enumerator),
             WBEM_E_ACCESS_DENIED);
   EXPECT_EQ(LogCapture::Messages(),
@@ -210,9 +243,9 @@ TEST_F(WbemConnectionTest, WorksOnAThreadWithoutCom) {
   ULONG count = 0;
   std::thread worker([&count] {
     CWbemConnection connection;
-    ComPtr<IEnumWbemClassObject> enumerator;
+    CWbemResults enumerator;
     if (connection.ExecQuery(kAgent, kRequests, enumerator) == S_OK) {
-      count = CountObjects(enumerator.Get());
+      count = CountObjects(enumerator);
     }
   });
   worker.join();

@@ -1,0 +1,52 @@
+#include "common/wmi/WbemResults.h"
+
+#include <utility>
+
+namespace NTarn {
+namespace {
+
+HRESULT NextObject(IEnumWbemClassObject* enumerator,
+                   Microsoft::WRL::ComPtr<IWbemClassObject>& object) {
+  object.Reset();
+  ULONG returned = 0;
+  return enumerator->Next(kWbemCallTimeoutMs, 1, &object, &returned);
+}
+
+}  // namespace
+
+HRESULT CWbemResults::Open(
+    Microsoft::WRL::ComPtr<IEnumWbemClassObject> enumerator) {
+  Reset();
+  if (!enumerator) return E_POINTER;
+  Microsoft::WRL::ComPtr<IWbemClassObject> first;
+  const HRESULT hr = NextObject(enumerator.Get(), first);
+  if (FAILED(hr)) return hr;
+  if (hr == WBEM_S_TIMEDOUT && !first) {
+    return WbemTimedOut();
+  }
+  m_enumerator = std::move(enumerator);
+  m_first = std::move(first);
+  m_firstResult = hr;
+  m_firstTaken = false;
+  return S_OK;
+}
+
+HRESULT CWbemResults::Next(Microsoft::WRL::ComPtr<IWbemClassObject>& object) {
+  object.Reset();
+  if (!m_enumerator) return E_POINTER;
+  if (!m_firstTaken) {
+    m_firstTaken = true;
+    object = std::move(m_first);
+    return m_firstResult;
+  }
+  return NextObject(m_enumerator.Get(), object);
+}
+
+void CWbemResults::Reset() {
+  m_enumerator.Reset();
+  m_first.Reset();
+  m_firstResult = S_OK;
+  m_firstTaken = true;
+}
+
+}  // namespace NTarn
