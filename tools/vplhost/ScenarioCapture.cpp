@@ -226,7 +226,10 @@ std::optional<ordered_json> ClassInstances(const wchar_t* wmiNamespace,
     fprintf(stderr,
             "vplhost: warning: %ls %ls could not be read (%s); the capture "
             "leaves it out\n",
-            wmiNamespace, className, NTarn::GetWbemErrorName(hr));
+            wmiNamespace, className,
+            hr == static_cast<HRESULT>(WBEM_E_TIMED_OUT)
+                ? NTarn::GetComErrorDescription().c_str()
+                : NTarn::GetWbemErrorName(hr));
   }
   if (hr != S_OK || !objects) return std::nullopt;
   ordered_json instances = ordered_json::array();
