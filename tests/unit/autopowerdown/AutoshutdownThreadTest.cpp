@@ -182,7 +182,7 @@ TEST_F(AutoshutdownThreadTest, PowerStateStopsTheRunAndHandsOverTheType) {
     SCOPED_TRACE(test.nextPowerDownType);
     AttachHandler();
     const int withdrawn = Withdrawals();
-    if (test.running) StartAndWaitForRequest();
+    if (test.running) ASSERT_NO_FATAL_FAILURE(StartAndWaitForRequest());
     LogCapture::Clear();
     for (LONG code : test.codes)
       EXPECT_EQ(S_OK, handler_->OnPowerStateChange(code));
@@ -193,7 +193,7 @@ TEST_F(AutoshutdownThreadTest, PowerStateStopsTheRunAndHandsOverTheType) {
     // A run stopped while it waits for its retry withdraws its request.
     EXPECT_EQ(withdrawn + (test.running ? 1 : 0), Withdrawals());
 
-    StartAndWaitForRequest();
+    ASSERT_NO_FATAL_FAILURE(StartAndWaitForRequest());
     EXPECT_EQ(test.nextPowerDownType, TakeRequests().back().second);
     thread_->StopAndJoin();
     thread_->StopAndSetPowerDownType(1);

@@ -116,6 +116,9 @@ TEST_F(RunningJobsTest, WalksTheWholeResult) {
        {Update("Ignoring", "U1", 9), "[T]: CSMSJobsDetector::SMSSoftwareUpdatesAreRunning: "
                                      "Error while retrieving property values.\n"}},
       {Updates("15", "7"), L"None", 2, false, {Update("Ignoring", "U1", 15)}},
+      // An unreadable update does not end the walk: a running one follows.
+      {Updates("null", "7"), L"None", 0, true,
+       {"[T]: CSMSJobsDetector::SMSSoftwareUpdatesAreRunning: Error while retrieving property values.\n", Update("Found", "U2", 7)}},
   };
   // clang-format on
   for (auto test : cases) {

@@ -182,6 +182,14 @@ TEST_F(PendingJobsObserverTest, WithdrawnPolicyTakesEffect) {
   Registry::Delete(kKey, "MonitorJobs");
   EXPECT_EQ(S_OK, observer_->LoadSettings(0));
   EXPECT_EQ(Registry::Get(kKey, "MonitorJobs"), "on");
+  // A policy text that changed the value in its only read is the policy's
+  // all the same: withdrawn, it leaves the built-in default behind.
+  Registry::Set(kPolicy, "MonitorJobs", "YES");
+  EXPECT_EQ(S_OK, observer_->LoadSettings(0));
+  Registry::Delete(kPolicy, "MonitorJobs");
+  Registry::Delete(kKey, "MonitorJobs");
+  EXPECT_EQ(S_OK, observer_->LoadSettings(0));
+  EXPECT_EQ(Registry::Get(kKey, "MonitorJobs"), "OFF");
   Release();
 }
 
