@@ -182,7 +182,9 @@ TEST_F(AutoshutdownThreadTest, PowerStateStopsTheRunAndHandsOverTheType) {
     SCOPED_TRACE(test.nextPowerDownType);
     AttachHandler();
     const int withdrawn = Withdrawals();
-    if (test.running) ASSERT_NO_FATAL_FAILURE(StartAndWaitForRequest());
+    if (test.running) {
+      ASSERT_NO_FATAL_FAILURE(StartAndWaitForRequest());
+    }
     LogCapture::Clear();
     for (LONG code : test.codes)
       EXPECT_EQ(S_OK, handler_->OnPowerStateChange(code));
