@@ -21,9 +21,7 @@ HRESULT CWbemResults::Open(
   Microsoft::WRL::ComPtr<IWbemClassObject> first;
   const HRESULT hr = NextObject(enumerator.Get(), first);
   if (FAILED(hr)) return hr;
-  if (hr == WBEM_S_TIMEDOUT && !first) {
-    return WbemTimedOut();
-  }
+  if (hr == WBEM_S_TIMEDOUT && !first) return WbemTimedOut();
   m_enumerator = std::move(enumerator);
   m_first = std::move(first);
   m_firstResult = hr;

@@ -1,6 +1,8 @@
 #include "tests/simclient/SimServices.h"
 
 #include <algorithm>
+#include <optional>
+#include <string>
 
 #include "tests/simclient/Schema.h"
 #include "tests/simclient/SimCallResult.h"
@@ -70,6 +72,24 @@ const SimInstance* FindByKey(const SimClass& simClass, const std::wstring& key,
   }
   return nullptr;
 }
+
+// What an injected fault makes of one call: a failure, a hang or nothing.
+struct CallFault {
+  explicit CallFault(const std::optional<InjectedFailure>& injected)
+      : fails(injected && !injected->hangMs),
+        hr(fails ? injected->hr : S_OK),
+        description(injected ? injected->description : std::wstring()),
+        hangMs(injected ? injected->hangMs : 0) {}
+  // The provider's later answer to a semisynchronous call that found `found`.
+  DeferredAnswer Later(HRESULT found) const {
+    return DeferredAnswer(found, description, hangMs);
+  }
+
+  bool fails;
+  HRESULT hr;
+  std::wstring description;
+  DWORD hangMs;
+};
 
 }  // namespace
 
@@ -145,24 +165,22 @@ STDMETHODIMP SimServices::ExecQuery(const BSTR language, const BSTR query,
   });
   if (enumerator) *enumerator = nullptr;
   const bool immediate = (flags & WBEM_FLAG_RETURN_IMMEDIATELY) != 0;
-  const auto injected = m_state->Enter(SimMethod::kExecQuery, immediate);
-  const DWORD hangMs = injected ? injected->hangMs : 0;
-  if (injected && !hangMs && !immediate) return injected->hr;
+  const CallFault fault(m_state->Enter(SimMethod::kExecQuery, immediate));
+  if (fault.fails && !immediate) return fault.hr;
   if (!enumerator || !query) return WBEM_E_INVALID_PARAMETER;
 
-  HRESULT hr = injected && !hangMs ? injected->hr : S_OK;
+  HRESULT hr = fault.hr;
   std::vector<SimInstance> results;
   std::vector<std::wstring> selected;
   if (SUCCEEDED(hr)) hr = RunQuery(language, query, results, selected);
   const bool forwardOnly = (flags & WBEM_FLAG_FORWARD_ONLY) != 0;
   if (immediate) {
-    *enumerator = new SimEnumerator(
-        m_state, std::move(results), std::move(selected), forwardOnly,
-        DeferredAnswer(hr, injected ? injected->description : std::wstring(),
-                       hangMs));
+    *enumerator =
+        new SimEnumerator(m_state, std::move(results), std::move(selected),
+                          forwardOnly, fault.Later(hr));
     return S_OK;
   }
-  if (hangMs) m_state->Wait(hangMs);
+  if (fault.hangMs) m_state->Wait(fault.hangMs);
   if (FAILED(hr)) return hr;
   *enumerator = new SimEnumerator(m_state, std::move(results),
                                   std::move(selected), forwardOnly);
@@ -178,23 +196,19 @@ STDMETHODIMP SimServices::GetObject(const BSTR path, LONG flags,
   if (object) *object = nullptr;
   if (callResult) *callResult = nullptr;
   const bool immediate = (flags & WBEM_FLAG_RETURN_IMMEDIATELY) != 0;
-  const auto injected = m_state->Enter(SimMethod::kGetObject, immediate);
-  const DWORD hangMs = injected ? injected->hangMs : 0;
-  if (injected && !hangMs && !immediate) return injected->hr;
+  const CallFault fault(m_state->Enter(SimMethod::kGetObject, immediate));
+  if (fault.fails && !immediate) return fault.hr;
   // The object of a semisynchronous read comes only from its call result.
   if (immediate && (object || !callResult)) return WBEM_E_INVALID_PARAMETER;
 
-  HRESULT hr = injected && !hangMs ? injected->hr : S_OK;
+  HRESULT hr = fault.hr;
   const SimInstance* found = nullptr;
   if (SUCCEEDED(hr)) hr = FindObject(path, found);
   if (immediate) {
-    *callResult = new SimCallResult(
-        m_state, found,
-        DeferredAnswer(hr, injected ? injected->description : std::wstring(),
-                       hangMs));
+    *callResult = new SimCallResult(m_state, found, fault.Later(hr));
     return S_OK;
   }
-  if (hangMs) m_state->Wait(hangMs);
+  if (fault.hangMs) m_state->Wait(fault.hangMs);
   if (FAILED(hr)) return hr;
   if (object) *object = new SimClassObject(m_state, *found, {});
   return S_OK;

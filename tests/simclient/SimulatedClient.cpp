@@ -112,12 +112,7 @@ SimulatedClient::~SimulatedClient() {
 
 void SimulatedClient::FailCall(SimMethod method, int call, HRESULT hr,
                                const std::wstring& description) {
-  sim::InjectedFailure failure;
-  failure.method = method;
-  failure.call = call;
-  failure.hr = hr;
-  failure.description = description;
-  m_state->AddFailure(failure);
+  m_state->AddFailure({method, call, hr, description});
 }
 
 void SimulatedClient::FailEveryCall(SimMethod method, HRESULT hr,
@@ -126,12 +121,7 @@ void SimulatedClient::FailEveryCall(SimMethod method, HRESULT hr,
 }
 
 void SimulatedClient::FailNextWithObject(int call, HRESULT hr) {
-  sim::InjectedFailure failure;
-  failure.method = SimMethod::kNext;
-  failure.call = call;
-  failure.hr = hr;
-  failure.withObject = true;
-  m_state->AddFailure(failure);
+  m_state->AddFailure({SimMethod::kNext, call, hr, {}, /*withObject=*/true});
 }
 
 void SimulatedClient::TimeOutNext(int call) {
@@ -139,12 +129,7 @@ void SimulatedClient::TimeOutNext(int call) {
 }
 
 void SimulatedClient::HangCall(SimMethod method, int call, DWORD milliseconds) {
-  sim::InjectedFailure hang;
-  hang.method = method;
-  hang.call = call;
-  hang.hr = S_OK;
-  hang.hangMs = milliseconds;
-  m_state->AddFailure(hang);
+  m_state->AddFailure({method, call, S_OK, {}, false, milliseconds});
 }
 
 void SimulatedClient::SetTimeScale(unsigned scale) {
