@@ -13,7 +13,7 @@
 #include "common/RegistryParameters.h"
 #include "common/ScopedBstr.h"
 #include "common/wmi/WbemText.h"
-#include "plugin/resource.h"
+#include "contract/StringIds.h"
 
 using Microsoft::WRL::ComPtr;
 

@@ -20,7 +20,7 @@
 
 #include "common/ScopedHandle.h"
 #include "common/com/ComObject.h"
-#include "plugin/HostContract.h"
+#include "contract/HostContract.h"
 
 class AutoPowerdownRequest : public NTarn::ComObjectRoot,
                              public IPowerDownRequest {

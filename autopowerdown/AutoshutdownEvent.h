@@ -11,7 +11,7 @@
 
 #include "autopowerdown/AutoshutdownTiming.h"
 #include "common/com/ComObject.h"
-#include "plugin/HostContract.h"
+#include "contract/HostContract.h"
 
 class AutoshutdownThread;
 class ISMSJobsDetector;

@@ -17,7 +17,7 @@
 
 #include "autopowerdown/AutoshutdownTiming.h"
 #include "autopowerdown/StoppableThread.h"
-#include "plugin/HostContract.h"
+#include "contract/HostContract.h"
 
 class ISMSJobsDetector;
 

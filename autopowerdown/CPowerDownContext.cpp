@@ -8,7 +8,7 @@
 #include "common/GuardedCall.h"
 #include "common/Logging.h"
 #include "common/wmi/WbemText.h"
-#include "plugin/resource.h"
+#include "contract/StringIds.h"
 
 using Microsoft::WRL::ComPtr;
 

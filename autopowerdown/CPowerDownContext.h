@@ -10,7 +10,7 @@
 
 #include "common/ScopedBstr.h"
 #include "common/com/ComObject.h"
-#include "plugin/HostContract.h"
+#include "contract/HostContract.h"
 
 // What happens to logged-on users when the machine powers down.
 enum LogoffAction : int {

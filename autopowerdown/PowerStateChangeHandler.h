@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "common/com/ComObject.h"
-#include "plugin/HostContract.h"
+#include "contract/HostContract.h"
 
 class AutoshutdownThread;
 

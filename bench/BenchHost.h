@@ -8,7 +8,7 @@
 
 #include <memory>
 
-#include "plugin/HostContract.h"
+#include "contract/HostContract.h"
 #include "tools/vplhost/HostSession.h"
 #include "tools/vplhost/PluginLibrary.h"
 #include "tools/vplhost/RunReport.h"

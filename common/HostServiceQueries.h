@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "plugin/HostContract.h"
+#include "contract/HostContract.h"
 
 namespace NTarn {
 

@@ -10,7 +10,7 @@
 #include "jobs/SMSJobsDetector.h"
 #include "observer/ConfigMgrClientPresence.h"
 #include "observer/PowerDownJudgement.h"
-#include "plugin/resource.h"
+#include "contract/StringIds.h"
 
 using NTarn::IsDebugFlagSet;
 using NTarn::LoadStringResource;

@@ -10,7 +10,7 @@
 #include "common/com/ComObject.h"
 #include "jobs/ISMSJobsDetector.h"
 #include "observer/ObserverSettings.h"
-#include "plugin/HostContract.h"
+#include "contract/HostContract.h"
 
 namespace NTarn {
 class ScopedBstr;

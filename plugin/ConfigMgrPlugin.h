@@ -6,7 +6,7 @@
 #include <wrl/client.h>
 
 #include "common/com/ComObject.h"
-#include "plugin/HostContract.h"
+#include "contract/HostContract.h"
 
 class CConfigMgrPlugin : public NTarn::ComObjectRoot, public IVesperlinePlugin {
  public:

@@ -7,7 +7,7 @@
 #include "common/com/ModuleLockCount.h"
 #include "plugin/ClassFactory.h"
 #include "plugin/ConfigMgrPlugin.h"
-#include "plugin/HostContract.h"
+#include "contract/HostContract.h"
 #include "plugin/registration/RegistryReplacements.h"
 #include "plugin/resource.h"
 

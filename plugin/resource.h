@@ -1,13 +1,7 @@
 // Resource identifiers of VplCMgr.dll.
 #pragma once
 
-#define IDS_PROJNAME 100
-#define IDS_OBSERVER_NAME 101
-#define IDS_JOBS_IN_PROGRESS 102
-#define IDS_JOBS_PENDING 103
-#define IDS_CANCELLING_REQUEST 104
-#define IDS_AUTO_POWER_DOWN_REQUEST 105
-#define IDS_INITIATED_AUTO_POWER_DOWN 106
+#include "contract/StringIds.h"
 
 // Registry scripts (resource type "REGISTRY"): the module's AppID, the class.
 #define IDR_VPLCMGR 101

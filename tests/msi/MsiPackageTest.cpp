@@ -12,7 +12,7 @@
 
 #include "common/ScopedBstr.h"
 #include "common/ScopedHandle.h"
-#include "plugin/HostContract.h"
+#include "contract/HostContract.h"
 #include "tests/support/RegistrationTables.h"
 #include "tests/support/RegistryTree.h"
 #include "tests/support/RunProgram.h"

@@ -12,7 +12,7 @@
 #include <mutex>
 #include <vector>
 
-#include "plugin/HostContract.h"
+#include "contract/HostContract.h"
 #include "tests/support/FakeComObject.h"
 
 namespace vpltest {

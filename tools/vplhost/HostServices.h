@@ -10,7 +10,7 @@
 #include <optional>
 #include <vector>
 
-#include "plugin/HostContract.h"
+#include "contract/HostContract.h"
 
 namespace vplhost {
 

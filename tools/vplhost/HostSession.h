@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "plugin/HostContract.h"
+#include "contract/HostContract.h"
 #include "tools/vplhost/HostServices.h"
 #include "tools/vplhost/PluginLibrary.h"
 #include "tools/vplhost/RunReport.h"

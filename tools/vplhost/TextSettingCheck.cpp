@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "common/RegistryParameters.h"
-#include "plugin/TextSettingLimits.h"
+#include "tools/vplhost/TextSettingLimits.h"
 
 namespace vplhost {
 namespace {

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "common/Logging.h"
-#include "plugin/resource.h"
+#include "contract/StringIds.h"
 #include "tests/support/LogCapture.h"
 
 using ::testing::ElementsAre;

@@ -10,7 +10,7 @@
 
 #include "common/CurrentModule.h"
 #include "common/ScopedBstr.h"
-#include "plugin/HostContract.h"
+#include "contract/HostContract.h"
 #include "plugin/registration/ModulePath.h"
 
 namespace {

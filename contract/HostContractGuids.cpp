@@ -1,4 +1,4 @@
 // Defines the contract's interface, service, event and class identifiers.
 #include <initguid.h>
 
-#include "plugin/HostContract.h"
+#include "contract/HostContract.h"
