@@ -3,8 +3,9 @@
 #include <string>
 
 #include "tools/vplhost/Commands.h"
+#include "tools/vplhost/ExitCode.h"
 #include "tools/vplhost/PluginRun.h"
-#include "tools/vplhost/TextSettingCheck.h"
+#include "tools/vplhost/SettingsReport.h"
 
 namespace vplhost {
 namespace {
@@ -13,9 +14,10 @@ int RunStatus(const Options& options) {
   SettingsPlan plan;
   plan.alwaysVerbose = true;  // status always explains itself
   return RunPluginCommand(options, "status", plan, [](PluginRun& run) {
-    for (const std::string& warning : LongTextSettingWarnings())
-      run.report.Line("%s\n", warning.c_str());
-    return run.host.LogObserverStatus(0);
+    const int result = run.host.LogObserverStatus(0);
+    if (result == kExitSuccess)
+      ReportSettings(run.settings.Sources(), run.report);
+    return result;
   });
 }
 
