@@ -12,6 +12,7 @@
 
 #include "jobs/ISMSJobsDetector.h"
 #include "jobs/JobFindings.h"
+#include "jobs/SoftwareDistributionPolicies.h"
 
 struct IWbemClassObject;
 
@@ -38,13 +39,22 @@ class CSMSJobsDetector : public ISMSJobsDetector {
   bool SMSSoftwareUpdatesAreRunning();
   bool IsUpdateStateIgnored(LONG state) const;
   // Whether the advertisement of `jobId` (its text before the first '-') is
-  // disabled or expired, asked through the caller's connection.
+  // disabled or expired, asked through the caller's connection with a query
+  // of its own.
   bool SMSJobDisabledOrExpired(const wchar_t* jobId,
                                const wchar_t* wmiNamespace,
                                NTarn::CWbemConnection& connection);
-  // The same question, saying which of the two holds.
-  JobStanding SMSJobStanding(const wchar_t* jobId, const wchar_t* wmiNamespace,
-                             NTarn::CWbemConnection& connection);
+  // The same question, saying which of the two holds, answered from the
+  // question's `policies`.
+  JobStanding SMSJobStanding(const wchar_t* jobId,
+                             SoftwareDistributionPolicies& policies);
+
+  // How the pending question reads the software-distribution policies: once
+  // (the default), or per advertisement, as it did before; only measurements
+  // compare the two. The answers and lines are the same.
+  void SetPolicyReading(SoftwareDistributionPolicies::Reading reading) {
+    m_policyReading = reading;
+  }
 
   // Has the questions record what they see into `findings` (null: nothing
   // is recorded); it must outlive the questions asked.
@@ -64,12 +74,11 @@ class CSMSJobsDetector : public ISMSJobsDetector {
   HRESULT WalkScheduledMessages(__time64_t now, const TriggerVisitor& visit,
                                 std::vector<ScheduledMessageEvaluation>* seen);
   // One scheduled message: its ID, whether its advertisement is left out
-  // (asked through `connection`), else its schedule elements one by one.
+  // (looked up in `policies`), else its schedule elements one by one.
   // `*stopped` says whether `visit` stopped the walk.
   ScheduledMessageEvaluation EvaluateScheduledMessage(
-      IWbemClassObject* message, const wchar_t* wmiNamespace,
-      NTarn::CWbemConnection& connection, __time64_t now,
-      const TriggerVisitor& visit, bool* stopped);
+      IWbemClassObject* message, SoftwareDistributionPolicies& policies,
+      __time64_t now, const TriggerVisitor& visit, bool* stopped);
   // The schedule tokens of a Triggers element.
   static std::wstring ScheduleTextOf(const wchar_t* trigger);
 
@@ -93,4 +102,6 @@ class CSMSJobsDetector : public ISMSJobsDetector {
 
  private:
   JobFindings* m_findings = nullptr;
+  SoftwareDistributionPolicies::Reading m_policyReading =
+      SoftwareDistributionPolicies::Reading::kOncePerQuestion;
 };
