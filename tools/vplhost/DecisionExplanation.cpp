@@ -217,16 +217,14 @@ void ExplainWindows(const PowerDownJudgement& judgement,
                     const ObserverSettings& settings,
                     const JobFindings& findings, const std::string& source,
                     ReasonList& reasons) {
-  const bool on = settings.MaintenanceWindowsOn();
-  reasons.Add(std::string(on ? "maintenance windows followed"
-                             : "maintenance windows not followed") +
-                  ": MaintenanceWindows \"" + settings.MaintenanceWindows() +
-                  "\" (" + source + ")",
+  // Off, no rule applied: the explanation is the one without them.
+  if (!settings.MaintenanceWindowsOn()) return;
+  reasons.Add("maintenance windows followed: MaintenanceWindows \"" +
+                  std::string(settings.MaintenanceWindows()) + "\" (" + source +
+                  ")",
               {{"kind", "maintenanceWindows"},
                {"value", settings.MaintenanceWindows()},
-               {"source", source},
-               {"on", on}});
-  if (!on) return;
+               {"source", source}});
   for (const ServiceWindow& window : findings.windows) {
     ordered_json object = WindowObject(window);
     object["kind"] = "window";

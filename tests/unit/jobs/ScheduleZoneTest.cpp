@@ -273,9 +273,10 @@ TEST_F(LondonZone, WindowOpeningAcrossAClockChange) {
     const std::optional<WindowWait> wait = detector.WorkWaitingForWindow();
     EXPECT_EQ(wait.has_value(), row.waits);
     const std::string start(row.start);
-    if (wait)
+    if (wait) {
       EXPECT_EQ(FormatLocalTime(wait->window.start, L"%Y%m%d%H%M%S"),
                 std::wstring(start.begin(), start.end()));
+    }
   }
   EXPECT_EQ(vpltest::SimulatedClient::LiveObjects(), 0);
 }
