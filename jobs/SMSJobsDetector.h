@@ -7,11 +7,14 @@
 
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "jobs/ISMSJobsDetector.h"
 #include "jobs/JobFindings.h"
+#include "jobs/ServiceWindowSet.h"
+#include "jobs/SoftwareDistributionPolicies.h"
 
 struct IWbemClassObject;
 
@@ -33,18 +36,30 @@ class CSMSJobsDetector : public ISMSJobsDetector {
   bool SMSPendingJobsFound() override;
   bool SMSJobsRunningOrPending() override;
   bool FoundRecentPolicyRefreshEvent(int minutes) override;
+  std::optional<WindowWait> WorkWaitingForWindow() override;
 
   bool SMSDeploymentsAreRunning();
   bool SMSSoftwareUpdatesAreRunning();
   bool IsUpdateStateIgnored(LONG state) const;
+  // Whether the settings ignore a ClientSDK EvaluationState, by its name.
+  bool IsSdkUpdateStateIgnored(LONG evaluationState) const;
   // Whether the advertisement of `jobId` (its text before the first '-') is
-  // disabled or expired, asked through the caller's connection.
+  // disabled or expired, asked through the caller's connection with a query
+  // of its own.
   bool SMSJobDisabledOrExpired(const wchar_t* jobId,
                                const wchar_t* wmiNamespace,
                                NTarn::CWbemConnection& connection);
-  // The same question, saying which of the two holds.
-  JobStanding SMSJobStanding(const wchar_t* jobId, const wchar_t* wmiNamespace,
-                             NTarn::CWbemConnection& connection);
+  // The same question, saying which of the two holds, answered from the
+  // question's `policies`.
+  JobStanding SMSJobStanding(const wchar_t* jobId,
+                             SoftwareDistributionPolicies& policies);
+
+  // How the pending question reads the software-distribution policies: once
+  // (the default), or per advertisement, as it did before; only measurements
+  // compare the two. The answers and lines are the same.
+  void SetPolicyReading(SoftwareDistributionPolicies::Reading reading) {
+    m_policyReading = reading;
+  }
 
   // Has the questions record what they see into `findings` (null: nothing
   // is recorded); it must outlive the questions asked.
@@ -60,16 +75,17 @@ class CSMSJobsDetector : public ISMSJobsDetector {
   // The pending question's walk over the client's scheduled messages, in the
   // order WMI returns them, each evaluated against `now` until `visit` stops
   // it. Every message looked at goes to `seen` when given. Returns the
-  // query's result: S_OK when the messages could be asked for.
+  // query's result: S_OK when the messages could be asked for; a failure's
+  // text goes to `failureText` when given.
   HRESULT WalkScheduledMessages(__time64_t now, const TriggerVisitor& visit,
-                                std::vector<ScheduledMessageEvaluation>* seen);
+                                std::vector<ScheduledMessageEvaluation>* seen,
+                                std::string* failureText = nullptr);
   // One scheduled message: its ID, whether its advertisement is left out
-  // (asked through `connection`), else its schedule elements one by one.
+  // (looked up in `policies`), else its schedule elements one by one.
   // `*stopped` says whether `visit` stopped the walk.
   ScheduledMessageEvaluation EvaluateScheduledMessage(
-      IWbemClassObject* message, const wchar_t* wmiNamespace,
-      NTarn::CWbemConnection& connection, __time64_t now,
-      const TriggerVisitor& visit, bool* stopped);
+      IWbemClassObject* message, SoftwareDistributionPolicies& policies,
+      __time64_t now, const TriggerVisitor& visit, bool* stopped);
   // The schedule tokens of a Triggers element.
   static std::wstring ScheduleTextOf(const wchar_t* trigger);
   // Whether a Triggers element is a schedule ("SMSSchedule...", in any
@@ -94,6 +110,14 @@ class CSMSJobsDetector : public ISMSJobsDetector {
   // Advert/Package/Program" without one.
   static std::wstring JobNameOf(const std::wstring& message);
 
+  // The machine's window occurrences and the update setting that decides
+  // which of them hold updates back, read through `connection`; none, with
+  // a line saying so, when either cannot be read.
+  std::optional<ServiceWindowSet> ReadWindowSet(
+      NTarn::CWbemConnection& connection);
+
  private:
   JobFindings* m_findings = nullptr;
+  SoftwareDistributionPolicies::Reading m_policyReading =
+      SoftwareDistributionPolicies::Reading::kOncePerQuestion;
 };

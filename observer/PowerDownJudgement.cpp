@@ -41,10 +41,13 @@ PowerDownJudgement JudgePowerDown(
     return judgement;
   }
   detector->SetStaleJobHours(settings.StaleJobHours());
+  detector->SetMaintenanceWindows(settings.MaintenanceWindowsOn());
   if (detector->SMSJobsAreRunning()) {
     judgement.ground = PowerDownGround::kJobsRunning;
   } else if (detector->SMSPendingJobsFound()) {
     judgement.ground = PowerDownGround::kJobsPending;
+  } else if ((judgement.windowWait = detector->WorkWaitingForWindow())) {
+    judgement.ground = PowerDownGround::kWorkWaitsForWindow;
   } else {
     judgement.ground = PowerDownGround::kNothingDue;
   }

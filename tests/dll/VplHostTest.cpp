@@ -397,9 +397,9 @@ TEST(VplHost, ExplanationAndJobsAgreeWithThePluginOnEverySample) {
       EXPECT_TRUE(object.contains("kind") && object.contains("text")) << object;
     for (const char* name :
          {"MonitorJobs", "PendingSMSJobWindowMins", "AllowedShutdownJobStates",
-          "AllowedShutdownUpdateStates", "StaleJobHours", "LogOffAction",
-          "RetryAttempts", "RetryInterval", "CountdownSecs", "ShutdownMsg",
-          "debug"}) {
+          "AllowedShutdownUpdateStates", "StaleJobHours", "MaintenanceWindows",
+          "LogOffAction", "RetryAttempts", "RetryInterval", "CountdownSecs",
+          "ShutdownMsg", "debug"}) {
       const auto& setting = decided["settings"][name];
       EXPECT_TRUE(setting.contains("value") && setting["source"].is_string())
           << name << decided["settings"];

@@ -223,25 +223,26 @@ TEST_F(MsiPackageTest, InstallUpgradeRefusedDowngradeAndUninstall) {
 // writes none, and one given a value the plug-in does not take is refused.
 TEST_F(MsiPackageTest, SettingsComeFromTheCommandLineAndStayWithTheMachine) {
   ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Tarn");
-  const std::vector<std::wstring> kGiven = {L"LogOffAction=passive",
-                                            L"MonitorJobs=ON",
-                                            L"PendingSMSJobWindowMins=#30",
-                                            L"RetryAttempts=#2",
-                                            L"RetryInterval=#0",
-                                            L"StaleJobHours=#48"};
+  const std::vector<std::wstring> kGiven = {
+      L"LogOffAction=passive", L"MaintenanceWindows=on",
+      L"MonitorJobs=ON",       L"PendingSMSJobWindowMins=#30",
+      L"RetryAttempts=#2",     L"RetryInterval=#0",
+      L"StaleJobHours=#48"};
   // `command` is followed by the quoted StepFile, then `properties`;
   // `clearFirst` removes the settings key before the step.
   // clang-format off
   const struct { const char* what; const wchar_t* command; const wchar_t* file; const wchar_t* properties;
                  bool succeeds; bool clearFirst; std::vector<std::wstring> settings; } kSteps[] = {
       {"older build with every setting", L"msiexec /qn /i", L"older",
-       L" MONITORJOBS=ON PENDINGJOBWINDOW=30 LOGOFFACTION=passive RETRYATTEMPTS=2 RETRYINTERVAL=0 STALEJOBHOURS=48",
+       L" MONITORJOBS=ON PENDINGJOBWINDOW=30 LOGOFFACTION=passive RETRYATTEMPTS=2 RETRYINTERVAL=0 STALEJOBHOURS=48"
+       L" MAINTENANCEWINDOWS=on",
        true, false, kGiven},
       {"upgrade without them keeps them", L"msiexec /qn /i", L"current", L"", true, false, kGiven},
       {"uninstall leaves them", L"msiexec /qn /x", L"current", L"", true, false, kGiven},
       {"install without any writes none", L"msiexec /qn /i", L"current", L"", true, true, {}},
       {"uninstall", L"msiexec /qn /x", L"current", L"", true, false, {}},
       {"an unknown logoff action is refused", L"msiexec /qn /i", L"current", L" MONITORJOBS=ON LOGOFFACTION=SOMETIMES", false, false, {}},
+      {"a window switch that is neither is refused", L"msiexec /qn /i", L"current", L" MAINTENANCEWINDOWS=YES", false, false, {}},
       {"a number that is none is refused", L"msiexec /qn /i", L"current", L" RETRYATTEMPTS=two", false, false, {}},
       {"a window above a week is refused", L"msiexec /qn /i", L"current", L" PENDINGJOBWINDOW=10081", false, false, {}},
       // The largest values and OFF are taken.
@@ -312,8 +313,9 @@ std::vector<std::wstring> PackageRows(const wchar_t* query) {
 // property reaches the elevated part of the installation.
 TEST(MsiPackageTables, SettingsArePermanentConditionalAndSecure) {
   const std::vector<std::wstring> kProperties = {
-      L"LOGOFFACTION",  L"MONITORJOBS",   L"PENDINGJOBWINDOW",
-      L"RETRYATTEMPTS", L"RETRYINTERVAL", L"STALEJOBHOURS"};
+      L"LOGOFFACTION",     L"MAINTENANCEWINDOWS", L"MONITORJOBS",
+      L"PENDINGJOBWINDOW", L"RETRYATTEMPTS",      L"RETRYINTERVAL",
+      L"STALEJOBHOURS"};
   std::vector<std::wstring> expected;
   for (const std::wstring& property : kProperties)
     expected.push_back(property + L"|permanent|" + property);

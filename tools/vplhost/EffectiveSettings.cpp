@@ -48,6 +48,7 @@ const std::vector<const char*>& EffectiveSettings::Names() {
                                                  "AllowedShutdownJobStates",
                                                  "AllowedShutdownUpdateStates",
                                                  "StaleJobHours",
+                                                 "MaintenanceWindows",
                                                  "LogOffAction",
                                                  "RetryAttempts",
                                                  "RetryInterval",
@@ -76,6 +77,7 @@ EffectiveSettings EffectiveSettings::Read(const SettingSources& sources) {
       {"AllowedShutdownJobStates", observer.AllowedJobStates()},
       {"AllowedShutdownUpdateStates", observer.AllowedUpdateStates()},
       {"StaleJobHours", observer.StaleJobHours()},
+      {"MaintenanceWindows", observer.MaintenanceWindows()},
       {"LogOffAction",
        AutoPowerdownText<autopowerdown_keys::kLogoffActionBytes>(
            "LogOffAction", never.c_str(), kReadOnlyKeepDefault)},

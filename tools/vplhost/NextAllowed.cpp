@@ -2,6 +2,7 @@
 
 #include "jobs/SMSJobsDetector.h"
 #include "tools/vplhost/ConsoleText.h"
+#include "tools/vplhost/IsoTime.h"
 #include "tools/vplhost/JobText.h"
 
 namespace vplhost {
@@ -80,6 +81,16 @@ NextAllowed WhenNextAllowed(const PowerDownJudgement& judgement,
         }
       }
       return {std::nullopt, "when that update has installed"};
+    case PowerDownGround::kWorkWaitsForWindow:
+      // Held on for the window; what the work takes in it the data cannot
+      // tell, so the window's end is the earliest.
+      if (judgement.windowWait) {
+        return {std::nullopt,
+                "when the work waiting for the maintenance window is done, "
+                "not before the window ends at " +
+                    IsoLocalTime(judgement.windowWait->window.End())};
+      }
+      return {std::nullopt, "when the work waiting for a window is done"};
     default:
       return {now, "now: the plug-in does not object"};
   }

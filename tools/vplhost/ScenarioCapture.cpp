@@ -74,6 +74,18 @@ const CapturedClass kClasses[] = {
      {L"ADV_AdvertisementID", L"PKG_PackageID", L"PRG_ProgramID",
       L"ADV_ExpirationTime", L"ADV_ExpirationTimeIsGMT", L"PRG_PRF_Disabled"}},
     {L"root\\ccm\\Policy\\Machine\\ActualConfig",
+     L"CCM_SoftwareUpdatesClientConfig",
+     {L"SiteSettingsKey", L"ServiceWindowManagement"}},
+    {L"root\\ccm\\ClientSDK",
+     L"CCM_ServiceWindow",
+     {L"ID", L"StartTime", L"EndTime", L"Duration", L"Type"}},
+    {L"root\\ccm\\ClientSDK",
+     L"CCM_SoftwareUpdate",
+     {L"UpdateID", L"EvaluationState"}},
+    {L"root\\ccm\\ClientSDK",
+     L"CCM_Application",
+     {L"Id", L"Revision", L"IsMachineTarget", L"Name", L"EvaluationState"}},
+    {L"root\\ccm\\Policy\\Machine\\ActualConfig",
      L"CCM_TaskSequence",
      {L"ADV_AdvertisementID", L"PKG_PackageID", L"PRG_ProgramID",
       L"ADV_ExpirationTime", L"ADV_ExpirationTimeIsGMT", L"PRG_PRF_Disabled"}},
@@ -272,7 +284,7 @@ std::optional<ordered_json> ClassInstances(const CapturedClass& entry,
             "leaves it out\n",
             wmiNamespace, className,
             hr == static_cast<HRESULT>(WBEM_E_TIMED_OUT)
-                ? NTarn::GetComErrorDescription().c_str()
+                ? objects.FailureText().c_str()
                 : NTarn::GetWbemErrorName(hr));
   }
   if (hr != S_OK || !objects) return std::nullopt;
