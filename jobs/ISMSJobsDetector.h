@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+struct JobFindings;
+
 class ISMSJobsDetector {
  public:
   ISMSJobsDetector(const ISMSJobsDetector&) = delete;
@@ -36,6 +38,10 @@ class ISMSJobsDetector {
   // holds a power-down up; 0, the default, never. Init leaves it alone.
   DWORD StaleJobHours() const { return m_staleJobHours; }
   void SetStaleJobHours(DWORD hours) { m_staleJobHours = hours; }
+  // Has the questions record what they see into `findings` (null: nothing
+  // is recorded); it must outlive the questions asked. A detector that
+  // records nothing leaves it alone.
+  void RecordFindings(JobFindings* findings) { m_findings = findings; }
 
  protected:
   // `refreshScope` is borrowed, never freed: it must outlive the detector.
@@ -47,4 +53,5 @@ class ISMSJobsDetector {
   std::vector<LONG> m_ignoredUpdateStates;
   DWORD m_staleJobHours = 0;
   const wchar_t* m_refreshScope;
+  JobFindings* m_findings = nullptr;
 };

@@ -46,10 +46,6 @@ class CSMSJobsDetector : public ISMSJobsDetector {
   JobStanding SMSJobStanding(const wchar_t* jobId, const wchar_t* wmiNamespace,
                              NTarn::CWbemConnection& connection);
 
-  // Has the questions record what they see into `findings` (null: nothing
-  // is recorded); it must outlive the questions asked.
-  void RecordFindings(JobFindings* findings) { m_findings = findings; }
-
   // Sees each schedule element the pending question evaluates; true stops
   // the walk there.
   using TriggerVisitor = std::function<bool(const TriggerEvaluation&)>;
@@ -90,7 +86,4 @@ class CSMSJobsDetector : public ISMSJobsDetector {
   // The job's name in the log: that of its message, "Unknown
   // Advert/Package/Program" without one.
   static std::wstring JobNameOf(const std::wstring& message);
-
- private:
-  JobFindings* m_findings = nullptr;
 };

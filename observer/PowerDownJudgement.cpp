@@ -50,3 +50,23 @@ PowerDownJudgement JudgePowerDown(
   }
   return judgement;
 }
+
+const char* PowerDownGroundName(PowerDownGround ground) {
+  switch (ground) {
+    case PowerDownGround::kPortableOnBattery:
+      return "portableOnBattery";
+    case PowerDownGround::kMonitoringOff:
+      return "monitoringOff";
+    case PowerDownGround::kNoClient:
+      return "noClient";
+    case PowerDownGround::kNoDetector:
+      return "noDetector";
+    case PowerDownGround::kJobsRunning:
+      return "jobsRunning";
+    case PowerDownGround::kJobsPending:
+      return "jobsPending";
+    case PowerDownGround::kNothingDue:
+      return "nothingDue";
+  }
+  return "unknown";
+}

@@ -238,6 +238,9 @@ TEST_F(MsiPackageTest, SettingsComeFromTheCommandLineAndStayWithTheMachine) {
       {"uninstall leaves them", L"msiexec /qn /x", L"current", L"", true, false, kGiven},
       {"install without any writes none", L"msiexec /qn /i", L"current", L"", true, true, {}},
       {"uninstall", L"msiexec /qn /x", L"current", L"", true, false, {}},
+      {"report-only mode", L"msiexec /qn /i", L"current", L" VETOMODE=report", true, true, {L"VetoMode=report"}},
+      {"uninstall leaves it", L"msiexec /qn /x", L"current", L"", true, false, {L"VetoMode=report"}},
+      {"an unknown veto mode is refused", L"msiexec /qn /i", L"current", L" VETOMODE=PILOT", false, true, {}},
       {"an unknown logoff action is refused", L"msiexec /qn /i", L"current", L" MONITORJOBS=ON LOGOFFACTION=SOMETIMES", false, false, {}},
       {"a number that is none is refused", L"msiexec /qn /i", L"current", L" RETRYATTEMPTS=two", false, false, {}},
   };
