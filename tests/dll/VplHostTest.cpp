@@ -128,7 +128,7 @@ TEST(VplHost, JsonDocumentCarriesTheDecisionAndTheLog) {
 TEST(VplHost, ErrorsHaveTheirOwnExitCodes) {
   // clang-format off
   const struct { std::wstring arguments; DWORD exitCode; const char* message; } cases[] = {
-      {L"autoshutdown --json", 2, "vplhost: --json applies to query, status, jobs, details and schedule"},
+      {L"autoshutdown --json", 2, "vplhost: --json does not apply to autoshutdown"},
       {L"query --scenario x.json --window soon", 2, "vplhost: --window needs a number of minutes"},
       // 32 bits of unsigned long would take both.
       {L"query --window -1", 2, "vplhost: --window needs a number of minutes from 0 to 2147483647"},

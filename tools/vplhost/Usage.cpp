@@ -1,32 +1,40 @@
 #include "tools/vplhost/Usage.h"
 
-#include <iterator>
-
 #include "tools/vplhost/AutoshutdownConsole.h"
 
 namespace vplhost {
 namespace {
 
-struct CommandUsage {
-  const wchar_t* name;
-  const char* usage;
+struct OptionHelp {
+  Option option;
+  const char* text;
 };
 
-const CommandUsage kCommands[] = {
-    {L"details", "vplhost details [--dll PATH]\n"},
-    {L"query",
-     "vplhost query [--scenario FILE] [--dll PATH] [--monitor TEXT]\n"
-     "              [--window MINUTES] [--verbose] [--json]\n"},
-    {L"status", "vplhost status [--scenario FILE] [--dll PATH] [--json]\n"},
-    {L"jobs",
-     "vplhost jobs [--scenario FILE] [--window MINUTES] [--hours N] "
-     "[--json]\n"},
-    {L"autoshutdown",
-     "vplhost autoshutdown [--scenario FILE] [--dll PATH] [--monitor TEXT]\n"
-     "                     [--window MINUTES] [--verbose]\n"},
-    {L"capture", "vplhost capture --out FILE [--scenario FILE]\n"},
-    {L"schedule",
-     "vplhost schedule [--json] [--at \"YYYY-MM-DD HH:MM\"] TOKEN...\n"},
+const OptionHelp kOptionHelp[] = {
+    {kScenarioOption,
+     "  --scenario FILE   replay FILE (a capture or a sample, UTF-8 or\n"
+     "                    UTF-16 LE with a byte-order mark): its simulated\n"
+     "                    client and settings; without it, this machine\n"},
+    {kDllOption,
+     "  --dll PATH        the plug-in to load; else where its class is\n"
+     "                    registered, else beside vplhost.exe\n"},
+    {kOutOption, "  --out FILE        where to write the scenario (UTF-8)\n"},
+    {kMonitorOption,
+     "  --monitor TEXT    MonitorJobs for the run (\"ON\" turns monitoring "
+     "on)\n"},
+    {kWindowOption,
+     "  --window MINUTES  PendingSMSJobWindowMins for the run, 0 to "
+     "2147483647\n"},
+    {kHoursOption,
+     "  --hours N         how far ahead to list, 1 to 8784 hours (default "
+     "24)\n"},
+    {kAtOption,
+     "  --at \"YYYY-MM-DD HH:MM\"  the local time to compute around (default "
+     "now)\n"},
+    {kVerboseOption, "  --verbose         the plug-in's verbose lines\n"},
+    {kJsonOption,
+     "  --json            one JSON document on standard output, errors "
+     "included\n"},
 };
 
 const char kDetails[] =
@@ -63,29 +71,25 @@ const char kDetails[] =
 
 }  // namespace
 
-bool IsCommand(const std::wstring& command) {
-  for (const CommandUsage& entry : kCommands) {
-    if (command == entry.name) return true;
-  }
-  return false;
-}
-
 void PrintUsage(FILE* stream) {
   fputs("usage: vplhost [path\\to\\VplCMgr.dll]\n", stream);
-  for (const CommandUsage& entry : kCommands)
-    fprintf(stream, "       %s", entry.usage);
+  for (const Command* command : Commands())
+    fprintf(stream, "       %s", command->usage);
   fputs("       vplhost --help | COMMAND --help | --version\n", stream);
   fprintf(stream, kDetails, AutoshutdownConsole::kCommands);
 }
 
-void PrintCommandUsage(const std::wstring& command, FILE* stream) {
-  for (const CommandUsage& entry : kCommands) {
-    if (command == entry.name) {
-      fprintf(stream, "usage: %s", entry.usage);
-      return;
-    }
+void PrintCommandUsage(const Command& command, FILE* stream) {
+  fprintf(stream, "usage: %s", command.usage);
+}
+
+void PrintCommandHelp(const Command& command, FILE* stream) {
+  PrintCommandUsage(command, stream);
+  fprintf(stream, "\n%s", command.help);
+  if (command.options != 0) fputs("\noptions:\n", stream);
+  for (const OptionHelp& entry : kOptionHelp) {
+    if (command.options & entry.option) fputs(entry.text, stream);
   }
-  PrintUsage(stream);
 }
 
 }  // namespace vplhost

@@ -3,14 +3,15 @@
 #pragma once
 
 #include <cstdio>
-#include <string>
+
+#include "tools/vplhost/CommandLine.h"
 
 namespace vplhost {
 
-// Whether `command` is one of vplhost's commands.
-bool IsCommand(const std::wstring& command);
 void PrintUsage(FILE* stream);
-// The usage of one command; the whole list for a word that is none.
-void PrintCommandUsage(const std::wstring& command, FILE* stream);
+// The usage line of one command.
+void PrintCommandUsage(const Command& command, FILE* stream);
+// The usage line, what the command does and each option it takes.
+void PrintCommandHelp(const Command& command, FILE* stream);
 
 }  // namespace vplhost
