@@ -156,6 +156,17 @@ HRESULT AutoshutdownEvent::StartThread() {
             HKEY_LOCAL_MACHINE, autopowerdown_keys::kSettings,
             "PendingSMSJobWindowMins", REG_DWORD, &windowMinutes,
             sizeof(windowMinutes), flags);
+        // The worker's detector follows the windows as the observer does.
+        char maintenanceWindows[autopowerdown_keys::kMaintenanceWindowsBytes] =
+            "OFF";
+        NTarn::RegGetPolicyParameter(
+            HKEY_LOCAL_MACHINE, autopowerdown_keys::kSettings,
+            "MaintenanceWindows", REG_SZ, maintenanceWindows,
+            sizeof(maintenanceWindows), flags);
+        maintenanceWindows[autopowerdown_keys::kMaintenanceWindowsBytes - 1] =
+            '\0';
+        detector->SetMaintenanceWindows(_stricmp(maintenanceWindows, "ON") ==
+                                        0);
         jobStates[autopowerdown_keys::kStateListBytes - 1] = '\0';
         updateStates[autopowerdown_keys::kStateListBytes - 1] = '\0';
         std::wstring wideJobStates = NTarn::AnsiToWide(jobStates);

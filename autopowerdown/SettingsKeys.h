@@ -19,7 +19,8 @@ constexpr char kLastAttemptTime[] = "LastPowerDownAttemptTime";
 // "AllowedShutdownJobStates" and "AllowedShutdownUpdateStates", at each
 // auto-shutdown event:
 constexpr DWORD kStateListBytes = 1040;
-constexpr DWORD kLogoffActionBytes = 20;      // "LogOffAction"
-constexpr DWORD kShutdownMessageBytes = 500;  // "ShutdownMsg"
+constexpr DWORD kLogoffActionBytes = 20;        // "LogOffAction"
+constexpr DWORD kShutdownMessageBytes = 500;    // "ShutdownMsg"
+constexpr DWORD kMaintenanceWindowsBytes = 10;  // "MaintenanceWindows"
 
 }  // namespace autopowerdown_keys

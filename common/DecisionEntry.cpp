@@ -4,7 +4,7 @@
 
 namespace NTarn {
 
-const DecisionTextField kDecisionTextFields[11] = {
+const DecisionTextField kDecisionTextFields[13] = {
     {"FirstTime", &DecisionEntry::firstTime},
     {"LastTime", &DecisionEntry::lastTime},
     {"Question", &DecisionEntry::question},
@@ -16,6 +16,8 @@ const DecisionTextField kDecisionTextFields[11] = {
     {"UpdateID", &DecisionEntry::updateId},
     {"ScheduledMessageID", &DecisionEntry::scheduledMessageId},
     {"NextStart", &DecisionEntry::nextStart},
+    {"WindowItem", &DecisionEntry::windowItem},
+    {"WindowStart", &DecisionEntry::windowStart},
 };
 
 const DecisionNumberField kDecisionNumberFields[3] = {

@@ -26,7 +26,9 @@ struct DecisionEntry {
   std::string ground;    // where the question ended, or the worker's outcome
 
   // The deciding item, where there is one: an execution request, a
-  // software update, or a scheduled job with its next start (ISO 8601 UTC).
+  // software update, a scheduled job with its next start, or the work
+  // waiting for a maintenance window with the window's start (times ISO
+  // 8601 UTC).
   std::string contentId;
   std::string advertId;
   std::string state;
@@ -34,6 +36,8 @@ struct DecisionEntry {
   std::optional<DWORD> updateStatus;
   std::string scheduledMessageId;
   std::string nextStart;
+  std::string windowItem;
+  std::string windowStart;
 
   std::optional<DWORD> pendingWindowMinutes;
 
@@ -56,7 +60,7 @@ struct DecisionNumberField {
   const char* valueName;
   std::optional<DWORD> DecisionEntry::*member;
 };
-extern const DecisionTextField kDecisionTextFields[11];
+extern const DecisionTextField kDecisionTextFields[13];
 extern const DecisionNumberField kDecisionNumberFields[3];
 
 // "2026-12-09T02:15:00Z"; empty for a time that cannot be shown.

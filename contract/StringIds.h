@@ -10,3 +10,5 @@
 #define IDS_CANCELLING_REQUEST 104
 #define IDS_AUTO_POWER_DOWN_REQUEST 105
 #define IDS_INITIATED_AUTO_POWER_DOWN 106
+// The maintenance-window texts begin a string block of their own.
+#define IDS_WORK_WAITS_FOR_WINDOW 112

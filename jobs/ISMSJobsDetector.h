@@ -5,8 +5,11 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "jobs/ServiceWindow.h"
 
 struct JobFindings;
 
@@ -26,6 +29,12 @@ class ISMSJobsDetector {
   virtual bool SMSJobsRunningOrPending() = 0;
   // The client recorded a policy refresh within the last `minutes` minutes.
   virtual bool FoundRecentPolicyRefreshEvent(int minutes) = 0;
+  // Required work that the client holds back until a maintenance window
+  // open now or opening within the pending window; none while the window
+  // rules are off.
+  virtual std::optional<WindowWait> WorkWaitingForWindow() {
+    return std::nullopt;
+  }
 
   DWORD PendingWindowMinutes() const { return m_pendingWindowMinutes; }
   const std::vector<std::wstring>& IgnoredJobStates() const {
@@ -42,6 +51,10 @@ class ISMSJobsDetector {
   // is recorded); it must outlive the questions asked. A detector that
   // records nothing leaves it alone.
   void RecordFindings(JobFindings* findings) { m_findings = findings; }
+  // Whether the questions follow the client's maintenance windows; off, the
+  // default, answers as without them. Init leaves it alone.
+  bool MaintenanceWindows() const { return m_maintenanceWindows; }
+  void SetMaintenanceWindows(bool on) { m_maintenanceWindows = on; }
 
  protected:
   // `refreshScope` is borrowed, never freed: it must outlive the detector.
@@ -52,6 +65,7 @@ class ISMSJobsDetector {
   std::vector<std::wstring> m_ignoredJobStates;
   std::vector<LONG> m_ignoredUpdateStates;
   DWORD m_staleJobHours = 0;
+  bool m_maintenanceWindows = false;
   const wchar_t* m_refreshScope;
   JobFindings* m_findings = nullptr;
 };

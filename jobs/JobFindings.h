@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "jobs/ServiceWindow.h"
+
 // One execution request in a running state, whether its State is one the
 // settings ignore, and whether it was received longer ago than the stale
 // limit allows.
@@ -27,6 +29,8 @@ struct UpdateFinding {
   std::wstring updateId;
   LONG status = 0;
   bool ignored = false;
+  // The documented state the ClientSDK lists it with, when that judged it.
+  std::optional<LONG> evaluationState;
 };
 
 // Why an advertisement's job is left out of the pending question.
@@ -68,4 +72,8 @@ struct JobFindings {
   // the order WMI returned them; it stops at the first due job.
   __time64_t now = 0;
   std::vector<ScheduledMessageEvaluation> messages;
+  // The maintenance-window occurrences the window rules read, and the work
+  // found waiting for one of them.
+  std::vector<ServiceWindow> windows;
+  std::optional<WindowWait> windowWait;
 };

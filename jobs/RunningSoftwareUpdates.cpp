@@ -1,5 +1,7 @@
 // Whether the software-updates deployment agent is installing an update: a
-// targeted update whose UpdateStatus the settings do not ignore.
+// targeted update whose UpdateStatus the settings do not ignore. With the
+// maintenance-window rules on, an update the ClientSDK lists is judged by its
+// documented EvaluationState instead.
 #include "jobs/SMSJobsDetector.h"
 
 #include <wbemcli.h>
@@ -7,12 +9,16 @@
 
 #include <algorithm>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "common/Logging.h"
 #include "common/wmi/WbemConnection.h"
 #include "common/wmi/WbemErrors.h"
 #include "common/wmi/WbemProperty.h"
 #include "common/wmi/WbemResults.h"
+#include "jobs/ClientSdkReads.h"
+#include "jobs/UpdateStateNames.h"
 
 using NTarn::IsDebugFlagSet;
 using NTarn::LogMessage;
@@ -28,7 +34,28 @@ constexpr wchar_t kTargetedUpdatesQuery[] =
     L"SELECT UpdateId, UpdateStatus FROM CCM_TargetedUpdateEx1 WHERE "
     L"(UpdateState <> 2)";
 
+const SdkUpdate* FindSdkUpdate(const std::vector<SdkUpdate>& updates,
+                               const std::wstring& updateId) {
+  for (const SdkUpdate& update : updates) {
+    if (_wcsicmp(update.updateId.c_str(), updateId.c_str()) == 0)
+      return &update;
+  }
+  return nullptr;
+}
+
 }  // namespace
+
+// The settings name states by the deployment agent's names; a ClientSDK state
+// of the same name ("Installing", "Verifying" ...) is ignored likewise.
+bool CSMSJobsDetector::IsSdkUpdateStateIgnored(LONG evaluationState) const {
+  const wchar_t* name = SdkUpdateStateName(evaluationState);
+  if (!name) return false;
+  for (const LONG state : m_ignoredUpdateStates) {
+    const wchar_t* ignored = UpdateStateName(state);
+    if (ignored && _wcsicmp(ignored, name) == 0) return true;
+  }
+  return false;
+}
 
 bool CSMSJobsDetector::IsUpdateStateIgnored(LONG state) const {
   return std::find(m_ignoredUpdateStates.begin(), m_ignoredUpdateStates.end(),
@@ -38,6 +65,19 @@ bool CSMSJobsDetector::IsUpdateStateIgnored(LONG state) const {
 bool CSMSJobsDetector::SMSSoftwareUpdatesAreRunning() {
   const bool verbose = IsDebugFlagSet(debug_flags::kVerbose);
   NTarn::CWbemConnection connection;
+  std::vector<SdkUpdate> sdkUpdates;
+  bool sdkRead = false;
+  if (m_maintenanceWindows) {
+    const HRESULT sdk = ReadSdkUpdates(connection, sdkUpdates);
+    sdkRead = SUCCEEDED(sdk);
+    if (!sdkRead) {
+      LogMessage(
+          "%T: CSMSJobsDetector::SMSSoftwareUpdatesAreRunning: "
+          "CCM_SoftwareUpdate not read: %s; updates are judged by their "
+          "UpdateStatus\n",
+          ClientSdkFailureText(sdk).c_str());
+    }
+  }
   NTarn::CWbemResults updates;
   const HRESULT hr = connection.ExecQuery(kDeploymentAgentNamespace,
                                           kTargetedUpdatesQuery, updates);
@@ -73,12 +113,26 @@ bool CSMSJobsDetector::SMSSoftwareUpdatesAreRunning() {
       continue;
     }
 
-    const bool ignored = IsUpdateStateIgnored(*status);
+    const SdkUpdate* sdk =
+        sdkRead ? FindSdkUpdate(sdkUpdates, updateId.Text()) : nullptr;
+    const bool ignored = sdk ? !IsSdkUpdateBusy(sdk->evaluationState) ||
+                                   IsSdkUpdateStateIgnored(sdk->evaluationState)
+                             : IsUpdateStateIgnored(*status);
     if (!ignored) running = true;
     if (m_findings) {
-      m_findings->updates.push_back({updateId.Text(), *status, ignored});
+      m_findings->updates.push_back(
+          {updateId.Text(), *status, ignored, std::nullopt});
+      if (sdk)
+        m_findings->updates.back().evaluationState = sdk->evaluationState;
     }
-    if (verbose) {
+    if (sdk && verbose) {
+      LogMessage(ignored ? "%T: Ignoring running SCCM software update \"%s\" "
+                           "(EvaluationState=%d)\n"
+                         : "%T: Found running SCCM software update \"%s\" "
+                           "(EvaluationState=%d)\n",
+                 updateId.AnsiText().c_str(),
+                 static_cast<int>(sdk->evaluationState));
+    } else if (verbose) {
       LogMessage(ignored ? "%T: Ignoring running SCCM software update \"%s\" "
                            "(UpdateStatus=%d)\n"
                          : "%T: Found running SCCM software update \"%s\" "

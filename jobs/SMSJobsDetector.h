@@ -7,11 +7,13 @@
 
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "jobs/ISMSJobsDetector.h"
 #include "jobs/JobFindings.h"
+#include "jobs/ServiceWindowSet.h"
 
 struct IWbemClassObject;
 
@@ -33,10 +35,13 @@ class CSMSJobsDetector : public ISMSJobsDetector {
   bool SMSPendingJobsFound() override;
   bool SMSJobsRunningOrPending() override;
   bool FoundRecentPolicyRefreshEvent(int minutes) override;
+  std::optional<WindowWait> WorkWaitingForWindow() override;
 
   bool SMSDeploymentsAreRunning();
   bool SMSSoftwareUpdatesAreRunning();
   bool IsUpdateStateIgnored(LONG state) const;
+  // Whether the settings ignore a ClientSDK EvaluationState, by its name.
+  bool IsSdkUpdateStateIgnored(LONG evaluationState) const;
   // Whether the advertisement of `jobId` (its text before the first '-') is
   // disabled or expired, asked through the caller's connection.
   bool SMSJobDisabledOrExpired(const wchar_t* jobId,
@@ -86,4 +91,10 @@ class CSMSJobsDetector : public ISMSJobsDetector {
   // The job's name in the log: that of its message, "Unknown
   // Advert/Package/Program" without one.
   static std::wstring JobNameOf(const std::wstring& message);
+
+  // The machine's window occurrences and the update setting that decides
+  // which of them hold updates back, read through `connection`; none, with
+  // a line saying so, when either cannot be read.
+  std::optional<ServiceWindowSet> ReadWindowSet(
+      NTarn::CWbemConnection& connection);
 };

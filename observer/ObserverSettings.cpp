@@ -30,6 +30,8 @@ void ObserverSettings::Load(DWORD hostFlags) {
   ReadPolicyText("AllowedShutdownUpdateStates", m_allowedUpdateStates, "",
                  hostFlags | reg_flags::kReadOnly | reg_flags::kTraceChanged);
   ReadStaleJobHours(hostFlags);
+  // Like the monitoring switch: created as "OFF" when missing.
+  ReadPolicyText("MaintenanceWindows", m_maintenanceWindows, "OFF", hostFlags);
 }
 
 void ObserverSettings::ReloadStateLists() {
@@ -44,6 +46,10 @@ void ObserverSettings::ReloadStateLists() {
 bool ObserverSettings::MonitoringOn() const {
   // The whole text: "on " with a blank is not "ON".
   return _stricmp(m_monitorJobs.text, "ON") == 0;
+}
+
+bool ObserverSettings::MaintenanceWindowsOn() const {
+  return _stricmp(m_maintenanceWindows.text, "ON") == 0;
 }
 
 void ObserverSettings::CopyStateListsFrom(const ObserverSettings& other) {

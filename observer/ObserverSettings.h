@@ -1,6 +1,7 @@
 // The observer's settings: the monitoring switch, the pending-job window, the
-// two lists of states that do not hold a power-down up and the age at which a
-// running deployment no longer does. A plain value:
+// two lists of states that do not hold a power-down up, the age at which a
+// running deployment no longer does, and the switch of the maintenance-window
+// rules. A plain value:
 // the observer keeps one under its lock and each operation works on a copy.
 #pragma once
 
@@ -9,7 +10,8 @@
 class ObserverSettings {
  public:
   // What LoadSettings reads, in this order, with the host's flags: the
-  // switch, the window, the debug word, both lists and the stale-job hours.
+  // switch, the window, the debug word, both lists, the stale-job hours and
+  // the window rules' switch.
   void Load(DWORD hostFlags);
   // What each power-down question reads again: the debug word, both lists,
   // the lists written back to the normal key when missing there, and the
@@ -18,6 +20,10 @@ class ObserverSettings {
 
   // Monitoring is on when the switch is "ON", ignoring case.
   bool MonitoringOn() const;
+  // The maintenance-window rules apply when "MaintenanceWindows" is "ON",
+  // ignoring case.
+  bool MaintenanceWindowsOn() const;
+  const char* MaintenanceWindows() const { return m_maintenanceWindows.text; }
 
   const char* MonitorJobs() const { return m_monitorJobs.text; }
   DWORD PendingWindowMinutes() const { return m_pendingWindowMinutes; }
@@ -60,4 +66,5 @@ class ObserverSettings {
   PolicyText<kStateListBytes> m_allowedJobStates{"", false};
   PolicyText<kStateListBytes> m_allowedUpdateStates{"", false};
   DWORD m_staleJobHours = 0;
+  PolicyText<kMonitorJobsBytes> m_maintenanceWindows{"OFF", false};
 };

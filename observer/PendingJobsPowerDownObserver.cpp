@@ -11,6 +11,7 @@
 #include "common/ScopedBstr.h"
 #include "jobs/Clock.h"
 #include "jobs/JobFindings.h"
+#include "jobs/DateTime.h"
 #include "jobs/SMSJobsDetector.h"
 #include "observer/ConfigMgrClientPresence.h"
 #include "observer/PowerDownJudgement.h"
@@ -30,6 +31,8 @@ constexpr HRESULT kNullArgument = HRESULT_FROM_WIN32(ERROR_INVALID_ADDRESS);
 
 constexpr int kStringCapacity = 100;
 constexpr int kPendingReasonCapacity = 120;
+// The start of the window a waiting job keeps the machine on for, local time.
+constexpr wchar_t kWindowStartPattern[] = L"%Y-%m-%d %H:%M";
 
 // A new BSTR of string resource `id`; null when it does not load (or the
 // allocation fails).
@@ -137,6 +140,19 @@ void PendingJobsPowerDownObserver::Answer(const PowerDownJudgement& judgement,
       wchar_t text[kPendingReasonCapacity];
       _snwprintf_s(text, kPendingReasonCapacity, _TRUNCATE, format,
                    static_cast<int>(judgement.windowMinutes));
+      reason.Reset(::SysAllocString(text));
+    }
+    response = PowerDownResponse_Objection;
+  }
+  if (judgement.ground == PowerDownGround::kWorkWaitsForWindow) {
+    wchar_t format[kStringCapacity];
+    if (LoadStringResource(IDS_WORK_WAITS_FOR_WINDOW, format,
+                           kStringCapacity) != 0) {
+      const std::wstring start = FormatLocalTime(
+          judgement.windowWait->window.start, kWindowStartPattern);
+      wchar_t text[kPendingReasonCapacity];
+      _snwprintf_s(text, kPendingReasonCapacity, _TRUNCATE, format,
+                   start.c_str());
       reason.Reset(::SysAllocString(text));
     }
     response = PowerDownResponse_Objection;

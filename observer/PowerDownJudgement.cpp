@@ -41,10 +41,13 @@ PowerDownJudgement JudgePowerDown(
     return judgement;
   }
   detector->SetStaleJobHours(settings.StaleJobHours());
+  detector->SetMaintenanceWindows(settings.MaintenanceWindowsOn());
   if (detector->SMSJobsAreRunning()) {
     judgement.ground = PowerDownGround::kJobsRunning;
   } else if (detector->SMSPendingJobsFound()) {
     judgement.ground = PowerDownGround::kJobsPending;
+  } else if ((judgement.windowWait = detector->WorkWaitingForWindow())) {
+    judgement.ground = PowerDownGround::kWorkWaitsForWindow;
   } else {
     judgement.ground = PowerDownGround::kNothingDue;
   }
@@ -65,6 +68,8 @@ const char* PowerDownGroundName(PowerDownGround ground) {
       return "jobsRunning";
     case PowerDownGround::kJobsPending:
       return "jobsPending";
+    case PowerDownGround::kWorkWaitsForWindow:
+      return "workWaitsForWindow";
     case PowerDownGround::kNothingDue:
       return "nothingDue";
   }

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "jobs/ISMSJobsDetector.h"
 #include "observer/ObserverSettings.h"
@@ -18,6 +19,7 @@ enum class PowerDownGround {
   kNoDetector,  // the detector could not be made
   kJobsRunning,
   kJobsPending,
+  kWorkWaitsForWindow,  // held on for the maintenance window it waits for
   kNothingDue,
 };
 
@@ -31,10 +33,13 @@ struct PowerDownJudgement {
   bool onAcWithBattery = true;
   // The window the pending question was asked with, in minutes.
   DWORD windowMinutes = 0;
+  // What the maintenance-window rule found waiting, on that ground.
+  std::optional<WindowWait> windowWait;
 
   bool Objects() const {
     return ground == PowerDownGround::kJobsRunning ||
-           ground == PowerDownGround::kJobsPending;
+           ground == PowerDownGround::kJobsPending ||
+           ground == PowerDownGround::kWorkWaitsForWindow;
   }
   // Whether the question got as far as re-reading the state lists.
   bool AskedTheClient() const { return ground >= PowerDownGround::kNoDetector; }

@@ -30,6 +30,14 @@ void AddDueItem(const JobFindings& findings, NTarn::DecisionEntry& entry) {
   }
 }
 
+// The work that waits and the window that lets it run.
+void AddWindowItem(const PowerDownJudgement& judgement,
+                   NTarn::DecisionEntry& entry) {
+  if (!judgement.windowWait) return;
+  entry.windowItem = NTarn::WideToAnsi(judgement.windowWait->item.c_str());
+  entry.windowStart = NTarn::IsoUtcTime(judgement.windowWait->window.start);
+}
+
 }  // namespace
 
 NTarn::DecisionEntry PowerDownQuestionEntry(const PowerDownJudgement& judgement,
@@ -45,5 +53,7 @@ NTarn::DecisionEntry PowerDownQuestionEntry(const PowerDownJudgement& judgement,
     AddRunningItem(findings, entry);
   if (judgement.ground == PowerDownGround::kJobsPending)
     AddDueItem(findings, entry);
+  if (judgement.ground == PowerDownGround::kWorkWaitsForWindow)
+    AddWindowItem(judgement, entry);
   return entry;
 }

@@ -220,19 +220,19 @@ TEST_F(MsiPackageTest, InstallUpgradeRefusedDowngradeAndUninstall) {
 // writes none, and one given a value the plug-in does not take is refused.
 TEST_F(MsiPackageTest, SettingsComeFromTheCommandLineAndStayWithTheMachine) {
   ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Tarn");
-  const std::vector<std::wstring> kGiven = {L"LogOffAction=passive",
-                                            L"MonitorJobs=ON",
-                                            L"PendingSMSJobWindowMins=#30",
-                                            L"RetryAttempts=#2",
-                                            L"RetryInterval=#0",
-                                            L"StaleJobHours=#48"};
+  const std::vector<std::wstring> kGiven = {
+      L"LogOffAction=passive", L"MaintenanceWindows=on",
+      L"MonitorJobs=ON",       L"PendingSMSJobWindowMins=#30",
+      L"RetryAttempts=#2",     L"RetryInterval=#0",
+      L"StaleJobHours=#48"};
   // `command` is followed by the quoted StepFile, then `properties`;
   // `clearFirst` removes the settings key before the step.
   // clang-format off
   const struct { const char* what; const wchar_t* command; const wchar_t* file; const wchar_t* properties;
                  bool succeeds; bool clearFirst; std::vector<std::wstring> settings; } kSteps[] = {
       {"older build with every setting", L"msiexec /qn /i", L"older",
-       L" MONITORJOBS=ON PENDINGJOBWINDOW=30 LOGOFFACTION=passive RETRYATTEMPTS=2 RETRYINTERVAL=0 STALEJOBHOURS=48",
+       L" MONITORJOBS=ON PENDINGJOBWINDOW=30 LOGOFFACTION=passive RETRYATTEMPTS=2 RETRYINTERVAL=0 STALEJOBHOURS=48"
+       L" MAINTENANCEWINDOWS=on",
        true, false, kGiven},
       {"upgrade without them keeps them", L"msiexec /qn /i", L"current", L"", true, false, kGiven},
       {"uninstall leaves them", L"msiexec /qn /x", L"current", L"", true, false, kGiven},
@@ -242,6 +242,7 @@ TEST_F(MsiPackageTest, SettingsComeFromTheCommandLineAndStayWithTheMachine) {
       {"uninstall leaves it", L"msiexec /qn /x", L"current", L"", true, false, {L"VetoMode=report"}},
       {"an unknown veto mode is refused", L"msiexec /qn /i", L"current", L" VETOMODE=PILOT", false, true, {}},
       {"an unknown logoff action is refused", L"msiexec /qn /i", L"current", L" MONITORJOBS=ON LOGOFFACTION=SOMETIMES", false, false, {}},
+      {"a window switch that is neither is refused", L"msiexec /qn /i", L"current", L" MAINTENANCEWINDOWS=YES", false, false, {}},
       {"a number that is none is refused", L"msiexec /qn /i", L"current", L" RETRYATTEMPTS=two", false, false, {}},
   };
   // clang-format on

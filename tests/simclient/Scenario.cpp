@@ -172,8 +172,21 @@ class Parser {
     static const std::regex kIso(
         R"((\d{4})-(\d{2})-(\d{2})T(\d{2}):(\d{2}):(\d{2})(?:\.(\d+))?(Z|[+-]\d{2}:\d{2})?)");
     static const std::regex kMsDate(R"(/Date\((-?\d+)\)/)");
+    static const std::regex kFromNow(R"(now([+-]\d{1,6}))");
     std::smatch match;
     if (std::regex_match(text, kCim)) return text;
+    if (std::regex_match(text, match, kFromNow)) {
+      // Minutes from the moment the scenario is read, in local clock digits
+      // as the client writes its times: a sample that stays as far ahead.
+      const __time64_t at = _time64(nullptr) + 60LL * std::stoi(match[1].str());
+      tm local{};
+      if (_localtime64_s(&local, &at) != 0) Fail(where, "date out of range");
+      char buffer[40];
+      snprintf(buffer, sizeof(buffer), "%04d%02d%02d%02d%02d%02d.000000+000",
+               local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+               local.tm_hour, local.tm_min, local.tm_sec);
+      return buffer;
+    }
     if (std::regex_match(text, match, kIso)) {
       std::string fraction = match[7].str();
       fraction = (fraction + "000000").substr(0, 6);
@@ -209,7 +222,8 @@ class Parser {
       return buffer;
     }
     Fail(where, "\"" + text +
-                    "\" is not a date (CIM_DATETIME, ISO 8601 or /Date(ms)/)");
+                    "\" is not a date (CIM_DATETIME, ISO 8601, /Date(ms)/ "
+                    "or now+MINUTES)");
   }
 
   std::string m_source;

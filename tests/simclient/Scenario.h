@@ -20,8 +20,9 @@
 // class hierarchy with the same key values are an error. A namespace or class
 // the plug-in never reads draws a warning. Values take their CIM type from the
 // built-in schema, else from the JSON value; {"cimType": "uint16[]", "value":
-// [...]} gives any type explicitly. Dates may be CIM_DATETIME text, ISO 8601 or
-// "/Date(ms)/".
+// [...]} gives any type explicitly. Dates may be CIM_DATETIME text, ISO 8601,
+// "/Date(ms)/", or "now+MINUTES" / "now-MINUTES": that far from when the
+// scenario is read, in local clock digits (a sample that stays current).
 //
 // "registry" holds values below HKEY_LOCAL_MACHINE by key, "policy" the
 // plug-in's policy values; a text is REG_SZ, a number REG_DWORD. The WMI

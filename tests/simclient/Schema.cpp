@@ -24,6 +24,7 @@ struct ClassEntry {
 
 constexpr wchar_t kSoftMgmtAgent[] = L"root\\ccm\\softmgmtagent";
 constexpr wchar_t kActualConfig[] = L"root\\ccm\\policy\\machine\\actualconfig";
+constexpr wchar_t kClientSdk[] = L"root\\ccm\\clientsdk";
 
 constexpr PropertyEntry kClient[] = {
     {L"ClientId", CIM_STRING},
@@ -59,6 +60,7 @@ constexpr PropertyEntry kSoftwareDistribution[] = {
     {L"PKG_PackageID", CIM_STRING},
     {L"PRG_ProgramID", CIM_STRING},
     {L"PRG_PRF_Disabled", CIM_BOOLEAN},
+    {L"PRG_Requirements", CIM_STRING},
 };
 
 constexpr PropertyEntry kTaskSequence[] = {
@@ -70,6 +72,37 @@ constexpr PropertyEntry kScheduledMessage[] = {
     {L"TargetEndpoint", CIM_STRING},
     {L"TriggerMessage", CIM_STRING},
     {L"Triggers", CIM_STRING | CIM_FLAG_ARRAY},
+};
+
+constexpr PropertyEntry kServiceWindow[] = {
+    {L"ID", CIM_STRING},        {L"StartTime", CIM_DATETIME},
+    {L"EndTime", CIM_DATETIME}, {L"Duration", CIM_UINT32},
+    {L"Type", CIM_UINT32},
+};
+
+constexpr PropertyEntry kSdkSoftwareUpdate[] = {
+    {L"UpdateID", CIM_STRING},
+    {L"ArticleID", CIM_STRING},
+    {L"Name", CIM_STRING},
+    {L"ComplianceState", CIM_UINT32},
+    {L"EvaluationState", CIM_UINT32},
+    {L"Deadline", CIM_DATETIME},
+    {L"OverrideServiceWindows", CIM_BOOLEAN},
+};
+
+constexpr PropertyEntry kSdkApplication[] = {
+    {L"Id", CIM_STRING},
+    {L"Revision", CIM_STRING},
+    {L"IsMachineTarget", CIM_BOOLEAN},
+    {L"Name", CIM_STRING},
+    {L"EvaluationState", CIM_UINT32},
+    {L"Deadline", CIM_DATETIME},
+    {L"OverrideServiceWindow", CIM_BOOLEAN},
+};
+
+constexpr PropertyEntry kUpdatesClientConfig[] = {
+    {L"SiteSettingsKey", CIM_UINT32},
+    {L"ServiceWindowManagement", CIM_BOOLEAN},
 };
 
 constexpr PropertyEntry kSystemEnclosure[] = {
@@ -107,6 +140,13 @@ constexpr ClassEntry kClasses[] = {
               kActualConfig),
     VPL_CLASS(L"CCM_Scheduler_ScheduledMessage", kScheduledMessage, nullptr,
               kActualConfig, L"ScheduledMessageID"),
+    VPL_CLASS(L"CCM_ServiceWindow", kServiceWindow, nullptr, kClientSdk, L"ID"),
+    VPL_CLASS(L"CCM_SoftwareUpdate", kSdkSoftwareUpdate, nullptr, kClientSdk,
+              L"UpdateID"),
+    VPL_CLASS(L"CCM_Application", kSdkApplication, nullptr, kClientSdk, L"Id",
+              L"Revision", L"IsMachineTarget"),
+    VPL_CLASS(L"CCM_SoftwareUpdatesClientConfig", kUpdatesClientConfig, nullptr,
+              kActualConfig, L"SiteSettingsKey"),
     VPL_CLASS(L"Win32_SystemEnclosure", kSystemEnclosure, nullptr,
               L"root\\cimv2", L"Tag"),
 };

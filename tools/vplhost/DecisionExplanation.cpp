@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 
+#include "jobs/ClientSdkReads.h"
 #include "jobs/JobFindings.h"
 #include "jobs/SMSJobsDetector.h"
 #include "jobs/UpdateStateNames.h"
@@ -90,8 +91,14 @@ void ExplainRunning(const JobFindings& findings, ReasonList& reasons) {
   }
   for (const UpdateFinding& update : findings.updates) {
     const wchar_t* name = UpdateStateName(update.status);
-    const std::string status = (name ? Narrow(name) : std::string("unknown")) +
-                               " (" + std::to_string(update.status) + ")";
+    std::string status = (name ? Narrow(name) : std::string("unknown")) + " (" +
+                         std::to_string(update.status) + ")";
+    if (update.evaluationState) {
+      const wchar_t* sdkName = SdkUpdateStateName(*update.evaluationState);
+      status += ", judged by its ClientSDK EvaluationState " +
+                (sdkName ? Narrow(sdkName) : std::string("unknown")) + " (" +
+                std::to_string(*update.evaluationState) + ")";
+    }
     const std::string what =
         "UpdateId " + Narrow(update.updateId) + ", status " + status;
     reasons.Add(
@@ -103,6 +110,9 @@ void ExplainRunning(const JobFindings& findings, ReasonList& reasons) {
          {"updateId", Narrow(update.updateId)},
          {"status", update.status},
          {"statusName", name ? ordered_json(Narrow(name)) : ordered_json()},
+         {"evaluationState", update.evaluationState
+                                 ? ordered_json(*update.evaluationState)
+                                 : ordered_json()},
          {"ignored", update.ignored}});
   }
 }
@@ -182,6 +192,55 @@ void ExplainPending(const PowerDownJudgement& judgement,
               std::move(object));
 }
 
+ordered_json WindowObject(const ServiceWindow& window) {
+  return {{"id", Narrow(window.id)},
+          {"type", window.type},
+          {"typeName", Narrow(ServiceWindowTypeName(window.type))},
+          {"start", IsoLocalTime(window.start)},
+          {"durationSeconds", window.durationSeconds},
+          {"placeholder", window.IsPlaceholder()}};
+}
+
+std::string WindowText(const ServiceWindow& window) {
+  if (window.IsPlaceholder())
+    return "the client's placeholder " + Narrow(window.id) +
+           " (Duration 0): no window";
+  return Narrow(ServiceWindowTypeName(window.type)) + " window (type " +
+         std::to_string(window.type) + ") " + Narrow(window.id) + " from " +
+         IsoLocalTime(window.start) + " for " +
+         std::to_string(window.durationSeconds / 60) + " minutes";
+}
+
+// The maintenance-window rules: the switch, the windows read, and the work
+// found waiting for one.
+void ExplainWindows(const PowerDownJudgement& judgement,
+                    const ObserverSettings& settings,
+                    const JobFindings& findings, const std::string& source,
+                    ReasonList& reasons) {
+  // Off, no rule applied: the explanation is the one without them.
+  if (!settings.MaintenanceWindowsOn()) return;
+  reasons.Add("maintenance windows followed: MaintenanceWindows \"" +
+                  std::string(settings.MaintenanceWindows()) + "\" (" + source +
+                  ")",
+              {{"kind", "maintenanceWindows"},
+               {"value", settings.MaintenanceWindows()},
+               {"source", source}});
+  for (const ServiceWindow& window : findings.windows) {
+    ordered_json object = WindowObject(window);
+    object["kind"] = "window";
+    reasons.Add(WindowText(window), std::move(object));
+  }
+  if (judgement.ground != PowerDownGround::kWorkWaitsForWindow) return;
+  const WindowWait& wait = *judgement.windowWait;
+  reasons.Add(Narrow(WindowWorkName(wait.work)) + " \"" + Narrow(wait.item) +
+                  "\" waits for the " + WindowText(wait.window) +
+                  ": held on for it",
+              {{"kind", "waitsForWindow"},
+               {"work", Narrow(WindowWorkName(wait.work))},
+               {"item", Narrow(wait.item)},
+               {"window", WindowObject(wait.window)}});
+}
+
 }  // namespace
 
 const char* DecisionExplanation::GroundName(PowerDownGround ground) {
@@ -215,7 +274,9 @@ DecisionExplanation DecisionExplanation::Explain(
                SourceOf(sources, "AllowedShutdownJobStates"))},
       {"AllowedShutdownUpdateStates",
        Setting(settings.AllowedUpdateStates(),
-               SourceOf(sources, "AllowedShutdownUpdateStates"))}};
+               SourceOf(sources, "AllowedShutdownUpdateStates"))},
+      {"MaintenanceWindows", Setting(settings.MaintenanceWindows(),
+                                     SourceOf(sources, "MaintenanceWindows"))}};
 
   ReasonList reasons(explanation.m_reasons);
   ExplainPower(judgement, reasons);
@@ -233,6 +294,9 @@ DecisionExplanation DecisionExplanation::Explain(
   ExplainRunning(findings, reasons);
   if (judgement.ground == PowerDownGround::kJobsRunning) return explanation;
   ExplainPending(judgement, findings, windowSource, reasons);
+  if (judgement.ground == PowerDownGround::kJobsPending) return explanation;
+  ExplainWindows(judgement, settings, findings,
+                 SourceOf(sources, "MaintenanceWindows"), reasons);
   return explanation;
 }
 

@@ -12,7 +12,9 @@
 #include "jobs/AutomationDate.h"
 #include "jobs/DateTime.h"
 #include "jobs/MonthlyRecurrence.h"
+#include "jobs/SMSJobsDetector.h"
 #include "jobs/Schedule.h"
+#include "tests/simclient/SimulatedClient.h"
 #include "tests/support/PinnedClock.h"
 #include "tests/unit/jobs/PlainMonthlyWalk.h"
 #include "tests/unit/jobs/TimeZones.h"
@@ -239,6 +241,44 @@ TEST_F(NewYorkZone, SecondTuesdayOfMarchKeepsTheClockTime) {
       {"utc", utc, Local(2012, 3, 1, 0), L"13/03/2012 10:00:00", L"14/02/2012 10:00:00"},
   });
   // clang-format on
+}
+
+// A maintenance window's start is the client's local clock digits: an update
+// waiting for it is held for the real time until then, which a change of the
+// clocks makes longer or shorter than the digits say.
+TEST_F(LondonZone, WindowOpeningAcrossAClockChange) {
+  // clang-format off
+  const struct { const char* name; __time64_t now; const char* start; DWORD window; bool waits; } rows[] = {
+      // 00:30 GMT to 02:20 BST is 50 minutes, not the 110 of the digits.
+      {"spring", Local(2026, 3, 29, 0, 30), "20260329022000", 60, true},
+      {"spring, shorter window", Local(2026, 3, 29, 0, 30), "20260329022000", 40, false},
+      // 00:50 BST to 02:10 GMT is 140 minutes, not the 80 of the digits.
+      {"autumn", Local(2026, 10, 25, 0, 50), "20261025021000", 90, false},
+      {"autumn, longer window", Local(2026, 10, 25, 0, 50), "20261025021000", 140, true},
+  };
+  // clang-format on
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    PinnedClock clock(row.now);
+    vpltest::SimulatedClient sim(
+        std::string(
+            R"({"namespaces": {"root\\ccm\\ClientSDK": {"CCM_ServiceWindow": [{"ID": "W", "Type": 4,
+        "StartTime": ")") +
+        row.start +
+        R"(.000000+000", "Duration": 3600}], "CCM_SoftwareUpdate": [{"UpdateID": "U",
+        "EvaluationState": 14}], "CCM_Application": []}, "root\\ccm\\Policy\\Machine\\ActualConfig": {
+        "CCM_SoftwareUpdatesClientConfig": []}}})");
+    CSMSJobsDetector detector(L"", row.window, nullptr, nullptr);
+    detector.SetMaintenanceWindows(true);
+    const std::optional<WindowWait> wait = detector.WorkWaitingForWindow();
+    EXPECT_EQ(wait.has_value(), row.waits);
+    const std::string start(row.start);
+    if (wait) {
+      EXPECT_EQ(FormatLocalTime(wait->window.start, L"%Y%m%d%H%M%S"),
+                std::wstring(start.begin(), start.end()));
+    }
+  }
+  EXPECT_EQ(vpltest::SimulatedClient::LiveObjects(), 0);
 }
 
 }  // namespace

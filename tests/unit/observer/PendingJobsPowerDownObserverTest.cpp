@@ -8,8 +8,11 @@
 #include "common/HResultException.h"
 #include "common/Logging.h"
 #include "common/ScopedBstr.h"
+#include "jobs/AutomationDate.h"
+#include "jobs/DateTime.h"
 #include "tests/support/DebugFlagsScope.h"
 #include "tests/support/HostDoubles.h"
+#include "tests/support/PinnedClock.h"
 #include "tests/support/ScratchLocalMachine.h"
 #include "tests/support/SimClientFixture.h"
 #include "tests/support/SystemCapabilitiesScope.h"
@@ -33,6 +36,59 @@ std::string Client(const std::string& ccm, const std::string& requests) {
 const std::string kRequest = R"({"ContentID": "C", "AdvertID": "A",
     "State": "Running", "RunningState": "Running"})";
 const std::string kRunning = Client(R"("CCM_Client": {})", kRequest);
+
+// 22:00 local time: the evening before the night's windows.
+__time64_t Evening() {
+  return MakeLocalTime(2026, 3, 10, 22, 0, 0, kDstAutomatic);
+}
+// A ClientSDK time `minutes` from the evening, in the client's local digits.
+std::string SdkTime(int minutes) {
+  const std::wstring digits =
+      CAutomationDate(Evening() + 60 * minutes).Format(L"%Y%m%d%H%M%S");
+  return "\"" + std::string(digits.begin(), digits.end()) + ".000000+000\"";
+}
+// A window occurrence of `type` opening `minutes` from the evening.
+std::string Window(int type, int minutes, int seconds = 7200) {
+  return R"({"ID": "{W)" + std::to_string(type) + std::to_string(minutes) +
+         R"(}", "Type": )" + std::to_string(type) + R"(, "StartTime": )" +
+         SdkTime(minutes) + R"(, "EndTime": )" +
+         SdkTime(minutes + seconds / 60) + R"(, "Duration": )" +
+         std::to_string(seconds) + "}";
+}
+// The client's "no window" placeholder.
+const std::string kPlaceholder = R"({"ID": "{P}", "Type": 1, "Duration": 0,
+    "StartTime": "20380119031407.000000+000", "EndTime": "20380119031407.000000+000"})";
+// A client with `windows`, ClientSDK updates and applications, the update
+// setting, and targeted updates.
+std::string WindowClient(const std::string& windows, const std::string& sdk,
+                         const std::string& apps = "", bool fallback = false,
+                         const std::string& targeted = "") {
+  return R"({"namespaces": {"root\\ccm": {"CCM_Client": {}},
+      "root\\ccm\\ClientSDK": {"CCM_ServiceWindow": [)" +
+         windows + R"(], "CCM_SoftwareUpdate": [)" + sdk +
+         R"(], "CCM_Application": [)" + apps +
+         R"(]}, "root\\ccm\\Policy\\Machine\\ActualConfig": {
+      "CCM_SoftwareUpdatesClientConfig": [{"ServiceWindowManagement": )" +
+         (fallback ? "true" : "false") +
+         R"(}]}, "root\\ccm\\SoftwareUpdates\\DeploymentAgent": {
+      "CCM_TargetedUpdateEx1": [)" +
+         targeted + "]}}}";
+}
+std::string SdkUpdate(int state, const char* id = "U1") {
+  return R"({"UpdateID": ")" + std::string(id) + R"(", "EvaluationState": )" +
+         std::to_string(state) + "}";
+}
+std::string Targeted(int status) {
+  return R"({"UpdateId": "U1", "UpdateState": 0, "UpdateStatus": )" +
+         std::to_string(status) + "}";
+}
+const std::string kWaitingApp =
+    R"({"Id": "ScopeId_1/Application_2", "Name": "Viewer", "EvaluationState": 8})";
+std::string WaitsFor(const char* start) {
+  return std::string(
+             "3 SMS\\CMgr jobs waiting for the maintenance window at ") +
+         start;
+}
 
 // What the scripted detector answers, and a trace of its life and questions.
 struct {
@@ -157,6 +213,64 @@ TEST_F(PendingJobsObserverTest, ScriptedDetection) {
               test.raise);
     Release();
   }
+}
+
+// Maintenance windows, through the simulated client: the answer with the
+// rules on, and (`off`) with them off, a 30-minute window and the clock at
+// 22:00.
+TEST_F(PendingJobsObserverTest, MaintenanceWindows) {
+  const std::string kWaits = SdkUpdate(14);
+  // clang-format off
+  const struct { const char* name; std::string scenario; std::string on, off; const char* ignored = ""; } cases[] = {
+      {"update window opens in 20", WindowClient(Window(4, 20), kWaits), WaitsFor("2026-03-10 22:20"), kNone},
+      {"opens at the edge", WindowClient(Window(4, 30), kWaits), WaitsFor("2026-03-10 22:30"), kNone},
+      {"opens a minute later", WindowClient(Window(4, 31), kWaits), kNone, kNone},
+      {"open now", WindowClient(Window(4, -60, 3600 * 3), kWaits), WaitsFor("2026-03-10 21:00"), kNone},
+      {"just closed", WindowClient(Window(4, -60, 3600), kWaits), kNone, kNone},
+      {"first of two", WindowClient(Window(4, 25) + "," + Window(1, 5), kWaits), WaitsFor("2026-03-10 22:25"), kNone},
+      {"all deployments, no update window", WindowClient(Window(1, 20), kWaits), WaitsFor("2026-03-10 22:20"), kNone},
+      {"all deployments beside a later update window",
+       WindowClient(Window(1, 20) + "," + Window(4, 240), kWaits), kNone, kNone},
+      {"the same, the client lets updates use it",
+       WindowClient(Window(1, 20) + "," + Window(4, 240), kWaits, "", true), WaitsFor("2026-03-10 22:20"), kNone},
+      {"program window", WindowClient(Window(2, 20), kWaits), kNone, kNone},
+      {"reboot window", WindowClient(Window(3, 20), kWaits), kNone, kNone},
+      {"task-sequence window", WindowClient(Window(5, 20), kWaits), kNone, kNone},
+      {"business hours", WindowClient(Window(6, 20), kWaits), kNone, kNone},
+      {"placeholder only", WindowClient(kPlaceholder, kWaits), kNone, kNone},
+      {"update not waiting", WindowClient(Window(4, 20), SdkUpdate(13)), kNone, kNone},
+      {"application, program window", WindowClient(Window(2, 20), "", kWaitingApp), WaitsFor("2026-03-10 22:20"), kNone},
+      {"application, task-sequence window", WindowClient(Window(5, 20), "", kWaitingApp), kNone, kNone},
+      {"no client SDK", Client(R"("CCM_Client": {})", ""), kNone, kNone},
+      // The ClientSDK's documented numbering judges the updates it lists.
+      {"pending reboot listed", WindowClient("", SdkUpdate(8), "", false, Targeted(9)), kNone, kInProgress},
+      {"installing listed", WindowClient("", SdkUpdate(7), "", false, Targeted(12)), kInProgress, kNone},
+      {"verifying listed", WindowClient("", SdkUpdate(11), "", false, Targeted(12)), kInProgress, kNone},
+      {"installing, ignored by name", WindowClient("", SdkUpdate(7), "", false, Targeted(9)), kNone, kNone, "Installing"},
+      {"another update listed", WindowClient("", SdkUpdate(8, "U2"), "", false, Targeted(9)), kInProgress, kInProgress},
+  };
+  // clang-format on
+  vpltest::PinnedClock clock(Evening());
+  Registry::Set(kKey, "MonitorJobs", "ON");
+  Registry::Set(kKey, "PendingSMSJobWindowMins", 30);
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    Load(test.scenario);
+    Registry::Set(kKey, "AllowedShutdownUpdateStates", test.ignored);
+    for (const char* windows : {"ON", "OFF"}) {
+      Registry::Set(kKey, "MaintenanceWindows", windows);
+      Create();
+      EXPECT_EQ(S_OK, observer_->LoadSettings(0));
+      EXPECT_EQ(Query(), windows[1] == 'N' ? test.on : test.off);
+      Release();
+    }
+  }
+  // Missing, the switch is created "OFF" like the monitoring switch.
+  Registry::Delete(kKey, "MaintenanceWindows");
+  Create();
+  EXPECT_EQ(S_OK, observer_->LoadSettings(0));
+  EXPECT_EQ(Registry::Get(kKey, "MaintenanceWindows"), "OFF");
+  Release();
 }
 
 // A policy value is never copied into the normal key: once withdrawn, the

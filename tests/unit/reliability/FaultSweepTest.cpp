@@ -62,6 +62,22 @@ std::string Job(std::string triggers = "", const std::string& id = R"("A1-P-R")"
                     triggers + R"(}], "CCM_SoftwareDistribution": [{"ADV_AdvertisementID": "A1", "ADV_ExpirationTime": null,
                     "PRG_PRF_Disabled": false}])");
 }
+// An update waiting for a software-update window that opens at 10:20, with
+// the ClientSDK's classes and the update setting; and an update the ClientSDK
+// lists as installing while the deployment agent's number says it waits.
+std::string WindowWait() {
+  const std::string start = Narrow(CAutomationDate(Now() + 1200).Format(L"%Y%m%d%H%M%S")) + ".000000+000";
+  return R"({"namespaces": {"root\\ccm": {"CCM_Client": {}}, "root\\ccm\\ClientSDK": {"CCM_ServiceWindow": [{"ID": "W",
+      "Type": 4, "StartTime": ")" + start + R"(", "Duration": 3600}], "CCM_SoftwareUpdate": [{"UpdateID": "U1",
+      "EvaluationState": 14}], "CCM_Application": []}, "root\\ccm\\Policy\\Machine\\ActualConfig": {
+      "CCM_SoftwareUpdatesClientConfig": [{"ServiceWindowManagement": false}]}}})";
+}
+std::string SdkInstalling() {
+  return R"({"namespaces": {"root\\ccm": {"CCM_Client": {}}, "root\\ccm\\ClientSDK": {"CCM_ServiceWindow": [],
+      "CCM_SoftwareUpdate": [{"UpdateID": "U1", "EvaluationState": 7}], "CCM_Application": []},
+      "root\\ccm\\SoftwareUpdates\\DeploymentAgent": {"CCM_TargetedUpdateEx1": [{"UpdateId": "U1", "UpdateState": 0,
+      "UpdateStatus": 12}]}}})";
+}
 // A policy refresh that fired `fired`, by default two minutes ago.
 std::string Refresh(const std::string& id = R"("{00000000-0000-0000-0000-000000000022}")", std::string fired = "") {
   if (fired.empty()) fired = "\"" + Narrow(CAutomationDate(Now() - 120).Format(L"%Y%m%d%H%M%S")) + ".000000+000\"";
@@ -110,7 +126,9 @@ TEST_F(FaultSweep, EveryCallFailsSafe) {
   const auto kQuery = SimMethod::kExecQuery;
   const auto kNext = SimMethod::kNext;
   const auto kGet = SimMethod::kGet;
+  const auto kBlanket = SimMethod::kSetBlanket;
   const std::string t = "[T]: CSMSJobsDetector::";
+  const std::string w = t + "MaintenanceWindows: ";
   // `busy` is the answer without a fault; any fault gives the safe answer
   // (no objection, no refresh) except one in `keep`: a call of a question
   // that finds nothing anyway (its namespace is absent), the fetch after the
@@ -118,8 +136,10 @@ TEST_F(FaultSweep, EveryCallFailsSafe) {
   // whose policy cannot be read stays due). `lines`: what an error of that
   // call logs. Rows without a sweep hold data the question cannot use.
   // clang-format off
+  // `windows`: with "MaintenanceWindows" "ON"; any fault in the window rules'
+  // reads gives the answer without them.
   const struct { const char* name; std::string scenario; bool refresh, sweep; std::string busy;
-                 std::vector<Call> keep; std::vector<std::pair<Call, std::string>> lines; } questions[] = {
+                 std::vector<Call> keep; std::vector<std::pair<Call, std::string>> lines; bool windows = false; } questions[] = {
       {"running deployment", Deployment(R"("Running")"), false, true, kInProgress, {{kNext, 2}},
        {{{kQuery, 1}, t + "SMSJobsAreRunning: Failed all four query attempts - bailing out with no jobs found\n"}}},
       {"running update", Update("7"), false, true, kInProgress, {{kLocator, 2}, {kConnect, 2}, {kNext, 2}},
@@ -135,6 +155,18 @@ TEST_F(FaultSweep, EveryCallFailsSafe) {
        {{{kQuery, 1}, t + "FoundRecentPolicyRefreshEvent: injected fault\n"},
         {{kGet, 1}, t + "FoundRecentPolicyRefreshEvent: injected fault\n"},
         {{kGet, 2}, t + "FoundRecentPolicyRefreshEvent: injected fault\n"}}},
+      {"update waiting for its window", WindowWait(), false, true, "3 SMS\\CMgr jobs waiting for the maintenance window at 2026-03-10 10:20",
+       {{kLocator, 2}, {kLocator, 3}, {kLocator, 4}, {kLocator, 5}, {kConnect, 2}, {kConnect, 3}, {kConnect, 4}, {kConnect, 5},
+        {kBlanket, 2}, {kBlanket, 3}, {kQuery, 1}, {kQuery, 2}, {kQuery, 6}, {kNext, 1}, {kNext, 2}, {kNext, 3}, {kNext, 10},
+        {kGet, 1}, {kGet, 2}, {kGet, 6}, {kGet, 9}},
+       {{{kQuery, 3}, w + "CCM_ServiceWindow not read: injected fault; the maintenance window rules are left out\n"},
+        {{kQuery, 4}, w + "CCM_SoftwareUpdatesClientConfig not read: injected fault; the maintenance window rules are left out\n"},
+        {{kQuery, 5}, w + "CCM_SoftwareUpdate not read: injected fault; updates waiting for a maintenance window are left out\n"},
+        {{kQuery, 6}, w + "CCM_Application not read: injected fault; applications waiting for a maintenance window are left out\n"}},
+       true},
+      {"update the ClientSDK lists as installing", SdkInstalling(), false, true, kInProgress,
+       {{kLocator, 2}, {kConnect, 2}, {kNext, 4}},
+       {{{kQuery, 1}, t + "SMSSoftwareUpdatesAreRunning: CCM_SoftwareUpdate not read: injected fault; updates are judged by their UpdateStatus\n"}}, true},
       {"update status null", Update("null"), false, false, kNo, {}, {}},
       {"update status text", Update(R"({"cimType": "string", "value": "7"})"), false, false, kNo, {}, {}},
       {"job id a number", Job("", R"({"cimType": "uint32", "value": 1})"), false, false, kNo, {}, {}},
@@ -157,6 +189,8 @@ TEST_F(FaultSweep, EveryCallFailsSafe) {
   };
   for (const auto& question : questions) {
     SCOPED_TRACE(question.name);
+    registry_.Set("Software\\Tarn\\Vesperline", "MaintenanceWindows",
+                  question.windows ? "ON" : "OFF");
     // The calls of an undisturbed question.
     int counts[static_cast<int>(SimMethod::kCount)] = {};
     vpltest::SimulatedClient& undisturbed = Load(question.scenario);

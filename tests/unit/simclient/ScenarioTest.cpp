@@ -148,7 +148,7 @@ TEST(ScenarioTest, StructuralErrorsNameThePlaceAndProblem) {
       {R"({"namespaces": {"r\\x": {"CCM_TargetedUpdateEx1": {"UpdateStatus": "7"}}}})",
        "at /namespaces/r\\x/CCM_TargetedUpdateEx1/0/UpdateStatus: expected an integer"},
       {R"({"namespaces": {"r\\x": {"CCM_Scheduler_History": {"LastTriggerTime": "yesterday"}}}})",
-       "at /namespaces/r\\x/CCM_Scheduler_History/0/LastTriggerTime: \"yesterday\" is not a date (CIM_DATETIME, ISO 8601 or /Date(ms)/)"},
+       "at /namespaces/r\\x/CCM_Scheduler_History/0/LastTriggerTime: \"yesterday\" is not a date (CIM_DATETIME, ISO 8601, /Date(ms)/ or now+MINUTES)"},
       {R"({"namespaces": {"r\\x": {"C": {"P": {"cimType": "word"}}}}})", "at /namespaces/r\\x/C/0/P: unknown CIM type \"word\""},
       {R"({"namespaces": {"r\\x": {"C": {"P": 1, "p": 2}}}})", "at /namespaces/r\\x/C/0/p: duplicate property"},
       {R"({"namespaces": {"r\\x": {"C": {"P": {"a": 1}}}}})",
