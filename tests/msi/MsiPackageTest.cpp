@@ -241,6 +241,9 @@ TEST_F(MsiPackageTest, SettingsComeFromTheCommandLineAndStayWithTheMachine) {
       {"uninstall leaves them", L"msiexec /qn /x", L"current", L"", true, false, kGiven},
       {"install without any writes none", L"msiexec /qn /i", L"current", L"", true, true, {}},
       {"uninstall", L"msiexec /qn /x", L"current", L"", true, false, {}},
+      {"report-only mode", L"msiexec /qn /i", L"current", L" VETOMODE=report", true, true, {L"VetoMode=report"}},
+      {"uninstall leaves it", L"msiexec /qn /x", L"current", L"", true, false, {L"VetoMode=report"}},
+      {"an unknown veto mode is refused", L"msiexec /qn /i", L"current", L" VETOMODE=PILOT", false, true, {}},
       {"an unknown logoff action is refused", L"msiexec /qn /i", L"current", L" MONITORJOBS=ON LOGOFFACTION=SOMETIMES", false, false, {}},
       {"a window switch that is neither is refused", L"msiexec /qn /i", L"current", L" MAINTENANCEWINDOWS=YES", false, false, {}},
       {"a number that is none is refused", L"msiexec /qn /i", L"current", L" RETRYATTEMPTS=two", false, false, {}},
@@ -315,7 +318,7 @@ TEST(MsiPackageTables, SettingsArePermanentConditionalAndSecure) {
   const std::vector<std::wstring> kProperties = {
       L"LOGOFFACTION",     L"MAINTENANCEWINDOWS", L"MONITORJOBS",
       L"PENDINGJOBWINDOW", L"RETRYATTEMPTS",      L"RETRYINTERVAL",
-      L"STALEJOBHOURS"};
+      L"STALEJOBHOURS",    L"VETOMODE"};
   std::vector<std::wstring> expected;
   for (const std::wstring& property : kProperties)
     expected.push_back(property + L"|permanent|" + property);

@@ -9,6 +9,7 @@
 #include "common/Logging.h"
 #include "common/RegistryParameters.h"
 #include "observer/ObserverSettings.h"
+#include "observer/VetoMode.h"
 #include "tools/vplhost/ConsoleText.h"
 
 namespace vplhost {
@@ -49,6 +50,7 @@ const std::vector<const char*>& EffectiveSettings::Names() {
                                                  "AllowedShutdownUpdateStates",
                                                  "StaleJobHours",
                                                  "MaintenanceWindows",
+                                                 "VetoMode",
                                                  "LogOffAction",
                                                  "RetryAttempts",
                                                  "RetryInterval",
@@ -78,6 +80,8 @@ EffectiveSettings EffectiveSettings::Read(const SettingSources& sources) {
       {"AllowedShutdownUpdateStates", observer.AllowedUpdateStates()},
       {"StaleJobHours", observer.StaleJobHours()},
       {"MaintenanceWindows", observer.MaintenanceWindows()},
+      // What an objection reads: anything but "REPORT" enforces.
+      {"VetoMode", VetoModeIsReportOnly() ? "REPORT" : "ENFORCE"},
       {"LogOffAction",
        AutoPowerdownText<autopowerdown_keys::kLogoffActionBytes>(
            "LogOffAction", never.c_str(), kReadOnlyKeepDefault)},

@@ -92,7 +92,6 @@ int RunSettings::Prepare(const Options& options, const SettingsPlan& plan,
     for (const std::string& warning : m_scenario->Warnings())
       report.Warning("vplhost: warning: " + warning, {{"kind", "unreadName"}});
   }
-  if (options.Live() && plan.machineKeysWhenLive) return kExitSuccess;
   m_scratch.emplace(options.Live());
   if (!m_scratch->IsActive()) {
     report.Error("vplhost: cannot set up the run's settings key: " +
