@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <string>
@@ -76,7 +77,9 @@ struct PendingScan {
     jobMessage = trigger.jobMessage;
     if (trigger.next) next = *trigger.next;
     if (trigger.last) last = *trigger.last;
-    if (CSMSJobsDetector::IsDueWithin(next, now, window)) {
+    // A job that cannot start before its window opens is not due.
+    if (!trigger.waitsForWindow &&
+        CSMSJobsDetector::IsDueWithin(next, now, window)) {
       pending = true;
       return true;
     }
@@ -103,9 +106,11 @@ void ReadJobId(IWbemClassObject* message,
 
 // Evaluates the schedule elements of one message's triggers until `visit`
 // says stop; true when it did.
-bool EvaluateTriggers(IWbemClassObject* message, __time64_t now,
-                      const CSMSJobsDetector::TriggerVisitor& visit,
-                      ScheduledMessageEvaluation& evaluation) {
+bool EvaluateTriggers(
+    IWbemClassObject* message, __time64_t now,
+    const CSMSJobsDetector::TriggerVisitor& visit,
+    const std::function<void(TriggerEvaluation&)>& markWindowWait,
+    ScheduledMessageEvaluation& evaluation) {
   NTarn::WbemProperty triggers;
   if (FAILED(triggers.Read(message, L"Triggers"))) {
     LogReadFailure();
@@ -132,6 +137,7 @@ bool EvaluateTriggers(IWbemClassObject* message, __time64_t now,
       element.jobMessage = jobMessage.Text();
     }
     EvaluateTrigger(*trigger, now, element);
+    if (markWindowWait) markWindowWait(element);
     evaluation.triggers.push_back(element);
     if (visit(evaluation.triggers.back())) return true;
   }
@@ -195,13 +201,20 @@ ScheduledMessageEvaluation CSMSJobsDetector::EvaluateScheduledMessage(
     evaluation.kind = ScheduledMessageEvaluation::Kind::kLeftOut;
     return evaluation;
   }
-  *stopped = EvaluateTriggers(message, now, visit, evaluation);
+  *stopped = EvaluateTriggers(message, now, visit, {}, evaluation);
   return evaluation;
 }
 
 HRESULT CSMSJobsDetector::WalkScheduledMessages(
     __time64_t now, const TriggerVisitor& visit,
     std::vector<ScheduledMessageEvaluation>* seen) {
+  // The windows the jobs keep to, read once for the walk on a connection of
+  // their own.
+  m_walkWindows.reset();
+  if (m_maintenanceWindows) {
+    NTarn::CWbemConnection windowConnection;
+    m_walkWindows = ReadWindowSet(windowConnection);
+  }
   NTarn::CWbemConnection connection;
   NTarn::CWbemResults messages;
   const HRESULT hr =

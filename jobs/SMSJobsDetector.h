@@ -101,7 +101,12 @@ class CSMSJobsDetector : public ISMSJobsDetector {
   // a line saying so, when either cannot be read.
   std::optional<ServiceWindowSet> ReadWindowSet(
       NTarn::CWbemConnection& connection);
+  // Marks `trigger` as waiting for a window when `work` keeps to the windows
+  // the walk read and none that applies is open at its next start.
+  void MarkWindowWait(WindowWork work, TriggerEvaluation& trigger) const;
 
  private:
   JobFindings* m_findings = nullptr;
+  // The windows of the latest walk, with the rules on and readable.
+  std::optional<ServiceWindowSet> m_walkWindows;
 };

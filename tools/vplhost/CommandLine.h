@@ -23,6 +23,7 @@ enum Option : unsigned {
   kAtOption = 1u << 6,
   kVerboseOption = 1u << 7,
   kJsonOption = 1u << 8,
+  kMaintenanceWindowsOption = 1u << 9,
 };
 
 struct Options {
@@ -32,6 +33,7 @@ struct Options {
   std::optional<std::wstring> out;
   std::optional<std::string> monitor;
   std::optional<DWORD> window;
+  std::optional<std::string> maintenanceWindows;
   std::optional<unsigned> hours;
   bool verbose = false;
   bool json = false;
@@ -40,7 +42,9 @@ struct Options {
 
   bool Live() const { return scenario.empty(); }
   // Options that tune the plug-in's settings for the run.
-  bool Tuned() const { return verbose || window || monitor; }
+  bool Tuned() const {
+    return verbose || window || monitor || maintenanceWindows;
+  }
 };
 
 struct Command {
