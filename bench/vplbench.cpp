@@ -1,14 +1,17 @@
 // vplbench: what a power-down question costs the plug-in, run by hand under
 // Wine (timings depend on the machine, so this is no test).
 //
-//   vplbench [questions] [schedule] [memory] [--runs N] [--questions N]
+//   vplbench [questions] [modelled] [schedule] [memory] [--runs N]
+//            [--questions N] [--call-cost MS]
 //
 // Without a section name every section runs. "questions" times one
 // QueryPowerDown through VplCMgr.dll against simulated clients of 10 to 5,000
-// scheduled messages; "schedule" times one schedule evaluation per recurrence
-// type against the token's age; "memory" shows private bytes and handles
-// before and after many questions. Settings live in a scratch key standing in
-// for HKEY_LOCAL_MACHINE while the program runs.
+// scheduled messages; "modelled" times one question with a fixed cost per WMI
+// call (2 ms, or --call-cost), reading the software-distribution policies once
+// and, as before, per advertisement; "schedule" times one schedule evaluation
+// per recurrence type against the token's age; "memory" shows private bytes and
+// handles before and after many questions. Settings live in a scratch key
+// standing in for HKEY_LOCAL_MACHINE while the program runs.
 #include <stdlib.h>
 #include <time.h>
 #include <windows.h>
@@ -20,6 +23,7 @@
 #include <string>
 
 #include "bench/BenchHost.h"
+#include "bench/ModelledCostBench.h"
 #include "bench/QuestionBench.h"
 #include "bench/ScheduleBench.h"
 #include "tests/support/ScratchLocalMachine.h"
@@ -31,10 +35,12 @@ constexpr DWORD kPendingWindowMinutes = 30;
 
 struct Options {
   bool questions = false;
+  bool modelled = false;
   bool schedule = false;
   bool memory = false;
   int runs = 0;
   int memoryQuestions = 10000;
+  int callCostMs = 2;
 };
 
 bool ParsePositive(const char* text, int& value) {
@@ -50,23 +56,28 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     const std::string option = argv[i];
     if (option == "questions") {
       options.questions = true;
+    } else if (option == "modelled") {
+      options.modelled = true;
     } else if (option == "schedule") {
       options.schedule = true;
     } else if (option == "memory") {
       options.memory = true;
-    } else if ((option == "--runs" || option == "--questions") &&
+    } else if ((option == "--runs" || option == "--questions" ||
+                option == "--call-cost") &&
                i + 1 < argc) {
-      if (!ParsePositive(argv[++i], option == "--runs"
-                                        ? options.runs
-                                        : options.memoryQuestions)) {
-        return false;
-      }
+      int& value = option == "--runs"        ? options.runs
+                   : option == "--questions" ? options.memoryQuestions
+                                             : options.callCostMs;
+      if (!ParsePositive(argv[++i], value)) return false;
     } else {
       return false;
     }
   }
-  if (!options.questions && !options.schedule && !options.memory)
-    options.questions = options.schedule = options.memory = true;
+  if (!options.questions && !options.modelled && !options.schedule &&
+      !options.memory) {
+    options.questions = options.modelled = options.schedule = options.memory =
+        true;
+  }
   return true;
 }
 
@@ -83,6 +94,10 @@ bool RunPluginSections(const Options& options) {
     ok = vplbench::RunQuestionBench(host, options.runs) && ok;
     std::printf("\n");
   }
+  if (options.modelled) {
+    ok = vplbench::RunModelledCostBench(options.runs, options.callCostMs) && ok;
+    std::printf("\n");
+  }
   if (options.memory) {
     ok = vplbench::RunMemoryBench(host, options.memoryQuestions) && ok;
     std::printf("\n");
@@ -96,8 +111,8 @@ int main(int argc, char** argv) {
   Options options;
   if (!ParseOptions(argc, argv, options)) {
     std::fprintf(stderr,
-                 "usage: vplbench [questions] [schedule] [memory] [--runs N] "
-                 "[--questions N]\n");
+                 "usage: vplbench [questions] [modelled] [schedule] [memory] "
+                 "[--runs N] [--questions N] [--call-cost MS]\n");
     return 2;
   }
   // Zones are chosen with the Unix TZ, which Wine maps to the Windows zone;
@@ -107,7 +122,7 @@ int main(int argc, char** argv) {
   _tzset();
 
   bool ok = true;
-  if (options.questions || options.memory) {
+  if (options.questions || options.modelled || options.memory) {
     if (FAILED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 1;
     try {
       ok = RunPluginSections(options);

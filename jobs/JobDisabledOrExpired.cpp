@@ -10,9 +10,9 @@
 #include "common/wmi/WbemConnection.h"
 #include "common/wmi/WbemErrors.h"
 #include "common/wmi/WbemProperty.h"
-#include "common/wmi/WbemResults.h"
 #include "jobs/AutomationDate.h"
 #include "jobs/Clock.h"
+#include "jobs/SoftwareDistributionPolicies.h"
 
 using NTarn::IsDebugFlagSet;
 using NTarn::LogMessage;
@@ -28,18 +28,6 @@ std::wstring AdvertisementIdOf(const wchar_t* jobId) {
   if (!jobId) return std::wstring();
   const wchar_t* dash = std::wcschr(jobId, L'-');
   return dash ? std::wstring(jobId, dash) : std::wstring();
-}
-
-// The text as the inside of a quoted WQL literal, so that an identifier cannot
-// end the literal and rewrite the query.
-std::wstring EscapeWqlText(const std::wstring& text) {
-  std::wstring escaped;
-  escaped.reserve(text.size());
-  for (const wchar_t c : text) {
-    if (c == L'\'' || c == L'\\') escaped.push_back(L'\\');
-    escaped.push_back(c);
-  }
-  return escaped;
 }
 
 // The current second as the client writes UTC times; empty when the clock has
@@ -78,12 +66,14 @@ bool HasExpired(IWbemClassObject* policy, const NTarn::WbemProperty& expiration,
 bool CSMSJobsDetector::SMSJobDisabledOrExpired(
     const wchar_t* jobId, const wchar_t* wmiNamespace,
     NTarn::CWbemConnection& connection) {
-  return SMSJobStanding(jobId, wmiNamespace, connection).LeftOut();
+  SoftwareDistributionPolicies policies(
+      wmiNamespace, connection,
+      SoftwareDistributionPolicies::Reading::kPerAdvertisement);
+  return SMSJobStanding(jobId, policies).LeftOut();
 }
 
 JobStanding CSMSJobsDetector::SMSJobStanding(
-    const wchar_t* jobId, const wchar_t* wmiNamespace,
-    NTarn::CWbemConnection& connection) {
+    const wchar_t* jobId, SoftwareDistributionPolicies& policies) {
   const std::wstring advertId = AdvertisementIdOf(jobId);
   if (IsDebugFlagSet(debug_flags::kVerbose)) {
     LogMessage(
@@ -92,25 +82,16 @@ JobStanding CSMSJobsDetector::SMSJobStanding(
         advertId.c_str());
   }
 
-  const std::wstring query =
-      L"SELECT * FROM CCM_SoftwareDistribution WHERE ADV_AdvertisementID = '" +
-      EscapeWqlText(advertId) + L"'";
-  // An enumerator of its own: the caller's walk over its scheduled messages
-  // goes on through the same connection.
-  NTarn::CWbemResults policies;
-  const HRESULT hr =
-      connection.ExecQuery(wmiNamespace, query.c_str(), policies);
-  if (FAILED(hr)) {
+  // Only the first policy of the advertisement counts.
+  Microsoft::WRL::ComPtr<IWbemClassObject> policy;
+  if (FAILED(policies.Find(advertId, policy))) {
     LogMessage(
         "%T: CSMSJobsDetector::SMSJobDisabledOrExpired, ExecQuery failed for "
         "Advert ID %ls: %s\n",
-        advertId.c_str(), NTarn::GetComErrorDescription().c_str());
+        advertId.c_str(), policies.FailureText().c_str());
     return JobStanding();
   }
-
-  // Only the first policy of the advertisement counts.
-  Microsoft::WRL::ComPtr<IWbemClassObject> policy;
-  if (FAILED(policies.Next(policy)) || !policy) return JobStanding();
+  if (!policy) return JobStanding();
 
   bool expired = false;
   NTarn::WbemProperty expiration;

@@ -187,16 +187,14 @@ bool CSMSJobsDetector::IsDueWithin(__time64_t next, __time64_t now,
 }
 
 ScheduledMessageEvaluation CSMSJobsDetector::EvaluateScheduledMessage(
-    IWbemClassObject* message, const wchar_t* wmiNamespace,
-    NTarn::CWbemConnection& connection, __time64_t now,
-    const TriggerVisitor& visit, bool* stopped) {
+    IWbemClassObject* message, SoftwareDistributionPolicies& policies,
+    __time64_t now, const TriggerVisitor& visit, bool* stopped) {
   *stopped = false;
   ScheduledMessageEvaluation evaluation;
   ReadJobId(message, evaluation);
   if (evaluation.kind != ScheduledMessageEvaluation::Kind::kEvaluated)
     return evaluation;
-  evaluation.standing =
-      SMSJobStanding(evaluation.id.c_str(), wmiNamespace, connection);
+  evaluation.standing = SMSJobStanding(evaluation.id.c_str(), policies);
   if (evaluation.standing.LeftOut()) {
     evaluation.kind = ScheduledMessageEvaluation::Kind::kLeftOut;
     return evaluation;
@@ -221,11 +219,15 @@ HRESULT CSMSJobsDetector::WalkScheduledMessages(
       connection.ExecQuery(kPolicyNamespace, kScheduledMessagesQuery, messages);
   if (hr != S_OK) return hr;
 
+  // Asked on the same connection while the messages' walk goes on, and only
+  // once a message names a job.
+  SoftwareDistributionPolicies policies(kPolicyNamespace, connection,
+                                        m_policyReading);
   for (bool stopped = false; !stopped;) {
     Microsoft::WRL::ComPtr<IWbemClassObject> message;
     if (FAILED(messages.Next(message)) || !message) break;
-    ScheduledMessageEvaluation evaluation = EvaluateScheduledMessage(
-        message.Get(), kPolicyNamespace, connection, now, visit, &stopped);
+    ScheduledMessageEvaluation evaluation =
+        EvaluateScheduledMessage(message.Get(), policies, now, visit, &stopped);
     if (seen) seen->push_back(std::move(evaluation));
   }
   return S_OK;

@@ -14,6 +14,7 @@
 #include "jobs/ISMSJobsDetector.h"
 #include "jobs/JobFindings.h"
 #include "jobs/ServiceWindowSet.h"
+#include "jobs/SoftwareDistributionPolicies.h"
 
 struct IWbemClassObject;
 
@@ -43,13 +44,22 @@ class CSMSJobsDetector : public ISMSJobsDetector {
   // Whether the settings ignore a ClientSDK EvaluationState, by its name.
   bool IsSdkUpdateStateIgnored(LONG evaluationState) const;
   // Whether the advertisement of `jobId` (its text before the first '-') is
-  // disabled or expired, asked through the caller's connection.
+  // disabled or expired, asked through the caller's connection with a query
+  // of its own.
   bool SMSJobDisabledOrExpired(const wchar_t* jobId,
                                const wchar_t* wmiNamespace,
                                NTarn::CWbemConnection& connection);
-  // The same question, saying which of the two holds.
-  JobStanding SMSJobStanding(const wchar_t* jobId, const wchar_t* wmiNamespace,
-                             NTarn::CWbemConnection& connection);
+  // The same question, saying which of the two holds, answered from the
+  // question's `policies`.
+  JobStanding SMSJobStanding(const wchar_t* jobId,
+                             SoftwareDistributionPolicies& policies);
+
+  // How the pending question reads the software-distribution policies: once
+  // (the default), or per advertisement, as it did before; only measurements
+  // compare the two. The answers and lines are the same.
+  void SetPolicyReading(SoftwareDistributionPolicies::Reading reading) {
+    m_policyReading = reading;
+  }
 
   // Has the questions record what they see into `findings` (null: nothing
   // is recorded); it must outlive the questions asked.
@@ -69,12 +79,11 @@ class CSMSJobsDetector : public ISMSJobsDetector {
   HRESULT WalkScheduledMessages(__time64_t now, const TriggerVisitor& visit,
                                 std::vector<ScheduledMessageEvaluation>* seen);
   // One scheduled message: its ID, whether its advertisement is left out
-  // (asked through `connection`), else its schedule elements one by one.
+  // (looked up in `policies`), else its schedule elements one by one.
   // `*stopped` says whether `visit` stopped the walk.
   ScheduledMessageEvaluation EvaluateScheduledMessage(
-      IWbemClassObject* message, const wchar_t* wmiNamespace,
-      NTarn::CWbemConnection& connection, __time64_t now,
-      const TriggerVisitor& visit, bool* stopped);
+      IWbemClassObject* message, SoftwareDistributionPolicies& policies,
+      __time64_t now, const TriggerVisitor& visit, bool* stopped);
   // The schedule tokens of a Triggers element.
   static std::wstring ScheduleTextOf(const wchar_t* trigger);
 
@@ -109,4 +118,6 @@ class CSMSJobsDetector : public ISMSJobsDetector {
   JobFindings* m_findings = nullptr;
   // The windows of the latest walk, with the rules on and readable.
   std::optional<ServiceWindowSet> m_walkWindows;
+  SoftwareDistributionPolicies::Reading m_policyReading =
+      SoftwareDistributionPolicies::Reading::kOncePerQuestion;
 };

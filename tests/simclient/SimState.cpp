@@ -26,8 +26,13 @@ void SimState::SetErrorObject(const std::wstring& description) {
 std::optional<InjectedFailure> SimState::Enter(SimMethod method,
                                                bool deferError) {
   std::optional<InjectedFailure> result;
+  DWORD cost = 0;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (method == SimMethod::kConnectServer ||
+        method == SimMethod::kExecQuery || method == SimMethod::kGetObject) {
+      cost = m_callCostMs;
+    }
     const int call = ++m_counts[static_cast<int>(method)];
     for (const InjectedFailure& failure : m_failures) {
       if (failure.method == method &&
@@ -37,11 +42,16 @@ std::optional<InjectedFailure> SimState::Enter(SimMethod method,
       }
     }
   }
+  if (cost) SpendCallCost(cost);
   if (result && !deferError && !result->description.empty()) {
     SetErrorObject(result->description);
   }
   return result;
 }
+
+// Slept, not spun: the model stands for waiting on another process, which
+// leaves the processor to others.
+void SimState::SpendCallCost(DWORD milliseconds) { ::Sleep(milliseconds); }
 
 void SimState::Wait(DWORD simulatedMs) {
   unsigned scale;
@@ -56,6 +66,11 @@ void SimState::Wait(DWORD simulatedMs) {
 void SimState::SetTimeScale(unsigned scale) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_timeScale = scale ? scale : 1;
+}
+
+void SimState::SetCallCost(DWORD milliseconds) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_callCostMs = milliseconds;
 }
 
 DWORD SimState::WaitedMs() const {

@@ -68,6 +68,8 @@ class SimState {
   void SetTimeScale(unsigned scale);
   // The simulated time all waits took so far.
   DWORD WaitedMs() const;
+  // Real time each ConnectServer, ExecQuery and GetObject takes first.
+  void SetCallCost(DWORD milliseconds);
 
   void AddFailure(const InjectedFailure& failure);
   int CallCount(SimMethod method) const;
@@ -88,6 +90,8 @@ class SimState {
   Microsoft::WRL::ComPtr<IClassFactory> PlatformLocatorFactory() const;
 
  private:
+  static void SpendCallCost(DWORD milliseconds);
+
   const Scenario m_scenario;
   mutable std::mutex m_mutex;
   int m_counts[static_cast<int>(SimMethod::kCount)] = {};
@@ -97,6 +101,7 @@ class SimState {
   Microsoft::WRL::ComPtr<IClassFactory> m_platformLocatorFactory;
   unsigned m_timeScale = 1;
   DWORD m_waitedMs = 0;
+  DWORD m_callCostMs = 0;
 };
 
 // What a provider answers a semisynchronous call later: after a hang of

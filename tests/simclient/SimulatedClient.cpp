@@ -138,6 +138,10 @@ void SimulatedClient::SetTimeScale(unsigned scale) {
 
 DWORD SimulatedClient::WaitedMs() const { return m_state->WaitedMs(); }
 
+void SimulatedClient::SetCallCost(DWORD milliseconds) {
+  m_state->SetCallCost(milliseconds);
+}
+
 void SimulatedClient::SetStatusText(HRESULT hr, const std::wstring& text) {
   m_state->SetStatusText(hr, text);
 }

@@ -61,6 +61,12 @@ class SimulatedClient {
   void SetTimeScale(unsigned scale);
   // The simulated time every wait took so far.
   DWORD WaitedMs() const;
+  // Models an out-of-process provider: each call that asks the WMI service
+  // for work (ConnectServer, ExecQuery, GetObject) first takes
+  // `milliseconds` of real time, as crossing into the service and the
+  // provider's host does on a real client. Taking the objects a query has
+  // produced (Next, Get) costs nothing extra. For measurements, not tests.
+  void SetCallCost(DWORD milliseconds);
   // What the status-text object answers for `hr`.
   void SetStatusText(HRESULT hr, const std::wstring& text);
 

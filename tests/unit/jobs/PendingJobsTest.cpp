@@ -100,6 +100,7 @@ struct Row {
   bool answer;
   std::string log;
   int stalledNext = 0;  // this Next call times out; the first is the query's
+  int queries = 0;      // the queries the question makes, when not 0
 };
 
 class PendingJobs : public vpltest::SimClientFixture {
@@ -124,6 +125,9 @@ class PendingJobs : public vpltest::SimClientFixture {
       EXPECT_EQ(ask(), row.answer);
       EXPECT_EQ(Join(LogCapture::Messages(), ""), row.log);
       EXPECT_EQ(sim.LastCalls().nextTimeout, NTarn::kWbemCallTimeoutMs);
+      if (row.queries) {
+        EXPECT_EQ(sim.CallCount(vpltest::SimMethod::kExecQuery), row.queries);
+      }
       EXPECT_EQ(vpltest::SimulatedClient::LiveObjects(), 0);
     }
   }
@@ -158,6 +162,10 @@ TEST_F(PendingJobs, Scenarios) {
     {"expires this second", 0, {Msg(a1, {At(10, 10)})}, {Policy("A1", Q(Digits(0)), "false")}, true, Check("A1") + dueIn10},
     {"disabled", 0, {Msg(a1, {At(10, 10)})}, {Policy("A1", Q(Digits(3600)), "true")}, false,
      Check("A1") + State("A1", "been disabled") + noneDue},
+    // One policy query for every message; IDs match as WQL compares them, the first policy of each.
+    {"policies read once", 0, {Msg(a1, {At(10, 10)}), Msg(Q("A2-P-R"), {At(10, 20)}), Msg(Q("a1-Q-S"), {At(10, 5)})},
+     {Policy("a1", "null", "true"), Policy("A2", "null", "false"), Policy("A1", "null", "false")}, true,
+     Check("A1") + State("A1", "been disabled") + Check("A2") + Due(true, kUnknownJob, Base() + 1200), 0, 2},
     {"quote in advert", 0, {Msg(Q("A'1\\-P-R"), {At(10, 10)})}, {Policy("A'1\\", "null", "true")}, false,
      Check("A'1\\") + State("A'1\\", "been disabled") + noneDue},
     {"odd policy values", 0, {Msg(a1, {At(10, 10)})}, {Policy("A1", R"({"cimType": "uint32", "value": 5})", "null")}, true,

@@ -133,7 +133,8 @@ TEST_F(FaultSweep, EveryCallFailsSafe) {
   // (no objection, no refresh) except one in `keep`: a call of a question
   // that finds nothing anyway (its namespace is absent), the fetch after the
   // busy object was seen, the job name, or the advertisement check (a job
-  // whose policy cannot be read stays due). `lines`: what an error of that
+  // whose policy cannot be read stays due; the policies are read in one
+  // query, each first for its advertisement ID). `lines`: what an error of that
   // call logs. Rows without a sweep hold data the question cannot use.
   // clang-format off
   // `windows`: with "MaintenanceWindows" "ON"; any fault in the window rules'
@@ -145,12 +146,13 @@ TEST_F(FaultSweep, EveryCallFailsSafe) {
       {"running update", Update("7"), false, true, kInProgress, {{kLocator, 2}, {kConnect, 2}, {kNext, 2}},
        {{{kQuery, 1}, t + "SMSSoftwareUpdatesAreRunning: injected fault\n"}}},
       {"job due in 20 minutes", Job(), false, true, "3 SMS\\CMgr jobs pending in 30 minutes",
-       {{kLocator, 2}, {kLocator, 3}, {kConnect, 2}, {kConnect, 3}, {kQuery, 2}, {kNext, 2}, {kGet, 2}, {kGet, 3}, {kGet, 5}},
+       {{kLocator, 2}, {kLocator, 3}, {kConnect, 2}, {kConnect, 3}, {kQuery, 2}, {kNext, 2}, {kNext, 3}, {kGet, 2}, {kGet, 3},
+        {kGet, 4}, {kGet, 6}},
        {{{kQuery, 1}, t + "SMSPendingJobsFound: injected fault\n"},
         {{kQuery, 2}, t + "SMSJobDisabledOrExpired, ExecQuery failed for Advert ID A1: injected fault\n"},
-        {{kGet, 2}, t + "SMSJobDisabledOrExpired, ADV_ExpirationTime not retrieved: injected fault\n"},
-        {{kGet, 3}, t + "SMSJobDisabledOrExpired, PRG_PRF_Disabled not retrieved: injected fault\n"},
-        {{kGet, 4}, "[T]: SMSJobsDetector:- injected fault\n"}}},
+        {{kGet, 3}, t + "SMSJobDisabledOrExpired, ADV_ExpirationTime not retrieved: injected fault\n"},
+        {{kGet, 4}, t + "SMSJobDisabledOrExpired, PRG_PRF_Disabled not retrieved: injected fault\n"},
+        {{kGet, 5}, "[T]: SMSJobsDetector:- injected fault\n"}}},
       {"recent policy refresh", Refresh(), true, true, "yes", {},
        {{{kQuery, 1}, t + "FoundRecentPolicyRefreshEvent: injected fault\n"},
         {{kGet, 1}, t + "FoundRecentPolicyRefreshEvent: injected fault\n"},
