@@ -19,6 +19,7 @@
 #include "jobs/Clock.h"
 #include "jobs/DateTime.h"
 #include "jobs/Schedule.h"
+#include "jobs/WindowKeeping.h"
 
 using NTarn::IsDebugFlagSet;
 using NTarn::LogMessage;
@@ -199,7 +200,19 @@ ScheduledMessageEvaluation CSMSJobsDetector::EvaluateScheduledMessage(
     evaluation.kind = ScheduledMessageEvaluation::Kind::kLeftOut;
     return evaluation;
   }
-  *stopped = EvaluateTriggers(message, now, visit, {}, evaluation);
+  // With the window rules on, a job whose policy keeps it to windows is
+  // marked where no window that applies is open at its start.
+  std::function<void(TriggerEvaluation&)> markWindowWait;
+  Microsoft::WRL::ComPtr<IWbemClassObject> policy;
+  if (m_walkWindows && SUCCEEDED(policies.Find(
+                           AdvertisementIdOf(evaluation.id.c_str()), policy))) {
+    if (const std::optional<WindowWork> work = WindowKeepingOf(policy.Get())) {
+      markWindowWait = [this, kind = *work](TriggerEvaluation& trigger) {
+        MarkWindowWait(kind, trigger);
+      };
+    }
+  }
+  *stopped = EvaluateTriggers(message, now, visit, markWindowWait, evaluation);
   return evaluation;
 }
 

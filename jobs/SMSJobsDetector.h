@@ -49,6 +49,9 @@ class CSMSJobsDetector : public ISMSJobsDetector {
   bool SMSJobDisabledOrExpired(const wchar_t* jobId,
                                const wchar_t* wmiNamespace,
                                NTarn::CWbemConnection& connection);
+  // The advertisement a job identifier names: its text before the first
+  // '-', empty without one.
+  static std::wstring AdvertisementIdOf(const wchar_t* jobId);
   // The same question, saying which of the two holds, answered from the
   // question's `policies`.
   JobStanding SMSJobStanding(const wchar_t* jobId,

@@ -241,17 +241,16 @@ void ExplainWindows(const PowerDownJudgement& judgement,
       const std::string opens =
           trigger.nextWindow ? "the " + WindowText(*trigger.nextWindow)
                              : std::string("a window the client lists none of");
-      reasons.Add("job " + parts.name + " starts " +
-                      IsoLocalTime(*trigger.next) +
-                      " but keeps to maintenance windows and none is open "
-                      "then: left out, it waits for " +
-                      opens,
-                  {{"kind", "waitsForWindowJob"},
-                   {"messageId", Narrow(message.id)},
-                   {"start", IsoLocalTime(*trigger.next)},
-                   {"window", trigger.nextWindow
-                                  ? WindowObject(*trigger.nextWindow)
-                                  : ordered_json()}});
+      reasons.Add(
+          "job " + parts.name + " starts " + IsoLocalTime(*trigger.next) +
+              " but keeps to maintenance windows and none is open "
+              "then: left out, it waits for " +
+              opens,
+          {{"kind", "waitsForWindowJob"},
+           {"messageId", Narrow(message.id)},
+           {"start", IsoLocalTime(*trigger.next)},
+           {"window", trigger.nextWindow ? WindowObject(*trigger.nextWindow)
+                                         : ordered_json()}});
     }
   }
   if (judgement.ground != PowerDownGround::kWorkWaitsForWindow) return;

@@ -72,9 +72,10 @@ ordered_json TriggerEntry(const TriggerEvaluation& trigger,
   // Only with the window rules on: the start a window does not cover.
   if (trigger.waitsForWindow) {
     entry["waitsForWindow"] = true;
-    entry["windowOpens"] = trigger.nextWindow
-                               ? ordered_json(IsoLocalTime(trigger.nextWindow->start))
-                               : ordered_json();
+    entry["windowOpens"] =
+        trigger.nextWindow
+            ? ordered_json(IsoLocalTime(trigger.nextWindow->start))
+            : ordered_json();
   }
   return entry;
 }

@@ -120,8 +120,8 @@ bool RunSettings::Write(const Options& options, const SettingsPlan& plan,
     status = m_scratch->SetDword("PendingSMSJobWindowMins", *options.window);
   if (status != ERROR_SUCCESS) return failed("PendingSMSJobWindowMins", status);
   if (options.maintenanceWindows)
-    status = m_scratch->SetString("MaintenanceWindows",
-                                  *options.maintenanceWindows);
+    status =
+        m_scratch->SetString("MaintenanceWindows", *options.maintenanceWindows);
   if (status != ERROR_SUCCESS) return failed("MaintenanceWindows", status);
   if (plan.recordOnly) return true;
   // The verbose switch of the plug-in's diagnostic lines. A live run keeps
