@@ -38,31 +38,44 @@ bool HasPortableType(const WbemProperty& chassisTypes) {
 }  // namespace
 
 bool SystemCapabilities::IsPortableChassis() {
-  if (m_portableChassis.load() == kUndetermined) DeterminePortableChassis();
-  return m_portableChassis.load() == kPortable;
+  const uint32_t known = m_portableChassis.load();
+  if (known != kUndetermined) return known == kPortable;
+  const uint32_t read = ReadPortableChassis();
+  if (read == kUndetermined) return false;
+  uint32_t undetermined = kUndetermined;
+  m_portableChassis.compare_exchange_strong(undetermined, read);
+  return read == kPortable;
 }
 
-void SystemCapabilities::DeterminePortableChassis() {
-  m_portableChassis.store(kNotPortable);
-  GuardedCall(kCallSite, false, [this] {
+uint32_t SystemCapabilities::ReadPortableChassis() {
+  bool portable = false;
+  bool complete = true;
+  const bool ended = GuardedCall(kCallSite, false, [&] {
     Microsoft::WRL::ComPtr<IWbemServices> services;
     ConnectToNamespace(services, L".", L"root\\cimv2", nullptr, nullptr,
                        RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE);
     CWbemInstanceList enclosures(services);
+    // Semisynchronous: a hung provider costs the question one wait, not the
+    // question itself.
     enclosures.ExecQuery(L"SELECT * FROM Win32_SystemEnclosure",
                          WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY);
     for (const CWbemInstance& enclosure : enclosures) {
       WbemProperty chassisTypes;
       const HRESULT hr = chassisTypes.Read(enclosure.Object(), L"ChassisTypes");
-      // One enclosure that cannot be read does not hide the others.
+      // One enclosure that cannot be read does not hide the others, but
+      // leaves a "not portable" unsure.
       if (FAILED(hr)) {
         LogCaughtHResult(kCallSite, hr);
+        complete = false;
         continue;
       }
-      if (HasPortableType(chassisTypes)) m_portableChassis.store(kPortable);
+      if (HasPortableType(chassisTypes)) portable = true;
     }
     return true;
   });
+  // A portable enclosure stands whatever else failed.
+  if (portable) return kPortable;
+  return ended && complete ? kNotPortable : kUndetermined;
 }
 
 bool SystemCapabilities::IsOnAcWithBattery() const {

@@ -15,8 +15,11 @@ class SystemCapabilities {
   SystemCapabilities(const SystemCapabilities&) = delete;
   SystemCapabilities& operator=(const SystemCapabilities&) = delete;
 
-  // Asks WMI once per object; a failed determination is final and counts as
-  // not portable.
+  // Asks WMI until a read succeeds, then keeps the answer for the object's
+  // life. A read that fails or does not answer counts as not portable for
+  // that call only; the next call reads again. Concurrent first calls each
+  // read for themselves, at most once per call, and answer from their own
+  // read: none sees another's answer half made.
   bool IsPortableChassis();
   // True when on AC with a battery present, and when the battery state
   // cannot be read. Not cached.
@@ -39,9 +42,11 @@ class SystemCapabilities {
   static constexpr uint32_t kPortable = 1;
 
  private:
-  void DeterminePortableChassis();
+  // kPortable or kNotPortable from a read that came to an end, or
+  // kUndetermined when it failed.
+  uint32_t ReadPortableChassis();
 
-  // Written without a lock: racing first calls write the same answer.
+  // Left undetermined until a read succeeds; only a whole answer is stored.
   std::atomic<uint32_t> m_portableChassis{kUndetermined};
   std::atomic<BatteryStateQuery> m_batteryStateQuery{nullptr};
 };

@@ -5,6 +5,7 @@
 
 #include <cwchar>
 #include <iterator>
+#include <string>
 
 #include "common/HResultException.h"
 #include "common/wmi/WbemConnection.h"
@@ -30,21 +31,31 @@ constexpr wchar_t kApplicationsQuery[] =
     L"SELECT Id, Name, EvaluationState FROM CCM_Application";
 constexpr LONG kApplicationWaitsForServiceWindow = 8;
 
+// The description of the last read's failure on this thread, taken while the
+// failure was in hand: releasing the results' enumerator, as a proxy does,
+// clears the thread's COM error object before the caller's line is written.
+thread_local std::string t_failureText;
+
 // Runs `query` and hands each object to `take` until the end of the results;
 // a failed query, a failed or stalled fetch, or `take` refusing an object
 // (with the failure it returns) ends the read with that failure.
 template <typename Take>
 HRESULT ReadAll(NTarn::CWbemConnection& connection, const wchar_t* wmiNamespace,
                 const wchar_t* query, Take&& take) {
+  t_failureText.clear();
   NTarn::CWbemResults results;
   HRESULT hr = connection.ExecQuery(wmiNamespace, query, results);
+  if (FAILED(hr)) t_failureText = results.FailureText();
   if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
   if (!results) return WBEM_E_INVALID_NAMESPACE;
   for (;;) {
     ComPtr<IWbemClassObject> object;
     hr = results.Next(object);
     if (hr == WBEM_S_TIMEDOUT) return WBEM_E_TIMED_OUT;
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) {
+      t_failureText = NTarn::GetComErrorDescription();
+      return hr;
+    }
     if (!object) return S_OK;
     hr = take(object.Get());
     if (FAILED(hr)) return hr;
@@ -109,9 +120,10 @@ std::optional<__time64_t> ClientSdkTime(const std::wstring& text) {
 }
 
 std::string ClientSdkFailureText(HRESULT hr) {
-  const std::string description = NTarn::GetComErrorDescription();
-  return description != "Unknown Error" ? description
-                                        : NTarn::GetWbemErrorName(hr);
+  const std::string& description = t_failureText;
+  return !description.empty() && description != "Unknown Error"
+             ? description
+             : NTarn::GetWbemErrorName(hr);
 }
 
 bool IsSdkUpdateBusy(LONG evaluationState) {

@@ -218,7 +218,7 @@ ScheduledMessageEvaluation CSMSJobsDetector::EvaluateScheduledMessage(
 
 HRESULT CSMSJobsDetector::WalkScheduledMessages(
     __time64_t now, const TriggerVisitor& visit,
-    std::vector<ScheduledMessageEvaluation>* seen) {
+    std::vector<ScheduledMessageEvaluation>* seen, std::string* failureText) {
   // The windows the jobs keep to, read once for the walk on a connection of
   // their own.
   m_walkWindows.reset();
@@ -230,7 +230,10 @@ HRESULT CSMSJobsDetector::WalkScheduledMessages(
   NTarn::CWbemResults messages;
   const HRESULT hr =
       connection.ExecQuery(kPolicyNamespace, kScheduledMessagesQuery, messages);
-  if (hr != S_OK) return hr;
+  if (hr != S_OK) {
+    if (failureText) *failureText = messages.FailureText();
+    return hr;
+  }
 
   // Asked on the same connection while the messages' walk goes on, and only
   // once a message names a job.
@@ -257,13 +260,14 @@ bool CSMSJobsDetector::SMSPendingJobsFound() {
     m_findings->now = scan.now;
     m_findings->messages.clear();
   }
+  std::string failureText;
   const HRESULT hr = WalkScheduledMessages(
       scan.now,
       [&scan](const TriggerEvaluation& trigger) { return scan.Take(trigger); },
-      m_findings ? &m_findings->messages : nullptr);
+      m_findings ? &m_findings->messages : nullptr, &failureText);
   if (hr != S_OK) {
     LogMessage("%T: CSMSJobsDetector::SMSPendingJobsFound: %s\n",
-               NTarn::GetComErrorDescription().c_str());
+               failureText.c_str());
     return false;
   }
 

@@ -55,7 +55,7 @@ bool CSMSJobsDetector::FoundRecentPolicyRefreshEvent(int minutes) {
   const HRESULT hr =
       connection.ExecQuery(kSchedulerNamespace, kHistoryQuery, history);
   if (hr != S_OK) {
-    LogFailure(NTarn::GetComErrorDescription().c_str());
+    LogFailure(history.FailureText().c_str());
     return false;
   }
 

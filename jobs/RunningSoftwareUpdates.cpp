@@ -14,7 +14,6 @@
 
 #include "common/Logging.h"
 #include "common/wmi/WbemConnection.h"
-#include "common/wmi/WbemErrors.h"
 #include "common/wmi/WbemProperty.h"
 #include "common/wmi/WbemResults.h"
 #include "jobs/ClientSdkReads.h"
@@ -83,7 +82,7 @@ bool CSMSJobsDetector::SMSSoftwareUpdatesAreRunning() {
                                           kTargetedUpdatesQuery, updates);
   if (hr != S_OK) {
     LogMessage("%T: CSMSJobsDetector::SMSSoftwareUpdatesAreRunning: %s\n",
-               NTarn::GetComErrorDescription().c_str());
+               updates.FailureText().c_str());
     return false;
   }
   if (!updates) return false;

@@ -78,9 +78,11 @@ class CSMSJobsDetector : public ISMSJobsDetector {
   // The pending question's walk over the client's scheduled messages, in the
   // order WMI returns them, each evaluated against `now` until `visit` stops
   // it. Every message looked at goes to `seen` when given. Returns the
-  // query's result: S_OK when the messages could be asked for.
+  // query's result: S_OK when the messages could be asked for; a failure's
+  // text goes to `failureText` when given.
   HRESULT WalkScheduledMessages(__time64_t now, const TriggerVisitor& visit,
-                                std::vector<ScheduledMessageEvaluation>* seen);
+                                std::vector<ScheduledMessageEvaluation>* seen,
+                                std::string* failureText = nullptr);
   // One scheduled message: its ID, whether its advertisement is left out
   // (looked up in `policies`), else its schedule elements one by one.
   // `*stopped` says whether `visit` stopped the walk.

@@ -3,7 +3,6 @@
 #include <utility>
 
 #include "common/wmi/WbemConnection.h"
-#include "common/wmi/WbemErrors.h"
 #include "common/wmi/WbemProperty.h"
 #include "common/wmi/WbemResults.h"
 
@@ -73,7 +72,7 @@ HRESULT SoftwareDistributionPolicies::ReadAll() {
   const HRESULT hr = m_connection.ExecQuery(m_namespace.c_str(),
                                             SelectPolicies().c_str(), policies);
   if (FAILED(hr)) {
-    m_failureText = NTarn::GetComErrorDescription();
+    m_failureText = policies.FailureText();
     return hr;
   }
   for (;;) {
@@ -98,7 +97,7 @@ HRESULT SoftwareDistributionPolicies::ReadOne(
   const HRESULT hr =
       m_connection.ExecQuery(m_namespace.c_str(), query.c_str(), policies);
   if (FAILED(hr)) {
-    m_failureText = NTarn::GetComErrorDescription();
+    m_failureText = policies.FailureText();
     return hr;
   }
   // Only the first policy of the advertisement counts.

@@ -28,21 +28,22 @@ CWbemConnection::~CWbemConnection() {
   if (m_comInitialized) ::CoUninitialize();
 }
 
-HRESULT CWbemConnection::Connect(const wchar_t* wmiNamespace) {
+HRESULT CWbemConnection::Connect(const wchar_t* wmiNamespace,
+                                 CWbemResults& results) {
   Microsoft::WRL::ComPtr<IWbemLocator> locator;
   HRESULT hr = ::CoCreateInstance(CLSID_WbemLocator, nullptr,
                                   CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&locator));
   if (FAILED(hr)) {
     LogMessage("%T: Failed to create IWbemLocator object %s\n",
                GetWbemErrorName(hr));
-    return E_FAIL;
+    return results.Failed(E_FAIL);
   }
 
   const ScopedBstr path = MakeBstr(wmiNamespace);
   hr = locator->ConnectServer(path.Get(), nullptr, nullptr, nullptr, 0, nullptr,
                               nullptr, &m_services);
-  locator.Reset();
   if (FAILED(hr)) {
+    results.Failed(hr);
     m_services.Reset();
     LogMessage("%T: Failed to connect to %ls: %s\n", wmiNamespace,
                GetWbemErrorName(hr));
@@ -51,6 +52,7 @@ HRESULT CWbemConnection::Connect(const wchar_t* wmiNamespace) {
 
   hr = SetProxySecurity(m_services.Get(), nullptr, nullptr, nullptr, true);
   if (FAILED(hr)) {
+    results.Failed(hr);
     // An unsecured connection is not used: the object counts as unconnected.
     m_services.Reset();
     LogMessage(
@@ -71,14 +73,14 @@ HRESULT CWbemConnection::ExecQuery(const wchar_t* wmiNamespace,
     m_currentNamespace = requested;
     m_services.Reset();
     m_providerTimedOut = false;
-    result = Connect(requested.c_str());
+    result = Connect(requested.c_str(), results);
   }
   if (!m_services) return result;
 
   results.Reset();
   // A provider that did not answer once will not answer the question's next
   // class name or advertisement either; each would cost another time-out.
-  if (m_providerTimedOut) return WbemTimedOut();
+  if (m_providerTimedOut) return results.Failed(WbemTimedOut());
   // The callers' failure lines print the thread's COM error object; one left
   // by an earlier call would name the wrong fault.
   ::SetErrorInfo(0, nullptr);
@@ -92,7 +94,7 @@ HRESULT CWbemConnection::ExecQuery(const wchar_t* wmiNamespace,
       language.Get(), queryText.Get(),
       WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY, nullptr,
       &enumerator);
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr)) return results.Failed(hr);
   hr = results.Open(std::move(enumerator));
   if (hr == static_cast<HRESULT>(WBEM_E_TIMED_OUT)) m_providerTimedOut = true;
   return hr;

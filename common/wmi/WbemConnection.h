@@ -29,14 +29,15 @@ class CWbemConnection {
   // whose connection failed, it returns S_OK and leaves `results` as they
   // were: callers test the results, not only the result. Once a query has
   // timed out, later ones in the same namespace return WBEM_E_TIMED_OUT at
-  // once, so that a hung provider costs a question one time-out.
+  // once, so that a hung provider costs a question one time-out. A failure's
+  // text, for the caller's line, is `results.FailureText()`.
   HRESULT ExecQuery(const wchar_t* wmiNamespace, const wchar_t* query,
                     CWbemResults& results);
 
   bool IsConnected() const { return m_services != nullptr; }
 
  private:
-  HRESULT Connect(const wchar_t* wmiNamespace);
+  HRESULT Connect(const wchar_t* wmiNamespace, CWbemResults& results);
 
   Microsoft::WRL::ComPtr<IWbemServices> m_services;
   std::wstring m_currentNamespace;

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "common/wmi/WbemErrors.h"
+
 namespace NTarn {
 namespace {
 
@@ -20,8 +22,9 @@ HRESULT CWbemResults::Open(
   if (!enumerator) return E_POINTER;
   Microsoft::WRL::ComPtr<IWbemClassObject> first;
   const HRESULT hr = NextObject(enumerator.Get(), first);
-  if (FAILED(hr)) return hr;
-  if (hr == WBEM_S_TIMEDOUT && !first) return WbemTimedOut();
+  // The enumerator is released only once its failure's text is taken.
+  if (FAILED(hr)) return Failed(hr);
+  if (hr == WBEM_S_TIMEDOUT && !first) return Failed(WbemTimedOut());
   m_enumerator = std::move(enumerator);
   m_first = std::move(first);
   m_firstResult = hr;
@@ -40,11 +43,17 @@ HRESULT CWbemResults::Next(Microsoft::WRL::ComPtr<IWbemClassObject>& object) {
   return NextObject(m_enumerator.Get(), object);
 }
 
+HRESULT CWbemResults::Failed(HRESULT hr) {
+  m_failureText = GetComErrorDescription();
+  return hr;
+}
+
 void CWbemResults::Reset() {
   m_enumerator.Reset();
   m_first.Reset();
   m_firstResult = S_OK;
   m_firstTaken = true;
+  m_failureText.clear();
 }
 
 }  // namespace NTarn

@@ -5,6 +5,8 @@
 #include <wbemcli.h>
 #include <wrl/client.h>
 
+#include <string>
+
 #include "common/wmi/WbemTimeout.h"
 
 namespace NTarn {
@@ -31,6 +33,15 @@ class CWbemResults {
   // Whether a query has been opened into these results.
   explicit operator bool() const { return m_enumerator != nullptr; }
 
+  // Records `hr` as the query's failure together with the description of the
+  // thread's COM error object, taken now: releasing a proxy (the enumerator,
+  // the services) clears that object, so a line printed afterwards would
+  // read "Unknown Error". Returns `hr`.
+  HRESULT Failed(HRESULT hr);
+  // That description ("Unknown Error" without an error object); empty when
+  // no failure was recorded.
+  const std::string& FailureText() const { return m_failureText; }
+
   void Reset();
 
  private:
@@ -39,6 +50,7 @@ class CWbemResults {
   Microsoft::WRL::ComPtr<IWbemClassObject> m_first;
   HRESULT m_firstResult = S_OK;
   bool m_firstTaken = true;
+  std::string m_failureText;
 };
 
 }  // namespace NTarn

@@ -12,6 +12,8 @@ SimCallResult::SimCallResult(std::shared_ptr<SimState> state,
       m_found(found ? std::optional<SimInstance>(*found) : std::nullopt),
       m_answer(std::move(answer)) {}
 
+SimCallResult::~SimCallResult() { ::SetErrorInfo(0, nullptr); }
+
 STDMETHODIMP SimCallResult::GetResultObject(LONG timeout,
                                             IWbemClassObject** object) {
   if (!object) return WBEM_E_INVALID_PARAMETER;

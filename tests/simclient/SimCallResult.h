@@ -20,6 +20,9 @@ class SimCallResult : public SimComObject<IWbemCallResult> {
   // `found` (copied) is the object read, null after a failure.
   SimCallResult(std::shared_ptr<SimState> state, const SimInstance* found,
                 DeferredAnswer answer);
+  // As the proxy of an out-of-process call result does, releasing it clears
+  // the thread's COM error object.
+  ~SimCallResult() override;
 
   STDMETHOD(GetResultObject)
   (LONG timeout, IWbemClassObject** object) override;

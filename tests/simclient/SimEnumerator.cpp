@@ -14,6 +14,8 @@ SimEnumerator::SimEnumerator(std::shared_ptr<SimState> state,
       m_forwardOnly(forwardOnly),
       m_answer(std::move(answer)) {}
 
+SimEnumerator::~SimEnumerator() { ::SetErrorInfo(0, nullptr); }
+
 IWbemClassObject* SimEnumerator::MakeObject(size_t index) const {
   return new SimClassObject(m_state, m_results[index], m_selected);
 }

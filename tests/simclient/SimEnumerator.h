@@ -21,6 +21,9 @@ class SimEnumerator : public SimComObject<IEnumWbemClassObject> {
                 std::vector<SimInstance> results,
                 std::vector<std::wstring> selected, bool forwardOnly,
                 DeferredAnswer answer = DeferredAnswer());
+  // As the proxy of an out-of-process enumerator does, releasing it clears
+  // the thread's COM error object.
+  ~SimEnumerator() override;
 
   STDMETHOD(Reset)() override;
   STDMETHOD(Next)

@@ -234,7 +234,7 @@ std::optional<ordered_json> ClassInstances(const wchar_t* wmiNamespace,
             "leaves it out\n",
             wmiNamespace, className,
             hr == static_cast<HRESULT>(WBEM_E_TIMED_OUT)
-                ? NTarn::GetComErrorDescription().c_str()
+                ? objects.FailureText().c_str()
                 : NTarn::GetWbemErrorName(hr));
   }
   if (hr != S_OK || !objects) return std::nullopt;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 
 #include "tests/support/LogCapture.h"
 #include "tests/support/SimClientFixture.h"
@@ -73,7 +74,8 @@ TEST_F(SystemCapabilitiesTest, NoInstancesIsNotPortableAndFinal) {
   EXPECT_TRUE(LogCapture::Messages().empty());
 }
 
-TEST_F(SystemCapabilitiesTest, MissingNamespaceIsLoggedNotPortableAndFinal) {
+// A read that fails or hangs is no answer: the next question reads again.
+TEST_F(SystemCapabilitiesTest, FailedReadIsAskedAgainByTheNextCall) {
   SystemCapabilities capabilities;
   Load(R"({"absentNamespaces": ["root\\cimv2"]})")
       .SetStatusText(WBEM_E_INVALID_NAMESPACE, L"Invalid namespace ");
@@ -83,9 +85,32 @@ TEST_F(SystemCapabilitiesTest, MissingNamespaceIsLoggedNotPortableAndFinal) {
       std::vector<std::string>{
           "[T] INFO: Catching and handling HRESULT exception "
           ".\\SystemCapabilities:54 (0x8004100E)\n\tInvalid namespace \n"});
+  // A provider that never answers costs one wait, not the question.
   Load(Enclosures(R"({"ChassisTypes": [10]})"));
+  Sim().SetTimeScale(1000);
+  Sim().HangCall(SimMethod::kExecQuery, 1, 3600000);
   EXPECT_FALSE(capabilities.IsPortableChassis());
-  EXPECT_EQ(LogCapture::Messages().size(), 1u);
+  EXPECT_EQ(Sim().WaitedMs(), DWORD{10000});
+  EXPECT_TRUE(capabilities.IsPortableChassis());
+  EXPECT_TRUE(capabilities.IsPortableChassis());
+  EXPECT_EQ(Sim().CallCount(SimMethod::kExecQuery), 2);
+}
+
+// Two first calls at once: each answers from a whole read.
+TEST_F(SystemCapabilitiesTest, ConcurrentFirstCallsSeeNoHalfMadeAnswer) {
+  Load(Enclosures(R"({"ChassisTypes": [10]})"));
+  Sim().HangCall(SimMethod::kExecQuery, 1, 300);
+  SystemCapabilities capabilities;
+  bool first = false;
+  std::thread reader([&] {
+    ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    first = capabilities.IsPortableChassis();
+    ::CoUninitialize();
+  });
+  while (Sim().CallCount(SimMethod::kExecQuery) == 0) ::Sleep(1);
+  EXPECT_TRUE(capabilities.IsPortableChassis());
+  reader.join();
+  EXPECT_TRUE(first);
 }
 
 TEST_F(SystemCapabilitiesTest, FailureAfterAMatchKeepsPortable) {

@@ -319,6 +319,24 @@ TEST_F(PendingJobsObserverTest, MaintenanceWindows) {
   Release();
 }
 
+// A laptop on battery whose chassis read failed once is exempted from the
+// next question on: the failed read was not final.
+TEST_F(PendingJobsObserverTest, FailedChassisReadIsAskedAgain) {
+  Load(R"({"namespaces": {"root\\cimv2": {"Win32_SystemEnclosure": {"ChassisTypes": [9]}},
+      "root\\ccm": {"CCM_Client": {}}, "root\\ccm\\SoftMgmtAgent": {"CCM_ExecutionRequestEx": [)" +
+       kRequest + "]}}}");
+  Sim().FailCall(vpltest::SimMethod::kExecQuery, 1, WBEM_E_FAILED);
+  vpltest::SystemCapabilitiesScope battery(false, Power::kBattery);
+  NTarn::TheSystemCapabilities().ReplacePortableStateForTesting(
+      NTarn::SystemCapabilities::kUndetermined);
+  Registry::Set(kKey, "MonitorJobs", "ON");
+  Create();
+  EXPECT_EQ(S_OK, observer_->LoadSettings(0));
+  EXPECT_EQ(Query(), kInProgress);
+  EXPECT_EQ(Query(), kNone);
+  Release();
+}
+
 // A policy value is never copied into the normal key: once withdrawn, the
 // built-in default is written back there and takes effect.
 TEST_F(PendingJobsObserverTest, WithdrawnPolicyTakesEffect) {
