@@ -64,10 +64,6 @@ class CSMSJobsDetector : public ISMSJobsDetector {
     m_policyReading = reading;
   }
 
-  // Has the questions record what they see into `findings` (null: nothing
-  // is recorded); it must outlive the questions asked.
-  void RecordFindings(JobFindings* findings) { m_findings = findings; }
-
   // Sees each schedule element the pending question evaluates; true stops
   // the walk there.
   using TriggerVisitor = std::function<bool(const TriggerEvaluation&)>;
@@ -120,7 +116,6 @@ class CSMSJobsDetector : public ISMSJobsDetector {
   void MarkWindowWait(WindowWork work, TriggerEvaluation& trigger) const;
 
  private:
-  JobFindings* m_findings = nullptr;
   // The windows of the latest walk, with the rules on and readable.
   std::optional<ServiceWindowSet> m_walkWindows;
   SoftwareDistributionPolicies::Reading m_policyReading =
