@@ -64,6 +64,8 @@ SettingSources SourcesOf(const Options& options, const SettingsPlan& plan,
       sources[value] = "vplhost";
     } else if (value == "PendingSMSJobWindowMins" && options.window) {
       sources[value] = "--window";
+    } else if (value == "MaintenanceWindows" && options.maintenanceWindows) {
+      sources[value] = "--maintenance-windows";
     } else if (value == "debug" && SetsDebug(options, plan, scenario)) {
       sources[value] = options.verbose ? "--verbose" : "vplhost";
     } else if (scenario) {
@@ -141,6 +143,10 @@ bool RunSettings::Write(const Options& options, const SettingsPlan& plan,
   if (options.window)
     status = m_scratch->SetDword("PendingSMSJobWindowMins", *options.window);
   if (status != ERROR_SUCCESS) return failed("PendingSMSJobWindowMins", status);
+  if (options.maintenanceWindows)
+    status =
+        m_scratch->SetString("MaintenanceWindows", *options.maintenanceWindows);
+  if (status != ERROR_SUCCESS) return failed("MaintenanceWindows", status);
   if (SetsDebug(options, plan, scenario)) {
     const bool verbose = options.verbose || plan.alwaysVerbose;
     status = m_scratch->SetDword("debug", verbose ? plan.verboseBits : 0);

@@ -72,7 +72,8 @@ const CapturedClass kClasses[] = {
     {L"root\\ccm\\Policy\\Machine\\ActualConfig",
      L"CCM_SoftwareDistribution",
      {L"ADV_AdvertisementID", L"PKG_PackageID", L"PRG_ProgramID",
-      L"ADV_ExpirationTime", L"ADV_ExpirationTimeIsGMT", L"PRG_PRF_Disabled"}},
+      L"ADV_ExpirationTime", L"ADV_ExpirationTimeIsGMT", L"PRG_PRF_Disabled",
+      L"PRG_Requirements"}},
     {L"root\\ccm\\Policy\\Machine\\ActualConfig",
      L"CCM_SoftwareUpdatesClientConfig",
      {L"SiteSettingsKey", L"ServiceWindowManagement"}},
@@ -88,7 +89,8 @@ const CapturedClass kClasses[] = {
     {L"root\\ccm\\Policy\\Machine\\ActualConfig",
      L"CCM_TaskSequence",
      {L"ADV_AdvertisementID", L"PKG_PackageID", L"PRG_ProgramID",
-      L"ADV_ExpirationTime", L"ADV_ExpirationTimeIsGMT", L"PRG_PRF_Disabled"}},
+      L"ADV_ExpirationTime", L"ADV_ExpirationTimeIsGMT", L"PRG_PRF_Disabled",
+      L"PRG_Requirements"}},
 };
 
 // Whether instances of `className` are captured under a listing of their
