@@ -105,6 +105,11 @@ HRESULT AutoshutdownEvent::AttachHost(
   return eventBroker->Subscribe(EVENTID_PowerStateChange, handlerEvent.Get());
 }
 
+void AutoshutdownEvent::SetDecisionRecord(
+    std::shared_ptr<NTarn::DecisionRecord> record) {
+  if (m_thread) m_thread->SetDecisionRecord(std::move(record));
+}
+
 STDMETHODIMP AutoshutdownEvent::OnAutoshutdown() {
   return NTarn::GuardedHResultCall(
       NTarn::CallSite{".\\AutoshutdownEvent", __LINE__},

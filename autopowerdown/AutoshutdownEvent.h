@@ -16,6 +16,9 @@
 class AutoshutdownThread;
 class ISMSJobsDetector;
 class PowerStateChangeHandler;
+namespace NTarn {
+class DecisionRecord;
+}
 
 class AutoshutdownEvent : public NTarn::ComObjectRoot,
                           public IAutoshutdownEvent {
@@ -32,6 +35,9 @@ class AutoshutdownEvent : public NTarn::ComObjectRoot,
   // service provider or detector. Called once, before any event.
   HRESULT AttachHost(IServiceProvider* serviceProvider,
                      std::unique_ptr<ISMSJobsDetector> detector);
+
+  // Where the worker records how each run ended; none until set.
+  void SetDecisionRecord(std::shared_ptr<NTarn::DecisionRecord> record);
 
   // IAutoshutdownEvent: 0x80070420 while the thread runs.
   STDMETHOD(OnAutoshutdown)() override;

@@ -7,10 +7,13 @@
 
 #include "autopowerdown/AutoPowerdownRequest.h"
 #include "autopowerdown/SettingsKeys.h"
+#include "common/DecisionEntry.h"
+#include "common/DecisionRecord.h"
 #include "common/GuardedCall.h"
 #include "common/Logging.h"
 #include "common/RegistryParameters.h"
 #include "common/wmi/WbemQuestion.h"
+#include "jobs/Clock.h"
 #include "jobs/ISMSJobsDetector.h"
 
 using Microsoft::WRL::ComPtr;
@@ -59,6 +62,12 @@ void AutoshutdownThread::SetPowerDownProvider(
     ComPtr<IPowerDownProvider> provider) {
   std::lock_guard<NTarn::CriticalSection> guard(StateLock());
   m_powerDownProvider = std::move(provider);
+}
+
+void AutoshutdownThread::SetDecisionRecord(
+    std::shared_ptr<NTarn::DecisionRecord> record) {
+  std::lock_guard<NTarn::CriticalSection> guard(StateLock());
+  m_record = std::move(record);
 }
 
 HRESULT AutoshutdownThread::ReserveStart() {
@@ -122,10 +131,29 @@ int AutoshutdownThread::PowerDownType() {
 
 AutoshutdownThread::Services AutoshutdownThread::CopyServices() {
   std::lock_guard<NTarn::CriticalSection> guard(StateLock());
-  return Services{m_timeSinceLastInput, m_powerDownProvider, m_detector};
+  return Services{m_timeSinceLastInput, m_powerDownProvider, m_detector,
+                  m_record};
+}
+
+void AutoshutdownThread::RecordOutcome() noexcept {
+  const Services services = CopyServices();
+  if (!services.record) return;
+  try {
+    const AutoPowerDownOutcomeText text = DescribeOutcome(m_outcome);
+    NTarn::DecisionEntry entry = NTarn::DecisionEntry::At(CurrentTime());
+    entry.question = NTarn::decision_texts::kAutoPowerDown;
+    entry.answer = text.answer;
+    entry.ground = text.ground;
+    if (services.detector)
+      entry.pendingWindowMinutes = services.detector->PendingWindowMinutes();
+    services.record->Record(std::move(entry));
+  } catch (...) {
+    // Left out: the record never costs the run anything.
+  }
 }
 
 unsigned AutoshutdownThread::Run() {
+  m_outcome = AutoPowerDownOutcome::kComFailed;
   NTarn::LogMessage(
       "%T: Kicking off the SMS\\CMgr auto power down thread to monitor the "
       "CM/SMS Client policy evaluator\n");
@@ -140,6 +168,7 @@ unsigned AutoshutdownThread::Run() {
           "%T: Wait for SMS\\CMgr policy refresh to take effect failed; "
           "bailing...\n");
       ::CoUninitialize();
+      RecordOutcome();
       return 0;
     }
     if (goAhead && FAILED(RunPowerDownRequests())) {
@@ -147,6 +176,7 @@ unsigned AutoshutdownThread::Run() {
     }
     ::CoUninitialize();
   }
+  RecordOutcome();
   if (NTarn::IsDebugFlagSet(NTarn::debug_flags::kVerbose)) {
     NTarn::LogMessage("%T: Exiting the SMS\\CMgr auto-powerdown thread\n");
   }
@@ -167,8 +197,12 @@ HRESULT AutoshutdownThread::WaitForPolicyJobs(bool* goAhead) {
     m_timing.setExecutionState(state);
     const DWORD wait =
         ::WaitForSingleObject(StopEvent(), m_timing.minuteMilliseconds);
-    if (wait == WAIT_OBJECT_0) break;
+    if (wait == WAIT_OBJECT_0) {
+      m_outcome = AutoPowerDownOutcome::kStoppedWhileWaiting;
+      break;
+    }
     if (wait != WAIT_TIMEOUT) {
+      m_outcome = AutoPowerDownOutcome::kWaitFailed;
       const DWORD error = ::GetLastError();
       NTarn::LogMessage(
           "%T: Internal error: Wait failed in AutoShutdownthread [%d] "
@@ -184,6 +218,7 @@ HRESULT AutoshutdownThread::WaitForPolicyJobs(bool* goAhead) {
       NTarn::LogMessage(
           "%T: Autopowerdown thread: user input detected whilst checking job "
           "status; cancelling...\n");
+      m_outcome = AutoPowerDownOutcome::kUserInputWhileWaiting;
       break;
     }
     if (found) {
@@ -192,7 +227,10 @@ HRESULT AutoshutdownThread::WaitForPolicyJobs(bool* goAhead) {
       found = services.detector && AskRefreshCheck(*services.detector, minute);
       if (minute == m_timing.policyWaitMinutes) found = true;
     }
-    if (FAILED(input)) break;
+    if (FAILED(input)) {
+      m_outcome = AutoPowerDownOutcome::kIdleTimeUnavailable;
+      break;
+    }
     if (found && countdown == 0) {
       if (NTarn::IsDebugFlagSet(NTarn::debug_flags::kVerbose)) {
         NTarn::LogMessage(
@@ -213,6 +251,7 @@ HRESULT AutoshutdownThread::RunPowerDownRequests() {
   NTarn::ComObject<AutoPowerdownRequest>* created = nullptr;
   HRESULT hr = NTarn::ComObject<AutoPowerdownRequest>::CreateInstance(
       &created, m_timing.retryTimerMinute);
+  m_outcome = AutoPowerDownOutcome::kRequestFailed;
   if (FAILED(hr)) return hr;
   const ComPtr<AutoPowerdownRequest> request(created);
 
@@ -223,6 +262,7 @@ HRESULT AutoshutdownThread::RunPowerDownRequests() {
     NTarn::LogMessage(
         "%T: Autopowerdown thread: user input detected before kicking off "
         "power down request; cancelling...\n");
+    m_outcome = AutoPowerDownOutcome::kUserInputBeforeRequest;
     return S_OK;
   }
 
@@ -230,9 +270,12 @@ HRESULT AutoshutdownThread::RunPowerDownRequests() {
   hr = request->IssueRequest(provider, PowerDownType());
   if (FAILED(hr)) {
     // Not withdrawn; the host's hold on the context keeps the request alive.
+    if (request->SubmissionExhaustedAttempts())
+      m_outcome = AutoPowerDownOutcome::kAttemptsExhausted;
     request->ReleaseContext();
     return hr;
   }
+  m_outcome = AutoPowerDownOutcome::kStoppedAfterRequest;
 
   bool withdraw = true;
   const HANDLE handles[] = {StopEvent(), request->RetryTimer()};
@@ -250,6 +293,7 @@ HRESULT AutoshutdownThread::RunPowerDownRequests() {
         NTarn::LogMessage(
             "%T: Autopowerdown thread: user input detected whilst in a power "
             "down retry; bailing...\n");
+        m_outcome = AutoPowerDownOutcome::kUserInputAtRetry;
         break;
       }
     }
@@ -257,6 +301,8 @@ HRESULT AutoshutdownThread::RunPowerDownRequests() {
       // The last permitted attempt is under way: withdrawing it would stop
       // the power-down that the event log announced.
       withdraw = !request->SubmissionExhaustedAttempts();
+      m_outcome = withdraw ? AutoPowerDownOutcome::kRequestFailed
+                           : AutoPowerDownOutcome::kAttemptsExhausted;
       break;
     }
   }

@@ -15,11 +15,15 @@
 
 #include <memory>
 
+#include "autopowerdown/AutoPowerDownOutcome.h"
 #include "autopowerdown/AutoshutdownTiming.h"
 #include "autopowerdown/StoppableThread.h"
 #include "contract/HostContract.h"
 
 class ISMSJobsDetector;
+namespace NTarn {
+class DecisionRecord;
+}
 
 class AutoshutdownThread : public StoppableThread {
  public:
@@ -32,6 +36,8 @@ class AutoshutdownThread : public StoppableThread {
       Microsoft::WRL::ComPtr<ITimeSinceLastInputProvider> provider);
   void SetPowerDownProvider(
       Microsoft::WRL::ComPtr<IPowerDownProvider> provider);
+  // Where the end of every run is recorded; none until set.
+  void SetDecisionRecord(std::shared_ptr<NTarn::DecisionRecord> record);
 
   // The first half of a start: refuses with 0x80070420 while a worker runs,
   // another start is reserved or a power-state stop is under way.
@@ -59,14 +65,20 @@ class AutoshutdownThread : public StoppableThread {
     Microsoft::WRL::ComPtr<ITimeSinceLastInputProvider> timeSinceLastInput;
     Microsoft::WRL::ComPtr<IPowerDownProvider> powerDownProvider;
     std::shared_ptr<ISMSJobsDetector> detector;
+    std::shared_ptr<NTarn::DecisionRecord> record;
   };
   Services CopyServices();
+  // The run's end, as m_outcome says, with the window of its detector.
+  void RecordOutcome() noexcept;
 
   const AutoshutdownTiming m_timing;
   Microsoft::WRL::ComPtr<ITimeSinceLastInputProvider> m_timeSinceLastInput;
   Microsoft::WRL::ComPtr<IPowerDownProvider> m_powerDownProvider;
   // The handler's detector, set at each start.
   std::shared_ptr<ISMSJobsDetector> m_detector;
+  std::shared_ptr<NTarn::DecisionRecord> m_record;
+  // How the current run ends; written by the worker alone.
+  AutoPowerDownOutcome m_outcome = AutoPowerDownOutcome::kComFailed;
   int m_powerDownType = 1;
   bool m_startReserved = false;
   int m_stopsUnderWay = 0;

@@ -11,6 +11,8 @@
 
 #include "jobs/ServiceWindow.h"
 
+struct JobFindings;
+
 class ISMSJobsDetector {
  public:
   ISMSJobsDetector(const ISMSJobsDetector&) = delete;
@@ -45,6 +47,10 @@ class ISMSJobsDetector {
   // holds a power-down up; 0, the default, never. Init leaves it alone.
   DWORD StaleJobHours() const { return m_staleJobHours; }
   void SetStaleJobHours(DWORD hours) { m_staleJobHours = hours; }
+  // Has the questions record what they see into `findings` (null: nothing
+  // is recorded); it must outlive the questions asked. A detector that
+  // records nothing leaves it alone.
+  void RecordFindings(JobFindings* findings) { m_findings = findings; }
   // Whether the questions follow the client's maintenance windows; off, the
   // default, answers as without them. Init leaves it alone.
   bool MaintenanceWindows() const { return m_maintenanceWindows; }
@@ -61,4 +67,5 @@ class ISMSJobsDetector {
   DWORD m_staleJobHours = 0;
   bool m_maintenanceWindows = false;
   const wchar_t* m_refreshScope;
+  JobFindings* m_findings = nullptr;
 };

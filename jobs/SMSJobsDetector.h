@@ -61,10 +61,6 @@ class CSMSJobsDetector : public ISMSJobsDetector {
     m_policyReading = reading;
   }
 
-  // Has the questions record what they see into `findings` (null: nothing
-  // is recorded); it must outlive the questions asked.
-  void RecordFindings(JobFindings* findings) { m_findings = findings; }
-
   // Sees each schedule element the pending question evaluates; true stops
   // the walk there.
   using TriggerVisitor = std::function<bool(const TriggerEvaluation&)>;
@@ -114,7 +110,6 @@ class CSMSJobsDetector : public ISMSJobsDetector {
       NTarn::CWbemConnection& connection);
 
  private:
-  JobFindings* m_findings = nullptr;
   SoftwareDistributionPolicies::Reading m_policyReading =
       SoftwareDistributionPolicies::Reading::kOncePerQuestion;
 };

@@ -4,14 +4,20 @@
 #include <mutex>
 #include <string>
 
+#include "common/DecisionEntry.h"
+#include "common/DecisionRecord.h"
 #include "common/GuardedCall.h"
 #include "common/Logging.h"
 #include "common/ScopedBstr.h"
 #include "common/wmi/WbemQuestion.h"
+#include "jobs/Clock.h"
+#include "jobs/JobFindings.h"
 #include "jobs/DateTime.h"
 #include "jobs/SMSJobsDetector.h"
 #include "observer/ConfigMgrClientPresence.h"
 #include "observer/PowerDownJudgement.h"
+#include "observer/PowerDownQuestionEntry.h"
+#include "observer/VetoMode.h"
 #include "contract/StringIds.h"
 
 using NTarn::IsDebugFlagSet;
@@ -71,30 +77,61 @@ STDMETHODIMP PendingJobsPowerDownObserver::QueryPowerDown(
 
   PowerDownResponse decided = PowerDownResponse_NoObjection;
   NTarn::ScopedBstr decidedReason;
+  NTarn::DecisionEntry entry;
   // Ends within its time whatever WMI does; out of time, the walk under way
   // answers as its failed query does and the question says where it ran out.
   const NTarn::WbemQuestion question(
       "PendingJobsPowerDownObserver::QueryPowerDown");
   const bool answered = NTarn::GuardedCall(
       NTarn::CallSite{".\\PendingJobsPowerDownObserver", __LINE__}, false, [&] {
-        Decide(decided, decidedReason);
+        Decide(decided, decidedReason, entry);
         return true;
       });
-  if (!answered) return S_OK;
+  if (!answered) {
+    RecordNoObjection(NTarn::decision_texts::kPowerDownQuestion,
+                      "questionFailed");
+    return S_OK;
+  }
   *response = decided;
   *reason = decidedReason.Release();
+  Record(std::move(entry));
   return S_OK;
 }
 
 void PendingJobsPowerDownObserver::Decide(PowerDownResponse& response,
-                                          NTarn::ScopedBstr& reason) {
+                                          NTarn::ScopedBstr& reason,
+                                          NTarn::DecisionEntry& entry) {
   ObserverSettings settings = CopySettings();
+  // What the detector saw names the deciding item in the record.
+  JobFindings findings;
   const PowerDownJudgement judgement = JudgePowerDown(
-      settings, m_makeDetector, [this](const ObserverSettings& read) {
+      settings,
+      [this, &findings](DWORD window, wchar_t* jobStates,
+                        wchar_t* updateStates) {
+        std::unique_ptr<ISMSJobsDetector> detector =
+            m_makeDetector(window, jobStates, updateStates);
+        if (detector) detector->RecordFindings(&findings);
+        return detector;
+      },
+      [this](const ObserverSettings& read) {
         std::lock_guard guard(*this);
         m_settings.CopyStateListsFrom(read);
       });
+  Answer(judgement, response, reason);
+  // The record never costs the answer: an entry that cannot be made (out
+  // of memory, a text that does not convert) is left out.
+  try {
+    entry = PowerDownQuestionEntry(judgement, findings, CurrentTime());
+  } catch (...) {
+    entry = NTarn::DecisionEntry();
+  }
+  if (judgement.Objects() && VetoModeIsReportOnly())
+    WithholdObjection(response, reason, entry);
+}
 
+void PendingJobsPowerDownObserver::Answer(const PowerDownJudgement& judgement,
+                                          PowerDownResponse& response,
+                                          NTarn::ScopedBstr& reason) {
   // The objection stands even when its reason text cannot be made.
   if (judgement.ground == PowerDownGround::kJobsRunning) {
     reason = LoadBstr(IDS_JOBS_IN_PROGRESS);
@@ -127,11 +164,47 @@ void PendingJobsPowerDownObserver::Decide(PowerDownResponse& response,
   }
 }
 
+void PendingJobsPowerDownObserver::WithholdObjection(
+    PowerDownResponse& response, NTarn::ScopedBstr& reason,
+    NTarn::DecisionEntry& entry) {
+  LogMessage(
+      "%T: VetoMode is REPORT: the objection \"%S\" was not made; answering "
+      "no objection\n",
+      reason.Get() ? reason.Get() : L"");
+  response = PowerDownResponse_NoObjection;
+  reason.Reset();
+  entry.answer = NTarn::decision_texts::kWouldObject;
+}
+
+void PendingJobsPowerDownObserver::SetDecisionRecord(
+    std::shared_ptr<NTarn::DecisionRecord> record) {
+  m_record = std::move(record);
+}
+
+void PendingJobsPowerDownObserver::Record(NTarn::DecisionEntry entry) {
+  if (m_record && entry.IsWhole()) m_record->Record(std::move(entry));
+}
+
+void PendingJobsPowerDownObserver::RecordNoObjection(
+    const char* question, const char* ground) noexcept {
+  if (!m_record) return;
+  try {
+    NTarn::DecisionEntry entry = NTarn::DecisionEntry::At(CurrentTime());
+    entry.question = question;
+    entry.answer = NTarn::decision_texts::kNoObjection;
+    entry.ground = ground;
+    Record(std::move(entry));
+  } catch (...) {
+    // Left out, as any entry that cannot be made.
+  }
+}
+
 STDMETHODIMP PendingJobsPowerDownObserver::QueryPowerDown2(
     IUnknown* host, PowerDownResponse* response, BSTR* reason) {
   if (!host || !response || !reason) return kNullArgument;
   *response = PowerDownResponse_NoObjection;
   *reason = nullptr;
+  RecordNoObjection(NTarn::decision_texts::kPowerDownQuestion2, "neverObjects");
   return S_OK;
 }
 

@@ -10,11 +10,14 @@
 #include "common/com/ComObject.h"
 #include "jobs/ISMSJobsDetector.h"
 #include "observer/ObserverSettings.h"
+#include "observer/PowerDownJudgement.h"
 #include "contract/HostContract.h"
 
 namespace NTarn {
+class DecisionRecord;
+struct DecisionEntry;
 class ScopedBstr;
-}
+}  // namespace NTarn
 
 class PendingJobsPowerDownObserver : public NTarn::ComObjectRoot,
                                      public IPowerDownObserver {
@@ -39,6 +42,10 @@ class PendingJobsPowerDownObserver : public NTarn::ComObjectRoot,
   STDMETHOD(LoadSettings)(DWORD flags) override;
   STDMETHOD(LogStatus)() override;
 
+  // Where every answer is recorded; none until set. Set before the observer
+  // is registered with the host.
+  void SetDecisionRecord(std::shared_ptr<NTarn::DecisionRecord> record);
+
  protected:
   // Monitoring "OFF", window 0 and empty lists until LoadSettings, so the
   // observer never objects before the host has loaded its settings.
@@ -51,11 +58,24 @@ class PendingJobsPowerDownObserver : public NTarn::ComObjectRoot,
   // A consistent copy of the settings, taken under the object lock.
   ObserverSettings CopySettings();
   // The question itself; may raise. Leaves `response` and `reason` alone
-  // unless it objects.
-  void Decide(PowerDownResponse& response, NTarn::ScopedBstr& reason);
+  // unless it objects, and describes the answer in `entry`.
+  void Decide(PowerDownResponse& response, NTarn::ScopedBstr& reason,
+              NTarn::DecisionEntry& entry);
+  // The host's answer to `judgement`: the objection with its reason text.
+  static void Answer(const PowerDownJudgement& judgement,
+                     PowerDownResponse& response, NTarn::ScopedBstr& reason);
+  // In report-only mode an objection is only recorded and logged.
+  static void WithholdObjection(PowerDownResponse& response,
+                                NTarn::ScopedBstr& reason,
+                                NTarn::DecisionEntry& entry);
+  // Hands a whole entry to the record, if there is one.
+  void Record(NTarn::DecisionEntry entry);
+  // An answer that needed no judgement: no objection on `ground`.
+  void RecordNoObjection(const char* question, const char* ground) noexcept;
 
   const DetectorFactory m_makeDetector;
   // Written by LoadSettings and by every question on host threads at once:
   // read and written only under the object lock, and only by copy.
   ObserverSettings m_settings;
+  std::shared_ptr<NTarn::DecisionRecord> m_record;
 };

@@ -53,3 +53,25 @@ PowerDownJudgement JudgePowerDown(
   }
   return judgement;
 }
+
+const char* PowerDownGroundName(PowerDownGround ground) {
+  switch (ground) {
+    case PowerDownGround::kPortableOnBattery:
+      return "portableOnBattery";
+    case PowerDownGround::kMonitoringOff:
+      return "monitoringOff";
+    case PowerDownGround::kNoClient:
+      return "noClient";
+    case PowerDownGround::kNoDetector:
+      return "noDetector";
+    case PowerDownGround::kJobsRunning:
+      return "jobsRunning";
+    case PowerDownGround::kJobsPending:
+      return "jobsPending";
+    case PowerDownGround::kWorkWaitsForWindow:
+      return "workWaitsForWindow";
+    case PowerDownGround::kNothingDue:
+      return "nothingDue";
+  }
+  return "unknown";
+}

@@ -23,6 +23,10 @@ enum class PowerDownGround {
   kNothingDue,
 };
 
+// "portableOnBattery", "monitoringOff", ...: the ground as the decision
+// record and vplhost's JSON name it.
+const char* PowerDownGroundName(PowerDownGround ground);
+
 struct PowerDownJudgement {
   PowerDownGround ground = PowerDownGround::kNothingDue;
   bool portable = false;

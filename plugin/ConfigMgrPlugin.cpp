@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "autopowerdown/AutoshutdownEvent.h"
+#include "common/DecisionRecord.h"
 #include "common/HostServiceQueries.h"
 #include "common/Logging.h"
 #include "jobs/SMSJobsDetector.h"
@@ -38,6 +39,11 @@ STDMETHODIMP CConfigMgrPlugin::Initialize(IServiceProvider* pServiceProvider) {
   hr = NTarn::QueryEventBroker(pServiceProvider, &eventBroker);
   if (FAILED(hr)) return hr;
 
+  // One record for the observer's answers and the worker's runs; none
+  // when it cannot be made, which costs the decisions nothing.
+  const std::shared_ptr<NTarn::DecisionRecord> record =
+      NTarn::DecisionRecord::ForThisProcess();
+
   NTarn::ComObject<AutoshutdownEvent>* autoshutdownEvent = nullptr;
   hr = NTarn::ComObject<AutoshutdownEvent>::CreateInstance(&autoshutdownEvent);
   if (FAILED(hr)) return hr;
@@ -48,6 +54,7 @@ STDMETHODIMP CConfigMgrPlugin::Initialize(IServiceProvider* pServiceProvider) {
     return hr;
   }
 
+  autoshutdownEvent->SetDecisionRecord(record);
   // The long-lived detector: configured by the handler at each event. A
   // failed allocation is passed on as null, which AttachHost refuses.
   std::unique_ptr<ISMSJobsDetector> detector(new (std::nothrow)
@@ -62,6 +69,7 @@ STDMETHODIMP CConfigMgrPlugin::Initialize(IServiceProvider* pServiceProvider) {
   hr =
       NTarn::ComObject<PendingJobsPowerDownObserver>::CreateInstance(&observer);
   if (FAILED(hr)) return hr;
+  observer->SetDecisionRecord(record);
   m_observer = observer;
   hr = m_powerDownProvider->RegisterObserver(m_observer.Get());
   if (FAILED(hr)) {

@@ -206,27 +206,71 @@ TEST(VplHost, LiveRunsExplainAndLeaveTheMachinesKeysAlone) {
   // which a writing read would convert.
   settings.SetString("PendingSMSJobWindowMins", "30");
   settings.SetDword("debug", 0);
+  // The plug-in's record of an evening and a night; no run adds to it.
+  const struct { const char* key; const char* first; const char* last; DWORD count; const char* answer; const char* ground; const char* contentId; } kRecord[] = {
+      {"20261208T220000Z", "2026-12-08T22:00:00Z", "2026-12-08T23:00:00Z", 2, "no objection", "nothingDue", ""},
+      {"20261209T020000Z", "2026-12-09T02:00:00Z", "2026-12-09T03:00:00Z", 5, "objection", "jobsRunning", "CAS07337"},
+  };
+  for (const auto& entry : kRecord) {
+    const std::string key = settings.Path() + "\\Decisions\\" + entry.key;
+    auto text = [&](const char* name, const std::string& value) {
+      ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, key.c_str(), name, REG_SZ, value.c_str(),
+                        static_cast<DWORD>(value.size() + 1));
+    };
+    text("FirstTime", entry.first);
+    text("LastTime", entry.last);
+    text("Question", "power-down question");
+    text("Answer", entry.answer);
+    text("Ground", entry.ground);
+    if (*entry.contentId) {
+      text("ContentID", entry.contentId);
+      text("State", "Running");
+    }
+    ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, key.c_str(), "Count", REG_DWORD, &entry.count,
+                      sizeof(entry.count));
+  }
   const std::vector<std::string> before = RawTree(settings.Path());
+  wchar_t folder[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, folder);
+  const std::wstring capture = std::wstring(folder) + L"vplhost-record-capture.json";
+  const std::string quit = "quit\n";
+  // `scratch`: the run says it reads a scratch copy of this machine's keys.
   // clang-format off
-  const struct { const wchar_t* arguments; const char* line; } cases[] = {
-      {L"query", "vplhost: reason: monitoring off, no objection: MonitorJobs \"OFF\" (default)"},
-      {L"query --monitor ON", "vplhost: reason: no ConfigMgr client (no root\\ccm or no CCM_Client object): no client, no objection"},
-      {L"query --monitor ON", "vplhost: reason: monitoring on: MonitorJobs \"ON\" (--monitor)"},
-      {L"status", "Management Client exists = NO."},
-      {L"jobs --window 45", "window 45 minutes (--window), horizon 24 hours"},
+  const struct { std::wstring arguments; bool plugin, scratch; const std::string* input; const char* line; } cases[] = {
+      {L"query", true, true, nullptr, "vplhost: reason: monitoring off, no objection: MonitorJobs \"OFF\" (default)"},
+      {L"query --monitor ON", true, true, nullptr, "vplhost: reason: no ConfigMgr client (no root\\ccm or no CCM_Client object): no client, no objection"},
+      {L"query --monitor ON", true, true, nullptr, "vplhost: reason: monitoring on: MonitorJobs \"ON\" (--monitor)"},
+      {L"status", true, true, nullptr, "Management Client exists = NO."},
+      {L"jobs --window 45", false, true, nullptr, "window 45 minutes (--window), horizon 24 hours"},
+      {L"autoshutdown", true, true, &quit, "vplhost: DllCanUnloadNow returned S_OK"},
+      {L"capture --out \"" + capture + L"\"", false, false, nullptr, "vplhost: captured into"},
+      {L"query " + Sample(L"default.json"), false, false, nullptr, kNone},
+      {L"autoshutdown " + Sample(L"auto-power-down.json"), false, false, &quit, "vplhost: DllCanUnloadNow returned S_OK"},
+      {L"history", false, false, nullptr, "vplhost: objected 5 of the last 7 questions, every time for request CAS07337 in state Running"},
+      {L"history --json --since \"2026-12-09 01:00\"", false, false, nullptr, "\"questions\":5,\"objected\":5"},
   };
   // clang-format on
   for (const auto& c : cases) {
-    const std::wstring dll =
-        std::wstring(c.arguments).rfind(L"jobs", 0) == 0 ? L"" : Dll();
-    const HostRun run = RunVplHost(c.arguments + dll);
+    SCOPED_TRACE(std::string(c.arguments.begin(), c.arguments.end()));
+    const HostRun run = RunVplHost(c.arguments + (c.plugin ? Dll() : L""), false, c.input);
     EXPECT_EQ(run.exitCode, 0u) << run.output;
     EXPECT_NE(run.output.find(c.line), std::string::npos) << run.output;
-    EXPECT_NE(run.output.find("vplhost: settings from this machine"),
-              std::string::npos)
+    EXPECT_EQ(c.scratch, run.output.find("vplhost: settings from this machine") != std::string::npos)
         << run.output;
     EXPECT_EQ(RawTree(settings.Path()), before) << run.output;
   }
+  // The record is history, not client state: a capture leaves it out.
+  std::string captured;
+  if (FILE* file = _wfopen(capture.c_str(), L"rb")) {
+    char buffer[4096];
+    for (size_t read; (read = fread(buffer, 1, sizeof(buffer), file)) > 0;)
+      captured.append(buffer, read);
+    fclose(file);
+  }
+  EXPECT_NE(std::string::npos, captured.find("PendingSMSJobWindowMins")) << captured;
+  EXPECT_EQ(std::string::npos, captured.find("Decisions")) << captured;
+  EXPECT_EQ(std::string::npos, captured.find("CAS07337")) << captured;
+  ::DeleteFileW(capture.c_str());
   EXPECT_FALSE(
       vpltest::RegistryKeyExists(HKEY_LOCAL_MACHINE, L"Software\\VplHost"));
 }

@@ -9,7 +9,7 @@ namespace vplhost {
 namespace {
 
 std::string CheckAutoshutdown(const Options& options) {
-  // A live run is the machine's own: its settings and state.
+  // A live run works on a copy of the machine's settings, as they are.
   if (options.Live() && options.Tuned())
     return "--monitor, --window and --verbose need --scenario FILE";
   return std::string();
@@ -19,7 +19,6 @@ int RunAutoshutdown(const Options& options) {
   SettingsPlan plan;
   // Every attempt and its completion besides the verbose lines.
   plan.verboseBits = 0x111;
-  plan.machineKeysWhenLive = true;
   return RunPluginCommand(options, "autoshutdown", plan, [](PluginRun& run) {
     run.host.LoadObserverSettings(0);
     const int result = run.host.RunAutoshutdown(run.batteryStated);
@@ -35,7 +34,8 @@ const Command kAutoshutdownCommand = {
     "vplhost autoshutdown [--scenario FILE] [--dll PATH] [--monitor TEXT]\n"
     "                     [--window MINUTES] [--verbose]\n",
     "Raises the host's auto-shutdown event and plays the host's part in real\n"
-    "time; without --scenario the machine's own settings and client apply.\n"
+    "time; without --scenario the machine's client and a scratch copy of its\n"
+    "settings apply, so the run changes nothing on the machine.\n"
     "Reads the host's commands, one a line, from standard input (type help).\n",
     kScenarioOption | kDllOption | kMonitorOption | kWindowOption |
         kVerboseOption,

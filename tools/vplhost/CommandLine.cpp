@@ -34,6 +34,7 @@ const OptionName kOptionNames[] = {
     {kWindowOption, L"--window", true},
     {kHoursOption, L"--hours", true},
     {kAtOption, L"--at", true},
+    {kSinceOption, L"--since", true},
     {kVerboseOption, L"--verbose", false},
     {kJsonOption, L"--json", false},
 };
@@ -110,6 +111,13 @@ std::string ReadValue(Option option, const wchar_t* text, Options* options) {
       options->at = at;
       break;
     }
+    case kSinceOption: {
+      __time64_t since = 0;
+      if (!ParseLocalTime(text, &since))
+        return "--since needs a local time \"YYYY-MM-DD HH:MM\"";
+      options->since = since;
+      break;
+    }
     case kVerboseOption:
       options->verbose = true;
       break;
@@ -126,6 +134,7 @@ const std::vector<const Command*>& Commands() {
   static const std::vector<const Command*> commands = {
       &kDetailsCommand,      &kQueryCommand,   &kStatusCommand,   &kJobsCommand,
       &kAutoshutdownCommand, &kCaptureCommand, &kScheduleCommand,
+      &kHistoryCommand,
   };
   return commands;
 }

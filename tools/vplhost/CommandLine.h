@@ -23,6 +23,7 @@ enum Option : unsigned {
   kAtOption = 1u << 6,
   kVerboseOption = 1u << 7,
   kJsonOption = 1u << 8,
+  kSinceOption = 1u << 9,
 };
 
 struct Options {
@@ -36,6 +37,7 @@ struct Options {
   bool verbose = false;
   bool json = false;
   std::optional<__time64_t> at;
+  std::optional<__time64_t> since;
   std::vector<std::wstring> operands;
 
   bool Live() const { return scenario.empty(); }

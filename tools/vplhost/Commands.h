@@ -14,6 +14,7 @@ extern const Command kJobsCommand;
 extern const Command kAutoshutdownCommand;
 extern const Command kCaptureCommand;
 extern const Command kScheduleCommand;
+extern const Command kHistoryCommand;
 
 // The plain run and `details`: the plug-in at `path` loaded, initialised and
 // let go; `origin` says why that path, for a load failure's message.

@@ -244,25 +244,7 @@ void ExplainWindows(const PowerDownJudgement& judgement,
 }  // namespace
 
 const char* DecisionExplanation::GroundName(PowerDownGround ground) {
-  switch (ground) {
-    case PowerDownGround::kPortableOnBattery:
-      return "portableOnBattery";
-    case PowerDownGround::kMonitoringOff:
-      return "monitoringOff";
-    case PowerDownGround::kNoClient:
-      return "noClient";
-    case PowerDownGround::kNoDetector:
-      return "noDetector";
-    case PowerDownGround::kJobsRunning:
-      return "jobsRunning";
-    case PowerDownGround::kJobsPending:
-      return "jobsPending";
-    case PowerDownGround::kWorkWaitsForWindow:
-      return "workWaitsForWindow";
-    case PowerDownGround::kNothingDue:
-      return "nothingDue";
-  }
-  return "unknown";
+  return PowerDownGroundName(ground);
 }
 
 DecisionExplanation DecisionExplanation::Explain(

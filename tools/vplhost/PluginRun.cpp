@@ -51,7 +51,7 @@ int RunPlugin(const Options& options, const SettingsPlan& plan,
       client.emplace(*settings.Scenario());
       report.Line("vplhost: simulated ConfigMgr client from %s\n",
                   Narrow(options.scenario).c_str());
-    } else if (!plan.machineKeysWhenLive) {
+    } else {
       report.Line(
           "vplhost: this machine's WMI (its ConfigMgr client, or none), "
           "battery and chassis\n");

@@ -72,7 +72,6 @@ int RunSettings::Prepare(const Options& options, const SettingsPlan& plan,
       return kExitScenario;
     }
   }
-  if (options.Live() && plan.machineKeysWhenLive) return kExitSuccess;
   m_scratch.emplace(options.Live());
   if (!m_scratch->IsActive()) {
     report.Error("vplhost: cannot set up the run's settings key: " +

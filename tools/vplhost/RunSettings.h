@@ -25,8 +25,6 @@ struct SettingsPlan {
   // Writes the scenario's values and the command line's alone, never
   // "debug": a capture records what the machine holds.
   bool recordOnly = false;
-  // A live run works on the machine's own keys, with no scratch key.
-  bool machineKeysWhenLive = false;
 };
 
 class RunSettings {

@@ -31,6 +31,9 @@ const OptionHelp kOptionHelp[] = {
     {kAtOption,
      "  --at \"YYYY-MM-DD HH:MM\"  the local time to compute around (default "
      "now)\n"},
+    {kSinceOption,
+     "  --since \"YYYY-MM-DD HH:MM\"  only entries whose last decision is at\n"
+     "                    or after this local time\n"},
     {kVerboseOption, "  --verbose         the plug-in's verbose lines\n"},
     {kJsonOption,
      "  --json            one JSON document on standard output, errors "
@@ -54,8 +57,9 @@ const char kDetails[] =
     "the simulated client) as a scenario to replay, in UTF-8.\n"
     "\n"
     "autoshutdown raises the host's auto-shutdown event and plays the host's\n"
-    "part in real time; without --scenario the machine's own settings and\n"
-    "client apply (--monitor, --window and --verbose need a scenario). It\n"
+    "part in real time; without --scenario the machine's client and a scratch\n"
+    "copy of its settings apply (--monitor, --window and --verbose need a\n"
+    "scenario). It\n"
     "reads commands, one a line, from standard input:\n"
     "%s"
     "\n"

@@ -12,6 +12,8 @@
 
 #include "autopowerdown/PowerStateChangeHandler.h"
 #include "autopowerdown/StoppableThread.h"
+#include "common/DecisionRecord.h"
+#include "common/DecisionStore.h"
 #include "tests/unit/autopowerdown/AutoPowerdownFixture.h"
 
 using NTarn::DebugFlags;
@@ -38,6 +40,7 @@ class AutoshutdownThreadTest : public vpltest::AutoPowerdownFixture {
     ASSERT_EQ(S_OK, thread_->Initialize());
     thread_->SetTimeSinceLastInputProvider(host_.timeSinceLastInput);
     thread_->SetPowerDownProvider(host_.powerDownProvider);
+    thread_->SetDecisionRecord(record_);
     settings_.SetDword("RetryInterval", 600);
     detector_.refreshFromMinute = 1;
     host_.powerDownProvider->OnRequest([this](IPowerDownContext* context) {
@@ -69,6 +72,19 @@ class AutoshutdownThreadTest : public vpltest::AutoPowerdownFixture {
     std::lock_guard<std::mutex> lock(mutex_);
     return std::exchange(requests_, {});
   }
+  // "<answer>|<ground>|<window>" of the newest entry the runs recorded.
+  std::string LastRecorded() {
+    record_->Flush();
+    NTarn::ScopedRegKey decisions;
+    ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, NTarn::decision_store::kDecisionsKey, 0,
+                    KEY_READ, decisions.Receive());
+    const std::vector<NTarn::DecisionEntry> entries =
+        NTarn::ReadDecisionEntries(decisions.Get());
+    if (entries.empty()) return "none";
+    const NTarn::DecisionEntry& entry = entries.back();
+    return entry.question + "|" + entry.answer + "|" + entry.ground + "|" +
+           std::to_string(entry.pendingWindowMinutes.value_or(99));
+  }
   void AttachHandler() {
     NTarn::ComObject<PowerStateChangeHandler>* created = nullptr;
     ASSERT_EQ(S_OK, NTarn::ComObject<PowerStateChangeHandler>::CreateInstance(
@@ -78,6 +94,8 @@ class AutoshutdownThreadTest : public vpltest::AutoPowerdownFixture {
   }
 
   vpltest::FakeJobsDetector detector_;
+  const std::shared_ptr<NTarn::DecisionRecord> record_ =
+      NTarn::DecisionRecord::ForThisProcess();
   std::shared_ptr<AutoshutdownThread> thread_ =
       std::make_shared<AutoshutdownThread>(FastTiming());
   ComPtr<PowerStateChangeHandler> handler_;
@@ -89,16 +107,18 @@ class AutoshutdownThreadTest : public vpltest::AutoPowerdownFixture {
 TEST_F(AutoshutdownThreadTest, PolicyWaitEndsByInputStopOrItsCountDown) {
   // inputCallsAtRequest 0: no request; lines are checked unless empty.
   // clang-format off
-  const struct { const char* name; std::vector<Answer> input; int refreshFromMinute, raiseAtMinute, stopAtMinute; bool verbose; int lastAskedMinute, inputCallsAtRequest; Lines lines; } cases[] = {
+  const struct { const char* name; std::vector<Answer> input; int refreshFromMinute, raiseAtMinute, stopAtMinute; bool verbose; int lastAskedMinute, inputCallsAtRequest; Lines lines; const char* recorded; } cases[] = {
       {"InputInMinute5", {kIdle, kIdle, kIdle, kIdle, {S_OK, 59999}}, 0, 0, 0, false, 4, 0,
-       {kKickOff, "[T]: Autopowerdown thread: user input detected whilst checking job status; cancelling...\n"}},
-      {"NoRefresh", {}, 0, 0, 0, false, 12, 25, {kKickOff, kFiled}},
-      {"RefreshInMinute3", {}, 3, 0, 0, false, 3, 16, {kKickOff, kFiled}},
-      {"RaisingQuestionIsNoRefresh", {}, 0, 3, 0, false, 12, 25, {}},
-      {"StopInMinute2", {}, 0, 0, 2, false, 2, 0, {kKickOff}},
+       {kKickOff, "[T]: Autopowerdown thread: user input detected whilst checking job status; cancelling...\n"},
+       "cancelled by user input|userInputWhileWaiting"},
+      {"NoRefresh", {}, 0, 0, 0, false, 12, 25, {kKickOff, kFiled}, "power-down requested|attemptsExhausted"},
+      {"RefreshInMinute3", {}, 3, 0, 0, false, 3, 16, {kKickOff, kFiled}, "power-down requested|attemptsExhausted"},
+      {"RaisingQuestionIsNoRefresh", {}, 0, 3, 0, false, 12, 25, {}, "power-down requested|attemptsExhausted"},
+      {"StopInMinute2", {}, 0, 0, 2, false, 2, 0, {kKickOff}, "stopped|stoppedWhileWaiting"},
+      {"IdleTimeUnknown", {kIdle, {E_FAIL, 0}}, 0, 0, 0, false, 2, 0, {kKickOff}, "failed|idleTimeUnavailable"},
       // The display state is chosen once: clearing the switch in minute 1
       // does not change it.
-      {"Verbose", {kIdle, kIdle, {S_OK, 10}}, 0, 0, 0, true, 2, 0, {}},
+      {"Verbose", {kIdle, kIdle, {S_OK, 10}}, 0, 0, 0, true, 2, 0, {}, "cancelled by user input|userInputWhileWaiting"},
   };
   // clang-format on
   for (const auto& test : cases) {
@@ -137,6 +157,8 @@ TEST_F(AutoshutdownThreadTest, PolicyWaitEndsByInputStopOrItsCountDown) {
     const std::vector<EXECUTION_STATE> awake(
         states.size() - 1, test.verbose ? 0x80000003u : 0x80000001u);
     EXPECT_EQ(awake, decltype(awake)(states.begin(), states.end() - 1));
+    EXPECT_EQ(std::string("auto power-down|") + test.recorded + "|0",
+              LastRecorded());
   }
   EXPECT_EQ(0, Withdrawals());
 }
