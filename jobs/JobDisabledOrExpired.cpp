@@ -24,13 +24,6 @@ namespace {
 // The first 14 characters of a CIM_DATETIME text.
 constexpr wchar_t kDateTimeDigits[] = L"%Y%m%d%H%M%S";
 
-// A scheduled message is named "<advertisement>-<package>-<program>".
-std::wstring AdvertisementIdOf(const wchar_t* jobId) {
-  if (!jobId) return std::wstring();
-  const wchar_t* dash = std::wcschr(jobId, L'-');
-  return dash ? std::wstring(jobId, dash) : std::wstring();
-}
-
 // The current second as the client writes UTC times; empty when the clock has
 // no calendar form, which leaves the advertisement unexpired.
 std::wstring UtcDigits(__time64_t now) {
@@ -63,6 +56,13 @@ bool HasExpired(IWbemClassObject* policy, const NTarn::WbemProperty& expiration,
 }
 
 }  // namespace
+
+// A scheduled message is named "<advertisement>-<package>-<program>".
+std::wstring CSMSJobsDetector::AdvertisementIdOf(const wchar_t* jobId) {
+  if (!jobId) return std::wstring();
+  const wchar_t* dash = std::wcschr(jobId, L'-');
+  return dash ? std::wstring(jobId, dash) : std::wstring();
+}
 
 bool CSMSJobsDetector::SMSJobDisabledOrExpired(
     const wchar_t* jobId, const wchar_t* wmiNamespace,

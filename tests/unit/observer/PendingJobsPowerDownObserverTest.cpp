@@ -18,6 +18,7 @@
 #include "tests/support/ScratchLocalMachine.h"
 #include "tests/support/SimClientFixture.h"
 #include "tests/support/SystemCapabilitiesScope.h"
+#include "tests/support/TokenText.h"
 
 namespace {
 
@@ -86,6 +87,38 @@ std::string Targeted(int status) {
 }
 const std::string kWaitingApp =
     R"({"Id": "ScopeId_1/Application_2", "Name": "Viewer", "EvaluationState": 8})";
+// Job A1 due at 22:20, its policy of `policyClass` with `requirements`, on a
+// machine with `windows`.
+std::string JobClient(const std::string& windows,
+                      const std::string& requirements,
+                      const char* policyClass = "CCM_SoftwareDistribution") {
+  const std::wstring due =
+      vpltest::TokenText(vpltest::TokenStart(2026, 3, 10, 22, 20, 1));
+  return R"({"namespaces": {"root\\ccm": {"CCM_Client": {}},
+      "root\\ccm\\ClientSDK": {"CCM_ServiceWindow": [)" +
+         windows +
+         R"(], "CCM_SoftwareUpdate": [], "CCM_Application": []},
+      "root\\ccm\\Policy\\Machine\\ActualConfig": {
+      "CCM_SoftwareUpdatesClientConfig": [], "CCM_Scheduler_ScheduledMessage": [
+      {"ScheduledMessageID": "A1-P-R", "TriggerMessage": "", "Triggers": ["SMSSchedule=)" +
+         std::string(due.begin(), due.end()) + R"("]}],
+      "CCM_SoftwareDistribution": [{"__CLASS": ")" +
+         policyClass +
+         R"(", "ADV_AdvertisementID": "A1", "ADV_ExpirationTime": null,
+      "PRG_PRF_Disabled": false, "PRG_Requirements": ")" +
+         requirements + R"("}]}}})";
+}
+// The same client without its SDK namespace: the windows cannot be read.
+std::string WithoutSdk(std::string scenario) {
+  return scenario.replace(scenario.find("ClientSDK"), 9, "ClientSDX");
+}
+const std::string kKeeps =
+    "<SWDReserved><OverrideServiceWindows> false "
+    "</OverrideServiceWindows></SWDReserved>";
+const std::string kOverrides =
+    "<SWDReserved><OverrideServiceWindows>TRUE</OverrideServiceWindows></"
+    "SWDReserved>";
+const std::string kPending = "3 SMS\\CMgr jobs pending in 30 minutes";
 std::string WaitsFor(const char* start) {
   return std::string(
              "3 SMS\\CMgr jobs waiting for the maintenance window at ") +
@@ -250,6 +283,19 @@ TEST_F(PendingJobsObserverTest, MaintenanceWindows) {
       {"verifying listed", WindowClient("", SdkUpdate(11), "", false, Targeted(12)), kInProgress, kNone},
       {"installing, ignored by name", WindowClient("", SdkUpdate(7), "", false, Targeted(9)), kNone, kNone, "Installing"},
       {"another update listed", WindowClient("", SdkUpdate(8, "U2"), "", false, Targeted(9)), kInProgress, kInProgress},
+      // A job due at 22:20 that cannot start before its window is not due.
+      {"program before its window", JobClient(Window(1, 240), kKeeps), kNone, kPending},
+      {"program window open at its start", JobClient(Window(2, 10, 900), kKeeps), kPending, kPending},
+      {"program window closed at its start", JobClient(Window(2, 10, 600), kKeeps), kNone, kPending},
+      {"program overriding windows", JobClient(Window(1, 240), kOverrides), kPending, kPending},
+      {"program without the element", JobClient(Window(1, 240), "<SWDReserved/>"), kPending, kPending},
+      {"program, no windows", JobClient("", kKeeps), kPending, kPending},
+      {"program, windows unreadable", WithoutSdk(JobClient(Window(1, 240), kKeeps)), kPending, kPending},
+      {"program, placeholder only", JobClient(kPlaceholder, kKeeps), kPending, kPending},
+      {"program, update window only", JobClient(Window(4, 240), kKeeps), kPending, kPending},
+      {"program, task-sequence window only", JobClient(Window(5, 240), kKeeps), kPending, kPending},
+      {"task sequence before its window", JobClient(Window(5, 240), kKeeps, "CCM_TaskSequence"), kNone, kPending},
+      {"task sequence, program window only", JobClient(Window(2, 240), kKeeps, "CCM_TaskSequence"), kPending, kPending},
   };
   // clang-format on
   vpltest::PinnedClock clock(Evening());
