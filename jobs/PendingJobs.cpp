@@ -15,6 +15,7 @@
 #include "common/wmi/WbemConnection.h"
 #include "common/wmi/WbemErrors.h"
 #include "common/wmi/WbemProperty.h"
+#include "common/wmi/WbemQuestion.h"
 #include "common/wmi/WbemResults.h"
 #include "jobs/Clock.h"
 #include "jobs/DateTime.h"
@@ -239,7 +240,7 @@ HRESULT CSMSJobsDetector::WalkScheduledMessages(
   // once a message names a job.
   SoftwareDistributionPolicies policies(kPolicyNamespace, connection,
                                         m_policyReading);
-  for (bool stopped = false; !stopped;) {
+  for (bool stopped = false; !stopped && !NTarn::WbemQuestionIsOver();) {
     Microsoft::WRL::ComPtr<IWbemClassObject> message;
     if (FAILED(messages.Next(message)) || !message) break;
     ScheduledMessageEvaluation evaluation =
@@ -252,6 +253,8 @@ HRESULT CSMSJobsDetector::WalkScheduledMessages(
 bool CSMSJobsDetector::SMSPendingJobsFound() {
   const DWORD windowMinutes = m_pendingWindowMinutes;
   if (windowMinutes == 0) return false;
+  const NTarn::WbemWalk walk("CSMSJobsDetector::SMSPendingJobsFound");
+  if (NTarn::WbemQuestionIsOver()) return false;
 
   PendingScan scan;
   scan.now = CurrentTime();
@@ -265,6 +268,9 @@ bool CSMSJobsDetector::SMSPendingJobsFound() {
       scan.now,
       [&scan](const TriggerEvaluation& trigger) { return scan.Take(trigger); },
       m_findings ? &m_findings->messages : nullptr, &failureText);
+  // A question out of time says so in its own line and answers as a failed
+  // query does.
+  if (NTarn::WbemQuestionIsOver()) return false;
   if (hr != S_OK) {
     LogMessage("%T: CSMSJobsDetector::SMSPendingJobsFound: %s\n",
                failureText.c_str());
