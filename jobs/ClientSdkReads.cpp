@@ -31,14 +31,14 @@ constexpr wchar_t kApplicationsQuery[] =
     L"SELECT Id, Name, EvaluationState FROM CCM_Application";
 constexpr LONG kApplicationWaitsForServiceWindow = 8;
 
-// Runs `query` and hands each object to `take` until the end of the results;
-// a failed query, a failed or stalled fetch, or `take` refusing an object
-// (with the failure it returns) ends the read with that failure.
 // The description of the last read's failure on this thread, taken while the
 // failure was in hand: releasing the results' enumerator, as a proxy does,
 // clears the thread's COM error object before the caller's line is written.
 thread_local std::string t_failureText;
 
+// Runs `query` and hands each object to `take` until the end of the results;
+// a failed query, a failed or stalled fetch, or `take` refusing an object
+// (with the failure it returns) ends the read with that failure.
 template <typename Take>
 HRESULT ReadAll(NTarn::CWbemConnection& connection, const wchar_t* wmiNamespace,
                 const wchar_t* query, Take&& take) {

@@ -10,6 +10,7 @@
 #include "common/wmi/WbemConnection.h"
 #include "common/wmi/WbemErrors.h"
 #include "common/wmi/WbemProperty.h"
+#include "common/wmi/WbemQuestion.h"
 #include "jobs/AutomationDate.h"
 #include "jobs/Clock.h"
 #include "jobs/SoftwareDistributionPolicies.h"
@@ -22,13 +23,6 @@ namespace {
 
 // The first 14 characters of a CIM_DATETIME text.
 constexpr wchar_t kDateTimeDigits[] = L"%Y%m%d%H%M%S";
-
-// A scheduled message is named "<advertisement>-<package>-<program>".
-std::wstring AdvertisementIdOf(const wchar_t* jobId) {
-  if (!jobId) return std::wstring();
-  const wchar_t* dash = std::wcschr(jobId, L'-');
-  return dash ? std::wstring(jobId, dash) : std::wstring();
-}
 
 // The current second as the client writes UTC times; empty when the clock has
 // no calendar form, which leaves the advertisement unexpired.
@@ -63,6 +57,13 @@ bool HasExpired(IWbemClassObject* policy, const NTarn::WbemProperty& expiration,
 
 }  // namespace
 
+// A scheduled message is named "<advertisement>-<package>-<program>".
+std::wstring CSMSJobsDetector::AdvertisementIdOf(const wchar_t* jobId) {
+  if (!jobId) return std::wstring();
+  const wchar_t* dash = std::wcschr(jobId, L'-');
+  return dash ? std::wstring(jobId, dash) : std::wstring();
+}
+
 bool CSMSJobsDetector::SMSJobDisabledOrExpired(
     const wchar_t* jobId, const wchar_t* wmiNamespace,
     NTarn::CWbemConnection& connection) {
@@ -85,6 +86,8 @@ JobStanding CSMSJobsDetector::SMSJobStanding(
   // Only the first policy of the advertisement counts.
   Microsoft::WRL::ComPtr<IWbemClassObject> policy;
   if (FAILED(policies.Find(advertId, policy))) {
+    // A question out of time says so in its own line.
+    if (NTarn::WbemQuestionIsOver()) return JobStanding();
     LogMessage(
         "%T: CSMSJobsDetector::SMSJobDisabledOrExpired, ExecQuery failed for "
         "Advert ID %ls: %s\n",

@@ -49,6 +49,11 @@ struct TriggerEvaluation {
   std::optional<__time64_t> next;
   std::optional<__time64_t> end;
   std::optional<__time64_t> last;
+  // With the maintenance-window rules on: the job keeps to windows, none
+  // that applies to it is open at its next start, so it cannot start then;
+  // and the window that opens for it next, if the client lists one.
+  bool waitsForWindow = false;
+  std::optional<ServiceWindow> nextWindow;
 };
 
 // One CCM_Scheduler_ScheduledMessage as the pending question sees it.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <string>
@@ -14,10 +15,12 @@
 #include "common/wmi/WbemConnection.h"
 #include "common/wmi/WbemErrors.h"
 #include "common/wmi/WbemProperty.h"
+#include "common/wmi/WbemQuestion.h"
 #include "common/wmi/WbemResults.h"
 #include "jobs/Clock.h"
 #include "jobs/DateTime.h"
 #include "jobs/Schedule.h"
+#include "jobs/WindowKeeping.h"
 
 using NTarn::IsDebugFlagSet;
 using NTarn::LogMessage;
@@ -76,7 +79,9 @@ struct PendingScan {
     jobMessage = trigger.jobMessage;
     if (trigger.next) next = *trigger.next;
     if (trigger.last) last = *trigger.last;
-    if (CSMSJobsDetector::IsDueWithin(next, now, window)) {
+    // A job that cannot start before its window opens is not due.
+    if (!trigger.waitsForWindow &&
+        CSMSJobsDetector::IsDueWithin(next, now, window)) {
       pending = true;
       return true;
     }
@@ -103,9 +108,11 @@ void ReadJobId(IWbemClassObject* message,
 
 // Evaluates the schedule elements of one message's triggers until `visit`
 // says stop; true when it did.
-bool EvaluateTriggers(IWbemClassObject* message, __time64_t now,
-                      const CSMSJobsDetector::TriggerVisitor& visit,
-                      ScheduledMessageEvaluation& evaluation) {
+bool EvaluateTriggers(
+    IWbemClassObject* message, __time64_t now,
+    const CSMSJobsDetector::TriggerVisitor& visit,
+    const std::function<void(TriggerEvaluation&)>& markWindowWait,
+    ScheduledMessageEvaluation& evaluation) {
   NTarn::WbemProperty triggers;
   if (FAILED(triggers.Read(message, L"Triggers"))) {
     LogReadFailure();
@@ -132,6 +139,7 @@ bool EvaluateTriggers(IWbemClassObject* message, __time64_t now,
       element.jobMessage = jobMessage.Text();
     }
     EvaluateTrigger(*trigger, now, element);
+    if (markWindowWait) markWindowWait(element);
     evaluation.triggers.push_back(element);
     if (visit(evaluation.triggers.back())) return true;
   }
@@ -193,13 +201,32 @@ ScheduledMessageEvaluation CSMSJobsDetector::EvaluateScheduledMessage(
     evaluation.kind = ScheduledMessageEvaluation::Kind::kLeftOut;
     return evaluation;
   }
-  *stopped = EvaluateTriggers(message, now, visit, evaluation);
+  // With the window rules on, a job whose policy keeps it to windows is
+  // marked where no window that applies is open at its start.
+  std::function<void(TriggerEvaluation&)> markWindowWait;
+  Microsoft::WRL::ComPtr<IWbemClassObject> policy;
+  if (m_walkWindows && SUCCEEDED(policies.Find(
+                           AdvertisementIdOf(evaluation.id.c_str()), policy))) {
+    if (const std::optional<WindowWork> work = WindowKeepingOf(policy.Get())) {
+      markWindowWait = [this, kind = *work](TriggerEvaluation& trigger) {
+        MarkWindowWait(kind, trigger);
+      };
+    }
+  }
+  *stopped = EvaluateTriggers(message, now, visit, markWindowWait, evaluation);
   return evaluation;
 }
 
 HRESULT CSMSJobsDetector::WalkScheduledMessages(
     __time64_t now, const TriggerVisitor& visit,
     std::vector<ScheduledMessageEvaluation>* seen, std::string* failureText) {
+  // The windows the jobs keep to, read once for the walk on a connection of
+  // their own.
+  m_walkWindows.reset();
+  if (m_maintenanceWindows) {
+    NTarn::CWbemConnection windowConnection;
+    m_walkWindows = ReadWindowSet(windowConnection);
+  }
   NTarn::CWbemConnection connection;
   NTarn::CWbemResults messages;
   const HRESULT hr =
@@ -213,7 +240,7 @@ HRESULT CSMSJobsDetector::WalkScheduledMessages(
   // once a message names a job.
   SoftwareDistributionPolicies policies(kPolicyNamespace, connection,
                                         m_policyReading);
-  for (bool stopped = false; !stopped;) {
+  for (bool stopped = false; !stopped && !NTarn::WbemQuestionIsOver();) {
     Microsoft::WRL::ComPtr<IWbemClassObject> message;
     if (FAILED(messages.Next(message)) || !message) break;
     ScheduledMessageEvaluation evaluation =
@@ -226,6 +253,8 @@ HRESULT CSMSJobsDetector::WalkScheduledMessages(
 bool CSMSJobsDetector::SMSPendingJobsFound() {
   const DWORD windowMinutes = m_pendingWindowMinutes;
   if (windowMinutes == 0) return false;
+  const NTarn::WbemWalk walk("CSMSJobsDetector::SMSPendingJobsFound");
+  if (NTarn::WbemQuestionIsOver()) return false;
 
   PendingScan scan;
   scan.now = CurrentTime();
@@ -239,6 +268,9 @@ bool CSMSJobsDetector::SMSPendingJobsFound() {
       scan.now,
       [&scan](const TriggerEvaluation& trigger) { return scan.Take(trigger); },
       m_findings ? &m_findings->messages : nullptr, &failureText);
+  // A question out of time says so in its own line and answers as a failed
+  // query does.
+  if (NTarn::WbemQuestionIsOver()) return false;
   if (hr != S_OK) {
     LogMessage("%T: CSMSJobsDetector::SMSPendingJobsFound: %s\n",
                failureText.c_str());

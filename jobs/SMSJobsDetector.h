@@ -49,6 +49,9 @@ class CSMSJobsDetector : public ISMSJobsDetector {
   bool SMSJobDisabledOrExpired(const wchar_t* jobId,
                                const wchar_t* wmiNamespace,
                                NTarn::CWbemConnection& connection);
+  // The advertisement a job identifier names: its text before the first
+  // '-', empty without one.
+  static std::wstring AdvertisementIdOf(const wchar_t* jobId);
   // The same question, saying which of the two holds, answered from the
   // question's `policies`.
   JobStanding SMSJobStanding(const wchar_t* jobId,
@@ -108,8 +111,13 @@ class CSMSJobsDetector : public ISMSJobsDetector {
   // a line saying so, when either cannot be read.
   std::optional<ServiceWindowSet> ReadWindowSet(
       NTarn::CWbemConnection& connection);
+  // Marks `trigger` as waiting for a window when `work` keeps to the windows
+  // the walk read and none that applies is open at its next start.
+  void MarkWindowWait(WindowWork work, TriggerEvaluation& trigger) const;
 
  private:
+  // The windows of the latest walk, with the rules on and readable.
+  std::optional<ServiceWindowSet> m_walkWindows;
   SoftwareDistributionPolicies::Reading m_policyReading =
       SoftwareDistributionPolicies::Reading::kOncePerQuestion;
 };

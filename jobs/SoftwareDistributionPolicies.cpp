@@ -31,7 +31,7 @@ std::wstring SelectPolicies() {
 
 const wchar_t* const SoftwareDistributionPolicies::kProperties =
     L"ADV_AdvertisementID, ADV_ExpirationTime, ADV_ExpirationTimeIsGMT, "
-    L"PRG_PRF_Disabled";
+    L"PRG_PRF_Disabled, PRG_Requirements";
 
 bool SoftwareDistributionPolicies::IgnoringCase::operator()(
     const std::wstring& a, const std::wstring& b) const {

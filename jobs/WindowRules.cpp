@@ -1,5 +1,6 @@
 // The maintenance-window rules of the detector: work that the client holds
-// back until a window keeps the machine on for that window.
+// back until a window keeps the machine on for that window, and a job that
+// cannot start yet does not.
 #include "jobs/SMSJobsDetector.h"
 
 #include <optional>
@@ -96,4 +97,24 @@ std::optional<WindowWait> CSMSJobsDetector::WorkWaitingForWindow() {
   }
   if (m_findings) m_findings->windowWait = found;
   return found;
+}
+
+void CSMSJobsDetector::MarkWindowWait(WindowWork work,
+                                      TriggerEvaluation& trigger) const {
+  if (!m_walkWindows || !trigger.next || !m_walkWindows->Governs(work) ||
+      m_walkWindows->OpenAt(work, *trigger.next)) {
+    return;
+  }
+  trigger.waitsForWindow = true;
+  if (const ServiceWindow* window =
+          m_walkWindows->NextOpening(work, *trigger.next)) {
+    trigger.nextWindow = *window;
+  }
+  if (IsDebugFlagSet(debug_flags::kVerbose)) {
+    LogMessage(
+        "%T: SMSJobsDetector: %ls keeps to maintenance windows and none is "
+        "open at its start %ls; it waits for the next\n",
+        JobNameOf(trigger.jobMessage).c_str(),
+        FormatLocalTime(*trigger.next, kLogTimePattern).c_str());
+  }
 }

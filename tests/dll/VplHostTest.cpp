@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <string>
@@ -48,6 +49,48 @@ constexpr char kRunning[] =
 #define PENDING(minutes)                                               \
   "vplhost: decision: objection (3), reason \"SMS\\CMgr jobs pending " \
   "in " minutes " minutes\""
+
+// README's table of the maintenance-window samples: each replays to the
+// decision a row gives it, with the rules on and off.
+TEST(VplHost, WindowSamplesReplayToTheirReadmeDecisions) {
+  FILE* file = _wfopen(VPL_SAMPLES_DIR_W L"/../README.md", L"rb");
+  ASSERT_NE(file, nullptr);
+  std::string readme;
+  char chunk[4096];
+  for (size_t read; (read = fread(chunk, 1, sizeof(chunk), file)) > 0;)
+    readme.append(chunk, read);
+  fclose(file);
+  // | `samples/NAME` | the machine | ON | OFF |
+  const std::regex row(
+      R"(\| `samples/([^`]+)` \| [^|]+ \| ([^|]+) \| ([^|]+) \|)");
+  int rows = 0;
+  for (std::sregex_iterator it(readme.begin(), readme.end(), row), end;
+       it != end; ++it, ++rows) {
+    const std::string name = (*it)[1];
+    for (const int column : {2, 3}) {
+      std::string cell = (*it)[column];
+      cell.erase(cell.find_last_not_of(' ') + 1);
+      SCOPED_TRACE(name + ", " + (column == 2 ? "ON" : "OFF") + ": " + cell);
+      // "objection, \"TEXT\"" (TEXT may end in "...") or "no objection".
+      std::string expected = kNone;
+      if (cell != "no objection") {
+        ASSERT_EQ(cell.rfind("objection, \"", 0), 0u);
+        expected = "vplhost: decision: objection (3), reason \"" +
+                   cell.substr(12, cell.size() - 13);
+        if (expected.size() > 3 &&
+            expected.compare(expected.size() - 3, 3, "...") == 0)
+          expected.resize(expected.size() - 3);
+      }
+      const std::wstring wide(name.begin(), name.end());
+      const HostRun run = RunVplHost(L"query " + Sample(wide.c_str()) +
+                                     L" --maintenance-windows " +
+                                     (column == 2 ? L"ON" : L"OFF"));
+      EXPECT_EQ(run.exitCode, expected == kNone ? 0u : 3u) << run.output;
+      EXPECT_NE(run.output.find(expected), std::string::npos) << run.output;
+    }
+  }
+  EXPECT_EQ(rows, 4);
+}
 
 TEST(VplHost, EachBundledScenarioGivesItsDecision) {
   // clang-format off
@@ -353,10 +396,14 @@ nlohmann::json RunJson(const std::wstring& arguments) {
   return document;
 }
 
-// The jobs of a listing without the minutes, which move on between runs.
+// The jobs of a listing without the minutes, which move on between runs, and
+// the window starts a sample states from the time it is read.
 nlohmann::json JobsOf(nlohmann::json listing) {
   for (auto& job : listing["jobs"]) {
-    for (auto& trigger : job["triggers"]) trigger.erase("minutesFromNow");
+    for (auto& trigger : job["triggers"]) {
+      trigger.erase("minutesFromNow");
+      trigger.erase("windowOpens");
+    }
   }
   return listing["jobs"];
 }

@@ -37,6 +37,7 @@ const OptionName kOptionNames[] = {
     {kSinceOption, L"--since", true},
     {kVerboseOption, L"--verbose", false},
     {kJsonOption, L"--json", false},
+    {kMaintenanceWindowsOption, L"--maintenance-windows", true},
 };
 
 const OptionName* FindOption(const std::wstring& name) {
@@ -123,6 +124,9 @@ std::string ReadValue(Option option, const wchar_t* text, Options* options) {
       break;
     case kJsonOption:
       options->json = true;
+      break;
+    case kMaintenanceWindowsOption:
+      options->maintenanceWindows = Narrow(text);
       break;
   }
   return std::string();

@@ -24,6 +24,7 @@ enum Option : unsigned {
   kVerboseOption = 1u << 7,
   kJsonOption = 1u << 8,
   kSinceOption = 1u << 9,
+  kMaintenanceWindowsOption = 1u << 10,
 };
 
 struct Options {
@@ -33,6 +34,7 @@ struct Options {
   std::optional<std::wstring> out;
   std::optional<std::string> monitor;
   std::optional<DWORD> window;
+  std::optional<std::string> maintenanceWindows;
   std::optional<unsigned> hours;
   bool verbose = false;
   bool json = false;
@@ -42,7 +44,9 @@ struct Options {
 
   bool Live() const { return scenario.empty(); }
   // Options that tune the plug-in's settings for the run.
-  bool Tuned() const { return verbose || window || monitor; }
+  bool Tuned() const {
+    return verbose || window || monitor || maintenanceWindows;
+  }
 };
 
 struct Command {

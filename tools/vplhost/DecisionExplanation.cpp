@@ -230,6 +230,29 @@ void ExplainWindows(const PowerDownJudgement& judgement,
     object["kind"] = "window";
     reasons.Add(WindowText(window), std::move(object));
   }
+  const __time64_t windowSeconds = 60 * judgement.windowMinutes;
+  for (const ScheduledMessageEvaluation& message : findings.messages) {
+    for (const TriggerEvaluation& trigger : message.triggers) {
+      if (!trigger.waitsForWindow ||
+          !CSMSJobsDetector::IsDueWithin(*trigger.next, findings.now,
+                                         windowSeconds))
+        continue;
+      const JobParts parts = JobPartsOf(trigger);
+      const std::string opens =
+          trigger.nextWindow ? "the " + WindowText(*trigger.nextWindow)
+                             : std::string("a window the client lists none of");
+      reasons.Add(
+          "job " + parts.name + " starts " + IsoLocalTime(*trigger.next) +
+              " but keeps to maintenance windows and none is open "
+              "then: left out, it waits for " +
+              opens,
+          {{"kind", "waitsForWindowJob"},
+           {"messageId", Narrow(message.id)},
+           {"start", IsoLocalTime(*trigger.next)},
+           {"window", trigger.nextWindow ? WindowObject(*trigger.nextWindow)
+                                         : ordered_json()}});
+    }
+  }
   if (judgement.ground != PowerDownGround::kWorkWaitsForWindow) return;
   const WindowWait& wait = *judgement.windowWait;
   reasons.Add(Narrow(WindowWorkName(wait.work)) + " \"" + Narrow(wait.item) +

@@ -36,6 +36,7 @@ int ListJobs(const Options& options, RunReport& report,
     question.windowMinutes = observer.PendingWindowMinutes();
     question.windowSource = settings.Sources().at("PendingSMSJobWindowMins");
     question.hours = options.hours.value_or(24);
+    question.maintenanceWindows = observer.MaintenanceWindowsOn();
     *listing = vplhost::ListJobs(question);
     if (listing->contains("error")) {
       report.Error("vplhost: " + (*listing)["error"].get<std::string>());

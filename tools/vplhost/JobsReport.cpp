@@ -4,7 +4,10 @@
 
 #include <cstdio>
 
+#include <optional>
 #include <vector>
+
+#include "common/wmi/WbemConnection.h"
 
 #include "jobs/JobFindings.h"
 #include "jobs/SMSJobsDetector.h"
@@ -66,6 +69,14 @@ ordered_json TriggerEntry(const TriggerEvaluation& trigger,
                      ? ordered_json(IsoLocalTime(*trigger.end))
                      : nullptr;
   entry["place"] = PlaceName(place);
+  // Only with the window rules on: the start a window does not cover.
+  if (trigger.waitsForWindow) {
+    entry["waitsForWindow"] = true;
+    entry["windowOpens"] =
+        trigger.nextWindow
+            ? ordered_json(IsoLocalTime(trigger.nextWindow->start))
+            : ordered_json();
+  }
   return entry;
 }
 
@@ -84,22 +95,64 @@ ordered_json JobEntry(const ScheduledMessageEvaluation& message,
   entry["disabled"] = message.standing.disabled;
   entry["expired"] = message.standing.expired;
   Place best = Place::kNone;
+  bool waits = false;
   ordered_json triggers = ordered_json::array();
   for (const TriggerEvaluation& trigger : message.triggers) {
     const Place place = PlaceOf(trigger, question);
-    if (place < best) best = place;
+    // A start no window covers is not due, as the observer judges it.
+    if (trigger.waitsForWindow && place == Place::kWindow) {
+      waits = true;
+    } else if (place < best) {
+      best = place;
+    }
     triggers.push_back(TriggerEntry(trigger, question, place));
   }
   entry["triggers"] = std::move(triggers);
   const bool leftOut = message.kind == Kind::kLeftOut;
   entry["inWindow"] = !leftOut && best == Place::kWindow;
-  entry["status"] = leftOut
-                        ? (message.standing.expired && message.standing.disabled
-                               ? "disabled, expired"
-                           : message.standing.expired ? "expired"
-                                                      : "disabled")
-                        : PlaceName(best);
+  entry["status"] =
+      leftOut ? (message.standing.expired && message.standing.disabled
+                     ? "disabled, expired"
+                 : message.standing.expired ? "expired"
+                                            : "disabled")
+      : waits && best != Place::kWindow
+          ? "inside the window, but it waits for a maintenance window"
+          : PlaceName(best);
   return entry;
+}
+
+// The window occurrences open now or opening within the horizon, and how
+// many placeholders (no window) the client listed; none when they cannot be
+// read.
+void ListWindows(CSMSJobsDetector& detector, const JobsQuestion& question,
+                 ordered_json& listing) {
+  NTarn::CWbemConnection connection;
+  const std::optional<ServiceWindowSet> windows =
+      detector.ReadWindowSet(connection);
+  if (!windows) {
+    listing["windows"] = nullptr;
+    return;
+  }
+  const __time64_t horizon =
+      static_cast<__time64_t>(question.hours) * 60 * kSecondsPerMinute;
+  ordered_json entries = ordered_json::array();
+  int placeholders = 0;
+  for (const ServiceWindow& window : windows->Occurrences()) {
+    if (window.IsPlaceholder()) {
+      ++placeholders;
+      continue;
+    }
+    if (window.End() <= question.now || window.start - question.now > horizon)
+      continue;
+    entries.push_back({{"id", Narrow(window.id)},
+                       {"type", window.type},
+                       {"typeName", Narrow(ServiceWindowTypeName(window.type))},
+                       {"start", IsoLocalTime(window.start)},
+                       {"end", IsoLocalTime(window.End())},
+                       {"openNow", window.IsOpenAt(question.now)}});
+  }
+  listing["windows"] = std::move(entries);
+  listing["windowPlaceholders"] = placeholders;
 }
 
 }  // namespace
@@ -111,6 +164,7 @@ ordered_json ListJobs(const JobsQuestion& question) {
                           {"hours", question.hours}};
   // The detector with the observer's window; the walk never stops early.
   CSMSJobsDetector detector(L"", question.windowMinutes, nullptr, nullptr);
+  detector.SetMaintenanceWindows(question.maintenanceWindows);
   std::vector<ScheduledMessageEvaluation> messages;
   const HRESULT hr = detector.WalkScheduledMessages(
       question.now, [](const TriggerEvaluation&) { return false; }, &messages);
@@ -123,6 +177,7 @@ ordered_json ListJobs(const JobsQuestion& question) {
   }
   listing["jobs"] = std::move(jobs);
   listing["clientSchedules"] = clientSchedules;
+  if (question.maintenanceWindows) ListWindows(detector, question, listing);
   listing["client"] = hr != static_cast<HRESULT>(WBEM_E_INVALID_NAMESPACE);
   if (FAILED(hr) && hr != static_cast<HRESULT>(WBEM_E_INVALID_NAMESPACE)) {
     char text[64];
@@ -161,11 +216,33 @@ std::string JobsText(const ordered_json& listing) {
               " minutes";
       if (!trigger["end"].is_null())
         text += ", until " + trigger["end"].get<std::string>();
-      text += ": " + trigger["place"].get<std::string>() + "\n";
+      text += ": " + trigger["place"].get<std::string>();
+      if (trigger.contains("waitsForWindow")) {
+        text += ", waits for a maintenance window";
+        if (!trigger["windowOpens"].is_null())
+          text += " (the next opens " +
+                  trigger["windowOpens"].get<std::string>() + ")";
+      }
+      text += "\n";
     }
   }
   text += std::to_string(listing["clientSchedules"].get<int>()) +
           " of the client's own schedules counted, not listed\n";
+  if (!listing.contains("windows")) return text;
+  if (listing["windows"].is_null())
+    return text + "maintenance windows cannot be read\n";
+  for (const ordered_json& window : listing["windows"]) {
+    text += "maintenance window " + window["id"].get<std::string>() + ": " +
+            window["typeName"].get<std::string>() + " (type " +
+            std::to_string(window["type"].get<DWORD>()) + "), " +
+            window["start"].get<std::string>() + " to " +
+            window["end"].get<std::string>() +
+            (window["openNow"].get<bool>() ? ", open now" : "") + "\n";
+  }
+  if (listing["windows"].empty())
+    text += "no maintenance window within the horizon\n";
+  if (listing["windowPlaceholders"].get<int>() > 0)
+    text += "the client's placeholder for no window listed, not counted\n";
   return text;
 }
 

@@ -16,6 +16,9 @@ struct JobsQuestion {
   DWORD windowMinutes = 0;
   std::string windowSource;
   unsigned hours = 24;
+  // The maintenance-window rules on: the listing marks the jobs that wait
+  // for a window and lists the windows within the horizon.
+  bool maintenanceWindows = false;
 };
 
 // Walks the client's scheduled messages through whatever WMI this process

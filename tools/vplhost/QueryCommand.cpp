@@ -57,12 +57,13 @@ int RunQuery(const Options& options) {
 const Command kQueryCommand = {
     L"query",
     "vplhost query [--scenario FILE] [--dll PATH] [--monitor TEXT]\n"
-    "              [--window MINUTES] [--verbose] [--json]\n",
+    "              [--window MINUTES] [--maintenance-windows TEXT]\n"
+    "              [--verbose] [--json]\n",
     "Asks the plug-in's observers whether a power-down may go ahead, as the\n"
     "host does before a shut-down, and gives the reasons step by step.\n"
     "Exit code 0 for no objection, 3 for an objection.\n",
     kScenarioOption | kDllOption | kMonitorOption | kWindowOption |
-        kVerboseOption | kJsonOption,
+        kMaintenanceWindowsOption | kVerboseOption | kJsonOption,
     false,
     nullptr,
     RunQuery,

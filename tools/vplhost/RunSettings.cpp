@@ -33,7 +33,7 @@ SettingSources SourcesOf(const Options& options,
   SettingSources sources;
   for (const char* name :
        {"MonitorJobs", "PendingSMSJobWindowMins", "AllowedShutdownJobStates",
-        "AllowedShutdownUpdateStates"}) {
+        "AllowedShutdownUpdateStates", "MaintenanceWindows"}) {
     const std::string value = name;
     switch (ObserverSettings::SourceOf(name)) {
       case ObserverSettings::Source::kPolicy:
@@ -47,6 +47,9 @@ SettingSources SourcesOf(const Options& options,
           sources[value] = "replay default";
         } else if (value == "PendingSMSJobWindowMins" && options.window) {
           sources[value] = "--window";
+        } else if (value == "MaintenanceWindows" &&
+                   options.maintenanceWindows) {
+          sources[value] = "--maintenance-windows";
         } else {
           sources[value] = "local";
         }
@@ -115,6 +118,10 @@ bool RunSettings::Write(const Options& options, const SettingsPlan& plan,
   if (options.window)
     status = m_scratch->SetDword("PendingSMSJobWindowMins", *options.window);
   if (status != ERROR_SUCCESS) return failed("PendingSMSJobWindowMins", status);
+  if (options.maintenanceWindows)
+    status =
+        m_scratch->SetString("MaintenanceWindows", *options.maintenanceWindows);
+  if (status != ERROR_SUCCESS) return failed("MaintenanceWindows", status);
   if (plan.recordOnly) return true;
   // The verbose switch of the plug-in's diagnostic lines. A live run keeps
   // the machine's switch unless told.

@@ -44,6 +44,12 @@ const struct {
     {L"root\\ccm\\Policy\\Machine\\ActualConfig",
      L"CCM_Scheduler_ScheduledMessage"},
     {L"root\\ccm\\Policy\\Machine\\ActualConfig", L"CCM_SoftwareDistribution"},
+    // What the maintenance-window rules read.
+    {L"root\\ccm\\Policy\\Machine\\ActualConfig",
+     L"CCM_SoftwareUpdatesClientConfig"},
+    {L"root\\ccm\\ClientSDK", L"CCM_ServiceWindow"},
+    {L"root\\ccm\\ClientSDK", L"CCM_SoftwareUpdate"},
+    {L"root\\ccm\\ClientSDK", L"CCM_Application"},
 };
 
 // The names GetNames hands out.

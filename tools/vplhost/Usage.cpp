@@ -35,6 +35,9 @@ const OptionHelp kOptionHelp[] = {
      "  --since \"YYYY-MM-DD HH:MM\"  only entries whose last decision is at\n"
      "                    or after this local time\n"},
     {kVerboseOption, "  --verbose         the plug-in's verbose lines\n"},
+    {kMaintenanceWindowsOption,
+     "  --maintenance-windows TEXT  MaintenanceWindows for the run (\"ON\"\n"
+     "                    follows the client's maintenance windows)\n"},
     {kJsonOption,
      "  --json            one JSON document on standard output, errors "
      "included\n"},
@@ -48,8 +51,9 @@ const char kDetails[] =
     "none), its settings and policy values, its battery and chassis. The\n"
     "plug-in then reads a scratch copy of the settings and policy keys, so a\n"
     "run changes nothing on the machine. With --scenario the scenario's\n"
-    "simulated client and settings apply instead. --monitor and --window\n"
-    "override either; the output says where each setting came from.\n"
+    "simulated client and settings apply instead. --monitor, --window and\n"
+    "--maintenance-windows override either; the output says where each\n"
+    "setting came from.\n"
     "With --json, errors too are one JSON document on standard output:\n"
     "{\"error\": {\"exitCode\": N, \"message\": \"...\"}, ...}.\n"
     "--window takes 0 to 2147483647 minutes, --hours 1 to 8784 (default 24).\n"

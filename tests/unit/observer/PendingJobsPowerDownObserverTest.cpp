@@ -8,6 +8,8 @@
 #include "common/HResultException.h"
 #include "common/Logging.h"
 #include "common/ScopedBstr.h"
+#include "common/com/ModuleLockCount.h"
+#include "common/wmi/WbemQuestion.h"
 #include "jobs/AutomationDate.h"
 #include "jobs/DateTime.h"
 #include "tests/support/DebugFlagsScope.h"
@@ -16,6 +18,7 @@
 #include "tests/support/ScratchLocalMachine.h"
 #include "tests/support/SimClientFixture.h"
 #include "tests/support/SystemCapabilitiesScope.h"
+#include "tests/support/TokenText.h"
 
 namespace {
 
@@ -84,6 +87,38 @@ std::string Targeted(int status) {
 }
 const std::string kWaitingApp =
     R"({"Id": "ScopeId_1/Application_2", "Name": "Viewer", "EvaluationState": 8})";
+// Job A1 due at 22:20, its policy of `policyClass` with `requirements`, on a
+// machine with `windows`.
+std::string JobClient(const std::string& windows,
+                      const std::string& requirements,
+                      const char* policyClass = "CCM_SoftwareDistribution") {
+  const std::wstring due =
+      vpltest::TokenText(vpltest::TokenStart(2026, 3, 10, 22, 20, 1));
+  return R"({"namespaces": {"root\\ccm": {"CCM_Client": {}},
+      "root\\ccm\\ClientSDK": {"CCM_ServiceWindow": [)" +
+         windows +
+         R"(], "CCM_SoftwareUpdate": [], "CCM_Application": []},
+      "root\\ccm\\Policy\\Machine\\ActualConfig": {
+      "CCM_SoftwareUpdatesClientConfig": [], "CCM_Scheduler_ScheduledMessage": [
+      {"ScheduledMessageID": "A1-P-R", "TriggerMessage": "", "Triggers": ["SMSSchedule=)" +
+         std::string(due.begin(), due.end()) + R"("]}],
+      "CCM_SoftwareDistribution": [{"__CLASS": ")" +
+         policyClass +
+         R"(", "ADV_AdvertisementID": "A1", "ADV_ExpirationTime": null,
+      "PRG_PRF_Disabled": false, "PRG_Requirements": ")" +
+         requirements + R"("}]}}})";
+}
+// The same client without its SDK namespace: the windows cannot be read.
+std::string WithoutSdk(std::string scenario) {
+  return scenario.replace(scenario.find("ClientSDK"), 9, "ClientSDX");
+}
+const std::string kKeeps =
+    "<SWDReserved><OverrideServiceWindows> false "
+    "</OverrideServiceWindows></SWDReserved>";
+const std::string kOverrides =
+    "<SWDReserved><OverrideServiceWindows>TRUE</OverrideServiceWindows></"
+    "SWDReserved>";
+const std::string kPending = "3 SMS\\CMgr jobs pending in 30 minutes";
 std::string WaitsFor(const char* start) {
   return std::string(
              "3 SMS\\CMgr jobs waiting for the maintenance window at ") +
@@ -248,6 +283,19 @@ TEST_F(PendingJobsObserverTest, MaintenanceWindows) {
       {"verifying listed", WindowClient("", SdkUpdate(11), "", false, Targeted(12)), kInProgress, kNone},
       {"installing, ignored by name", WindowClient("", SdkUpdate(7), "", false, Targeted(9)), kNone, kNone, "Installing"},
       {"another update listed", WindowClient("", SdkUpdate(8, "U2"), "", false, Targeted(9)), kInProgress, kInProgress},
+      // A job due at 22:20 that cannot start before its window is not due.
+      {"program before its window", JobClient(Window(1, 240), kKeeps), kNone, kPending},
+      {"program window open at its start", JobClient(Window(2, 10, 900), kKeeps), kPending, kPending},
+      {"program window closed at its start", JobClient(Window(2, 10, 600), kKeeps), kNone, kPending},
+      {"program overriding windows", JobClient(Window(1, 240), kOverrides), kPending, kPending},
+      {"program without the element", JobClient(Window(1, 240), "<SWDReserved/>"), kPending, kPending},
+      {"program, no windows", JobClient("", kKeeps), kPending, kPending},
+      {"program, windows unreadable", WithoutSdk(JobClient(Window(1, 240), kKeeps)), kPending, kPending},
+      {"program, placeholder only", JobClient(kPlaceholder, kKeeps), kPending, kPending},
+      {"program, update window only", JobClient(Window(4, 240), kKeeps), kPending, kPending},
+      {"program, task-sequence window only", JobClient(Window(5, 240), kKeeps), kPending, kPending},
+      {"task sequence before its window", JobClient(Window(5, 240), kKeeps, "CCM_TaskSequence"), kNone, kPending},
+      {"task sequence, program window only", JobClient(Window(2, 240), kKeeps, "CCM_TaskSequence"), kPending, kPending},
   };
   // clang-format on
   vpltest::PinnedClock clock(Evening());
@@ -289,6 +337,52 @@ TEST_F(PendingJobsObserverTest, FailedChassisReadIsAskedAgain) {
   EXPECT_EQ(Query(), kInProgress);
   EXPECT_EQ(Query(), kNone);
   Release();
+}
+
+// A question ends within its time whatever WMI does: a provider slow with
+// every object stops the walk when the time is up, a connection that does
+// not answer is left to its thread, and while it is, the next question
+// answers at once. Each says so in one line. (Times shortened a thousandfold.)
+TEST_F(PendingJobsObserverTest, EveryQuestionEndsWithinItsTime) {
+  const DWORD budget = NTarn::WbemQuestion::ReplaceBudgetForTesting(300);
+  std::string messages;
+  for (int i = 0; i < 20; ++i) {
+    messages += std::string(i ? "," : "") + R"({"ScheduledMessageID": "{M)" +
+                std::to_string(i) + R"(}", "Triggers": ["SMSSchedule=0"]})";
+  }
+  Load(R"({"namespaces": {"root\\ccm": {"CCM_Client": {}}, "root\\ccm\\SoftMgmtAgent": {"CCM_ExecutionRequestEx": []},
+      "root\\ccm\\SoftwareUpdates\\DeploymentAgent": {"CCM_TargetedUpdateEx1": []},
+      "root\\ccm\\Policy\\Machine\\ActualConfig": {"CCM_Scheduler_ScheduledMessage": [)" + messages + "]}}}");
+  Sim().SlowEveryObject(90);
+  Registry::Set(kKey, "MonitorJobs", "ON");
+  Registry::Set(kKey, "PendingSMSJobWindowMins", 30);
+  Create();
+  EXPECT_EQ(S_OK, observer_->LoadSettings(0));
+  vpltest::LogCapture::Clear();
+  const ULONGLONG start = ::GetTickCount64();
+  EXPECT_EQ(Query(), kNone);
+  EXPECT_LT(::GetTickCount64() - start, 1000u);
+  EXPECT_LT(Sim().LastCalls().nextTimeout, 300);
+  const std::string question = "[T]: PendingJobsPowerDownObserver::QueryPowerDown ";
+  EXPECT_EQ(vpltest::LogCapture::Messages(),
+            std::vector<std::string>{question + "ran out of time in CSMSJobsDetector::SMSPendingJobsFound and answers "
+                                                "as if its query had failed\n"});
+
+  Load(kRunning).HangCall(vpltest::SimMethod::kConnectServer, 1, 1000);
+  vpltest::LogCapture::Clear();
+  EXPECT_EQ(Query(), kNone);
+  EXPECT_EQ(Query(), kNone);
+  EXPECT_EQ(Sim().CallCount(vpltest::SimMethod::kConnectServer), 1);
+  EXPECT_EQ(vpltest::LogCapture::Messages(),
+            (std::vector<std::string>{
+                question + "ran out of time in IsConfigMgrClientPresent and answers as if its query had failed\n",
+                question + "answered at once: a connection to WMI from an earlier question has not returned\n"}));
+  // The connection's thread keeps the module until it has returned.
+  EXPECT_GT(NTarn::ModuleLocks().Get(), 1);
+  while (NTarn::ModuleLocks().Get() > 1) ::Sleep(10);
+  EXPECT_EQ(Query(), kInProgress);
+  Release();
+  NTarn::WbemQuestion::ReplaceBudgetForTesting(budget);
 }
 
 // A policy value is never copied into the normal key: once withdrawn, the
