@@ -102,8 +102,11 @@ bool CSMSJobsDetector::FoundRecentPolicyRefreshEvent(int minutes) {
       LogMessage("%T: Last policy refresh was at %s\n",
                  lastTrigger.AnsiText().c_str());
     }
+    // Its date and time of day against the bound's: a refresh in the bound's
+    // second counts. (The whole text, longer than the bound, would sort
+    // after a bound equal to its digits whatever the comparison.)
     const std::wstring fired = lastTrigger.Text();
-    if (lowerBound > fired) continue;
+    if (fired.compare(0, lowerBound.size(), lowerBound) < 0) continue;
     if (LocalDigits(CAutomationDate(CurrentTime())) >= fired) return true;
   }
 }

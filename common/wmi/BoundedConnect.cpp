@@ -121,7 +121,8 @@ bool TakeConnectingSlot(const std::shared_ptr<Connection>& connection) {
     const DWORD waitMs = WbemWaitMs();
     if (waitMs == 0 ||
         ::WaitForSingleObject(other->done.Get(), waitMs) != WAIT_OBJECT_0) {
-      NoteWbemWaitTimedOut();
+      // The question cannot connect in its time: it ends in this walk.
+      NoteWbemConnectTimedOut();
       return false;
     }
   }

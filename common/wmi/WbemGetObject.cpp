@@ -25,7 +25,7 @@ HRESULT GetWbemObject(IWbemServices* services, const wchar_t* path,
   hr = waitMs ? call->GetResultObject(static_cast<LONG>(waitMs), &result)
               : static_cast<HRESULT>(WBEM_S_TIMEDOUT);
   if (hr == WBEM_S_TIMEDOUT) {
-    NoteWbemWaitTimedOut();
+    NoteWbemWaitTimedOut(waitMs);
     return WbemTimedOut();
   }
   if (FAILED(hr)) return hr;

@@ -70,9 +70,9 @@ bool WbemQuestionIsOver() {
   return question && (question->ranOutIn || question->refused);
 }
 
-void NoteWbemWaitTimedOut() {
+void NoteWbemWaitTimedOut(DWORD waitMs) {
   WbemQuestion::State* question = t_question;
-  if (question && !WbemQuestionIsOver() && ::GetTickCount64() >= question->end)
+  if (question && !WbemQuestionIsOver() && waitMs < kWbemCallTimeoutMs)
     question->ranOutIn = question->walk;
 }
 

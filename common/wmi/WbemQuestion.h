@@ -68,9 +68,11 @@ DWORD WbemWaitMs();
 // Whether this thread's question has ended early: its time is up, or it was
 // refused. Its walks then give their safe answers without asking WMI.
 bool WbemQuestionIsOver();
-// A wait that came back without an answer: when the question's time is now
-// up, the question has run out of time in the walk under way.
-void NoteWbemWaitTimedOut();
+// A wait of `waitMs` (from WbemWaitMs) that came back without an answer:
+// when that was all the question had left, it has run out of time in the
+// walk under way. (Judged by the wait rather than by the clock, which a wait
+// may leave a tick short of the end.)
+void NoteWbemWaitTimedOut(DWORD waitMs);
 // A connection that did not answer within its wait: the question cannot go
 // on (later connections are refused while it is pending) and ends in the
 // walk under way.

@@ -14,13 +14,13 @@ HRESULT NextObject(IEnumWbemClassObject* enumerator,
   object.Reset();
   const DWORD waitMs = WbemWaitMs();
   if (waitMs == 0) {
-    NoteWbemWaitTimedOut();
+    NoteWbemWaitTimedOut(waitMs);
     return WBEM_S_TIMEDOUT;
   }
   ULONG returned = 0;
   const HRESULT hr =
       enumerator->Next(static_cast<LONG>(waitMs), 1, &object, &returned);
-  if (hr == WBEM_S_TIMEDOUT) NoteWbemWaitTimedOut();
+  if (hr == WBEM_S_TIMEDOUT) NoteWbemWaitTimedOut(waitMs);
   return hr;
 }
 

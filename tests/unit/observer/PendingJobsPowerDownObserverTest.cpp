@@ -416,6 +416,39 @@ TEST_F(PendingJobsObserverTest, WithdrawnPolicyTakesEffect) {
   Registry::Delete(kKey, "MonitorJobs");
   EXPECT_EQ(S_OK, observer_->LoadSettings(0));
   EXPECT_EQ(Registry::Get(kKey, "MonitorJobs"), "OFF");
+  // A read-only read keeps a withdrawn policy's value (it writes nothing
+  // back)...
+  Registry::Set(kPolicy, "MonitorJobs", "ON");
+  EXPECT_EQ(S_OK, observer_->LoadSettings(0));
+  Registry::Delete(kPolicy, "MonitorJobs");
+  Registry::Delete(kKey, "MonitorJobs");
+  EXPECT_EQ(S_OK, observer_->LoadSettings(0x90));
+  EXPECT_EQ(Query(), kInProgress);
+  // ...and a value it reads from the normal key is no longer the policy's.
+  Registry::Set(kPolicy, "MonitorJobs", "ON");
+  Registry::Set(kPolicy, "AllowedShutdownJobStates", "Running");
+  EXPECT_EQ(S_OK, observer_->LoadSettings(0));
+  Registry::Delete(kPolicy, "AllowedShutdownJobStates");
+  Registry::Set(kKey, "AllowedShutdownJobStates", "Paused");
+  EXPECT_EQ(S_OK, observer_->LoadSettings(0x10));
+  Registry::Delete(kKey, "AllowedShutdownJobStates");
+  EXPECT_EQ(Query(), kInProgress);
+  EXPECT_EQ(Registry::Get(kKey, "AllowedShutdownJobStates"), "Paused");
+  Release();
+}
+
+// The stale-job hours each question reads again are what LogStatus shows.
+TEST_F(PendingJobsObserverTest, StatusShowsTheHoursTheQuestionRead) {
+  Load(kRunning);
+  Registry::Set(kKey, "MonitorJobs", "ON");
+  Create();
+  EXPECT_EQ(S_OK, observer_->LoadSettings(0));
+  Registry::Set(kKey, "StaleJobHours", 5);
+  EXPECT_EQ(Query(), kInProgress);
+  vpltest::DebugFlagsScope verbose(NTarn::debug_flags::kVerbose);
+  vpltest::LogCapture::Clear();
+  EXPECT_EQ(S_OK, observer_->LogStatus());
+  EXPECT_TRUE(vpltest::LogCapture::Contains("Stale Job Hours = 5\n"));
   Release();
 }
 
