@@ -265,6 +265,9 @@ TEST(VplHost, ErrorsHaveTheirOwnExitCodes) {
       // Loads, but has no such class.
       {L"details --dll oleaut32.dll", 5, "oleaut32.dll cannot create class {7FAE74E0-D06E-4A5C-A4BB-5EDF2FB6A893}: DllGetClassObject returned 0x80040111"},
       {L"schedule 00011E0000380000", 6, "invalid: recurrence type 7 is unknown"},
+      // A Triggers element pasted whole, split as the plug-in splits it.
+      {L"schedule smsschedule=01051E0000128000", 0, "recurrence: interval, every 20 minutes"},
+      {L"schedule \"SimpleInterval;Minutes=60\"", 6, "not an SMSSchedule trigger"},
       // A query asking for JSON gets one document even when it fails.
       {L"query --json --window soon", 2, "vplhost: --window needs a number of minutes"},
       {L"query --json " + Sample(L"default.json") + L" --dll oleaut32.dll", 5, "vplhost: "},
@@ -332,15 +335,25 @@ TEST(VplHost, LiveRunsExplainAndLeaveTheMachinesKeysAlone) {
   settings.SetString("PendingSMSJobWindowMins", "30");
   settings.SetDword("debug", 0);
   // The plug-in's record of an evening and a night; no run adds to it.
-  const struct { const char* key; const char* first; const char* last; DWORD count; const char* answer; const char* ground; const char* contentId; } kRecord[] = {
-      {"20261208T220000Z", "2026-12-08T22:00:00Z", "2026-12-08T23:00:00Z", 2, "no objection", "nothingDue", ""},
-      {"20261209T020000Z", "2026-12-09T02:00:00Z", "2026-12-09T03:00:00Z", 5, "objection", "jobsRunning", "CAS07337"},
+  const struct {
+    const char* key;
+    const char* first;
+    const char* last;
+    DWORD count;
+    const char* answer;
+    const char* ground;
+    const char* contentId;
+  } kRecord[] = {
+      {"20261208T220000Z", "2026-12-08T22:00:00Z", "2026-12-08T23:00:00Z", 2,
+       "no objection", "nothingDue", ""},
+      {"20261209T020000Z", "2026-12-09T02:00:00Z", "2026-12-09T03:00:00Z", 5,
+       "objection", "jobsRunning", "CAS07337"},
   };
   for (const auto& entry : kRecord) {
     const std::string key = settings.Path() + "\\Decisions\\" + entry.key;
     auto text = [&](const char* name, const std::string& value) {
-      ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, key.c_str(), name, REG_SZ, value.c_str(),
-                        static_cast<DWORD>(value.size() + 1));
+      ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, key.c_str(), name, REG_SZ,
+                        value.c_str(), static_cast<DWORD>(value.size() + 1));
     };
     text("FirstTime", entry.first);
     text("LastTime", entry.last);
@@ -351,8 +364,8 @@ TEST(VplHost, LiveRunsExplainAndLeaveTheMachinesKeysAlone) {
       text("ContentID", entry.contentId);
       text("State", "Running");
     }
-    ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, key.c_str(), "Count", REG_DWORD, &entry.count,
-                      sizeof(entry.count));
+    ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, key.c_str(), "Count", REG_DWORD,
+                      &entry.count, sizeof(entry.count));
   }
   const std::vector<std::string> before = RawTree(settings.Path());
   // Scratch keys of runs that died, one under a process id given to another
@@ -377,7 +390,8 @@ TEST(VplHost, LiveRunsExplainAndLeaveTheMachinesKeysAlone) {
   }
   wchar_t folder[MAX_PATH];
   ::GetTempPathW(MAX_PATH, folder);
-  const std::wstring capture = std::wstring(folder) + L"vplhost-record-capture.json";
+  const std::wstring capture =
+      std::wstring(folder) + L"vplhost-record-capture.json";
   const std::string quit = "quit\n";
   // `scratch`: the run says it reads a scratch copy of this machine's keys.
   // clang-format off
@@ -399,10 +413,13 @@ TEST(VplHost, LiveRunsExplainAndLeaveTheMachinesKeysAlone) {
   // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.arguments.begin(), c.arguments.end()));
-    const HostRun run = RunVplHost(c.arguments + (c.plugin ? Dll() : L""), false, c.input);
+    const HostRun run =
+        RunVplHost(c.arguments + (c.plugin ? Dll() : L""), false, c.input);
     EXPECT_EQ(run.exitCode, 0u) << run.output;
     EXPECT_NE(run.output.find(c.line), std::string::npos) << run.output;
-    EXPECT_EQ(c.scratch, run.output.find("vplhost: settings from this machine") != std::string::npos)
+    EXPECT_EQ(c.scratch,
+              run.output.find("vplhost: settings from this machine") !=
+                  std::string::npos)
         << run.output;
     EXPECT_EQ(RawTree(settings.Path()), before) << run.output;
   }
@@ -414,7 +431,8 @@ TEST(VplHost, LiveRunsExplainAndLeaveTheMachinesKeysAlone) {
       captured.append(buffer, read);
     fclose(file);
   }
-  EXPECT_NE(std::string::npos, captured.find("PendingSMSJobWindowMins")) << captured;
+  EXPECT_NE(std::string::npos, captured.find("PendingSMSJobWindowMins"))
+      << captured;
   EXPECT_EQ(std::string::npos, captured.find("Decisions")) << captured;
   EXPECT_EQ(std::string::npos, captured.find("CAS07337")) << captured;
   ::DeleteFileW(capture.c_str());
@@ -484,9 +502,9 @@ TEST(VplHost, ExplanationAndJobsAgreeWithThePluginOnEverySample) {
       EXPECT_TRUE(object.contains("kind") && object.contains("text")) << object;
     for (const char* name :
          {"MonitorJobs", "PendingSMSJobWindowMins", "AllowedShutdownJobStates",
-          "AllowedShutdownUpdateStates", "StaleJobHours", "MaintenanceWindows", "VetoMode",
-          "LogOffAction", "RetryAttempts", "RetryInterval", "CountdownSecs",
-          "ShutdownMsg", "debug"}) {
+          "AllowedShutdownUpdateStates", "StaleJobHours", "MaintenanceWindows",
+          "VetoMode", "LogOffAction", "RetryAttempts", "RetryInterval",
+          "CountdownSecs", "ShutdownMsg", "debug"}) {
       const auto& setting = decided["settings"][name];
       EXPECT_TRUE(setting.contains("value") && setting["source"].is_string())
           << name << decided["settings"];
@@ -690,6 +708,18 @@ TEST(VplHost, QueryTellsWhenAPowerDownIsNextAllowed) {
               0u)
         << sometimes;
   }
+  // A due message without a TriggerMessage is named by its ID.
+  const TempFile bare(L"bare.json",
+                      R"({"namespaces": {"root\\ccm": {"CCM_Client": {}},
+      "root\\ccm\\Policy\\Machine\\ActualConfig": {"CCM_Scheduler_ScheduledMessage": {
+        "ScheduledMessageID": "TRN20009-TRN00090-Install",
+        "Triggers": ["SMSSchedule=01051E0000128000"]}}}})");
+  const HostRun named = RunVplHost(L"query --window 30 --scenario \"" +
+                                   bare.Path() + L"\"" + Dll());
+  EXPECT_NE(named.output.find("vplhost: reason: job with scheduled-message ID "
+                              "TRN20009-TRN00090-Install starts "),
+            std::string::npos)
+      << named.output;
   const nlohmann::json running =
       RunJson(L"query --json " + Sample(L"task-sequence-running.json"));
   EXPECT_TRUE(running["nextAllowed"].is_null());
