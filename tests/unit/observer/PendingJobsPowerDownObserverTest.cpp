@@ -106,6 +106,12 @@ std::string JobClient(const std::string& windows,
       "PRG_PRF_Disabled": false, "PRG_Requirements": ")" +
          requirements + R"("}]}}})";
 }
+// The same client without the software-update setting: updates keep to
+// their own windows.
+std::string NoSetting(std::string scenario) {
+  const std::string setting = R"([{"ServiceWindowManagement": false}])";
+  return scenario.replace(scenario.find(setting), setting.size(), "[]");
+}
 // The same client without its SDK namespace: the windows cannot be read.
 std::string WithoutSdk(std::string scenario) {
   return scenario.replace(scenario.find("ClientSDK"), 9, "ClientSDX");
@@ -266,6 +272,8 @@ TEST_F(PendingJobsObserverTest, MaintenanceWindows) {
        WindowClient(Window(1, 20) + "," + Window(4, 240), kWaits), kNone, kNone},
       {"the same, the client lets updates use it",
        WindowClient(Window(1, 20) + "," + Window(4, 240), kWaits, "", true), WaitsFor("2026-03-10 22:20"), kNone},
+      {"the same, without the update setting",
+       NoSetting(WindowClient(Window(1, 20) + "," + Window(4, 240), kWaits)), kNone, kNone},
       {"program window", WindowClient(Window(2, 20), kWaits), kNone, kNone},
       {"reboot window", WindowClient(Window(3, 20), kWaits), kNone, kNone},
       {"task-sequence window", WindowClient(Window(5, 20), kWaits), kNone, kNone},
@@ -322,9 +330,10 @@ TEST_F(PendingJobsObserverTest, MaintenanceWindows) {
 // A laptop on battery whose chassis read failed once is exempted from the
 // next question on: the failed read was not final.
 TEST_F(PendingJobsObserverTest, FailedChassisReadIsAskedAgain) {
-  Load(R"({"namespaces": {"root\\cimv2": {"Win32_SystemEnclosure": {"ChassisTypes": [9]}},
+  Load(
+      R"({"namespaces": {"root\\cimv2": {"Win32_SystemEnclosure": {"ChassisTypes": [9]}},
       "root\\ccm": {"CCM_Client": {}}, "root\\ccm\\SoftMgmtAgent": {"CCM_ExecutionRequestEx": [)" +
-       kRequest + "]}}}");
+      kRequest + "]}}}");
   Sim().FailCall(vpltest::SimMethod::kExecQuery, 1, WBEM_E_FAILED);
   vpltest::SystemCapabilitiesScope battery(false, Power::kBattery);
   NTarn::TheSystemCapabilities().ReplacePortableStateForTesting(
