@@ -266,6 +266,7 @@ TEST_F(PendingJobsObserverTest, MaintenanceWindows) {
       {"opens a minute later", WindowClient(Window(4, 31), kWaits), kNone, kNone},
       {"open now", WindowClient(Window(4, -60, 3600 * 3), kWaits), WaitsFor("2026-03-10 21:00"), kNone},
       {"just closed", WindowClient(Window(4, -60, 3600), kWaits), kNone, kNone},
+      {"earlier of two", WindowClient(Window(4, 25) + "," + Window(4, 10), kWaits), WaitsFor("2026-03-10 22:10"), kNone},
       {"first of two", WindowClient(Window(4, 25) + "," + Window(1, 5), kWaits), WaitsFor("2026-03-10 22:25"), kNone},
       {"all deployments, no update window", WindowClient(Window(1, 20), kWaits), WaitsFor("2026-03-10 22:20"), kNone},
       {"all deployments beside a later update window",
@@ -319,6 +320,13 @@ TEST_F(PendingJobsObserverTest, MaintenanceWindows) {
       Release();
     }
   }
+  // Only "ON" switches the rules on.
+  Load(WindowClient(Window(4, 20), kWaits));
+  Registry::Set(kKey, "MaintenanceWindows", "yes");
+  Create();
+  EXPECT_EQ(S_OK, observer_->LoadSettings(0));
+  EXPECT_EQ(Query(), kNone);
+  Release();
   // Missing, the switch is created "OFF" like the monitoring switch.
   Registry::Delete(kKey, "MaintenanceWindows");
   Create();
