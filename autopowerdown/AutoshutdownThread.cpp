@@ -12,6 +12,7 @@
 #include "common/GuardedCall.h"
 #include "common/Logging.h"
 #include "common/RegistryParameters.h"
+#include "common/wmi/WbemQuestion.h"
 #include "jobs/Clock.h"
 #include "jobs/ISMSJobsDetector.h"
 
@@ -30,6 +31,18 @@ HRESULT QueryTimeSinceLastInput(ITimeSinceLastInputProvider* provider,
   *milliseconds = 0;
   if (!provider) return E_POINTER;
   return provider->GetTimeSinceLastInput(milliseconds);
+}
+
+// Whether the client refreshed its policy within `minutes`, within the
+// question's time whatever WMI does, so that a stop is not held up behind
+// it. A question that fails counts as no refresh seen.
+bool AskRefreshCheck(ISMSJobsDetector& detector, int minutes) {
+  const NTarn::WbemQuestion question("AutoshutdownThread policy refresh check");
+  return NTarn::GuardedCall(
+      NTarn::CallSite{".\\AutoshutdownThread", __LINE__}, false,
+      [&detector, minutes] {
+        return detector.FoundRecentPolicyRefreshEvent(minutes);
+      });
 }
 
 }  // namespace
@@ -211,14 +224,7 @@ HRESULT AutoshutdownThread::WaitForPolicyJobs(bool* goAhead) {
     if (found) {
       --countdown;
     } else {
-      // A question that fails counts as no refresh seen.
-      found =
-          services.detector &&
-          NTarn::GuardedCall(
-              NTarn::CallSite{".\\AutoshutdownThread", __LINE__}, false,
-              [&services, minute] {
-                return services.detector->FoundRecentPolicyRefreshEvent(minute);
-              });
+      found = services.detector && AskRefreshCheck(*services.detector, minute);
       if (minute == m_timing.policyWaitMinutes) found = true;
     }
     if (FAILED(input)) {

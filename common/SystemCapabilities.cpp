@@ -7,9 +7,11 @@
 #include <optional>
 
 #include "common/GuardedCall.h"
+#include "common/HResultException.h"
 #include "common/wmi/ConnectToNamespace.h"
 #include "common/wmi/WbemInstanceList.h"
 #include "common/wmi/WbemProperty.h"
+#include "common/wmi/WbemQuestion.h"
 
 namespace NTarn {
 namespace {
@@ -35,6 +37,32 @@ bool HasPortableType(const WbemProperty& chassisTypes) {
   return found;
 }
 
+// Reads every enclosure's ChassisTypes: `portable` when any is a portable
+// kind, `complete` cleared when an enclosure could not be read. Raises what
+// the connection and the query raise.
+void ReadEnclosures(bool& portable, bool& complete) {
+  Microsoft::WRL::ComPtr<IWbemServices> services;
+  ConnectToNamespace(services, L".", L"root\\cimv2", nullptr, nullptr,
+                     RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE);
+  CWbemInstanceList enclosures(services);
+  // Semisynchronous: a hung provider costs the question one wait, not the
+  // question itself.
+  enclosures.ExecQuery(L"SELECT * FROM Win32_SystemEnclosure",
+                       WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY);
+  for (const CWbemInstance& enclosure : enclosures) {
+    WbemProperty chassisTypes;
+    const HRESULT hr = chassisTypes.Read(enclosure.Object(), L"ChassisTypes");
+    // One enclosure that cannot be read does not hide the others, but
+    // leaves a "not portable" unsure.
+    if (FAILED(hr)) {
+      LogCaughtHResult(kCallSite, hr);
+      complete = false;
+      continue;
+    }
+    if (HasPortableType(chassisTypes)) portable = true;
+  }
+}
+
 }  // namespace
 
 bool SystemCapabilities::IsPortableChassis() {
@@ -48,34 +76,25 @@ bool SystemCapabilities::IsPortableChassis() {
 }
 
 uint32_t SystemCapabilities::ReadPortableChassis() {
+  const WbemWalk walk("SystemCapabilities::IsPortableChassis");
+  if (WbemQuestionIsOver()) return kUndetermined;
   bool portable = false;
   bool complete = true;
   const bool ended = GuardedCall(kCallSite, false, [&] {
-    Microsoft::WRL::ComPtr<IWbemServices> services;
-    ConnectToNamespace(services, L".", L"root\\cimv2", nullptr, nullptr,
-                       RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE);
-    CWbemInstanceList enclosures(services);
-    // Semisynchronous: a hung provider costs the question one wait, not the
-    // question itself.
-    enclosures.ExecQuery(L"SELECT * FROM Win32_SystemEnclosure",
-                         WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY);
-    for (const CWbemInstance& enclosure : enclosures) {
-      WbemProperty chassisTypes;
-      const HRESULT hr = chassisTypes.Read(enclosure.Object(), L"ChassisTypes");
-      // One enclosure that cannot be read does not hide the others, but
-      // leaves a "not portable" unsure.
-      if (FAILED(hr)) {
-        LogCaughtHResult(kCallSite, hr);
-        complete = false;
-        continue;
-      }
-      if (HasPortableType(chassisTypes)) portable = true;
+    try {
+      ReadEnclosures(portable, complete);
+    } catch (const HResultException&) {
+      // A question out of time says so in its own line.
+      if (WbemQuestionIsOver()) return false;
+      throw;
     }
     return true;
   });
-  // A portable enclosure stands whatever else failed.
+  // A portable enclosure stands whatever else failed; a walk cut short by
+  // the question's time is no answer.
   if (portable) return kPortable;
-  return ended && complete ? kNotPortable : kUndetermined;
+  return ended && complete && !WbemQuestionIsOver() ? kNotPortable
+                                                    : kUndetermined;
 }
 
 bool SystemCapabilities::IsOnAcWithBattery() const {

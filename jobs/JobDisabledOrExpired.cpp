@@ -10,6 +10,7 @@
 #include "common/wmi/WbemConnection.h"
 #include "common/wmi/WbemErrors.h"
 #include "common/wmi/WbemProperty.h"
+#include "common/wmi/WbemQuestion.h"
 #include "jobs/AutomationDate.h"
 #include "jobs/Clock.h"
 #include "jobs/SoftwareDistributionPolicies.h"
@@ -85,6 +86,8 @@ JobStanding CSMSJobsDetector::SMSJobStanding(
   // Only the first policy of the advertisement counts.
   Microsoft::WRL::ComPtr<IWbemClassObject> policy;
   if (FAILED(policies.Find(advertId, policy))) {
+    // A question out of time says so in its own line.
+    if (NTarn::WbemQuestionIsOver()) return JobStanding();
     LogMessage(
         "%T: CSMSJobsDetector::SMSJobDisabledOrExpired, ExecQuery failed for "
         "Advert ID %ls: %s\n",

@@ -15,6 +15,7 @@
 #include "common/wmi/WbemConnection.h"
 #include "common/wmi/WbemErrors.h"
 #include "common/wmi/WbemProperty.h"
+#include "common/wmi/WbemQuestion.h"
 #include "common/wmi/WbemResults.h"
 #include "jobs/Clock.h"
 #include "jobs/DateTime.h"
@@ -49,11 +50,6 @@ void EvaluateTrigger(const std::wstring& trigger, __time64_t reference,
   if (next != kUnset) evaluation.next = next;
   if (end != kUnset) evaluation.end = end;
   if (last != kUnset) evaluation.last = last;
-}
-
-bool IsScheduleTrigger(const std::wstring& trigger) {
-  return _wcsnicmp(trigger.c_str(), kScheduleKeyword, kScheduleKeywordLength) ==
-         0;
 }
 
 void LogReadFailure() {
@@ -128,7 +124,7 @@ bool EvaluateTriggers(
       LogReadFailure();
       continue;
     }
-    if (!IsScheduleTrigger(*trigger)) continue;
+    if (!CSMSJobsDetector::IsScheduleTrigger(*trigger)) continue;
 
     TriggerEvaluation element;
     element.trigger = *trigger;
@@ -180,6 +176,11 @@ std::wstring CSMSJobsDetector::ScheduleTextOf(const wchar_t* trigger) {
   if (start == std::wstring::npos) return std::wstring();
   const size_t end = text.find_first_of(L"=;", start);
   return text.substr(start, end == std::wstring::npos ? end : end - start);
+}
+
+bool CSMSJobsDetector::IsScheduleTrigger(const std::wstring& trigger) {
+  return _wcsnicmp(trigger.c_str(), kScheduleKeyword, kScheduleKeywordLength) ==
+         0;
 }
 
 bool CSMSJobsDetector::IsDueWithin(__time64_t next, __time64_t now,
@@ -239,7 +240,7 @@ HRESULT CSMSJobsDetector::WalkScheduledMessages(
   // once a message names a job.
   SoftwareDistributionPolicies policies(kPolicyNamespace, connection,
                                         m_policyReading);
-  for (bool stopped = false; !stopped;) {
+  for (bool stopped = false; !stopped && !NTarn::WbemQuestionIsOver();) {
     Microsoft::WRL::ComPtr<IWbemClassObject> message;
     if (FAILED(messages.Next(message)) || !message) break;
     ScheduledMessageEvaluation evaluation =
@@ -252,6 +253,8 @@ HRESULT CSMSJobsDetector::WalkScheduledMessages(
 bool CSMSJobsDetector::SMSPendingJobsFound() {
   const DWORD windowMinutes = m_pendingWindowMinutes;
   if (windowMinutes == 0) return false;
+  const NTarn::WbemWalk walk("CSMSJobsDetector::SMSPendingJobsFound");
+  if (NTarn::WbemQuestionIsOver()) return false;
 
   PendingScan scan;
   scan.now = CurrentTime();
@@ -265,6 +268,9 @@ bool CSMSJobsDetector::SMSPendingJobsFound() {
       scan.now,
       [&scan](const TriggerEvaluation& trigger) { return scan.Take(trigger); },
       m_findings ? &m_findings->messages : nullptr, &failureText);
+  // A question out of time says so in its own line and answers as a failed
+  // query does.
+  if (NTarn::WbemQuestionIsOver()) return false;
   if (hr != S_OK) {
     LogMessage("%T: CSMSJobsDetector::SMSPendingJobsFound: %s\n",
                failureText.c_str());

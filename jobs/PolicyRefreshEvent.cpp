@@ -10,6 +10,7 @@
 #include "common/wmi/WbemConnection.h"
 #include "common/wmi/WbemErrors.h"
 #include "common/wmi/WbemProperty.h"
+#include "common/wmi/WbemQuestion.h"
 #include "common/wmi/WbemResults.h"
 #include "jobs/AutomationDate.h"
 #include "jobs/Clock.h"
@@ -50,12 +51,15 @@ void LogFailure(const char* what) {
 }  // namespace
 
 bool CSMSJobsDetector::FoundRecentPolicyRefreshEvent(int minutes) {
+  const NTarn::WbemWalk walk("CSMSJobsDetector::FoundRecentPolicyRefreshEvent");
+  if (NTarn::WbemQuestionIsOver()) return false;
   NTarn::CWbemConnection connection;
   NTarn::CWbemResults history;
   const HRESULT hr =
       connection.ExecQuery(kSchedulerNamespace, kHistoryQuery, history);
   if (hr != S_OK) {
-    LogFailure(history.FailureText().c_str());
+    // A question out of time says so in its own line.
+    if (!NTarn::WbemQuestionIsOver()) LogFailure(history.FailureText().c_str());
     return false;
   }
 
@@ -98,8 +102,11 @@ bool CSMSJobsDetector::FoundRecentPolicyRefreshEvent(int minutes) {
       LogMessage("%T: Last policy refresh was at %s\n",
                  lastTrigger.AnsiText().c_str());
     }
+    // Its date and time of day against the bound's: a refresh in the bound's
+    // second counts. (The whole text, longer than the bound, would sort
+    // after a bound equal to its digits whatever the comparison.)
     const std::wstring fired = lastTrigger.Text();
-    if (lowerBound > fired) continue;
+    if (fired.compare(0, lowerBound.size(), lowerBound) < 0) continue;
     if (LocalDigits(CAutomationDate(CurrentTime())) >= fired) return true;
   }
 }

@@ -15,6 +15,7 @@
 #include "common/Logging.h"
 #include "common/wmi/WbemConnection.h"
 #include "common/wmi/WbemProperty.h"
+#include "common/wmi/WbemQuestion.h"
 #include "common/wmi/WbemResults.h"
 #include "jobs/AutomationDate.h"
 #include "jobs/Clock.h"
@@ -131,6 +132,8 @@ struct ExecutionRequest {
 }  // namespace
 
 bool CSMSJobsDetector::SMSDeploymentsAreRunning() {
+  const NTarn::WbemWalk walk("CSMSJobsDetector::SMSDeploymentsAreRunning");
+  if (NTarn::WbemQuestionIsOver()) return false;
   const bool verbose = IsDebugFlagSet(debug_flags::kVerbose);
   NTarn::CWbemConnection connection;
   NTarn::CWbemResults requests;
@@ -146,6 +149,7 @@ bool CSMSJobsDetector::SMSDeploymentsAreRunning() {
     if (query == 0 && hr == static_cast<HRESULT>(WBEM_E_INVALID_NAMESPACE)) {
       return false;
     }
+    if (NTarn::WbemQuestionIsOver()) return false;
   }
   if (hr != S_OK) {
     LogMessage(
@@ -201,5 +205,6 @@ bool CSMSJobsDetector::SMSDeploymentsAreRunning() {
                                "State=\"%s\")\n");
     }
   }
-  return running;
+  // Out of time part way: the answer of a failed query.
+  return running && !NTarn::WbemQuestionIsOver();
 }

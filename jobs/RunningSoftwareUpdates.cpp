@@ -15,6 +15,7 @@
 #include "common/Logging.h"
 #include "common/wmi/WbemConnection.h"
 #include "common/wmi/WbemProperty.h"
+#include "common/wmi/WbemQuestion.h"
 #include "common/wmi/WbemResults.h"
 #include "jobs/ClientSdkReads.h"
 #include "jobs/UpdateStateNames.h"
@@ -62,6 +63,8 @@ bool CSMSJobsDetector::IsUpdateStateIgnored(LONG state) const {
 }
 
 bool CSMSJobsDetector::SMSSoftwareUpdatesAreRunning() {
+  const NTarn::WbemWalk walk("CSMSJobsDetector::SMSSoftwareUpdatesAreRunning");
+  if (NTarn::WbemQuestionIsOver()) return false;
   const bool verbose = IsDebugFlagSet(debug_flags::kVerbose);
   NTarn::CWbemConnection connection;
   std::vector<SdkUpdate> sdkUpdates;
@@ -69,7 +72,7 @@ bool CSMSJobsDetector::SMSSoftwareUpdatesAreRunning() {
   if (m_maintenanceWindows) {
     const HRESULT sdk = ReadSdkUpdates(connection, sdkUpdates);
     sdkRead = SUCCEEDED(sdk);
-    if (!sdkRead) {
+    if (!sdkRead && !NTarn::WbemQuestionIsOver()) {
       LogMessage(
           "%T: CSMSJobsDetector::SMSSoftwareUpdatesAreRunning: "
           "CCM_SoftwareUpdate not read: %s; updates are judged by their "
@@ -81,8 +84,11 @@ bool CSMSJobsDetector::SMSSoftwareUpdatesAreRunning() {
   const HRESULT hr = connection.ExecQuery(kDeploymentAgentNamespace,
                                           kTargetedUpdatesQuery, updates);
   if (hr != S_OK) {
-    LogMessage("%T: CSMSJobsDetector::SMSSoftwareUpdatesAreRunning: %s\n",
-               updates.FailureText().c_str());
+    // A question out of time says so in its own line.
+    if (!NTarn::WbemQuestionIsOver()) {
+      LogMessage("%T: CSMSJobsDetector::SMSSoftwareUpdatesAreRunning: %s\n",
+                 updates.FailureText().c_str());
+    }
     return false;
   }
   if (!updates) return false;
@@ -139,5 +145,6 @@ bool CSMSJobsDetector::SMSSoftwareUpdatesAreRunning() {
                  updateId.AnsiText().c_str(), static_cast<int>(*status));
     }
   }
-  return running;
+  // Out of time part way: the answer of a failed query.
+  return running && !NTarn::WbemQuestionIsOver();
 }

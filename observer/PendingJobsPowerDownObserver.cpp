@@ -9,6 +9,7 @@
 #include "common/GuardedCall.h"
 #include "common/Logging.h"
 #include "common/ScopedBstr.h"
+#include "common/wmi/WbemQuestion.h"
 #include "jobs/Clock.h"
 #include "jobs/JobFindings.h"
 #include "jobs/DateTime.h"
@@ -77,6 +78,10 @@ STDMETHODIMP PendingJobsPowerDownObserver::QueryPowerDown(
   PowerDownResponse decided = PowerDownResponse_NoObjection;
   NTarn::ScopedBstr decidedReason;
   NTarn::DecisionEntry entry;
+  // Ends within its time whatever WMI does; out of time, the walk under way
+  // answers as its failed query does and the question says where it ran out.
+  const NTarn::WbemQuestion question(
+      "PendingJobsPowerDownObserver::QueryPowerDown");
   const bool answered = NTarn::GuardedCall(
       NTarn::CallSite{".\\PendingJobsPowerDownObserver", __LINE__}, false, [&] {
         Decide(decided, decidedReason, entry);

@@ -4,7 +4,7 @@
 
 #include "common/HResultException.h"
 #include "common/Logging.h"
-#include "common/ScopedBstr.h"
+#include "common/wmi/BoundedConnect.h"
 #include "common/wmi/WbemText.h"
 
 namespace NTarn {
@@ -35,14 +35,10 @@ void ConnectToNamespace(Microsoft::WRL::ComPtr<IWbemServices>& services,
     LogMessage("%T: Connecting to %s\n", WideToAnsi(path.c_str()).c_str());
   }
 
-  const ScopedBstr pathText = MakeBstr(path.c_str());
-  const ScopedBstr userText = MakeBstr(IsEmpty(user) ? nullptr : user);
-  const ScopedBstr passwordText =
-      MakeBstr(IsEmpty(password) ? nullptr : password);
   Microsoft::WRL::ComPtr<IWbemServices> connected;
-  hr =
-      locator->ConnectServer(pathText.Get(), userText.Get(), passwordText.Get(),
-                             nullptr, 0, nullptr, nullptr, &connected);
+  hr = ConnectServerWithin(locator.Get(), path.c_str(),
+                           IsEmpty(user) ? nullptr : user,
+                           IsEmpty(password) ? nullptr : password, connected);
   if (FAILED(hr)) ThrowHResult(hr);
 
   hr = ::CoSetProxyBlanket(connected.Get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE,

@@ -6,8 +6,10 @@
 
 #include "common/Logging.h"
 #include "common/ScopedBstr.h"
+#include "common/wmi/BoundedConnect.h"
 #include "common/wmi/ProxySecurity.h"
 #include "common/wmi/WbemErrors.h"
+#include "common/wmi/WbemQuestion.h"
 #include "common/wmi/WbemText.h"
 #include "common/wmi/WbemTimeout.h"
 
@@ -39,14 +41,16 @@ HRESULT CWbemConnection::Connect(const wchar_t* wmiNamespace,
     return results.Failed(E_FAIL);
   }
 
-  const ScopedBstr path = MakeBstr(wmiNamespace);
-  hr = locator->ConnectServer(path.Get(), nullptr, nullptr, nullptr, 0, nullptr,
-                              nullptr, &m_services);
+  hr = ConnectServerWithin(locator.Get(), wmiNamespace, nullptr, nullptr,
+                           m_services);
   if (FAILED(hr)) {
     results.Failed(hr);
     m_services.Reset();
-    LogMessage("%T: Failed to connect to %ls: %s\n", wmiNamespace,
-               GetWbemErrorName(hr));
+    // A question that has ended says so in its own line.
+    if (!WbemQuestionIsOver()) {
+      LogMessage("%T: Failed to connect to %ls: %s\n", wmiNamespace,
+                 GetWbemErrorName(hr));
+    }
     return WBEM_E_INVALID_NAMESPACE;
   }
 

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "common/ScopedBstr.h"
+#include "common/wmi/WbemQuestion.h"
 #include "common/wmi/WbemText.h"
 #include "common/wmi/WbemTimeout.h"
 
@@ -20,8 +21,13 @@ HRESULT GetWbemObject(IWbemServices* services, const wchar_t* path,
   if (FAILED(hr)) return hr;
   if (!call) return E_POINTER;
   Microsoft::WRL::ComPtr<IWbemClassObject> result;
-  hr = call->GetResultObject(kWbemCallTimeoutMs, &result);
-  if (hr == WBEM_S_TIMEDOUT) return WbemTimedOut();
+  const DWORD waitMs = WbemWaitMs();
+  hr = waitMs ? call->GetResultObject(static_cast<LONG>(waitMs), &result)
+              : static_cast<HRESULT>(WBEM_S_TIMEDOUT);
+  if (hr == WBEM_S_TIMEDOUT) {
+    NoteWbemWaitTimedOut(waitMs);
+    return WbemTimedOut();
+  }
   if (FAILED(hr)) return hr;
   if (!result) return WBEM_E_NOT_FOUND;
   object = std::move(result);

@@ -3,15 +3,25 @@
 #include <utility>
 
 #include "common/wmi/WbemErrors.h"
+#include "common/wmi/WbemQuestion.h"
 
 namespace NTarn {
 namespace {
 
+// Waits the lesser of the per-call limit and what is left of the question.
 HRESULT NextObject(IEnumWbemClassObject* enumerator,
                    Microsoft::WRL::ComPtr<IWbemClassObject>& object) {
   object.Reset();
+  const DWORD waitMs = WbemWaitMs();
+  if (waitMs == 0) {
+    NoteWbemWaitTimedOut(waitMs);
+    return WBEM_S_TIMEDOUT;
+  }
   ULONG returned = 0;
-  return enumerator->Next(kWbemCallTimeoutMs, 1, &object, &returned);
+  const HRESULT hr =
+      enumerator->Next(static_cast<LONG>(waitMs), 1, &object, &returned);
+  if (hr == WBEM_S_TIMEDOUT) NoteWbemWaitTimedOut(waitMs);
+  return hr;
 }
 
 }  // namespace

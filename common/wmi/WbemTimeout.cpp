@@ -4,6 +4,8 @@
 #include <wbemcli.h>
 #include <wrl/client.h>
 
+#include "common/wmi/WbemQuestion.h"
+
 namespace NTarn {
 
 HRESULT WbemTimedOut() {
@@ -11,7 +13,9 @@ HRESULT WbemTimedOut() {
   Microsoft::WRL::ComPtr<ICreateErrorInfo> create;
   if (SUCCEEDED(::CreateErrorInfo(&create))) {
     create->SetDescription(const_cast<LPOLESTR>(
-        L"The WMI provider did not answer within 10 seconds"));
+        WbemQuestionIsOver()
+            ? L"The question's time for WMI ran out"
+            : L"The WMI provider did not answer within 10 seconds"));
     Microsoft::WRL::ComPtr<IErrorInfo> info;
     if (SUCCEEDED(create.As(&info))) ::SetErrorInfo(0, info.Get());
   }

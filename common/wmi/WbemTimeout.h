@@ -11,9 +11,10 @@ namespace NTarn {
 // do, during a repair or an upgrade) costs a question this much per call.
 constexpr LONG kWbemCallTimeoutMs = 10000;
 
-// Makes the thread's COM error object say that the provider did not answer,
-// so that a failure line printing it names the time-out and not an older
-// fault, and returns WBEM_E_TIMED_OUT.
+// Makes the thread's COM error object say that the provider did not answer
+// (or, once this thread's question has ended early, that the question has no
+// time left or was refused), so that a failure line printing it names the
+// time-out and not an older fault, and returns WBEM_E_TIMED_OUT.
 HRESULT WbemTimedOut();
 
 }  // namespace NTarn

@@ -130,3 +130,55 @@ TEST(WorkerUnloadTest, HostLettingGoInsideTheWorkersCallUnloadsAfterIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// The C runtime failing to create the worker's thread.
+uintptr_t __cdecl NoThread(void*, unsigned, unsigned(__stdcall*)(void*), void*,
+                           unsigned, unsigned*) {
+  return 0;
+}
+
+// A worker whose thread cannot be started gives back the library reference
+// it took for it: once the host lets go, the library unloads.
+TEST(WorkerUnloadTest, WorkerThatCannotStartKeepsNoHoldOnTheLibrary) {
+  wchar_t folder[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, folder);
+  const std::wstring copy = std::wstring(folder) + L"VplCMgrNoThreadTest.dll";
+  ASSERT_TRUE(::CopyFileW(vpltest::PluginDll::Get().Path().c_str(),
+                          copy.c_str(), FALSE));
+  vpltest::ScratchLocalMachine registry;
+  HMODULE dll = ::LoadLibraryW(copy.c_str());
+  ASSERT_NE(nullptr, dll);
+  auto getClassObject =
+      reinterpret_cast<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>(
+          ::GetProcAddress(dll, "DllGetClassObject"));
+  auto canUnloadNow = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+      ::GetProcAddress(dll, "DllCanUnloadNow"));
+  ASSERT_TRUE(getClassObject && canUnloadNow);
+  vplhost::ImportPatch start;
+  void* original = nullptr;
+  ASSERT_EQ(S_OK, start.Install(dll, "msvcrt.dll", "_beginthreadex",
+                                reinterpret_cast<void*>(&NoThread), &original));
+  {
+    vpltest::FakeHost host;
+    ComPtr<IClassFactory> factory;
+    ComPtr<IVesperlinePlugin> plugin;
+    ASSERT_EQ(S_OK,
+              getClassObject(CLSID_ConfigMgrPlugin, IID_PPV_ARGS(&factory)));
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&plugin)));
+    factory.Reset();
+    ASSERT_EQ(S_OK, plugin->Initialize(host.serviceProvider.Get()));
+    EXPECT_EQ(E_FAIL, host.eventBroker->FireAutoshutdown());
+    plugin.Reset();
+    host.ReleaseHeld();
+    EXPECT_TRUE(host.OnlyTestReferencesRemain());
+  }
+  EXPECT_EQ(S_OK, canUnloadNow());
+  start.Restore();
+  EXPECT_TRUE(::FreeLibrary(dll));
+  EXPECT_EQ(nullptr, ::GetModuleHandleW(copy.c_str()));
+  ::DeleteFileW(copy.c_str());
+}
+
+}  // namespace

@@ -38,6 +38,15 @@ STDMETHODIMP SimEnumerator::Next(LONG timeout, ULONG count,
   // failed.
   if (!m_answer.Await(*m_state, timeout)) return WBEM_S_TIMEDOUT;
   if (const HRESULT hr = m_answer.Failure(); FAILED(hr)) return hr;
+  if (const DWORD delay = m_state->ObjectDelay();
+      delay && m_position < m_results.size()) {
+    const DWORD wait = static_cast<DWORD>(timeout);
+    if (wait != WBEM_INFINITE && wait < delay) {
+      m_state->Wait(wait);
+      return WBEM_S_TIMEDOUT;
+    }
+    m_state->Wait(delay);
+  }
   if (failure) {
     if (failure->withObject && m_position < m_results.size()) {
       objects[0] = MakeObject(m_position++);

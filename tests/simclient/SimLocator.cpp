@@ -55,7 +55,9 @@ STDMETHODIMP SimLocator::ConnectServer(const BSTR path, const BSTR user,
   });
   if (services) *services = nullptr;
   if (const auto failure = m_state->Enter(SimMethod::kConnectServer)) {
-    return failure->hr;
+    if (!failure->hangMs) return failure->hr;
+    // A connection has no time-out: the caller is held until WMI answers.
+    m_state->Wait(failure->hangMs);
   }
   if (!services) return WBEM_E_INVALID_PARAMETER;
   std::wstring machine, wmiNamespace;

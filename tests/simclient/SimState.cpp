@@ -73,6 +73,16 @@ void SimState::SetCallCost(DWORD milliseconds) {
   m_callCostMs = milliseconds;
 }
 
+void SimState::SetObjectDelay(DWORD milliseconds) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_objectDelayMs = milliseconds;
+}
+
+DWORD SimState::ObjectDelay() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_objectDelayMs;
+}
+
 DWORD SimState::WaitedMs() const {
   std::lock_guard<std::mutex> lock(m_mutex);
   return m_waitedMs;

@@ -70,6 +70,9 @@ class SimState {
   DWORD WaitedMs() const;
   // Real time each ConnectServer, ExecQuery and GetObject takes first.
   void SetCallCost(DWORD milliseconds);
+  // Simulated time the provider takes for each object a query hands out.
+  void SetObjectDelay(DWORD milliseconds);
+  DWORD ObjectDelay() const;
 
   void AddFailure(const InjectedFailure& failure);
   int CallCount(SimMethod method) const;
@@ -102,6 +105,7 @@ class SimState {
   unsigned m_timeScale = 1;
   DWORD m_waitedMs = 0;
   DWORD m_callCostMs = 0;
+  DWORD m_objectDelayMs = 0;
 };
 
 // What a provider answers a semisynchronous call later: after a hang of

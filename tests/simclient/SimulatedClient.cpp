@@ -138,6 +138,10 @@ void SimulatedClient::SetTimeScale(unsigned scale) {
 
 DWORD SimulatedClient::WaitedMs() const { return m_state->WaitedMs(); }
 
+void SimulatedClient::SlowEveryObject(DWORD milliseconds) {
+  m_state->SetObjectDelay(milliseconds);
+}
+
 void SimulatedClient::SetCallCost(DWORD milliseconds) {
   m_state->SetCallCost(milliseconds);
 }

@@ -54,13 +54,18 @@ class SimulatedClient {
   // simulated time: a synchronous call is blocked that long; a
   // semisynchronous one returns at once, and its Next or call result waits
   // at most its time-out and returns WBEM_S_TIMEDOUT while the provider is
-  // still busy.
+  // still busy. A ConnectServer so hung blocks its caller that long, then
+  // connects.
   void HangCall(SimMethod method, int call, DWORD milliseconds);
   // Simulated time passes `scale` times faster than the clock's, so that a
   // hang can outlast the product's time-outs without slowing the tests.
   void SetTimeScale(unsigned scale);
   // The simulated time every wait took so far.
   DWORD WaitedMs() const;
+  // Each object of every query takes the provider `milliseconds` of
+  // simulated time: a Next whose time-out is shorter waits its time-out and
+  // returns WBEM_S_TIMEDOUT without one.
+  void SlowEveryObject(DWORD milliseconds);
   // Models an out-of-process provider: each call that asks the WMI service
   // for work (ConnectServer, ExecQuery, GetObject) first takes
   // `milliseconds` of real time, as crossing into the service and the

@@ -153,6 +153,7 @@ TEST_F(RunningJobsTest, StaleRequestsNeedALimit) {
   };
   const std::string old = received("O", "\"" + digits(72) + "\""),
                     fresh = received("F", "\"" + digits(23) + "\""),
+                    exact = received("E", "\"" + digits(24) + "\""),
                     unknown = received("U", "null");
   const std::string stale =
       "[T]: Ignoring stale SMS job \"O\" (AdvertID=\"A\", State=\"Running\", "
@@ -163,6 +164,8 @@ TEST_F(RunningJobsTest, StaleRequestsNeedALimit) {
       {old + "," + fresh + "," + unknown, 0, true, {kEx, Job("Found", "O", "Running"), Job("Found", "F", "Running"), Job("Found", "U", "Running")}},
       {old + "," + fresh + "," + unknown, 24, true, {kEx, stale, Job("Found", "F", "Running"), Job("Found", "U", "Running")}},
       {old, 24, false, {kEx, stale}},
+      // Received exactly the limit ago: not more than 24 hours.
+      {exact, 24, true, {kEx, Job("Found", "E", "Running")}},
   };
   // clang-format on
   for (const auto& test : cases) {

@@ -72,6 +72,8 @@ TEST(ScheduleOccurrences, AroundTheReference) {
       // A client's Monday window started on Thursday 1 January 2015.
       {"Mondays from 2015", L"ECE11B41101A2000", Local(2026, 12, 9, 8), -1, Local(2026, 12, 14, 7, 59), kAny, Local(2026, 12, 7, 7, 59)},
       {"Mondays before", mondays, Local(2012, 6, 1, 8), -1, Local(2012, 6, 11, 8), kAny, kUnset},
+      // Without a weeks count every second from the first Monday, none before it.
+      {"Mondays, no weeks count", T(2012, 6, 6, 8, 0, Weekly, 2), Local(2012, 6, 8, 0), -1, Local(2012, 6, 11, 8), kAny, kUnset},
       {"every other Wednesday", T(2012, 6, 6, 8, 0, Weekly, 4, 2), Local(2012, 6, 10, 0), -1, Local(2012, 6, 20, 8), kAny,
        Local(2012, 6, 6, 8)},
       {"last Friday", T(2012, 6, 1, 9, 30, MonthlyByWeekday, 6, 0, 1), Local(2012, 7, 1, 0), -1, Local(2012, 7, 27, 9, 30), kAny,

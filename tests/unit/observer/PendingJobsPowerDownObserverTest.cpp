@@ -8,6 +8,8 @@
 #include "common/HResultException.h"
 #include "common/Logging.h"
 #include "common/ScopedBstr.h"
+#include "common/com/ModuleLockCount.h"
+#include "common/wmi/WbemQuestion.h"
 #include "jobs/AutomationDate.h"
 #include "jobs/DateTime.h"
 #include "tests/support/DebugFlagsScope.h"
@@ -354,6 +356,52 @@ TEST_F(PendingJobsObserverTest, FailedChassisReadIsAskedAgain) {
   Release();
 }
 
+// A question ends within its time whatever WMI does: a provider slow with
+// every object stops the walk when the time is up, a connection that does
+// not answer is left to its thread, and while it is, the next question
+// answers at once. Each says so in one line. (Times shortened a thousandfold.)
+TEST_F(PendingJobsObserverTest, EveryQuestionEndsWithinItsTime) {
+  const DWORD budget = NTarn::WbemQuestion::ReplaceBudgetForTesting(300);
+  std::string messages;
+  for (int i = 0; i < 20; ++i) {
+    messages += std::string(i ? "," : "") + R"({"ScheduledMessageID": "{M)" +
+                std::to_string(i) + R"(}", "Triggers": ["SMSSchedule=0"]})";
+  }
+  Load(R"({"namespaces": {"root\\ccm": {"CCM_Client": {}}, "root\\ccm\\SoftMgmtAgent": {"CCM_ExecutionRequestEx": []},
+      "root\\ccm\\SoftwareUpdates\\DeploymentAgent": {"CCM_TargetedUpdateEx1": []},
+      "root\\ccm\\Policy\\Machine\\ActualConfig": {"CCM_Scheduler_ScheduledMessage": [)" + messages + "]}}}");
+  Sim().SlowEveryObject(90);
+  Registry::Set(kKey, "MonitorJobs", "ON");
+  Registry::Set(kKey, "PendingSMSJobWindowMins", 30);
+  Create();
+  EXPECT_EQ(S_OK, observer_->LoadSettings(0));
+  vpltest::LogCapture::Clear();
+  const ULONGLONG start = ::GetTickCount64();
+  EXPECT_EQ(Query(), kNone);
+  EXPECT_LT(::GetTickCount64() - start, 1000u);
+  EXPECT_LT(Sim().LastCalls().nextTimeout, 300);
+  const std::string question = "[T]: PendingJobsPowerDownObserver::QueryPowerDown ";
+  EXPECT_EQ(vpltest::LogCapture::Messages(),
+            std::vector<std::string>{question + "ran out of time in CSMSJobsDetector::SMSPendingJobsFound and answers "
+                                                "as if its query had failed\n"});
+
+  Load(kRunning).HangCall(vpltest::SimMethod::kConnectServer, 1, 1000);
+  vpltest::LogCapture::Clear();
+  EXPECT_EQ(Query(), kNone);
+  EXPECT_EQ(Query(), kNone);
+  EXPECT_EQ(Sim().CallCount(vpltest::SimMethod::kConnectServer), 1);
+  EXPECT_EQ(vpltest::LogCapture::Messages(),
+            (std::vector<std::string>{
+                question + "ran out of time in IsConfigMgrClientPresent and answers as if its query had failed\n",
+                question + "answered at once: a connection to WMI from an earlier question has not returned\n"}));
+  // The connection's thread keeps the module until it has returned.
+  EXPECT_GT(NTarn::ModuleLocks().Get(), 1);
+  while (NTarn::ModuleLocks().Get() > 1) ::Sleep(10);
+  EXPECT_EQ(Query(), kInProgress);
+  Release();
+  NTarn::WbemQuestion::ReplaceBudgetForTesting(budget);
+}
+
 // A policy value is never copied into the normal key: once withdrawn, the
 // built-in default is written back there and takes effect.
 TEST_F(PendingJobsObserverTest, WithdrawnPolicyTakesEffect) {
@@ -385,6 +433,39 @@ TEST_F(PendingJobsObserverTest, WithdrawnPolicyTakesEffect) {
   Registry::Delete(kKey, "MonitorJobs");
   EXPECT_EQ(S_OK, observer_->LoadSettings(0));
   EXPECT_EQ(Registry::Get(kKey, "MonitorJobs"), "OFF");
+  // A read-only read keeps a withdrawn policy's value (it writes nothing
+  // back)...
+  Registry::Set(kPolicy, "MonitorJobs", "ON");
+  EXPECT_EQ(S_OK, observer_->LoadSettings(0));
+  Registry::Delete(kPolicy, "MonitorJobs");
+  Registry::Delete(kKey, "MonitorJobs");
+  EXPECT_EQ(S_OK, observer_->LoadSettings(0x90));
+  EXPECT_EQ(Query(), kInProgress);
+  // ...and a value it reads from the normal key is no longer the policy's.
+  Registry::Set(kPolicy, "MonitorJobs", "ON");
+  Registry::Set(kPolicy, "AllowedShutdownJobStates", "Running");
+  EXPECT_EQ(S_OK, observer_->LoadSettings(0));
+  Registry::Delete(kPolicy, "AllowedShutdownJobStates");
+  Registry::Set(kKey, "AllowedShutdownJobStates", "Paused");
+  EXPECT_EQ(S_OK, observer_->LoadSettings(0x10));
+  Registry::Delete(kKey, "AllowedShutdownJobStates");
+  EXPECT_EQ(Query(), kInProgress);
+  EXPECT_EQ(Registry::Get(kKey, "AllowedShutdownJobStates"), "Paused");
+  Release();
+}
+
+// The stale-job hours each question reads again are what LogStatus shows.
+TEST_F(PendingJobsObserverTest, StatusShowsTheHoursTheQuestionRead) {
+  Load(kRunning);
+  Registry::Set(kKey, "MonitorJobs", "ON");
+  Create();
+  EXPECT_EQ(S_OK, observer_->LoadSettings(0));
+  Registry::Set(kKey, "StaleJobHours", 5);
+  EXPECT_EQ(Query(), kInProgress);
+  vpltest::DebugFlagsScope verbose(NTarn::debug_flags::kVerbose);
+  vpltest::LogCapture::Clear();
+  EXPECT_EQ(S_OK, observer_->LogStatus());
+  EXPECT_TRUE(vpltest::LogCapture::Contains("Stale Job Hours = 5\n"));
   Release();
 }
 
