@@ -52,11 +52,6 @@ void EvaluateTrigger(const std::wstring& trigger, __time64_t reference,
   if (last != kUnset) evaluation.last = last;
 }
 
-bool IsScheduleTrigger(const std::wstring& trigger) {
-  return _wcsnicmp(trigger.c_str(), kScheduleKeyword, kScheduleKeywordLength) ==
-         0;
-}
-
 void LogReadFailure() {
   LogMessage("%T: SMSJobsDetector:- %s\n",
              NTarn::GetComErrorDescription().c_str());
@@ -129,7 +124,7 @@ bool EvaluateTriggers(
       LogReadFailure();
       continue;
     }
-    if (!IsScheduleTrigger(*trigger)) continue;
+    if (!CSMSJobsDetector::IsScheduleTrigger(*trigger)) continue;
 
     TriggerEvaluation element;
     element.trigger = *trigger;
@@ -181,6 +176,11 @@ std::wstring CSMSJobsDetector::ScheduleTextOf(const wchar_t* trigger) {
   if (start == std::wstring::npos) return std::wstring();
   const size_t end = text.find_first_of(L"=;", start);
   return text.substr(start, end == std::wstring::npos ? end : end - start);
+}
+
+bool CSMSJobsDetector::IsScheduleTrigger(const std::wstring& trigger) {
+  return _wcsnicmp(trigger.c_str(), kScheduleKeyword, kScheduleKeywordLength) ==
+         0;
 }
 
 bool CSMSJobsDetector::IsDueWithin(__time64_t next, __time64_t now,

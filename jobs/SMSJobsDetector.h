@@ -87,6 +87,9 @@ class CSMSJobsDetector : public ISMSJobsDetector {
       __time64_t now, const TriggerVisitor& visit, bool* stopped);
   // The schedule tokens of a Triggers element.
   static std::wstring ScheduleTextOf(const wchar_t* trigger);
+  // Whether a Triggers element is a schedule ("SMSSchedule...", in any
+  // letter case), the only kind the pending question evaluates.
+  static bool IsScheduleTrigger(const std::wstring& trigger);
 
   // Next and last occurrence of one Triggers element ("SMSSchedule=tokens");
   // outputs the schedule does not set keep their values.

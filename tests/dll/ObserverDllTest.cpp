@@ -69,6 +69,25 @@ std::string JobDueIn(int minutes, const std::string& expiry, bool disabled) {
   // clang-format on
 }
 
+// Two jobs of advertisements A2 and A1, the first due in 40 minutes, the
+// second in 20.
+std::string TwoJobs() {
+  auto token = [](int minutes) {
+    const tm due = In(minutes);
+    const std::wstring text = vpltest::TokenText(
+        vpltest::TokenStart(due.tm_year + 1900, due.tm_mon + 1, due.tm_mday,
+                            due.tm_hour, due.tm_min, 1));
+    return std::string(text.begin(), text.end());
+  };
+  return R"("CCM_Scheduler_ScheduledMessage": [
+      {"ScheduledMessageID": "A2-P2-R2", "TriggerMessage": "", "Triggers": ["SMSSchedule=)" +
+         token(40) + R"("]},
+      {"ScheduledMessageID": "A1-P1-R1", "TriggerMessage": "", "Triggers": ["SMSSchedule=)" +
+         token(20) + R"("]}],
+      "CCM_SoftwareDistribution": [{"ADV_AdvertisementID": "A1", "ADV_ExpirationTime": null, "PRG_PRF_Disabled": false},
+                                   {"ADV_AdvertisementID": "A2", "ADV_ExpirationTime": null, "PRG_PRF_Disabled": false}])";
+}
+
 constexpr char kSettings[] = "Software\\Tarn\\Vesperline";
 constexpr char kDecisions[] = "Software\\Tarn\\Vesperline\\Decisions";
 
@@ -163,6 +182,10 @@ TEST(ObserverDllTest, HostAsksTheRegisteredObserver) {
   vpltest::ScratchLocalMachine registry;
   registry.Set(kSettings, "MonitorJobs", "ON");
   registry.Set(kSettings, "PendingSMSJobWindowMins", DWORD{30});
+  registry.Set(kSettings, "StaleJobHours", DWORD{72});
+  const std::string stale = R"({"ContentID": "OLD", "AdvertID": "A0",
+      "State": "Running", "RunningState": "Running",
+      "ReceivedTime": "2020-01-01T00:00:00"})";
   const std::string running = R"({"ContentID": "C", "AdvertID": "A",
       "State": "Running", "RunningState": "Running"})";
   const std::string kObjects = "3 SMS\\CMgr jobs in progress";
@@ -179,6 +202,8 @@ TEST(ObserverDllTest, HostAsksTheRegisteredObserver) {
       {"expired", Desktop("", JobDueIn(20, ExpiryIn(-1), false)), false, kNo, kQuiet},
       {"disabled", Desktop("", JobDueIn(20, ExpiryIn(60), true)), false, kNo, kQuiet},
       {"client fails", Desktop(running), true, kNo, "power-down question|no objection|noClient||window 30|count 1"},
+      {"stale request first", Desktop(stale + "," + running), false, kObjects, "power-down question|objection|jobsRunning|C,A,Running,|window 30|count 1"},
+      {"later job first", Desktop("", TwoJobs()), false, kPending, "power-down question|objection|jobsPending|A1-P1-R1,next,|window 30|count 1"},
   };
   // clang-format on
   for (const auto& test : cases) {

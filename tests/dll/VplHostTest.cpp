@@ -5,6 +5,9 @@
 
 #include <cstdio>
 #include <nlohmann/json.hpp>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <regex>
 #include <string>
 #include <vector>
@@ -29,13 +32,81 @@ struct HostRun {
 };
 
 // Runs vplhost.exe from the test program's folder with the plug-in beside it.
+// In a zone run (VPL_CHILD_TZ set) vplhost gets that Unix zone, which Wine
+// maps to the Windows zone; the test program's own TZ is cleared by then.
 HostRun RunVplHost(const std::wstring& arguments, bool errorsApart = false,
                    const std::string* input = nullptr) {
+  char zone[64] = "";
+  const bool zoned =
+      ::GetEnvironmentVariableA("VPL_CHILD_TZ", zone, sizeof(zone)) > 0;
+  if (zoned) ::SetEnvironmentVariableA("TZ", zone);
   HostRun run{};
   run.exitCode = vpltest::RunProgram(
       L"\"" + ProgramFolder() + L"vplhost.exe\" " + arguments, &run.output,
       errorsApart, input);
+  if (zoned) ::SetEnvironmentVariableA("TZ", nullptr);
   return run;
+}
+
+// A file in the temporary folder holding `bytes`, removed with the object.
+class TempFile {
+ public:
+  TempFile(const wchar_t* name, const std::string& bytes) {
+    wchar_t folder[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, folder);
+    m_path = std::wstring(folder) + L"vplhost-" +
+             std::to_wstring(::GetCurrentProcessId()) + L"-" + name;
+    NTarn::ScopedHandle file(::CreateFileW(m_path.c_str(), GENERIC_WRITE, 0,
+                                           nullptr, CREATE_ALWAYS,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()),
+                &written, nullptr);
+  }
+  ~TempFile() { ::DeleteFileW(m_path.c_str()); }
+  const std::wstring& Path() const { return m_path; }
+
+ private:
+  std::wstring m_path;
+};
+
+std::string ReadFileBytes(const std::wstring& path) {
+  std::string bytes;
+  NTarn::ScopedHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, 0, nullptr));
+  char buffer[4096];
+  DWORD read = 0;
+  while (::ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) &&
+         read > 0)
+    bytes.append(buffer, read);
+  return bytes;
+}
+
+std::string SampleText(const wchar_t* name) {
+  return ReadFileBytes(VPL_SAMPLES_DIR_W L"/" + std::wstring(name));
+}
+
+// UTF-16 with a byte-order mark, as Windows PowerShell 5.1 writes a file.
+std::string Utf16(const std::string& utf8, bool bigEndian) {
+  std::wstring wide(utf8.size(), L'\0');
+  wide.resize(::MultiByteToWideChar(CP_UTF8, 0, utf8.data(),
+                                    static_cast<int>(utf8.size()), wide.data(),
+                                    static_cast<int>(wide.size())));
+  std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (wchar_t c : wide) {
+    const char low = static_cast<char>(c & 0xFF);
+    const char high = static_cast<char>(c >> 8);
+    bytes += bigEndian ? std::string{high, low} : std::string{low, high};
+  }
+  return bytes;
+}
+
+std::string Replaced(std::string text, const std::string& from,
+                     const std::string& to) {
+  const size_t at = text.find(from);
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
 }
 
 std::wstring Sample(const wchar_t* name) {
@@ -105,6 +176,8 @@ TEST(VplHost, EachBundledScenarioGivesItsDecision) {
       // Settings the scenario carries, and the command line over them.
       {L"job-pending-window.json", 3, PENDING("30")},
       {L"job-pending-window.json\" --window \"45", 3, PENDING("45")},
+      // The largest window the installer and the template take.
+      {L"job-pending.json\" --window \"10080", 3, PENDING("10080")},
       {L"deployment-policy-off.json", 0, kNone},
       // The stated battery, which the plug-in reads from the power manager.
       {L"portable-on-battery.json", 0, kNone},
@@ -112,6 +185,8 @@ TEST(VplHost, EachBundledScenarioGivesItsDecision) {
       {L"auto-power-down.json", 0, kNone},
       // A request left running days ago, with StaleJobHours 72.
       {L"stale-request.json", 0, kNone},
+      // A task sequence runs: its request is a subclass instance.
+      {L"task-sequence-running.json", 3, kRunning},
   };
   // clang-format on
   for (const auto& c : cases) {
@@ -174,11 +249,18 @@ TEST(VplHost, ErrorsHaveTheirOwnExitCodes) {
       {L"autoshutdown --json", 2, "vplhost: --json does not apply to autoshutdown"},
       {L"query --scenario x.json --window soon", 2, "vplhost: --window needs a number of minutes"},
       // 32 bits of unsigned long would take both.
-      {L"query --window -1", 2, "vplhost: --window needs a number of minutes from 0 to 2147483647"},
-      {L"query --window 99999999999", 2, "vplhost: --window needs a number of minutes from 0 to 2147483647"},
+      {L"query --window -1", 2, "vplhost: --window needs a number of minutes from 0 to 10080"},
+      {L"query --window 10081", 2, "vplhost: --window needs a number of minutes from 0 to 10080"},
+      {L"query --window +30", 2, "vplhost: --window needs a number of minutes from 0 to 10080"},
+      {L"query --window \" 30\"", 2, "vplhost: --window needs a number of minutes from 0 to 10080"},
       {L"jobs --hours 0", 2, "vplhost: --hours needs a number of hours from 1 to 8784"},
+      {L"jobs --hours 8785", 2, "vplhost: --hours needs a number of hours from 1 to 8784"},
+      // An option a command would ignore is refused.
+      {L"jobs --dll VplCMgr.dll", 2, "vplhost: --dll does not apply to jobs"},
       {L"nonsense", 2, "vplhost: unknown command nonsense"},
-      {L"query " + Sample(L"no-such-scenario.json"), 4, "no-such-scenario.json: cannot be opened"},
+      {L"query " + Sample(L"no-such-scenario.json"), 4, "no-such-scenario.json: cannot be opened: "},
+      {L"query " + Sample(L"no-such-scenario.json"), 4, " (error 2)"},
+      {L"query " + Sample(L""), 4, "cannot be opened: it is a folder, not a file"},
       {L"details --dll Z:\\no\\such\\VplCMgr.dll", 5, "vplhost: cannot load"},
       // Loads, but has no such class.
       {L"details --dll oleaut32.dll", 5, "oleaut32.dll cannot create class {7FAE74E0-D06E-4A5C-A4BB-5EDF2FB6A893}: DllGetClassObject returned 0x80040111"},
@@ -273,6 +355,26 @@ TEST(VplHost, LiveRunsExplainAndLeaveTheMachinesKeysAlone) {
                       sizeof(entry.count));
   }
   const std::vector<std::string> before = RawTree(settings.Path());
+  // Scratch keys of runs that died, one under a process id given to another
+  // process since, and one of a run still going (this program's, with its
+  // start time), which stays.
+  const std::string runs = "Software\\VplHost\\Settings\\";
+  FILETIME created, exited, kernel, user;
+  ASSERT_TRUE(::GetProcessTimes(::GetCurrentProcess(), &created, &exited,
+                                &kernel, &user));
+  char alive[48];
+  snprintf(alive, sizeof(alive), "%lu-%08lx%08lx", ::GetCurrentProcessId(),
+           created.dwHighDateTime, created.dwLowDateTime);
+  const std::string dead[] = {
+      runs + "4000000000-0000000000000000",
+      runs + std::to_string(::GetCurrentProcessId()) + "-0000000000000001"};
+  for (const std::string& key : {dead[0], dead[1], runs + alive}) {
+    NTarn::ScopedRegKey created;
+    ASSERT_EQ(ERROR_SUCCESS,
+              ::RegCreateKeyExA(
+                  HKEY_LOCAL_MACHINE, (key + "\\Software").c_str(), 0, nullptr,
+                  0, KEY_ALL_ACCESS, nullptr, created.Receive(), nullptr));
+  }
   wchar_t folder[MAX_PATH];
   ::GetTempPathW(MAX_PATH, folder);
   const std::wstring capture = std::wstring(folder) + L"vplhost-record-capture.json";
@@ -280,7 +382,9 @@ TEST(VplHost, LiveRunsExplainAndLeaveTheMachinesKeysAlone) {
   // `scratch`: the run says it reads a scratch copy of this machine's keys.
   // clang-format off
   const struct { std::wstring arguments; bool plugin, scratch; const std::string* input; const char* line; } cases[] = {
-      {L"query", true, true, nullptr, "vplhost: reason: monitoring off, no objection: MonitorJobs \"OFF\" (default)"},
+      {L"query", true, true, nullptr, "vplhost: reason: monitoring off, no objection: MonitorJobs \"OFF\" (not set: the plug-in's default)"},
+      {L"query", true, true, nullptr, "vplhost: setting PendingSMSJobWindowMins 30 (this machine's setting)"},
+      {L"status", true, true, nullptr, "vplhost: setting LogOffAction \"NEVER\" (not set: the plug-in's default)"},
       {L"query --monitor ON", true, true, nullptr, "vplhost: reason: no ConfigMgr client (no root\\ccm or no CCM_Client object): no client, no objection"},
       {L"query --monitor ON", true, true, nullptr, "vplhost: reason: monitoring on: MonitorJobs \"ON\" (--monitor)"},
       {L"status", true, true, nullptr, "Management Client exists = NO."},
@@ -314,6 +418,17 @@ TEST(VplHost, LiveRunsExplainAndLeaveTheMachinesKeysAlone) {
   EXPECT_EQ(std::string::npos, captured.find("Decisions")) << captured;
   EXPECT_EQ(std::string::npos, captured.find("CAS07337")) << captured;
   ::DeleteFileW(capture.c_str());
+  for (const std::string& key : dead) {
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+              ::RegGetValueA(HKEY_LOCAL_MACHINE, key.c_str(), nullptr,
+                             RRF_RT_ANY, nullptr, nullptr, nullptr))
+        << key;
+  }
+  EXPECT_EQ(ERROR_SUCCESS,
+            ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, (runs + alive).c_str()));
+  ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, (runs + alive).c_str());
+  // The last run takes the parents with it.
+  EXPECT_EQ(0u, RunVplHost(L"query" + Dll()).exitCode);
   EXPECT_FALSE(
       vpltest::RegistryKeyExists(HKEY_LOCAL_MACHINE, L"Software\\VplHost"));
 }
@@ -367,7 +482,22 @@ TEST(VplHost, ExplanationAndJobsAgreeWithThePluginOnEverySample) {
               reason.find("pending") != std::string::npos);
     for (const auto& object : decided["reasons"])
       EXPECT_TRUE(object.contains("kind") && object.contains("text")) << object;
-    EXPECT_EQ(decided["settings"]["MonitorJobs"]["value"].is_string(), true);
+    for (const char* name :
+         {"MonitorJobs", "PendingSMSJobWindowMins", "AllowedShutdownJobStates",
+          "AllowedShutdownUpdateStates", "StaleJobHours", "MaintenanceWindows", "VetoMode",
+          "LogOffAction", "RetryAttempts", "RetryInterval", "CountdownSecs",
+          "ShutdownMsg", "debug"}) {
+      const auto& setting = decided["settings"][name];
+      EXPECT_TRUE(setting.contains("value") && setting["source"].is_string())
+          << name << decided["settings"];
+    }
+    EXPECT_TRUE(decided["nextAllowedReason"].is_string()) << query.output;
+    // No objection: now; a running job: when it ends, not known.
+    if (ground == "jobsRunning") {
+      EXPECT_TRUE(decided["nextAllowed"].is_null()) << query.output;
+    } else if (decided["exitCode"] == 0) {
+      EXPECT_TRUE(decided["nextAllowed"].is_string()) << query.output;
+    }
 
     const HostRun jobs = RunVplHost(
         L"jobs --json --scenario \"" VPL_SAMPLES_DIR_W L"/" + sample + L"\"",
@@ -424,6 +554,13 @@ TEST(VplHost, CapturesReplayToTheSameDecisionAndJobs) {
     const HostRun run =
         RunVplHost(L"capture --out \"" + capture + L"\"" + original);
     ASSERT_EQ(run.exitCode, 0u) << run.output;
+    // Only what the plug-in reads: no serial numbers, asset tags, users or
+    // command lines.
+    const std::string captured = ReadFileBytes(capture);
+    for (const char* unread : {"SerialNumber", "SMBIOSAssetTag", "S-1-5-21",
+                               "ADMINPASS", "PRG_CommandLine", "TS_Sequence",
+                               "ClientId", "Manufacturer", "FirstEvalTime"})
+      EXPECT_EQ(captured.find(unread), std::string::npos) << unread;
     const nlohmann::json decided = RunJson(L"query --json" + original + Dll());
     const nlohmann::json replayed = RunJson(L"query --json" + replay + Dll());
     for (const char* member : {"exitCode", "reason", "ground"})
@@ -437,6 +574,225 @@ TEST(VplHost, CapturesReplayToTheSameDecisionAndJobs) {
               JobsOf(RunJson(L"jobs --json" + original)));
   }
   ::DeleteFileW(capture.c_str());
+}
+
+// Scenario files as administrators save them and mistype them, through the
+// file name vplhost is given.
+TEST(VplHost, ScenarioFilesAsAdministratorsSaveThem) {
+  const std::string running = SampleText(L"deployment-running.json");
+  // clang-format off
+  const struct { const wchar_t* name; std::string bytes; DWORD exitCode; const char* text; } cases[] = {
+      // Windows PowerShell 5.1's > and Out-File.
+      {L"utf16.json", Utf16(running, false), 3, kRunning},
+      {L"utf16be.json", Utf16(running, true), 4, "utf16be.json: UTF-16 big-endian text; save it as UTF-8"},
+      {L"ansi.json", Replaced(running, "runs a deployment", "runs a d\xE9ployment"), 4, "ansi.json: not UTF-8 text (an ANSI code page?); save it as UTF-8"},
+      // A misspelt name no longer holds the power-down up: said on standard error.
+      {L"namespace.json", Replaced(running, "\"root\\\\ccm\\\\SoftMgmtAgent\"", "\"root\\\\ccm\\\\SoftMgmtAgnt\""), 0,
+       "vplhost: warning: "},
+      {L"namespace.json", Replaced(running, "\"root\\\\ccm\\\\SoftMgmtAgent\"", "\"root\\\\ccm\\\\SoftMgmtAgnt\""), 0,
+       ": the plug-in never reads namespace \"root\\ccm\\SoftMgmtAgnt\""},
+      {L"class.json", Replaced(running, "\"CCM_ExecutionRequestEx\"", "\"CCM_ExecutionRequestX\""), 0,
+       ": the plug-in never reads class \"CCM_ExecutionRequestX\" in namespace \"root\\ccm\\SoftMgmtAgent\""},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    const TempFile file(c.name, c.bytes);
+    const HostRun run =
+        RunVplHost(L"query --scenario \"" + file.Path() + L"\" --dll \"" +
+                   ProgramFolder() + L"VplCMgr.dll\"");
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
+    EXPECT_NE(run.output.find(c.text), std::string::npos) << run.output;
+  }
+  // A file another program holds open without sharing.
+  const TempFile locked(L"locked.json", running);
+  const NTarn::ScopedHandle holder(
+      ::CreateFileW(locked.Path().c_str(), GENERIC_READ, 0, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const HostRun run =
+      RunVplHost(L"query --scenario \"" + locked.Path() + L"\"" + Dll());
+  EXPECT_EQ(run.exitCode, 4u) << run.output;
+  EXPECT_NE(run.output.find("locked.json: cannot be opened: "),
+            std::string::npos)
+      << run.output;
+  EXPECT_NE(run.output.find(" (error 32)"), std::string::npos) << run.output;
+}
+
+// Every setting with the value the plug-in goes by and its source, in the
+// lines of status and the JSON of both commands; texts too long for the
+// plug-in are warnings in the JSON too.
+TEST(VplHost, SettingsShowTheirValueAndSource) {
+  const TempFile longMessage(
+      L"long.json",
+      "{\"registry\": {\"Software\\\\Tarn\\\\Vesperline\": {\"ShutdownMsg\": "
+      "\"" +
+          std::string(600, 'x') + "\"}}}");
+  // clang-format off
+  const struct { std::wstring arguments; const char* name; nlohmann::json value; const char* source; } cases[] = {
+      {L"query --json " + Sample(L"job-pending-window.json"), "PendingSMSJobWindowMins", 30, "scenario"},
+      {L"status --json " + Sample(L"job-pending-window.json"), "PendingSMSJobWindowMins", 30, "scenario"},
+      {L"query --json --window 45 " + Sample(L"job-pending-window.json"), "PendingSMSJobWindowMins", 45, "--window"},
+      {L"query --json " + Sample(L"deployment-policy-off.json"), "MonitorJobs", "OFF", "policy"},
+      {L"query --json " + Sample(L"default.json"), "MonitorJobs", "ON", "vplhost"},
+      {L"query --json --monitor on " + Sample(L"default.json"), "MonitorJobs", "on", "--monitor"},
+      {L"query --json " + Sample(L"stale-request.json"), "StaleJobHours", 72, "scenario"},
+      {L"query --json " + Sample(L"auto-power-down.json"), "LogOffAction", "PASSIVE", "scenario"},
+      {L"query --json " + Sample(L"default.json"), "LogOffAction", "NEVER", "default"},
+      {L"query --json " + Sample(L"default.json"), "RetryInterval", 0, "default"},
+      {L"query --json --verbose " + Sample(L"default.json"), "debug", 16, "--verbose"},
+      // Too long to be read: the plug-in goes by its default.
+      {L"status --json --scenario \"" + longMessage.Path() + L"\"" + Dll(), "ShutdownMsg", "", "scenario"},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    const nlohmann::json document = RunJson(c.arguments);
+    const auto& setting = document["settings"][c.name];
+    EXPECT_EQ(setting["value"], c.value) << c.name << document["settings"];
+    EXPECT_EQ(setting["source"], c.source) << c.name << document["settings"];
+  }
+  const nlohmann::json status = RunJson(L"status --json --scenario \"" +
+                                        longMessage.Path() + L"\"" + Dll());
+  ASSERT_EQ(status["warnings"].size(), 1u) << status;
+  EXPECT_EQ(status["warnings"][0]["kind"], "textTooLong");
+  EXPECT_EQ(status["warnings"][0]["value"], "ShutdownMsg");
+  EXPECT_EQ(status["warnings"][0]["length"], 600);
+  EXPECT_EQ(status["warnings"][0]["limit"], 499);
+  const HostRun text = RunVplHost(L"status " + Sample(L"auto-power-down.json"));
+  EXPECT_NE(text.output.find(
+                "vplhost: setting LogOffAction \"PASSIVE\" (the scenario's "
+                "registry)"),
+            std::string::npos)
+      << text.output;
+}
+
+// When the plug-in would next allow a power-down: the first minute without
+// a job due within the window, or none within 24 hours.
+TEST(VplHost, QueryTellsWhenAPowerDownIsNextAllowed) {
+  // Every 20 minutes: with a 30-minute window always due.
+  const nlohmann::json always =
+      RunJson(L"query --json " + Sample(L"job-pending-window.json"));
+  EXPECT_TRUE(always["nextAllowed"].is_null()) << always;
+  EXPECT_EQ(always["nextAllowedReason"].get<std::string>().rfind(
+                "not within the next 24 hours", 0),
+            0u)
+      << always;
+  // With a 10-minute window due for 10 minutes of every 20: allowed from
+  // the minute the job starts.
+  const nlohmann::json sometimes =
+      RunJson(L"query --json --window 10 " + Sample(L"job-pending.json"));
+  std::string start;
+  for (const auto& reason : sometimes["reasons"]) {
+    if (reason["kind"] == "dueJob") start = reason["start"];
+  }
+  if (sometimes["exitCode"] == 3) {
+    EXPECT_EQ(sometimes["nextAllowed"], start) << sometimes;
+  } else {
+    EXPECT_EQ(sometimes["nextAllowedReason"].get<std::string>().rfind("now", 0),
+              0u)
+        << sometimes;
+  }
+  const nlohmann::json running =
+      RunJson(L"query --json " + Sample(L"task-sequence-running.json"));
+  EXPECT_TRUE(running["nextAllowed"].is_null());
+  EXPECT_EQ(running["nextAllowedReason"],
+            "when that request ends (ContentID TRN00077)");
+}
+
+// An ISO 8601 time with its offset as seconds since 1970 (UTC), and the
+// offset as written; -1 when it is no such time.
+__time64_t IsoSeconds(const std::string& text, std::string* offset = nullptr) {
+  int year, month, day, hour, minute, second, offsetHours, offsetMinutes;
+  char sign;
+  if (sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c%2d:%2d", &year, &month,
+             &day, &hour, &minute, &second, &sign, &offsetHours,
+             &offsetMinutes) != 9 ||
+      (sign != '+' && sign != '-'))
+    return -1;
+  if (offset) *offset = text.substr(19);
+  tm fields{};
+  fields.tm_year = year - 1900;
+  fields.tm_mon = month - 1;
+  fields.tm_mday = day;
+  fields.tm_hour = hour;
+  fields.tm_min = minute;
+  fields.tm_sec = second;
+  const __time64_t local = _mkgmtime64(&fields);
+  const int shift = (offsetHours * 60 + offsetMinutes) * 60;
+  return sign == '+' ? local - shift : local + shift;
+}
+
+// "+11:00": the system zone's offset at `time`, from the system's own
+// conversion.
+std::string SystemOffset(__time64_t time) {
+  ULARGE_INTEGER ticks;
+  ticks.QuadPart = (time + 11644473600LL) * 10000000ULL;
+  const FILETIME utc{ticks.LowPart, ticks.HighPart};
+  SYSTEMTIME utcFields, localFields;
+  ::FileTimeToSystemTime(&utc, &utcFields);
+  ::SystemTimeToTzSpecificLocalTime(nullptr, &utcFields, &localFields);
+  FILETIME local;
+  ::SystemTimeToFileTime(&localFields, &local);
+  ULARGE_INTEGER localTicks;
+  localTicks.LowPart = local.dwLowDateTime;
+  localTicks.HighPart = local.dwHighDateTime;
+  const long long minutes = (static_cast<long long>(localTicks.QuadPart) -
+                             static_cast<long long>(ticks.QuadPart)) /
+                            600000000LL;
+  char text[8];
+  snprintf(text, sizeof(text), "%c%02lld:%02lld", minutes < 0 ? '-' : '+',
+           std::llabs(minutes) / 60, std::llabs(minutes) % 60);
+  return text;
+}
+
+// vplhost's times, run again under a zone east of UTC in its daylight
+// saving time (VplCMgrDllTests_Sydney): the offsets are the system's, the
+// minutes ahead count a part minute as one, and a start at the horizon's end
+// is within it. "2026-03-10 12:00" once, local time: 018A3E0000080000.
+TEST(VplHostTimes, OffsetsMinutesAndHorizon) {
+  const TempFile once(L"once.json",
+                      R"({"namespaces": {"root\\ccm": {"CCM_Client": {}},
+          "root\\ccm\\Policy\\Machine\\ActualConfig": {"CCM_Scheduler_ScheduledMessage": {
+            "ScheduledMessageID": "TRN20009-TRN00090-Install",
+            "Triggers": ["SMSSchedule=018A3E0000080000"]}}}})");
+  const std::wstring scenario = L" --scenario \"" + once.Path() + L"\"";
+  // clang-format off
+  const struct { const wchar_t* at; const wchar_t* hours; long long minutes; const char* place; } cases[] = {
+      {L"2026-03-10 11:29:30", L"1", 31, "within the horizon"},
+      {L"2026-03-10 11:29", L"1", 31, "within the horizon"},
+      {L"2026-03-09 12:00", L"24", 1440, "within the horizon"},
+      {L"2026-03-09 11:59", L"24", 1441, "beyond the horizon"},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    const nlohmann::json listing =
+        RunJson(L"jobs --json --at \"" + std::wstring(c.at) + L"\" --hours " +
+                c.hours + scenario);
+    ASSERT_EQ(listing["jobs"].size(), 1u) << listing;
+    const auto& trigger = listing["jobs"][0]["triggers"][0];
+    EXPECT_EQ(trigger["minutesFromNow"], c.minutes) << listing;
+    EXPECT_EQ(trigger["place"], c.place) << listing;
+    std::string offset;
+    const __time64_t next = IsoSeconds(trigger["next"], &offset);
+    EXPECT_EQ(offset, SystemOffset(next)) << listing;
+    EXPECT_EQ(trigger["next"].get<std::string>().substr(0, 19),
+              "2026-03-10T12:00:00");
+    const __time64_t now = IsoSeconds(listing["now"], &offset);
+    EXPECT_EQ(offset, SystemOffset(now)) << listing;
+    EXPECT_EQ((next - now + 59) / 60, c.minutes) << listing;
+  }
+  // Now, and a due job's start, as query tells them.
+  const nlohmann::json query =
+      RunJson(L"query --json " + Sample(L"job-pending-window.json"));
+  for (const auto& reason : query["reasons"]) {
+    if (reason["kind"] != "dueJob") continue;
+    std::string offset;
+    const __time64_t start = IsoSeconds(reason["start"], &offset);
+    EXPECT_EQ(offset, SystemOffset(start)) << reason;
+  }
+  std::string offset;
+  const __time64_t allowed = IsoSeconds(
+      RunJson(L"query --json " + Sample(L"default.json"))["nextAllowed"],
+      &offset);
+  EXPECT_EQ(offset, SystemOffset(allowed));
 }
 
 // What a console tool is expected to answer.

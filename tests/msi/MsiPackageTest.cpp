@@ -1,10 +1,13 @@
 // The installer package as an administrator deploys, upgrades and removes it.
 #include <windows.h>
 #include <msi.h>
+#include <msiquery.h>
 #include <oleauto.h>
 #include <wrl/client.h>
 
 #include <algorithm>
+#include <cwchar>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -244,6 +247,22 @@ TEST_F(MsiPackageTest, SettingsComeFromTheCommandLineAndStayWithTheMachine) {
       {"an unknown logoff action is refused", L"msiexec /qn /i", L"current", L" MONITORJOBS=ON LOGOFFACTION=SOMETIMES", false, false, {}},
       {"a window switch that is neither is refused", L"msiexec /qn /i", L"current", L" MAINTENANCEWINDOWS=YES", false, false, {}},
       {"a number that is none is refused", L"msiexec /qn /i", L"current", L" RETRYATTEMPTS=two", false, false, {}},
+      {"a window above a week is refused", L"msiexec /qn /i", L"current", L" PENDINGJOBWINDOW=10081", false, false, {}},
+      // The largest values and OFF are taken.
+      {"the largest values", L"msiexec /qn /i", L"current",
+       L" MONITORJOBS=OFF PENDINGJOBWINDOW=10080 RETRYATTEMPTS=100 RETRYINTERVAL=1440 STALEJOBHOURS=8760",
+       true, false, {L"MonitorJobs=OFF", L"PendingSMSJobWindowMins=#10080", L"RetryAttempts=#100", L"RetryInterval=#1440", L"StaleJobHours=#8760"}},
+      // The package installed: a run that writes a value checks it too.
+      {"a re-run with a bad window is refused", L"msiexec /qn /i", L"current", L" PENDINGJOBWINDOW=abc", false, false,
+       {L"MonitorJobs=OFF", L"PendingSMSJobWindowMins=#10080", L"RetryAttempts=#100", L"RetryInterval=#1440", L"StaleJobHours=#8760"}},
+      {"a reinstall with a bad switch is refused", L"msiexec /qn /i", L"current", L" REINSTALL=ALL MONITORJOBS=MAYBE", false, false,
+       {L"MonitorJobs=OFF", L"PendingSMSJobWindowMins=#10080", L"RetryAttempts=#100", L"RetryInterval=#1440", L"StaleJobHours=#8760"}},
+      {"a re-run with negative hours is refused", L"msiexec /qn /i", L"current", L" STALEJOBHOURS=-1", false, false,
+       {L"MonitorJobs=OFF", L"PendingSMSJobWindowMins=#10080", L"RetryAttempts=#100", L"RetryInterval=#1440", L"StaleJobHours=#8760"}},
+      {"a re-run with a good value writes it", L"msiexec /qn /i", L"current", L" REINSTALL=ALL STALEJOBHOURS=0", true, false,
+       {L"MonitorJobs=OFF", L"PendingSMSJobWindowMins=#10080", L"RetryAttempts=#100", L"RetryInterval=#1440", L"StaleJobHours=#0"}},
+      {"uninstall", L"msiexec /qn /x", L"current", L"", true, false,
+       {L"MonitorJobs=OFF", L"PendingSMSJobWindowMins=#10080", L"RetryAttempts=#100", L"RetryInterval=#1440", L"StaleJobHours=#0"}},
   };
   // clang-format on
   for (const auto& step : kSteps) {
@@ -258,6 +277,88 @@ TEST_F(MsiPackageTest, SettingsComeFromTheCommandLineAndStayWithTheMachine) {
   }
   EXPECT_TRUE(InstalledProducts().empty());
   ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Tarn");
+}
+
+// Rows of a query on the built package's own tables, each row's fields
+// joined by '|'.
+std::vector<std::wstring> PackageRows(const wchar_t* query) {
+  std::vector<std::wstring> rows;
+  MSIHANDLE database = 0;
+  if (::MsiOpenDatabaseW(StepFile(L"current").c_str(), MSIDBOPEN_READONLY,
+                         &database) != ERROR_SUCCESS)
+    return rows;
+  MSIHANDLE view = 0;
+  if (::MsiDatabaseOpenViewW(database, query, &view) == ERROR_SUCCESS &&
+      ::MsiViewExecute(view, 0) == ERROR_SUCCESS) {
+    MSIHANDLE record = 0;
+    while (::MsiViewFetch(view, &record) == ERROR_SUCCESS) {
+      std::wstring row;
+      for (UINT field = 1; field <= ::MsiRecordGetFieldCount(record); ++field) {
+        wchar_t text[1024] = {};
+        DWORD length = ARRAYSIZE(text);
+        ::MsiRecordGetStringW(record, field, text, &length);
+        row += (field > 1 ? L"|" : L"") + std::wstring(text);
+      }
+      rows.push_back(row);
+      ::MsiCloseHandle(record);
+    }
+    ::MsiViewClose(view);
+  }
+  if (view) ::MsiCloseHandle(view);
+  ::MsiCloseHandle(database);
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+// What Windows relies on and Wine does not enforce: each setting's
+// component is installed only when its property is given and is permanent
+// (msidbComponentAttributesPermanent, 16, with 64-bit, 256), and every
+// property reaches the elevated part of the installation.
+TEST(MsiPackageTables, SettingsArePermanentConditionalAndSecure) {
+  const std::vector<std::wstring> kProperties = {
+      L"LOGOFFACTION",     L"MAINTENANCEWINDOWS", L"MONITORJOBS",
+      L"PENDINGJOBWINDOW", L"RETRYATTEMPTS",      L"RETRYINTERVAL",
+      L"STALEJOBHOURS",    L"VETOMODE"};
+  std::vector<std::wstring> expected;
+  for (const std::wstring& property : kProperties)
+    expected.push_back(property + L"|permanent|" + property);
+  // Component -> "Attributes|Condition".
+  std::map<std::wstring, std::wstring> componentRows;
+  for (const std::wstring& row : PackageRows(
+           L"SELECT `Component`, `Attributes`, `Condition` FROM `Component`"))
+    componentRows[row.substr(0, row.find(L'|'))] =
+        row.substr(row.find(L'|') + 1);
+  std::vector<std::wstring> components;
+  for (const std::wstring& row : PackageRows(
+           L"SELECT `Component_`, `Value` FROM `Registry` WHERE `Root` = 2")) {
+    // "[PROPERTY]" or "#[PROPERTY]": the property the value formats.
+    const size_t open = row.find(L'[');
+    const size_t close = row.find(L']');
+    const std::wstring property = row.substr(open + 1, close - open - 1);
+    const std::wstring component = componentRows[row.substr(0, row.find(L'|'))];
+    const unsigned long attributes =
+        std::wcstoul(component.c_str(), nullptr, 10);
+    components.push_back(property + L"|" +
+                         ((attributes & 16) ? L"permanent" : L"removable") +
+                         component.substr(component.find(L'|')));
+  }
+  std::sort(components.begin(), components.end());
+  EXPECT_EQ(expected, components);
+  const std::vector<std::wstring> secure = PackageRows(
+      L"SELECT `Value` FROM `Property` WHERE `Property` = "
+      L"'SecureCustomProperties'");
+  ASSERT_EQ(1u, secure.size());
+  std::vector<std::wstring> listed;
+  for (size_t start = 0; start <= secure[0].size();) {
+    const size_t end = std::min(secure[0].find(L';', start), secure[0].size());
+    listed.push_back(secure[0].substr(start, end - start));
+    start = end + 1;
+  }
+  // Besides those of wixl's own upgrade handling.
+  for (const std::wstring& property : kProperties) {
+    EXPECT_NE(std::find(listed.begin(), listed.end(), property), listed.end())
+        << property.c_str();
+  }
 }
 
 }  // namespace

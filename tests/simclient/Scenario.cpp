@@ -354,6 +354,54 @@ std::string ScenarioText(const std::string& bytes, const std::string& path) {
   return text;
 }
 
+// The system's text for `error`, then its number: "Access denied. (error
+// 5)".
+std::string SystemErrorText(DWORD error) {
+  wchar_t* text = nullptr;
+  const DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+          FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::unique_ptr<wchar_t, HLOCAL (*)(HLOCAL)> owner(text, &::LocalFree);
+  std::wstring message = length ? std::wstring(text, length) : L"";
+  while (!message.empty() && std::iswspace(message.back())) message.pop_back();
+  const std::string number = "error " + std::to_string(error);
+  return message.empty() ? number : WideToUtf8(message) + " (" + number + ")";
+}
+
+struct FileCloser {
+  void operator()(HANDLE file) const { ::CloseHandle(file); }
+};
+
+// The bytes of the file at `path`; the error names the file (`name`) and
+// why it cannot be opened or read.
+std::string ReadScenarioFile(const std::wstring& path,
+                             const std::string& name) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    throw ScenarioError(name +
+                        ": cannot be opened: it is a folder, not a file");
+  const HANDLE opened =
+      ::CreateFileW(path.c_str(), GENERIC_READ,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (opened == INVALID_HANDLE_VALUE)
+    throw ScenarioError(
+        name + ": cannot be opened: " + SystemErrorText(::GetLastError()));
+  const std::unique_ptr<void, FileCloser> file(opened);
+  std::string bytes;
+  char buffer[65536];
+  for (;;) {
+    DWORD read = 0;
+    if (!::ReadFile(opened, buffer, sizeof(buffer), &read, nullptr))
+      throw ScenarioError(
+          name + ": cannot be read: " + SystemErrorText(::GetLastError()));
+    if (read == 0) return bytes;
+    bytes.append(buffer, read);
+  }
+}
+
 // Deeper than any scenario needs; see Scenario::Parse.
 constexpr int kMaxNesting = 64;
 
@@ -677,31 +725,15 @@ Scenario Scenario::Parse(const std::string& text,
   return scenario;
 }
 
+// Both forms read through one path: the encoding handling, the messages and
+// the causes are the same whichever name a caller has.
 Scenario Scenario::Load(const std::wstring& path) {
   const std::string name = WideToUtf8(path);
-  FILE* file = _wfopen(path.c_str(), L"rb");
-  if (!file) throw ScenarioError(name + ": cannot be opened");
-  std::string text;
-  char buffer[4096];
-  for (size_t read; (read = fread(buffer, 1, sizeof(buffer), file)) > 0;)
-    text.append(buffer, read);
-  const bool failed = ferror(file) != 0;
-  fclose(file);
-  if (failed) throw ScenarioError(name + ": cannot be read");
-  return Parse(text, name);
+  return Parse(ScenarioText(ReadScenarioFile(path, name), name), name);
 }
 
 Scenario Scenario::Load(const std::string& path) {
-  FILE* opened = nullptr;
-  if (_wfopen_s(&opened, Utf8ToWide(path).c_str(), L"rb") != 0 || !opened)
-    throw ScenarioError(path + ": cannot be opened");
-  std::unique_ptr<FILE, int (*)(FILE*)> file(opened, &fclose);
-  std::string bytes;
-  char buffer[4096];
-  for (size_t read; (read = fread(buffer, 1, sizeof(buffer), file.get())) > 0;)
-    bytes.append(buffer, read);
-  if (ferror(file.get())) throw ScenarioError(path + ": cannot be read");
-  return Parse(ScenarioText(bytes, path), path);
+  return Load(Utf8ToWide(path));
 }
 
 }  // namespace vpltest::sim

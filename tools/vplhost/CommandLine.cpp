@@ -14,10 +14,9 @@
 namespace vplhost {
 namespace {
 
-// The largest window whose number the plug-in's reason text shows as it is
-// (it formats the window as a signed 32-bit number), and the longest look
-// ahead of `jobs`, a leap year.
-constexpr unsigned long long kMaxWindowMinutes = 2147483647ULL;
+// The window the installer and the Group Policy template take (a week), and
+// the longest look ahead of `jobs`, a leap year.
+constexpr unsigned long long kMaxWindowMinutes = 10080ULL;
 constexpr unsigned long long kMaxHours = 8784ULL;
 
 struct OptionName {
@@ -94,7 +93,7 @@ std::string ReadValue(Option option, const wchar_t* text, Options* options) {
     case kWindowOption: {
       unsigned long long minutes = 0;
       if (!ParseNumber(text, kMaxWindowMinutes, &minutes))
-        return "--window needs a number of minutes from 0 to 2147483647";
+        return "--window needs a number of minutes from 0 to 10080";
       options->window = static_cast<DWORD>(minutes);
       break;
     }

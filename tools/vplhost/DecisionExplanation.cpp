@@ -24,10 +24,6 @@ std::string SourceOf(const SettingSources& sources, const char* name) {
   return found == sources.end() ? std::string("default") : found->second;
 }
 
-ordered_json Setting(const ordered_json& value, const std::string& source) {
-  return {{"value", value}, {"source", source}};
-}
-
 class ReasonList {
  public:
   explicit ReasonList(std::vector<Reason>& reasons) : m_reasons(reasons) {}
@@ -63,7 +59,8 @@ void ExplainMonitoring(const ObserverSettings& settings,
   const bool on = settings.MonitoringOn();
   reasons.Add(
       std::string(on ? "monitoring on" : "monitoring off, no objection") +
-          ": MonitorJobs \"" + settings.MonitorJobs() + "\" (" + source + ")",
+          ": MonitorJobs \"" + settings.MonitorJobs() + "\" (" +
+          SourceText("MonitorJobs", source) + ")",
       {{"kind", "monitoring"},
        {"value", settings.MonitorJobs()},
        {"source", source},
@@ -136,10 +133,11 @@ void ExplainPending(const PowerDownJudgement& judgement,
                     const JobFindings& findings, const std::string& source,
                     ReasonList& reasons) {
   const DWORD window = judgement.windowMinutes;
+  const std::string sourceText = SourceText("PendingSMSJobWindowMins", source);
   const std::string windowText =
-      "the " + std::to_string(window) + "-minute window (" + source + ")";
+      "the " + std::to_string(window) + "-minute window (" + sourceText + ")";
   if (window == 0) {
-    reasons.Add("window 0 minutes (" + source +
+    reasons.Add("window 0 minutes (" + sourceText +
                     "): only running jobs hold a power-down up",
                 {{"kind", "window"}, {"minutes", 0}, {"source", source}});
     return;
@@ -157,9 +155,13 @@ void ExplainPending(const PowerDownJudgement& judgement,
     const JobParts parts = JobPartsOf(due);
     const __time64_t start = due.next.value_or(0);
     const long long minutes = MinutesAhead(start, findings.now);
-    reasons.Add("job " + parts.name + " starts " + IsoLocalTime(start) +
-                    ", in " + std::to_string(minutes) + " minutes, within " +
-                    windowText,
+    // A message without a TriggerMessage is still known by its ID.
+    const std::string name =
+        due.jobMessage.empty()
+            ? "with scheduled-message ID " + Narrow(message.id)
+            : parts.name;
+    reasons.Add("job " + name + " starts " + IsoLocalTime(start) + ", in " +
+                    std::to_string(minutes) + " minutes, within " + windowText,
                 {{"kind", "dueJob"},
                  {"messageId", Narrow(message.id)},
                  {"advertisement", parts.advertisement},
@@ -220,8 +222,8 @@ void ExplainWindows(const PowerDownJudgement& judgement,
   // Off, no rule applied: the explanation is the one without them.
   if (!settings.MaintenanceWindowsOn()) return;
   reasons.Add("maintenance windows followed: MaintenanceWindows \"" +
-                  std::string(settings.MaintenanceWindows()) + "\" (" + source +
-                  ")",
+                  std::string(settings.MaintenanceWindows()) + "\" (" +
+                  SourceText("MaintenanceWindows", source) + ")",
               {{"kind", "maintenanceWindows"},
                {"value", settings.MaintenanceWindows()},
                {"source", source}});
@@ -275,7 +277,7 @@ DecisionExplanation DecisionExplanation::Explain(
   DecisionExplanation explanation;
   ObserverSettings settings;
   settings.Load(0);
-  JobFindings findings;
+  JobFindings& findings = explanation.m_findings;
   explanation.m_judgement = JudgePowerDown(
       settings,
       [&findings](DWORD window, wchar_t* jobStates, wchar_t* updateStates) {
@@ -288,18 +290,6 @@ DecisionExplanation DecisionExplanation::Explain(
 
   const std::string monitorSource = SourceOf(sources, "MonitorJobs");
   const std::string windowSource = SourceOf(sources, "PendingSMSJobWindowMins");
-  explanation.m_settings = {
-      {"MonitorJobs", Setting(settings.MonitorJobs(), monitorSource)},
-      {"PendingSMSJobWindowMins",
-       Setting(settings.PendingWindowMinutes(), windowSource)},
-      {"AllowedShutdownJobStates",
-       Setting(settings.AllowedJobStates(),
-               SourceOf(sources, "AllowedShutdownJobStates"))},
-      {"AllowedShutdownUpdateStates",
-       Setting(settings.AllowedUpdateStates(),
-               SourceOf(sources, "AllowedShutdownUpdateStates"))},
-      {"MaintenanceWindows", Setting(settings.MaintenanceWindows(),
-                                     SourceOf(sources, "MaintenanceWindows"))}};
 
   ReasonList reasons(explanation.m_reasons);
   ExplainPower(judgement, reasons);
@@ -320,6 +310,14 @@ DecisionExplanation DecisionExplanation::Explain(
   if (judgement.ground == PowerDownGround::kJobsPending) return explanation;
   ExplainWindows(judgement, settings, findings,
                  SourceOf(sources, "MaintenanceWindows"), reasons);
+  if (judgement.ground == PowerDownGround::kNothingDue) {
+    const std::string window = std::to_string(judgement.windowMinutes);
+    reasons.Add(
+        "no deployment running, no update installing, no job due "
+        "within " +
+            window + " minutes: no objection",
+        {{"kind", "idle"}, {"windowMinutes", judgement.windowMinutes}});
+  }
   return explanation;
 }
 

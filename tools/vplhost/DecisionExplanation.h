@@ -3,19 +3,15 @@
 // reason lines for people and reason objects for scripts.
 #pragma once
 
-#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "jobs/JobFindings.h"
 #include "observer/PowerDownJudgement.h"
+#include "tools/vplhost/EffectiveSettings.h"
 
 namespace vplhost {
-
-// Where a setting's value comes from, in words: "policy", "local",
-// "default", or what stands in for the local key ("--window", "replay
-// default").
-using SettingSources = std::map<std::string, std::string>;
 
 struct Reason {
   std::string text;
@@ -32,15 +28,15 @@ class DecisionExplanation {
 
   const PowerDownJudgement& Judgement() const { return m_judgement; }
   const std::vector<Reason>& Reasons() const { return m_reasons; }
-  // {"MonitorJobs": {"value": "ON", "source": "policy"}, ...}
-  const nlohmann::ordered_json& Settings() const { return m_settings; }
+  // What the detector saw on the way.
+  const JobFindings& Findings() const { return m_findings; }
   // "portableOnBattery", "monitoringOff", ..., as the JSON names the ground.
   static const char* GroundName(PowerDownGround ground);
 
  private:
   PowerDownJudgement m_judgement;
   std::vector<Reason> m_reasons;
-  nlohmann::ordered_json m_settings;
+  JobFindings m_findings;
 };
 
 }  // namespace vplhost

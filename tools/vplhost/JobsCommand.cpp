@@ -32,7 +32,7 @@ int ListJobs(const Options& options, RunReport& report,
     ObserverSettings observer;
     observer.Load(0);
     JobsQuestion question;
-    question.now = CurrentTime();
+    question.now = options.at.value_or(CurrentTime());
     question.windowMinutes = observer.PendingWindowMinutes();
     question.windowSource = settings.Sources().at("PendingSMSJobWindowMins");
     question.hours = options.hours.value_or(24);
@@ -72,12 +72,12 @@ int RunJobs(const Options& options) {
 
 const Command kJobsCommand = {
     L"jobs",
-    "vplhost jobs [--scenario FILE] [--window MINUTES] [--hours N] "
-    "[--json]\n",
+    "vplhost jobs [--scenario FILE] [--window MINUTES] [--hours N]\n"
+    "             [--at \"YYYY-MM-DD HH:MM\"] [--json]\n",
     "Lists the client's scheduled jobs, each evaluated by the plug-in's own\n"
     "pending-jobs code, with where its next start falls: inside the window,\n"
-    "within the horizon, or beyond it.\n",
-    kScenarioOption | kWindowOption | kHoursOption | kJsonOption,
+    "within the horizon, or beyond it; around now, or around --at.\n",
+    kScenarioOption | kWindowOption | kHoursOption | kAtOption | kJsonOption,
     false,
     nullptr,
     RunJobs,

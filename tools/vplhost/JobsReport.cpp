@@ -194,7 +194,8 @@ std::string JobsText(const ordered_json& listing) {
       "jobs at " + listing["now"].get<std::string>() + ": window " +
       std::to_string(listing["windowMinutes"].get<DWORD>()) + " minutes (" +
       listing["windowSource"].get<std::string>() + "), horizon " +
-      std::to_string(listing["hours"].get<unsigned>()) + " hours\n";
+      std::to_string(listing["hours"].get<unsigned>()) +
+      (listing["hours"].get<unsigned>() == 1 ? " hour\n" : " hours\n");
   if (!listing["client"].get<bool>()) return text + "no ConfigMgr client\n";
   for (const ordered_json& job : listing["jobs"]) {
     text += job["id"].get<std::string>();

@@ -8,8 +8,12 @@
 #include "tools/vplhost/Commands.h"
 #include "tools/vplhost/ConsoleText.h"
 #include "tools/vplhost/DecisionExplanation.h"
+#include "jobs/Clock.h"
 #include "tools/vplhost/ExitCode.h"
+#include "tools/vplhost/IsoTime.h"
+#include "tools/vplhost/NextAllowed.h"
 #include "tools/vplhost/PluginRun.h"
+#include "tools/vplhost/SettingsReport.h"
 
 namespace vplhost {
 namespace {
@@ -33,7 +37,6 @@ void ExplainDecision(const SettingSources& sources, int result,
   for (const Reason& reason : explanation->Reasons())
     reasons.push_back(reason.object);
   const PowerDownJudgement& judgement = explanation->Judgement();
-  report.Set("settings", explanation->Settings());
   report.Set("ground", DecisionExplanation::GroundName(judgement.ground));
   report.Set("reasons", std::move(reasons));
   if (judgement.Objects() != (result == kExitObjection)) {
@@ -41,13 +44,23 @@ void ExplainDecision(const SettingSources& sources, int result,
         "vplhost: the explanation does not agree with the plug-in's decision "
         "(the client's data may have changed in between)");
   }
+  const NextAllowed next =
+      WhenNextAllowed(judgement, explanation->Findings(), CurrentTime());
+  const std::string when =
+      next.time ? IsoLocalTime(*next.time) : std::string("unknown");
+  report.Line("vplhost: next allowed: %s: %s\n", when.c_str(),
+              next.reason.c_str());
+  report.Set("nextAllowed", next.time ? nlohmann::ordered_json(when)
+                                      : nlohmann::ordered_json());
+  report.Set("nextAllowedReason", next.reason);
 }
 
 int RunQuery(const Options& options) {
   return RunPluginCommand(options, "query", SettingsPlan{}, [](PluginRun& run) {
     const int result = run.host.AskObservers(0);
-    if (result == kExitSuccess || result == kExitObjection)
-      ExplainDecision(run.settings.Sources(), result, run.report);
+    if (result != kExitSuccess && result != kExitObjection) return result;
+    ReportSettings(run.settings.Sources(), run.report);
+    ExplainDecision(run.settings.Sources(), result, run.report);
     return result;
   });
 }

@@ -139,6 +139,14 @@ void RunReport::Error(const std::string& text) {
   m_errors.push_back(text);
 }
 
+void RunReport::Warning(const std::string& text,
+                        nlohmann::ordered_json object) {
+  fprintf(stderr, "%s\n", text.c_str());
+  object["text"] = text;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_warnings.push_back(std::move(object));
+}
+
 std::string RunReport::Json(int exitCode) const {
   using Json = nlohmann::ordered_json;
   std::lock_guard<std::mutex> lock(m_mutex);
@@ -179,6 +187,7 @@ std::string RunReport::Json(int exitCode) const {
   document["host"] = m_host;
   document["dllCanUnloadNow"] =
       m_canUnloadNow ? Json(*m_canUnloadNow ? "S_OK" : "S_FALSE") : Json();
+  document["warnings"] = m_warnings;
   document["errors"] = m_errors;
   if (exitCode != 0 && exitCode != 3) {
     document["error"] = {

@@ -40,6 +40,10 @@ class RunReport {
                 const std::optional<std::string>& reason);
   void CanUnloadNow(bool unloadable);
   void Error(const std::string& text);
+  // Something the run could do but the administrator should know: on
+  // standard error in either form, and with --json in "warnings" as
+  // `object` with the text added.
+  void Warning(const std::string& text, nlohmann::ordered_json object);
   // A member of the document of the command's own, such as "reasons".
   void Set(const std::string& key, nlohmann::ordered_json value);
 
@@ -89,6 +93,7 @@ class RunReport {
   std::vector<std::string> m_host;
   std::optional<bool> m_canUnloadNow;
   std::vector<std::string> m_errors;
+  nlohmann::ordered_json m_warnings = nlohmann::ordered_json::array();
   nlohmann::ordered_json m_members = nlohmann::ordered_json::object();
 };
 

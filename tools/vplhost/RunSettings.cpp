@@ -2,15 +2,19 @@
 
 #include <string>
 
-#include "observer/ObserverSettings.h"
+#include "common/PolicyBackedSetting.h"
+#include "tools/vplhost/EffectiveSettings.h"
 #include "tools/vplhost/ExitCode.h"
 
 namespace vplhost {
 namespace {
 
+constexpr char kSettingsKey[] = "Software\\Tarn\\Vesperline";
+
 bool ScenarioSets(const vpltest::sim::Scenario& scenario, const char* name) {
   for (const vpltest::sim::RegistryValue& value : scenario.RegistryValues()) {
-    if (_wcsicmp(value.key.c_str(), L"Software\\Tarn\\Vesperline") == 0 &&
+    if (_wcsicmp(value.key.c_str(),
+                 vpltest::sim::Utf8ToWide(kSettingsKey).c_str()) == 0 &&
         _wcsicmp(value.name.c_str(), vpltest::sim::Utf8ToWide(name).c_str()) ==
             0)
       return true;
@@ -26,37 +30,48 @@ bool ReplayTurnsMonitoringOn(const Options& options,
          !ScenarioSets(*scenario, "MonitorJobs");
 }
 
-// Where each of the observer's settings comes from, read from the run's
-// keys before the plug-in reads (and writes back) any of them.
-SettingSources SourcesOf(const Options& options,
+// Whether vplhost sets the plug-in's diagnostic switch for the run: as told,
+// or off for a replay whose scenario does not set it. A live run keeps the
+// machine's switch unless told.
+bool SetsDebug(const Options& options, const SettingsPlan& plan,
+               const vpltest::sim::Scenario* scenario) {
+  if (plan.recordOnly) return false;
+  return options.verbose || plan.alwaysVerbose ||
+         (scenario && !ScenarioSets(*scenario, "debug"));
+}
+
+bool KeyHolds(const char* path, const char* name) {
+  return ::RegGetValueA(HKEY_LOCAL_MACHINE, path, name, RRF_RT_ANY, nullptr,
+                        nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+// Where each setting comes from, read from the run's keys before the
+// plug-in reads (and writes back) any of them.
+SettingSources SourcesOf(const Options& options, const SettingsPlan& plan,
                          const vpltest::sim::Scenario* scenario) {
   SettingSources sources;
-  for (const char* name :
-       {"MonitorJobs", "PendingSMSJobWindowMins", "AllowedShutdownJobStates",
-        "AllowedShutdownUpdateStates", "MaintenanceWindows"}) {
+  for (const char* name : EffectiveSettings::Names()) {
     const std::string value = name;
-    switch (ObserverSettings::SourceOf(name)) {
-      case ObserverSettings::Source::kPolicy:
-        sources[value] = "policy";
-        break;
-      case ObserverSettings::Source::kLocal:
-        if (value == "MonitorJobs" && options.monitor) {
-          sources[value] = "--monitor";
-        } else if (value == "MonitorJobs" &&
-                   ReplayTurnsMonitoringOn(options, scenario)) {
-          sources[value] = "replay default";
-        } else if (value == "PendingSMSJobWindowMins" && options.window) {
-          sources[value] = "--window";
-        } else if (value == "MaintenanceWindows" &&
-                   options.maintenanceWindows) {
-          sources[value] = "--maintenance-windows";
-        } else {
-          sources[value] = "local";
-        }
-        break;
-      case ObserverSettings::Source::kDefault:
-        sources[value] = "default";
-        break;
+    if (EffectiveSettings::HasPolicy(name) &&
+        NTarn::PolicyHoldsValue(HKEY_LOCAL_MACHINE, kSettingsKey, name)) {
+      sources[value] = "policy";
+    } else if (!KeyHolds(kSettingsKey, name)) {
+      sources[value] = "default";
+    } else if (value == "MonitorJobs" && options.monitor) {
+      sources[value] = "--monitor";
+    } else if (value == "MonitorJobs" &&
+               ReplayTurnsMonitoringOn(options, scenario)) {
+      sources[value] = "vplhost";
+    } else if (value == "PendingSMSJobWindowMins" && options.window) {
+      sources[value] = "--window";
+    } else if (value == "MaintenanceWindows" && options.maintenanceWindows) {
+      sources[value] = "--maintenance-windows";
+    } else if (value == "debug" && SetsDebug(options, plan, scenario)) {
+      sources[value] = options.verbose ? "--verbose" : "vplhost";
+    } else if (scenario) {
+      sources[value] = "scenario";
+    } else {
+      sources[value] = "local";
     }
   }
   return sources;
@@ -74,6 +89,10 @@ int RunSettings::Prepare(const Options& options, const SettingsPlan& plan,
       report.Error(std::string("vplhost: scenario: ") + error.what());
       return kExitScenario;
     }
+    // A name the plug-in never reads is most often a misspelling that would
+    // change the answer without a word.
+    for (const std::string& warning : m_scenario->Warnings())
+      report.Warning("vplhost: warning: " + warning, {{"kind", "unreadName"}});
   }
   m_scratch.emplace(options.Live());
   if (!m_scratch->IsActive()) {
@@ -81,8 +100,14 @@ int RunSettings::Prepare(const Options& options, const SettingsPlan& plan,
                  m_scratch->Problem());
     return kExitFailure;
   }
+  for (const std::string& removed : m_scratch->RemovedKeys()) {
+    report.Line(
+        "vplhost: removed the scratch key %s of a run that is no longer "
+        "alive\n",
+        removed.c_str());
+  }
   if (!Write(options, plan, report)) return kExitFailure;
-  m_sources = SourcesOf(options, Scenario());
+  m_sources = SourcesOf(options, plan, Scenario());
   report.Line(options.Live()
                   ? "vplhost: settings from this machine, read into a scratch "
                     "copy: the machine's keys stay unchanged\n"
@@ -122,12 +147,10 @@ bool RunSettings::Write(const Options& options, const SettingsPlan& plan,
     status =
         m_scratch->SetString("MaintenanceWindows", *options.maintenanceWindows);
   if (status != ERROR_SUCCESS) return failed("MaintenanceWindows", status);
-  if (plan.recordOnly) return true;
-  // The verbose switch of the plug-in's diagnostic lines. A live run keeps
-  // the machine's switch unless told.
-  const bool verbose = options.verbose || plan.alwaysVerbose;
-  if (verbose || (scenario && !ScenarioSets(*scenario, "debug")))
+  if (SetsDebug(options, plan, scenario)) {
+    const bool verbose = options.verbose || plan.alwaysVerbose;
     status = m_scratch->SetDword("debug", verbose ? plan.verboseBits : 0);
+  }
   if (status != ERROR_SUCCESS) return failed("debug", status);
   return true;
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <iterator>
+#include <vector>
 
 #include "common/ScopedBstr.h"
 #include "common/ScopedHandle.h"
@@ -28,38 +29,80 @@ namespace {
 using Microsoft::WRL::ComPtr;
 using nlohmann::ordered_json;
 
-// What the plug-in reads, namespace by namespace.
-const struct {
+// What the plug-in reads, namespace by namespace: each class with the
+// properties it reads, its key properties first (so that instances stay
+// distinct in a replay). Nothing else of the machine goes into a capture.
+// A subclass the plug-in also asks for by name comes after its superclass,
+// whose listing then leaves its instances to it.
+struct CapturedClass {
   const wchar_t* wmiNamespace;
   const wchar_t* className;
-} kClasses[] = {
-    {L"root\\cimv2", L"Win32_SystemEnclosure"},
-    {L"root\\ccm", L"CCM_Client"},
-    {L"root\\ccm\\SoftMgmtAgent", L"CCM_ExecutionRequestEx"},
-    {L"root\\ccm\\SoftMgmtAgent", L"CCM_ExecutionRequest"},
-    {L"root\\ccm\\SoftMgmtAgent", L"ExecutionRequest"},
-    {L"root\\ccm\\SoftMgmtAgent", L"CCM_TSExecutionRequest"},
-    {L"root\\ccm\\SoftwareUpdates\\DeploymentAgent", L"CCM_TargetedUpdateEx1"},
-    {L"root\\ccm\\Scheduler", L"CCM_Scheduler_History"},
-    {L"root\\ccm\\Policy\\Machine\\ActualConfig",
-     L"CCM_Scheduler_ScheduledMessage"},
-    {L"root\\ccm\\Policy\\Machine\\ActualConfig", L"CCM_SoftwareDistribution"},
-    // What the maintenance-window rules read.
-    {L"root\\ccm\\Policy\\Machine\\ActualConfig",
-     L"CCM_SoftwareUpdatesClientConfig"},
-    {L"root\\ccm\\ClientSDK", L"CCM_ServiceWindow"},
-    {L"root\\ccm\\ClientSDK", L"CCM_SoftwareUpdate"},
-    {L"root\\ccm\\ClientSDK", L"CCM_Application"},
+  std::vector<const wchar_t*> properties;
 };
 
-// The names GetNames hands out.
-struct SafeArrayTraits {
-  using Handle = SAFEARRAY*;
-  static Handle Empty() { return nullptr; }
-  static bool IsValid(Handle array) { return array != nullptr; }
-  static void Close(Handle array) { ::SafeArrayDestroy(array); }
+const CapturedClass kClasses[] = {
+    {L"root\\cimv2", L"Win32_SystemEnclosure", {L"Tag", L"ChassisTypes"}},
+    // Only its presence counts.
+    {L"root\\ccm", L"CCM_Client", {}},
+    {L"root\\ccm\\SoftMgmtAgent",
+     L"CCM_ExecutionRequestEx",
+     {L"RequestID", L"ContentID", L"AdvertID", L"State", L"RunningState",
+      L"ReceivedTime"}},
+    {L"root\\ccm\\SoftMgmtAgent",
+     L"CCM_ExecutionRequest",
+     {L"RequestID", L"ContentID", L"AdvertID", L"State", L"RunningState",
+      L"ReceivedTime"}},
+    {L"root\\ccm\\SoftMgmtAgent",
+     L"ExecutionRequest",
+     {L"RequestID", L"ContentID", L"AdvertID", L"State", L"RunningState",
+      L"ReceivedTime"}},
+    {L"root\\ccm\\SoftMgmtAgent",
+     L"CCM_TSExecutionRequest",
+     {L"RequestID", L"ContentID", L"AdvertID", L"State", L"RunningState",
+      L"ReceivedTime"}},
+    {L"root\\ccm\\SoftwareUpdates\\DeploymentAgent",
+     L"CCM_TargetedUpdateEx1",
+     {L"UpdateId", L"UpdateState", L"UpdateStatus"}},
+    {L"root\\ccm\\Scheduler",
+     L"CCM_Scheduler_History",
+     {L"ScheduleID", L"UserSID", L"LastTriggerTime"}},
+    {L"root\\ccm\\Policy\\Machine\\ActualConfig",
+     L"CCM_Scheduler_ScheduledMessage",
+     {L"ScheduledMessageID", L"TriggerMessage", L"Triggers"}},
+    {L"root\\ccm\\Policy\\Machine\\ActualConfig",
+     L"CCM_SoftwareDistribution",
+     {L"ADV_AdvertisementID", L"PKG_PackageID", L"PRG_ProgramID",
+      L"ADV_ExpirationTime", L"ADV_ExpirationTimeIsGMT", L"PRG_PRF_Disabled",
+      L"PRG_Requirements"}},
+    {L"root\\ccm\\Policy\\Machine\\ActualConfig",
+     L"CCM_SoftwareUpdatesClientConfig",
+     {L"SiteSettingsKey", L"ServiceWindowManagement"}},
+    {L"root\\ccm\\ClientSDK",
+     L"CCM_ServiceWindow",
+     {L"ID", L"StartTime", L"EndTime", L"Duration", L"Type"}},
+    {L"root\\ccm\\ClientSDK",
+     L"CCM_SoftwareUpdate",
+     {L"UpdateID", L"EvaluationState"}},
+    {L"root\\ccm\\ClientSDK",
+     L"CCM_Application",
+     {L"Id", L"Revision", L"IsMachineTarget", L"Name", L"EvaluationState"}},
+    {L"root\\ccm\\Policy\\Machine\\ActualConfig",
+     L"CCM_TaskSequence",
+     {L"ADV_AdvertisementID", L"PKG_PackageID", L"PRG_ProgramID",
+      L"ADV_ExpirationTime", L"ADV_ExpirationTimeIsGMT", L"PRG_PRF_Disabled",
+      L"PRG_Requirements"}},
 };
-using ScopedSafeArray = NTarn::ScopedGenericHandle<SafeArrayTraits>;
+
+// Whether instances of `className` are captured under a listing of their
+// own in `wmiNamespace`.
+bool HasOwnListing(const wchar_t* wmiNamespace, const std::wstring& className) {
+  for (const CapturedClass& entry : kClasses) {
+    if (_wcsicmp(entry.wmiNamespace, wmiNamespace) == 0 &&
+        _wcsicmp(entry.className, className.c_str()) == 0)
+      return true;
+  }
+  return false;
+}
 
 constexpr char kSettingsKey[] = "Software\\Tarn\\Vesperline";
 constexpr char kPolicyKey[] = "Software\\Policies\\Tarn\\Vesperline";
@@ -185,32 +228,40 @@ ordered_json Value(const VARIANT& value, CIMTYPE type) {
   return elements;
 }
 
-// Every non-system property of `object` with its CIM type.
-ordered_json Instance(IWbemClassObject* object) {
+// The class `object` belongs to (WMI's __CLASS); empty when not told.
+std::wstring ClassOf(IWbemClassObject* object) {
+  NTarn::ScopedVariant value;
+  if (FAILED(object->Get(L"__CLASS", 0, value.Receive(), nullptr, nullptr)) ||
+      value.Get().vt != VT_BSTR || !value.Get().bstrVal)
+    return std::wstring();
+  return value.Get().bstrVal;
+}
+
+// The listed properties of `object` with their CIM types; one the instance
+// does not have is left out.
+ordered_json Instance(IWbemClassObject* object,
+                      const std::vector<const wchar_t*>& properties) {
   ordered_json instance = ordered_json::object();
-  SAFEARRAY* names = nullptr;
-  if (FAILED(object->GetNames(nullptr, WBEM_FLAG_NONSYSTEM_ONLY, nullptr,
-                              &names)) ||
-      !names)
-    return instance;
-  const ScopedSafeArray owner(names);
-  LONG lower = 0;
-  LONG upper = -1;
-  ::SafeArrayGetLBound(names, 1, &lower);
-  ::SafeArrayGetUBound(names, 1, &upper);
-  for (LONG i = lower; i <= upper; ++i) {
-    NTarn::ScopedBstr name;
-    if (FAILED(::SafeArrayGetElement(names, &i, name.Receive()))) continue;
+  for (const wchar_t* name : properties) {
     NTarn::ScopedVariant value;
     CIMTYPE type = CIM_EMPTY;
-    if (FAILED(object->Get(name.Get(), 0, value.Receive(), &type, nullptr)))
-      continue;
+    if (FAILED(object->Get(name, 0, value.Receive(), &type, nullptr))) continue;
     std::string cimType = CimTypeName(type);
     if (type & CIM_FLAG_ARRAY) cimType += "[]";
-    instance[Narrow(name.Get())] = {{"cimType", cimType},
-                                    {"value", Value(value.Get(), type)}};
+    instance[Narrow(name)] = {{"cimType", cimType},
+                              {"value", Value(value.Get(), type)}};
   }
   return instance;
+}
+
+// The query for the listed properties (every one for a class of which none
+// is read, which asks only whether an instance exists).
+std::wstring CaptureQuery(const CapturedClass& entry) {
+  std::wstring selected;
+  for (const wchar_t* name : entry.properties)
+    selected += (selected.empty() ? L"" : L", ") + std::wstring(name);
+  return L"SELECT " + (selected.empty() ? std::wstring(L"*") : selected) +
+         L" FROM " + entry.className;
 }
 
 // The instances of one class; none when the class cannot be asked for,
@@ -218,13 +269,14 @@ ordered_json Instance(IWbemClassObject* object) {
 // namespace itself is missing. A class the machine holds but would not give
 // (a provider that failed or did not answer) is warned about, since the
 // capture then says less than the machine.
-std::optional<ordered_json> ClassInstances(const wchar_t* wmiNamespace,
-                                           const wchar_t* className,
+std::optional<ordered_json> ClassInstances(const CapturedClass& entry,
                                            bool* absent) {
+  const wchar_t* wmiNamespace = entry.wmiNamespace;
+  const wchar_t* className = entry.className;
   *absent = false;
   NTarn::CWbemConnection connection;
   NTarn::CWbemResults objects;
-  const std::wstring query = std::wstring(L"SELECT * FROM ") + className;
+  const std::wstring query = CaptureQuery(entry);
   const HRESULT hr = connection.ExecQuery(wmiNamespace, query.c_str(), objects);
   if (hr == static_cast<HRESULT>(WBEM_E_INVALID_NAMESPACE)) *absent = true;
   if (FAILED(hr) && !*absent &&
@@ -251,7 +303,18 @@ std::optional<ordered_json> ClassInstances(const wchar_t* wmiNamespace,
               NTarn::GetWbemErrorName(next));
       break;
     }
-    instances.push_back(Instance(object.Get()));
+    // A query reaches the subclasses' instances too: one whose class has a
+    // listing of its own goes there, another names its class.
+    const std::wstring own = ClassOf(object.Get());
+    const bool subclass = !own.empty() && _wcsicmp(own.c_str(), className) != 0;
+    if (subclass && HasOwnListing(wmiNamespace, own)) continue;
+    ordered_json instance = Instance(object.Get(), entry.properties);
+    if (subclass) {
+      ordered_json named = {{"__CLASS", Narrow(own)}};
+      named.update(instance);
+      instance = std::move(named);
+    }
+    instances.push_back(std::move(instance));
   }
   return instances;
 }
@@ -310,16 +373,18 @@ ordered_json CaptureScenario(
     const std::string& comment,
     const std::optional<vpltest::sim::HostFacts::Battery>& battery) {
   ordered_json scenario;
-  scenario["comment"] = comment + "Captured by vplhost at " +
-                        IsoLocalTime(CurrentTime()) + ", time zone " +
-                        TimeZoneText() + ".";
+  scenario["comment"] =
+      comment + "Captured by vplhost at " + IsoLocalTime(CurrentTime()) +
+      ", time zone " + TimeZoneText() +
+      ". It holds only the classes and properties the plug-in reads (with "
+      "each instance's key properties) and the plug-in's settings.";
   ordered_json namespaces = ordered_json::object();
   ordered_json absent = ordered_json::array();
   for (const auto& entry : kClasses) {
     const std::string wmiNamespace = Narrow(entry.wmiNamespace);
     bool missing = false;
     const std::optional<ordered_json> instances =
-        ClassInstances(entry.wmiNamespace, entry.className, &missing);
+        ClassInstances(entry, &missing);
     if (missing && !namespaces.contains(wmiNamespace) &&
         std::find(absent.begin(), absent.end(), wmiNamespace) == absent.end())
       absent.push_back(wmiNamespace);

@@ -10,6 +10,7 @@
 
 #include "common/HResultException.h"
 #include "jobs/DateTime.h"
+#include "jobs/SMSJobsDetector.h"
 #include "jobs/Schedule.h"
 #include "jobs/ScheduleToken.h"
 #include "tools/vplhost/ExitCode.h"
@@ -52,6 +53,26 @@ std::string WeekOrderName(int order) {
 
 std::string EveryMonths(int months) {
   return months == 1 ? "every month" : Format("every %d months", months);
+}
+
+// "1 week", "2 weeks".
+std::string Count(int number, const char* unit) {
+  return Format("%d %s%s", number, unit, number == 1 ? "" : "s");
+}
+
+// "20 minutes", "1 day 2 hours": the parts that are not zero, or "0
+// minutes" when none is.
+std::string Span(int days, int hours, int minutes) {
+  std::string text;
+  const auto add = [&text](int number, const char* unit) {
+    if (number == 0) return;
+    if (!text.empty()) text += " ";
+    text += Count(number, unit);
+  };
+  add(days, "day");
+  add(hours, "hour");
+  add(minutes, "minute");
+  return text.empty() ? Count(0, "minute") : text;
 }
 
 std::string LocalTimeText(__time64_t time) {
@@ -126,15 +147,15 @@ ordered_json Recurrence(const CScheduleToken& token) {
 std::string RecurrenceText(const CScheduleToken& token) {
   switch (token.recurrence_type) {
     case Interval:
-      return Format("every %d days %d hours %d minutes", token.interval_days,
-                    token.interval_hours, token.interval_minutes);
+      return "every " + Span(token.interval_days, token.interval_hours,
+                             token.interval_minutes);
     case Weekly:
-      return Format("every %d weeks on %s", token.weeks,
-                    WeekdayName(token.weekday).c_str());
+      return "every " + Count(token.weeks, "week") + " on " +
+             WeekdayName(token.weekday);
     case MonthlyByWeekday:
-      return Format("the %s %s of every %d months",
-                    WeekOrderName(token.week_order).c_str(),
-                    WeekdayName(token.weekday).c_str(), token.months);
+      return Format("the %s %s of %s", WeekOrderName(token.week_order).c_str(),
+                    WeekdayName(token.weekday).c_str(),
+                    EveryMonths(token.months).c_str());
     case MonthlyByWeekdayOffset:
       return Format("%d day%s after the %s %s of %s", token.offset_days,
                     token.offset_days == 1 ? "" : "s",
@@ -143,9 +164,9 @@ std::string RecurrenceText(const CScheduleToken& token) {
                     EveryMonths(token.months).c_str());
     case MonthlyByDate:
       return token.month_day == 0
-                 ? Format("the last day of every %d months", token.months)
-                 : Format("day %d of every %d months", token.month_day,
-                          token.months);
+                 ? "the last day of " + EveryMonths(token.months)
+                 : Format("day %d of %s", token.month_day,
+                          EveryMonths(token.months).c_str());
     default:
       return "none (once)";
   }
@@ -211,9 +232,10 @@ std::string HumanText(const ordered_json& entry) {
   text +=
       Format("  start:      %s %s\n", entry["start"].get<std::string>().c_str(),
              entry["utc"].get<bool>() ? "UTC" : "local time");
-  text += Format("  duration:   %d days %d hours %d minutes\n",
-                 duration["days"].get<int>(), duration["hours"].get<int>(),
-                 duration["minutes"].get<int>());
+  text += "  duration:   " +
+          Span(duration["days"].get<int>(), duration["hours"].get<int>(),
+               duration["minutes"].get<int>()) +
+          "\n";
   text += "  recurrence: " + entry["recurrence"]["type"].get<std::string>() +
           ", " + entry["recurrence_text"].get<std::string>() + "\n";
   text += Format("  UTC flag:   %d\n", entry["utc"].get<bool>() ? 1 : 0);
@@ -231,7 +253,21 @@ std::string HumanText(const ordered_json& entry) {
 int DescribeSchedules(const std::vector<std::wstring>& schedules, bool json,
                       __time64_t reference, std::string* out) {
   ordered_json tokens = ordered_json::array();
-  for (const std::wstring& schedule : schedules) {
+  for (const std::wstring& operand : schedules) {
+    // A Triggers element pasted whole ("SMSSchedule=<tokens>") is split as
+    // the plug-in splits it; the plug-in evaluates only schedule triggers.
+    std::wstring schedule = operand;
+    if (operand.find_first_of(L"=;") != std::wstring::npos) {
+      if (!CSMSJobsDetector::IsScheduleTrigger(operand)) {
+        tokens.push_back({{"token", Ascii(operand)},
+                          {"valid", false},
+                          {"error",
+                           "not an SMSSchedule trigger, which is "
+                           "all the plug-in evaluates"}});
+        continue;
+      }
+      schedule = CSMSJobsDetector::ScheduleTextOf(operand.c_str());
+    }
     // A schedule string holds its tokens back to back; a tail shorter than a
     // token is shown as an invalid token of its own.
     if (schedule.empty()) tokens.push_back(DescribeToken(schedule, reference));

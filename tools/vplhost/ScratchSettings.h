@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "tests/simclient/Scenario.h"
 
@@ -23,6 +24,8 @@ class ScratchSettings {
   bool IsActive() const { return m_active; }
   // What went wrong when it is not active.
   const std::string& Problem() const { return m_problem; }
+  // The keys of runs no longer alive that this one removed.
+  const std::vector<std::string>& RemovedKeys() const { return m_removed; }
   // Values of the plug-in's settings key.
   LSTATUS SetString(const char* name, const std::string& text) const;
   LSTATUS SetDword(const char* name, DWORD value) const;
@@ -32,8 +35,10 @@ class ScratchSettings {
  private:
   // Copies `path` of the real HKEY_LOCAL_MACHINE below the scratch key.
   LSTATUS CopyMachineKey(HKEY scratch, const char* path);
+  void RemoveAbandonedKeys();
 
-  const std::string m_key;
+  std::string m_key;
+  std::vector<std::string> m_removed;
   bool m_active = false;
   std::string m_problem;
 };

@@ -5,8 +5,9 @@
 #include "common/RegistryParameters.h"
 #include "observer/ObserverSettings.h"
 #include "tools/vplhost/Commands.h"
+#include "tools/vplhost/ExitCode.h"
 #include "tools/vplhost/PluginRun.h"
-#include "tools/vplhost/TextSettingCheck.h"
+#include "tools/vplhost/SettingsReport.h"
 
 namespace vplhost {
 namespace {
@@ -37,9 +38,9 @@ int RunStatus(const Options& options) {
   SettingsPlan plan;
   plan.alwaysVerbose = true;  // status always explains itself
   return RunPluginCommand(options, "status", plan, [](PluginRun& run) {
-    for (const std::string& warning : LongTextSettingWarnings())
-      run.report.Line("%s\n", warning.c_str());
     const int result = run.host.LogObserverStatus(0);
+    if (result == kExitSuccess)
+      ReportSettings(run.settings.Sources(), run.report);
     ReportMaintenanceWindows(run);
     return result;
   });

@@ -23,8 +23,8 @@ DWORD StoredLength(const char* key, const char* name) {
 
 }  // namespace
 
-std::vector<std::string> LongTextSettingWarnings() {
-  std::vector<std::string> warnings;
+std::vector<LongTextSetting> LongTextSettings() {
+  std::vector<LongTextSetting> settings;
   for (const TextSettingLimit& limit : kTextSettingLimits) {
     for (const char* key : kKeys) {
       // The plug-in's own reader decides; read-only, so nothing is written
@@ -35,13 +35,25 @@ std::vector<std::string> LongTextSettingWarnings() {
           limit.bufferBytes,
           NTarn::reg_flags::kReadOnly | NTarn::reg_flags::kKeepDefault);
       if (status != ERROR_MORE_DATA) continue;
-      warnings.push_back(
-          "vplhost: warning: " + std::string(key) + "\\" + limit.valueName +
-          " is " + std::to_string(StoredLength(key, limit.valueName)) +
-          " characters long; the plug-in reads at most " +
-          std::to_string(limit.bufferBytes - 1) + " and ignores a longer text");
+      settings.push_back({key, limit.valueName,
+                          StoredLength(key, limit.valueName),
+                          limit.bufferBytes - 1});
     }
   }
+  return settings;
+}
+
+std::string LongTextWarning(const LongTextSetting& setting) {
+  return "vplhost: warning: " + setting.key + "\\" + setting.name + " is " +
+         std::to_string(setting.length) +
+         " characters long; the plug-in reads at most " +
+         std::to_string(setting.limit) + " and ignores a longer text";
+}
+
+std::vector<std::string> LongTextSettingWarnings() {
+  std::vector<std::string> warnings;
+  for (const LongTextSetting& setting : LongTextSettings())
+    warnings.push_back(LongTextWarning(setting));
   return warnings;
 }
 

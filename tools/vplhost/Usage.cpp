@@ -23,13 +23,13 @@ const OptionHelp kOptionHelp[] = {
      "  --monitor TEXT    MonitorJobs for the run (\"ON\" turns monitoring "
      "on)\n"},
     {kWindowOption,
-     "  --window MINUTES  PendingSMSJobWindowMins for the run, 0 to "
-     "2147483647\n"},
+     "  --window MINUTES  PendingSMSJobWindowMins for the run, 0 to 10080 (a\n"
+     "                    week, as the installer and the template take)\n"},
     {kHoursOption,
      "  --hours N         how far ahead to list, 1 to 8784 hours (default "
      "24)\n"},
     {kAtOption,
-     "  --at \"YYYY-MM-DD HH:MM\"  the local time to compute around (default "
+     "  --at \"YYYY-MM-DD HH:MM[:SS]\"  the local time to look from (default "
      "now)\n"},
     {kSinceOption,
      "  --since \"YYYY-MM-DD HH:MM\"  only entries whose last decision is at\n"
@@ -56,7 +56,8 @@ const char kDetails[] =
     "setting came from.\n"
     "With --json, errors too are one JSON document on standard output:\n"
     "{\"error\": {\"exitCode\": N, \"message\": \"...\"}, ...}.\n"
-    "--window takes 0 to 2147483647 minutes, --hours 1 to 8784 (default 24).\n"
+    "--window takes 0 to 10080 minutes (a week, as the installer and the\n"
+    "Group Policy template take), --hours 1 to 8784 (default 24).\n"
     "capture writes what the plug-in reads here (or, with --scenario, from\n"
     "the simulated client) as a scenario to replay, in UTF-8.\n"
     "\n"

@@ -7,6 +7,8 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <string>
 
 #include "tools/vplhost/CommandLine.h"
@@ -70,6 +72,11 @@ extern "C" __declspec(dllexport) int vLogPrintf(const char* format,
 }
 
 int wmain(int argc, wchar_t** argv) {
+  // The C runtime would read a TZ variable in its own syntax and disagree
+  // with the system's zone, which the plug-in's times and vplhost's follow.
+  _putenv("TZ=");
+  ::SetEnvironmentVariableA("TZ", nullptr);
+  _tzset();
   const std::wstring first = argc > 1 ? argv[1] : L"";
   if (IsHelp(first)) {
     vplhost::PrintUsage(stdout);

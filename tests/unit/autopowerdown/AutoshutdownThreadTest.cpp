@@ -168,11 +168,11 @@ TEST_F(AutoshutdownThreadTest, RetriesRunOnTheTimerUntilTheyEnd) {
   userBackAtRetry.push_back({S_OK, 5 * 60000});
   // The one attempt and the last retry are under way, not withdrawn.
   // clang-format off
-  const struct { const char* name; DWORD retryAttempts, retryInterval; std::vector<Answer> input; int requests, withdrawals; Lines events; const char* line; } cases[] = {
-      {"SingleAttempt", 0, 15, {kIdle}, 1, 0, {AttemptText(0)}, kFiled},
-      {"TwoRetries", 2, 15, {kIdle}, 3, 0, {AttemptText(0), AttemptText(1), AttemptText(2)}, nullptr},
+  const struct { const char* name; DWORD retryAttempts, retryInterval; std::vector<Answer> input; int requests, withdrawals; Lines events; const char* line; const char* recorded; } cases[] = {
+      {"SingleAttempt", 0, 15, {kIdle}, 1, 0, {AttemptText(0)}, kFiled, "power-down requested|attemptsExhausted"},
+      {"TwoRetries", 2, 15, {kIdle}, 3, 0, {AttemptText(0), AttemptText(1), AttemptText(2)}, nullptr, "power-down requested|attemptsExhausted"},
       {"UserBackBeforeRetry", 3, 10, userBackAtRetry, 1, 1, {AttemptText(0)},
-       "[T]: Autopowerdown thread: user input detected whilst in a power down retry; bailing...\n"},
+       "[T]: Autopowerdown thread: user input detected whilst in a power down retry; bailing...\n", "cancelled by user input|userInputAtRetry"},
   };
   // clang-format on
   for (const auto& test : cases) {
@@ -192,6 +192,8 @@ TEST_F(AutoshutdownThreadTest, RetriesRunOnTheTimerUntilTheyEnd) {
     if (test.line) {
       EXPECT_EQ(1, Count(test.line));
     }
+    EXPECT_EQ(std::string("auto power-down|") + test.recorded + "|0",
+              LastRecorded());
   }
 }
 

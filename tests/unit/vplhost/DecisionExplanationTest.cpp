@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "jobs/DateTime.h"
@@ -10,7 +11,9 @@
 #include "tests/support/SimClientFixture.h"
 #include "tests/support/SystemCapabilitiesScope.h"
 #include "tests/support/TokenText.h"
+#include "tools/vplhost/EffectiveSettings.h"
 #include "tools/vplhost/IsoTime.h"
+#include "tools/vplhost/NextAllowed.h"
 
 namespace {
 
@@ -50,22 +53,25 @@ class DecisionExplanationTest : public vpltest::SimClientFixture {};
 TEST_F(DecisionExplanationTest, ReasonsFollowTheQuestionsSteps) {
   const std::string kMachine =
       "not a portable machine on battery (portable chassis: no, on AC with a "
-      "battery: yes)\nmonitoring on: MonitorJobs \"ON\" (local)\nthe "
+      "battery: yes)\nmonitoring on: MonitorJobs \"ON\" (this machine's "
+      "setting)\nthe "
       "ConfigMgr client is present\n";
   // clang-format off
-  const struct { const char* name; bool portable; Power power; int status; bool expired; const char* ground; std::string reasons; } cases[] = {
+  const struct { const char* name; bool portable; Power power; int status; bool expired; const char* ground; std::string reasons; std::optional<__time64_t> nextAllowed; } cases[] = {
       {"portable on battery", true, Power::kBattery, 9, false, "portableOnBattery",
-       "a portable machine on battery: never held up by jobs, no objection\n"},
+       "a portable machine on battery: never held up by jobs, no objection\n", Base()},
       {"update installing", false, Power::kAcWithBattery, 9, false, "jobsRunning",
-       kMachine + "software update running: UpdateId U1, status Installing (9)\n"},
+       kMachine + "software update running: UpdateId U1, status Installing (9)\n", std::nullopt},
+      // Allowed again from the minute the job starts.
       {"ignored update, job due", false, Power::kAcWithBattery, 12, false, "jobsPending",
        kMachine + "software update left aside, its status is ignored: UpdateId U1, status WaitReboot (12)\n"
        "job [A1/P/Go] starts " + vplhost::IsoLocalTime(Base() + 600) +
-       ", in 10 minutes, within the 30-minute window (policy)\n"},
+       ", in 10 minutes, within the 30-minute window (Group Policy)\n", Base() + 600},
       {"job expired", false, Power::kAcWithBattery, 12, true, "nothingDue",
        kMachine + "software update left aside, its status is ignored: UpdateId U1, status WaitReboot (12)\n"
        "job A1-P-Go left out: its advertisement is expired\n"
-       "no job starts within the 30-minute window (policy); none has a start ahead\n"},
+       "no job starts within the 30-minute window (Group Policy); none has a start ahead\n"
+       "no deployment running, no update installing, no job due within 30 minutes: no objection\n", Base()},
   };
   // clang-format on
   for (const auto& c : cases) {
@@ -86,7 +92,13 @@ TEST_F(DecisionExplanationTest, ReasonsFollowTheQuestionsSteps) {
     EXPECT_EQ(vplhost::DecisionExplanation::GroundName(
                   explanation.Judgement().ground),
               std::string(c.ground));
-    EXPECT_EQ(explanation.Settings()["PendingSMSJobWindowMins"],
+    EXPECT_EQ(vplhost::WhenNextAllowed(explanation.Judgement(),
+                                       explanation.Findings(), Base())
+                  .time,
+              c.nextAllowed);
+    EXPECT_EQ(vplhost::EffectiveSettings::Read(
+                  {{"PendingSMSJobWindowMins", "policy"}})
+                  .Json()["PendingSMSJobWindowMins"],
               nlohmann::ordered_json({{"value", 30}, {"source", "policy"}}));
   }
 }
