@@ -51,10 +51,14 @@ class AutoshutdownEventTest : public vpltest::AutoPowerdownFixture {
 };
 
 // A second event while the thread waits after a completed request is
-// refused until the power state after the power-down stops the thread.
+// refused until the power state after the power-down stops the thread. Each
+// event hands the worker's detector the maintenance-window switch.
 TEST_F(AutoshutdownEventTest, EventWhileRunningIsRefusedUntilStopped) {
+  settings_.SetString("MaintenanceWindows", "on");
   ASSERT_EQ(S_OK, event_->OnAutoshutdown());
   WaitFor(requested_);
+  EXPECT_TRUE(detector_->MaintenanceWindows());
+  settings_.SetString("MaintenanceWindows", "OFF");
   host_.powerDownProvider->RequestedContexts().at(0)->Complete();
   LogCapture::Clear();
   EXPECT_EQ(kAlreadyRunning, event_->OnAutoshutdown());
@@ -65,6 +69,7 @@ TEST_F(AutoshutdownEventTest, EventWhileRunningIsRefusedUntilStopped) {
   ASSERT_EQ(S_OK, event_->OnAutoshutdown());
   WaitFor(requested_);
   EXPECT_EQ(2, Inits());
+  EXPECT_FALSE(detector_->MaintenanceWindows());
 }
 
 // The host lets go of the handler from inside a call the worker makes: the

@@ -108,6 +108,12 @@ std::string JobClient(const std::string& windows,
       "PRG_PRF_Disabled": false, "PRG_Requirements": ")" +
          requirements + R"("}]}}})";
 }
+// The same client without the software-update setting: updates keep to
+// their own windows.
+std::string NoSetting(std::string scenario) {
+  const std::string setting = R"([{"ServiceWindowManagement": false}])";
+  return scenario.replace(scenario.find(setting), setting.size(), "[]");
+}
 // The same client without its SDK namespace: the windows cannot be read.
 std::string WithoutSdk(std::string scenario) {
   return scenario.replace(scenario.find("ClientSDK"), 9, "ClientSDX");
@@ -262,12 +268,15 @@ TEST_F(PendingJobsObserverTest, MaintenanceWindows) {
       {"opens a minute later", WindowClient(Window(4, 31), kWaits), kNone, kNone},
       {"open now", WindowClient(Window(4, -60, 3600 * 3), kWaits), WaitsFor("2026-03-10 21:00"), kNone},
       {"just closed", WindowClient(Window(4, -60, 3600), kWaits), kNone, kNone},
+      {"earlier of two", WindowClient(Window(4, 25) + "," + Window(4, 10), kWaits), WaitsFor("2026-03-10 22:10"), kNone},
       {"first of two", WindowClient(Window(4, 25) + "," + Window(1, 5), kWaits), WaitsFor("2026-03-10 22:25"), kNone},
       {"all deployments, no update window", WindowClient(Window(1, 20), kWaits), WaitsFor("2026-03-10 22:20"), kNone},
       {"all deployments beside a later update window",
        WindowClient(Window(1, 20) + "," + Window(4, 240), kWaits), kNone, kNone},
       {"the same, the client lets updates use it",
        WindowClient(Window(1, 20) + "," + Window(4, 240), kWaits, "", true), WaitsFor("2026-03-10 22:20"), kNone},
+      {"the same, without the update setting",
+       NoSetting(WindowClient(Window(1, 20) + "," + Window(4, 240), kWaits)), kNone, kNone},
       {"program window", WindowClient(Window(2, 20), kWaits), kNone, kNone},
       {"reboot window", WindowClient(Window(3, 20), kWaits), kNone, kNone},
       {"task-sequence window", WindowClient(Window(5, 20), kWaits), kNone, kNone},
@@ -313,6 +322,13 @@ TEST_F(PendingJobsObserverTest, MaintenanceWindows) {
       Release();
     }
   }
+  // Only "ON" switches the rules on.
+  Load(WindowClient(Window(4, 20), kWaits));
+  Registry::Set(kKey, "MaintenanceWindows", "yes");
+  Create();
+  EXPECT_EQ(S_OK, observer_->LoadSettings(0));
+  EXPECT_EQ(Query(), kNone);
+  Release();
   // Missing, the switch is created "OFF" like the monitoring switch.
   Registry::Delete(kKey, "MaintenanceWindows");
   Create();
@@ -324,9 +340,10 @@ TEST_F(PendingJobsObserverTest, MaintenanceWindows) {
 // A laptop on battery whose chassis read failed once is exempted from the
 // next question on: the failed read was not final.
 TEST_F(PendingJobsObserverTest, FailedChassisReadIsAskedAgain) {
-  Load(R"({"namespaces": {"root\\cimv2": {"Win32_SystemEnclosure": {"ChassisTypes": [9]}},
+  Load(
+      R"({"namespaces": {"root\\cimv2": {"Win32_SystemEnclosure": {"ChassisTypes": [9]}},
       "root\\ccm": {"CCM_Client": {}}, "root\\ccm\\SoftMgmtAgent": {"CCM_ExecutionRequestEx": [)" +
-       kRequest + "]}}}");
+      kRequest + "]}}}");
   Sim().FailCall(vpltest::SimMethod::kExecQuery, 1, WBEM_E_FAILED);
   vpltest::SystemCapabilitiesScope battery(false, Power::kBattery);
   NTarn::TheSystemCapabilities().ReplacePortableStateForTesting(
