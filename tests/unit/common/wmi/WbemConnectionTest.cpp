@@ -80,6 +80,14 @@ TEST_F(WbemConnectionTest, QueriesSemisynchronouslyInTheNamespace) {
   EXPECT_EQ(calls.blanket.authenticationLevel, DWORD{RPC_C_AUTHN_LEVEL_PKT});
   EXPECT_EQ(calls.blanket.impersonationLevel,
             DWORD{RPC_C_IMP_LEVEL_IMPERSONATE});
+  // An empty result says so with its first object, which is none.
+  ASSERT_EQ(connection.ExecQuery(
+                kAgent, L"SELECT * FROM CCM_ExecutionRequestEx WHERE State = 'x'",
+                enumerator),
+            S_OK);
+  ComPtr<IWbemClassObject> none;
+  EXPECT_EQ(enumerator.Next(none), WBEM_S_FALSE);
+  EXPECT_FALSE(none);
   EXPECT_TRUE(LogCapture::Messages().empty());
 }
 
