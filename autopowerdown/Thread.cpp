@@ -6,6 +6,7 @@
 #include <new>
 #include <utility>
 
+#include "common/CurrentModule.h"
 #include "common/GuardedCall.h"
 #include "common/Logging.h"
 #include "common/com/ModuleLockCount.h"
@@ -31,19 +32,6 @@ bool Thread::IsOwnThreadLocked() const {
   return m_active && m_threadId == ::GetCurrentThreadId();
 }
 
-namespace {
-
-// A reference of the caller's own on the library this code is linked into.
-HMODULE ReferenceCurrentModule() {
-  HMODULE module = nullptr;
-  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                       reinterpret_cast<LPCWSTR>(&ReferenceCurrentModule),
-                       &module);
-  return module;
-}
-
-}  // namespace
-
 HRESULT Thread::StartLocked(StartRecord* record) {
   if (m_active) return HRESULT_FROM_WIN32(ERROR_SERVICE_ALREADY_RUNNING);
   // The holder is made first: once the thread exists nothing may fail.
@@ -55,7 +43,7 @@ HRESULT Thread::StartLocked(StartRecord* record) {
   }
   // Taken for the thread before it exists, so that no instruction of it runs
   // without them.
-  RunHold hold{weak_from_this().lock(), ReferenceCurrentModule()};
+  RunHold hold{weak_from_this().lock(), NTarn::ReferenceCurrentModule()};
   if (!hold.module) return HRESULT_FROM_WIN32(::GetLastError());
   PrepareRun();
   record->previous = std::move(m_handle);

@@ -15,4 +15,15 @@ inline HMODULE GetCurrentModule() {
   return module;
 }
 
+// A reference of the caller's own on that module, for a thread that must keep
+// the library loaded until it has ended; the thread gives it up with
+// FreeLibraryAndExitThread.
+inline HMODULE ReferenceCurrentModule() {
+  static const char kAnchor = 0;
+  HMODULE module = nullptr;
+  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                       reinterpret_cast<LPCWSTR>(&kAnchor), &module);
+  return module;
+}
+
 }  // namespace NTarn

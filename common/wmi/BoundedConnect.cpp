@@ -7,6 +7,7 @@
 #include <mutex>
 #include <utility>
 
+#include "common/CurrentModule.h"
 #include "common/ScopedBstr.h"
 #include "common/ScopedHandle.h"
 #include "common/SlimLock.h"
@@ -37,14 +38,6 @@ struct Connection {
 SlimLock g_lock;
 // The connection whose thread is alive, if any.
 std::shared_ptr<Connection> g_connecting;
-
-HMODULE ReferenceCurrentModule() {
-  HMODULE module = nullptr;
-  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                       reinterpret_cast<LPCWSTR>(&ReferenceCurrentModule),
-                       &module);
-  return module;
-}
 
 struct ThreadStart {
   std::shared_ptr<Connection> connection;
